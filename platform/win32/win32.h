@@ -11,6 +11,7 @@ using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using REGSAM = std::uint32_t;
 using HRESULT = std::int32_t;
+using UINT = std::uint32_t;
 
 // A registry root as its Win32 handle value. Only the predefined roots exist as numbers; opened keys
 // are objects of the registry layer.
@@ -90,6 +91,29 @@ inline constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 inline constexpr LONG ERROR_BADKEY = 1010;
 inline constexpr LONG ERROR_LOCK_VIOLATION = 33;
 inline constexpr LONG ERROR_NOT_READY = 21;
+inline constexpr LONG ERROR_OUTOFMEMORY = 14;
+inline constexpr LONG ERROR_NO_MORE_FILES = 18;
+inline constexpr LONG ERROR_TIMEOUT = 1460;
+
+// Waits: time-outs in milliseconds and what a wait returns.
+inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_TIMEOUT = 258;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
+
+// Message boxes: buttons and icon in the type word, and the button the user chose.
+inline constexpr UINT MB_OK = 0x0;
+inline constexpr UINT MB_OKCANCEL = 0x1;
+inline constexpr UINT MB_YESNO = 0x4;
+inline constexpr UINT MB_ICONERROR = 0x10;
+inline constexpr UINT MB_ICONQUESTION = 0x20;
+inline constexpr UINT MB_ICONEXCLAMATION = 0x30;
+inline constexpr UINT MB_ICONINFORMATION = 0x40;
+inline constexpr UINT MB_TYPEMASK = 0xF;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;

@@ -1,0 +1,76 @@
+#include "platform/module/module.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace Branwick::Platform {
+
+namespace {
+
+std::string WithSlash(const std::filesystem::path& folder) {
+    std::string s = folder.string();
+    if (!s.empty() && s.back() != '/') {
+        s += '/';
+    }
+    return s;
+}
+
+// Creates the folder (and its parents) and reports whether this process may write in it.
+bool MakeWritableFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return std::filesystem::is_directory(folder, ec) && access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+std::string GetModuleFolder() {
+    Dl_info info{};
+    link_map* pMap = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&GetModuleFolder), &info, reinterpret_cast<void**>(&pMap),
+                RTLD_DL_LINKMAP) == 0 ||
+        pMap == nullptr) {
+        return {};
+    }
+    std::error_code ec;
+    std::filesystem::path file;
+    if (pMap->l_name != nullptr && pMap->l_name[0] != '\0') {
+        file = std::filesystem::weakly_canonical(pMap->l_name, ec);
+    } else {
+        // The main program has no name in its link map; the kernel knows its file.
+        file = std::filesystem::read_symlink("/proc/self/exe", ec);
+    }
+    if (ec || file.empty()) {
+        return {};
+    }
+    return WithSlash(file.parent_path());
+}
+
+std::string GetLogsFolder() {
+    if (const char* pszDir = std::getenv("CORVANE_LOG_DIR"); pszDir != nullptr && *pszDir != '\0') {
+        return MakeWritableFolder(pszDir) ? WithSlash(pszDir) : std::string();
+    }
+    if (const std::string module = GetModuleFolder(); !module.empty()) {
+        if (MakeWritableFolder(module + "Logs")) {
+            return module + "Logs/";
+        }
+    }
+    std::filesystem::path state;
+    if (const char* pszState = std::getenv("XDG_STATE_HOME");
+        pszState != nullptr && *pszState == '/') {
+        state = pszState;
+    } else if (const char* pszHome = std::getenv("HOME"); pszHome != nullptr && *pszHome == '/') {
+        state = std::filesystem::path(pszHome) / ".local/state";
+    } else {
+        return {};
+    }
+    const std::filesystem::path logs = state / "corvane/Logs";
+    return MakeWritableFolder(logs) ? WithSlash(logs) : std::string();
+}
+
+}  // namespace Branwick::Platform

@@ -1,0 +1,129 @@
+#include "core/Log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+
+#include "core/MessageBox.h"
+#include "core/Text.h"
+#include "platform/module/module.h"
+
+namespace Branwick {
+
+CLogFile::~CLogFile() {
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
+}
+
+bool CLogFile::Open(const std::wstring& strFileName) {
+    std::lock_guard lock(m_mutex);
+    const std::string folder = Platform::GetLogsFolder();
+    if (folder.empty()) {
+        return true;
+    }
+    // O_APPEND: each line lands at the end in one write, even with other writers of the file.
+    const int fd = open((folder + WideToUtf8(strFileName)).c_str(),
+                        O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+        m_fd = fd;
+    }
+    m_bOpen = fd >= 0;
+    return true;
+}
+
+bool CLogFile::IsOpen() const {
+    std::lock_guard lock(m_mutex);
+    return m_bOpen;
+}
+
+bool CLogFile::WriteAll(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(m_fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool CLogFile::Write(const std::wstring& strText, bool bWithHeader) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bOpen || strText.empty()) {
+            return false;
+        }
+        if (WriteLine(strText, bWithHeader)) {
+            return true;
+        }
+        m_bOpen = false;
+    }
+    // Outside the lock: a message box that logs must not find this file locked.
+    ShowMessageBox(L"Unknown Exception while writing LogFile", L"Corvane", MB_OK);
+    return false;
+}
+
+bool CLogFile::WriteLine(const std::wstring& strText, bool bWithHeader) {
+    try {
+        if (m_bByteOrderMark) {
+            m_bByteOrderMark = false;
+            // pwrite ignores the offset under O_APPEND, so the mark goes in with O_APPEND off.
+            const int nFlags = fcntl(m_fd, F_GETFL);
+            if (nFlags < 0 || fcntl(m_fd, F_SETFL, nFlags & ~O_APPEND) != 0) {
+                return false;
+            }
+            const bool bMarked = pwrite(m_fd, "\xFF\xFE", 2, 0) == 2;
+            if (fcntl(m_fd, F_SETFL, nFlags) != 0 || !bMarked) {
+                return false;
+            }
+        }
+        std::wstring line;
+        if (bWithHeader) {
+            line = LogTimeStamp() + L"\t" +
+                   FormatText(L"ThreadId: %d\t", static_cast<int>(Platform::GetCurrentThreadId()));
+        }
+        line += strText;
+        line += L'\n';
+        return WriteAll(WideToUtf16LE(line));
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CLogger::Open(const std::wstring& /*strFolder*/) {
+    try {
+        return m_logFile.Open(L"Logger.log");
+    } catch (const std::exception& e) {
+        ShowMessageBox(Utf8ToWide(e.what()), L"Corvane", MB_OK);
+    } catch (...) {
+        ShowMessageBox(L"UnknownError in CLogger::Open", L"Corvane", MB_OK);
+    }
+    ShowMessageBox(L"Log is unavailable", L"Corvane", MB_OK);
+    return false;
+}
+
+void CLogger::Processmessage(CMessage* pMessage) {
+    try {
+        if (pMessage->m_nType != CLogMessage::kType) {
+            return;
+        }
+        m_logFile.Write(L"\n--------------- New Log message -------------------\n", true);
+        m_logFile.Write(static_cast<CLogMessage*>(pMessage)->m_strText, true);
+    } catch (const std::exception& e) {
+        ShowMessageBox(Utf8ToWide(e.what()), L"Corvane", MB_OK);
+    } catch (...) {
+        ShowMessageBox(L"UnknownError in CLogger::Processmessage", L"Corvane", MB_OK);
+    }
+}
+
+}  // namespace Branwick

@@ -1,0 +1,27 @@
+// Wide-string helpers that every part of the core formats its texts with.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace Branwick {
+
+// printf-style formatting into a wide string. Wide strings go in with %ls (%s would expect a
+// narrow one). A format that cannot be rendered gives the empty string.
+std::wstring FormatText(const wchar_t* pszFormat, ...);
+
+// UTF-8 <-> wide (UTF-32). Ill-formed input becomes U+FFFD.
+std::string WideToUtf8(std::wstring_view text);
+std::wstring Utf8ToWide(std::string_view text);
+
+// The text as UTF-16LE bytes without a terminator; characters beyond U+FFFF become surrogate pairs.
+std::string WideToUtf16LE(std::wstring_view text);
+
+// `time` as local time, formatted with the strftime pattern `pszPattern`.
+std::wstring LocalTimeText(std::time_t time, const char* pszPattern);
+
+// LocalTimeText of now with "%d-%m-%Y %H:%M:%S", the stamp of log lines and log messages.
+std::wstring LogTimeStamp();
+
+}  // namespace Branwick

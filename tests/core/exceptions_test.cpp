@@ -1,0 +1,96 @@
+#include "core/Exceptions.h"
+
+#include <gtest/gtest.h>
+
+using namespace Branwick;
+
+namespace {
+
+TEST(BranwickException, TextForAccessDenied) {
+    CBranwickException e(L"/src/app/BackUp.cpp", L"Branwick::CBackUp::Create", 42, L"Cannot save",
+                         5);
+    EXPECT_EQ(e.GetCode(), 5u);
+    EXPECT_EQ(e.GetMessage(),
+              L"\nFile: /src/app/BackUp.cpp\nFunction: Branwick::CBackUp::Create\nLine: 42\n "
+              L"\nCannot save\n"
+              L"Error (5):\tAccess is denied.\r\n\n");
+    EXPECT_STREQ(e.what(), WideToUtf8(e.GetMessage()).c_str());
+}
+
+TEST(BranwickException, WithoutCodeItIsUnspecifiedInEightHexDigits) {
+    CBranwickException e(L"f.cpp", L"F", 1, L"Oops");
+    EXPECT_EQ(e.GetCode(), 0x80004005u);
+    EXPECT_EQ(e.GetMessage(),
+              L"\nFile: f.cpp\nFunction: F\nLine: 1\n \nOops\nError (80004005):\tUnspecified "
+              L"error\r\n\n");
+}
+
+TEST(BranwickException, UnknownCodeHasNoSystemText) {
+    CBranwickException e(L"f.cpp", L"F", 1, L"Odd", 0xABCDE);
+    EXPECT_NE(e.GetMessage().find(L"Error (abcde):\t\n"), std::wstring::npos);
+}
+
+TEST(BranwickException, SystemTexts) {
+    EXPECT_EQ(GetSystemErrorText(0), L"The operation completed successfully.\r\n");
+    EXPECT_EQ(GetSystemErrorText(2), L"The system cannot find the file specified.\r\n");
+    EXPECT_EQ(GetSystemErrorText(3), L"The system cannot find the path specified.\r\n");
+    EXPECT_EQ(
+        GetSystemErrorText(32),
+        L"The process cannot access the file because it is being used by another process.\r\n");
+    EXPECT_EQ(GetSystemErrorText(87), L"The parameter is incorrect.\r\n");
+    EXPECT_EQ(GetSystemErrorText(234), L"More data is available.\r\n");
+    EXPECT_EQ(GetSystemErrorText(259), L"No more data is available.\r\n");
+    EXPECT_EQ(
+        GetSystemErrorText(1018),
+        L"Illegal operation attempted on a registry key that has been marked for deletion.\r\n");
+    EXPECT_EQ(GetSystemErrorText(0x80004003u), L"Invalid pointer\r\n");
+    EXPECT_EQ(GetSystemErrorText(static_cast<DWORD>(E_OUTOFMEMORY)),
+              L"Not enough memory resources are available to complete this operation.\r\n");
+    // A Win32 error wrapped as an HRESULT reads like the error itself.
+    EXPECT_EQ(GetSystemErrorText(0x80070005u), GetSystemErrorText(5));
+    EXPECT_EQ(GetSystemErrorText(0x80071234u), L"");
+    EXPECT_EQ(GetSystemErrorText(4242), L"");
+}
+
+TEST(BranwickException, QualifiedFunctionNames) {
+    EXPECT_EQ(QualifiedFunctionName("void Branwick::CBackUp::Create(int)"),
+              L"Branwick::CBackUp::Create");
+    EXPECT_EQ(QualifiedFunctionName("std::map<int, std::wstring> Branwick::F(const char*)"),
+              L"Branwick::F");
+    EXPECT_EQ(QualifiedFunctionName("Branwick::CFoo<int, char>::CFoo()"),
+              L"Branwick::CFoo<int, char>::CFoo");
+    EXPECT_EQ(QualifiedFunctionName("bool Branwick::CBar::operator()(int) const"),
+              L"Branwick::CBar::operator()");
+    EXPECT_EQ(QualifiedFunctionName("int main()"), L"main");
+}
+
+void ThrowHere() {
+    throw BRANWICK_EXCEPTION(L"from the macro", ERROR_FILE_NOT_FOUND);
+}
+
+TEST(BranwickException, MacroRecordsThePlaceOfTheThrow) {
+    try {
+        ThrowHere();
+        FAIL() << "no exception";
+    } catch (const CBranwickException& e) {
+        EXPECT_NE(e.GetMessage().find(L"File: "), std::wstring::npos);
+        EXPECT_NE(e.GetMessage().find(L"exceptions_test.cpp\n"), std::wstring::npos);
+        EXPECT_NE(e.GetMessage().find(L"\nFunction: {anonymous}::ThrowHere\n"), std::wstring::npos);
+        EXPECT_NE(
+            e.GetMessage().find(L"Error (2):\tThe system cannot find the file specified.\r\n\n"),
+            std::wstring::npos);
+    }
+}
+
+TEST(CorvaneException, NetworkExceptionIsACException) {
+    try {
+        throw Corvane::Exception::CNetworkException(
+            3, L"Receiving data from server error.. Last error: 12002.");
+    } catch (const Corvane::Exception::CException& e) {
+        EXPECT_EQ(e.GetCode(), 3);
+        EXPECT_EQ(e.GetMessage(), L"Receiving data from server error.. Last error: 12002.");
+        EXPECT_STREQ(e.what(), "Receiving data from server error.. Last error: 12002.");
+    }
+}
+
+}  // namespace

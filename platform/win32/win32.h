@@ -94,6 +94,8 @@ inline constexpr LONG ERROR_NOT_READY = 21;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
 inline constexpr LONG ERROR_NO_MORE_FILES = 18;
 inline constexpr LONG ERROR_TIMEOUT = 1460;
+inline constexpr LONG ERROR_NOT_SAME_DEVICE = 17;
+inline constexpr LONG ERROR_DIRECTORY = 267;
 
 // Waits: time-outs in milliseconds and what a wait returns.
 inline constexpr DWORD INFINITE = 0xFFFFFFFFu;

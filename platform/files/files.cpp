@@ -1,0 +1,676 @@
+#include "platform/files/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/files/winpath.h"
+#include "platform/text/text.h"
+
+namespace Branwick::Platform {
+
+struct CFolderEntry {
+    std::string m_strHost;   // the name's bytes on the host
+    std::wstring m_strName;
+    std::wstring m_strFolded;
+    bool m_bFolder = false;  // a folder, or a link that leads to one
+};
+
+struct CFolderListing {
+    bool m_bOpened = false;
+    std::vector<CFolderEntry> m_vcEntries;                     // in folded-name order
+    std::unordered_map<std::wstring, std::size_t> m_mapFirst;  // folded name -> first entry
+};
+
+struct CResolvedPath {
+    LONG m_nError = ERROR_SUCCESS;
+    std::wstring m_strWindows;  // normalised, for messages
+    std::string m_strParent;    // host folder of the last element (empty for a drive root)
+    std::string m_strHost;      // host path: the existing spelling, else the given one
+    std::wstring m_strLeaf;     // last element as given (empty for a drive root)
+    bool m_bRoot = false;
+    bool m_bParentIsRoot = false;
+    bool m_bTrailingSeparator = false;
+    bool m_bExists = false;
+    CFolderEntry m_entry;       // when m_bExists
+};
+
+namespace {
+
+thread_local int t_nRedirectionOff = 0;
+
+LONG ErrnoToWin32(int e) {
+    switch (e) {
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case EACCES: case EPERM: case EROFS: case EISDIR: return ERROR_ACCESS_DENIED;
+        case EEXIST: return ERROR_ALREADY_EXISTS;
+        case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+        case EXDEV: return ERROR_NOT_SAME_DEVICE;
+        case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
+        case EBUSY: case ETXTBSY: return ERROR_SHARING_VIOLATION;
+        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        case EINVAL: return ERROR_INVALID_PARAMETER;
+        default: return ERROR_WRITE_FAULT;
+    }
+}
+
+std::wstring ErrnoText(int e) { return FromUtf8(std::strerror(e)); }
+
+CFileStatus Fail(LONG nError, std::wstring strText) { return {nError, std::move(strText)}; }
+
+CFileStatus FailErrno(const wchar_t* pVerb, const std::wstring& strPath, int e) {
+    return Fail(ErrnoToWin32(e), std::wstring(pVerb) + L" \"" + strPath + L"\" failed: " + ErrnoText(e));
+}
+
+std::string JoinHost(const std::string& strDir, const std::string& strName) {
+    return strDir.empty() || strDir.back() != '/' ? strDir + '/' + strName : strDir + strName;
+}
+
+std::string ParentHost(const std::string& strHost) {
+    const std::size_t slash = strHost.find_last_of('/');
+    return slash == 0 ? "/" : strHost.substr(0, slash);
+}
+
+std::string RealPath(const std::string& strHost) {
+    char buf[PATH_MAX];
+    return realpath(strHost.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+bool IsBelowOrSame(const std::string& strPath, const std::string& strRoot) {
+    if (strRoot == "/") {
+        return true;
+    }
+    return strPath == strRoot ||
+           (strPath.size() > strRoot.size() && strPath.compare(0, strRoot.size(), strRoot) == 0 &&
+            strPath[strRoot.size()] == '/');
+}
+
+// Names that no Windows path can spell are left out, as they could never be opened by name.
+bool IsWindowsName(const std::wstring& strName) {
+    return strName.find_first_of(L"\\:*?\"<>|") == std::wstring::npos;
+}
+
+bool IsFolderAt(int dirFd, const char* pName, unsigned char nType) {
+    struct stat st;
+    if (nType == DT_DIR) {
+        return true;
+    }
+    if (nType != DT_LNK && nType != DT_UNKNOWN) {
+        return false;
+    }
+    return fstatat(dirFd, pName, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::shared_ptr<const CFolderListing> ReadListing(const std::string& strDir) {
+    auto listing = std::make_shared<CFolderListing>();
+    DIR* dir = opendir(strDir.c_str());
+    if (!dir) {
+        return listing;
+    }
+    listing->m_bOpened = true;
+    while (const dirent* d = readdir(dir)) {
+        const std::string strHost = d->d_name;
+        if (strHost == "." || strHost == "..") {
+            continue;
+        }
+        CFolderEntry e{strHost, FromUtf8(strHost), {}, false};
+        if (!IsWindowsName(e.m_strName)) {
+            continue;
+        }
+        e.m_strFolded = FoldCase(e.m_strName);
+        e.m_bFolder = IsFolderAt(dirfd(dir), d->d_name, d->d_type);
+        listing->m_vcEntries.push_back(std::move(e));
+    }
+    closedir(dir);
+    auto& v = listing->m_vcEntries;
+    std::sort(v.begin(), v.end(), [](const CFolderEntry& a, const CFolderEntry& b) {
+        return a.m_strFolded != b.m_strFolded ? a.m_strFolded < b.m_strFolded : a.m_strHost < b.m_strHost;
+    });
+    for (std::size_t i = v.size(); i-- > 0;) {
+        listing->m_mapFirst[v[i].m_strFolded] = i;
+    }
+    return listing;
+}
+
+// An exact spelling wins over another case, as on Windows and in Wine.
+bool FindInListing(const CFolderListing& listing, const std::wstring& strName, CFolderEntry& entry) {
+    const std::wstring folded = FoldCase(strName);
+    const auto it = listing.m_mapFirst.find(folded);
+    if (it == listing.m_mapFirst.end()) {
+        return false;
+    }
+    const auto& v = listing.m_vcEntries;
+    std::size_t pick = it->second;
+    for (std::size_t i = it->second; i < v.size() && v[i].m_strFolded == folded; ++i) {
+        if (v[i].m_strName == strName) {
+            pick = i;
+            break;
+        }
+    }
+    entry = v[pick];
+    return true;
+}
+
+bool IsReadOnlyFile(const std::string& strHost) {
+    struct stat st;
+    return lstat(strHost.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & 0222);
+}
+
+bool IsLink(const std::string& strHost) {
+    struct stat st;
+    return lstat(strHost.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+CFindData DotEntry(const wchar_t* pName) { return {pName, FILE_ATTRIBUTE_DIRECTORY, 0}; }
+
+int FsyncPath(const std::string& strHost) {
+    const int fd = open(strHost.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    const int rc = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return rc;
+}
+
+int WriteAll(int fd, const std::string& strData) {
+    std::size_t done = 0;
+    while (done < strData.size()) {
+        const ssize_t n = write(fd, strData.data() + done, strData.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Writes strData to a new temp file beside strHost and renames it over strHost; returns errno.
+int ReplaceAtomically(const std::string& strHost, const std::string& strData, mode_t mode) {
+    std::string strTemp = JoinHost(ParentHost(strHost), ".corvane-XXXXXX");
+    const int fd = mkostemp(strTemp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int rc = WriteAll(fd, strData);
+    if (rc == 0 && fchmod(fd, mode) != 0) {
+        rc = errno;
+    }
+    if (rc == 0 && fsync(fd) != 0) {
+        rc = errno;
+    }
+    if (close(fd) != 0 && rc == 0) {
+        rc = errno;
+    }
+    if (rc == 0 && rename(strTemp.c_str(), strHost.c_str()) != 0) {
+        rc = errno;
+    }
+    if (rc != 0) {
+        unlink(strTemp.c_str());
+        return rc;
+    }
+    return FsyncPath(ParentHost(strHost));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Drive map of a Wine prefix
+
+CDriveMap WineDriveMap(const std::string& strPrefix) {
+    CDriveMap map;
+    const std::string strDevices = JoinHost(strPrefix, "dosdevices");
+    if (DIR* dir = opendir(strDevices.c_str())) {
+        while (const dirent* d = readdir(dir)) {
+            const std::string name = d->d_name;
+            if (name.size() == 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0]))) {
+                map.m_mapDrives[static_cast<wchar_t>(std::toupper(name[0]))] = JoinHost(strDevices, name);
+            }
+        }
+        closedir(dir);
+    }
+    if (!map.m_mapDrives.count(L'C')) {
+        map.m_mapDrives[L'C'] = JoinHost(strPrefix, "drive_c");  // as wineboot would recreate it
+    }
+    map.m_vcOwnRoots.push_back(strPrefix);
+    const std::string strRealPrefix = RealPath(strPrefix);
+    const std::string strRealC = RealPath(map.m_mapDrives[L'C']);
+    if (!strRealC.empty() && !IsBelowOrSame(strRealPrefix, strRealC) && !IsBelowOrSame(strRealC, strRealPrefix)) {
+        map.m_vcOwnRoots.push_back(map.m_mapDrives[L'C']);
+    }
+    return map;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Resolution
+
+CFileSystem::CFileSystem(CDriveMap map) : m_map(std::move(map)) {
+    for (const std::string& root : m_map.m_vcOwnRoots) {
+        const std::string real = RealPath(root);
+        if (!real.empty()) {
+            m_vcRealRoots.push_back(real);
+        }
+    }
+}
+
+CFileSystem::~CFileSystem() = default;
+
+std::shared_ptr<const CFolderListing> CFileSystem::CachedListing(const std::string& strDir) const {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    if (m_nScanDepth == 0) {
+        return nullptr;
+    }
+    auto& slot = m_mapListings[strDir];
+    if (!slot) {
+        slot = ReadListing(strDir);
+    }
+    return slot;
+}
+
+std::shared_ptr<const CFolderListing> CFileSystem::AnyListing(const std::string& strDir) const {
+    auto listing = CachedListing(strDir);
+    return listing ? listing : ReadListing(strDir);
+}
+
+bool CFileSystem::Lookup(const std::string& strDir, const std::wstring& strName, CFolderEntry& entry) const {
+    if (auto listing = CachedListing(strDir)) {
+        return FindInListing(*listing, strName, entry);
+    }
+    // Without a cache, try the exact spelling first: one lstat instead of reading the folder.
+    const std::string strHost = ToUtf8(strName);
+    struct stat st;
+    if (lstat(JoinHost(strDir, strHost).c_str(), &st) == 0) {
+        struct stat target;
+        const bool bFolder = S_ISDIR(st.st_mode) ||
+                             (S_ISLNK(st.st_mode) && stat(JoinHost(strDir, strHost).c_str(), &target) == 0 &&
+                              S_ISDIR(target.st_mode));
+        entry = {strHost, strName, FoldCase(strName), bFolder};
+        return true;
+    }
+    return FindInListing(*ReadListing(strDir), strName, entry);
+}
+
+CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLeaf) const {
+    CResolvedPath r;
+    const CWinPath systemRoot = ParseWinPath(m_map.m_strSystemRoot, L'C', false);
+    CWinPath path = ParseWinPath(strPath, systemRoot.m_chDrive, bWildcardLeaf);
+    r.m_nError = path.m_nError;
+    if (r.m_nError != ERROR_SUCCESS) {
+        r.m_strWindows = strPath;
+        return r;
+    }
+    if (m_map.m_bWow64 && t_nRedirectionOff == 0) {
+        RedirectWow64(path, systemRoot);
+    }
+    r.m_strWindows = JoinWinPath(path);
+    r.m_bTrailingSeparator = path.m_bTrailingSeparator;
+    const auto drive = m_map.m_mapDrives.find(path.m_chDrive);
+    if (drive == m_map.m_mapDrives.end()) {
+        r.m_nError = ERROR_PATH_NOT_FOUND;
+        return r;
+    }
+    std::string strHost = drive->second;
+    if (path.m_vcParts.empty()) {
+        struct stat st;
+        r.m_bExists = stat(strHost.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        r.m_bRoot = true;
+        r.m_strHost = strHost;
+        r.m_entry.m_bFolder = r.m_bExists;
+        r.m_nError = r.m_bExists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+        return r;
+    }
+    for (std::size_t i = 0; i + 1 < path.m_vcParts.size(); ++i) {
+        CFolderEntry e;
+        if (!Lookup(strHost, path.m_vcParts[i], e) || !e.m_bFolder) {
+            r.m_nError = ERROR_PATH_NOT_FOUND;
+            return r;
+        }
+        strHost = JoinHost(strHost, e.m_strHost);
+    }
+    r.m_strParent = strHost;
+    r.m_bParentIsRoot = path.m_vcParts.size() == 1;
+    r.m_strLeaf = path.m_vcParts.back();
+    if (!HasWildcard(r.m_strLeaf)) {
+        r.m_bExists = Lookup(strHost, r.m_strLeaf, r.m_entry);
+    }
+    r.m_strHost = JoinHost(strHost, r.m_bExists ? r.m_entry.m_strHost : ToUtf8(r.m_strLeaf));
+    if (!r.m_bExists && r.m_bParentIsRoot) {
+        struct stat st;  // deeper parents were found as folders on the way down
+        if (stat(strHost.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            r.m_nError = ERROR_PATH_NOT_FOUND;
+        }
+    }
+    return r;
+}
+
+// A write must stay in the target: the folder that holds the element really lies in one of the
+// target's own folders (the element itself is never followed, so a link can be removed).
+CFileStatus CFileSystem::Confine(const CResolvedPath& r, const wchar_t* pVerb) const {
+    if (r.m_bRoot) {
+        return Fail(ERROR_ACCESS_DENIED, std::wstring(L"Refused to ") + pVerb + L" \"" + r.m_strWindows +
+                                             L"\": it is the root of a drive");
+    }
+    const std::string strReal = RealPath(r.m_strParent);
+    if (strReal.empty()) {
+        return Fail(ERROR_PATH_NOT_FOUND, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    }
+    for (const std::string& root : m_vcRealRoots) {
+        if (IsBelowOrSame(strReal, root)) {
+            return {};
+        }
+    }
+    std::wstring strRoots;
+    for (const std::string& root : m_vcRealRoots) {
+        strRoots += (strRoots.empty() ? L"" : L", ") + FromUtf8(root);
+    }
+    return Fail(ERROR_ACCESS_DENIED, std::wstring(L"Refused to ") + pVerb + L" \"" + r.m_strWindows +
+                                         L"\": its folder is " + FromUtf8(strReal) +
+                                         L", outside the target's own folders (" + strRoots + L")");
+}
+
+void CFileSystem::Forget(const std::string& strParent, const std::string& strHost) {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    if (m_nScanDepth == 0) {
+        return;
+    }
+    m_mapListings.erase(strParent);
+    for (auto it = m_mapListings.begin(); it != m_mapListings.end();) {
+        it = IsBelowOrSame(it->first, strHost) ? m_mapListings.erase(it) : std::next(it);
+    }
+}
+
+void CFileSystem::BeginScan() {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    ++m_nScanDepth;
+}
+
+void CFileSystem::EndScan() {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    if (m_nScanDepth > 0 && --m_nScanDepth == 0) {
+        m_mapListings.clear();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+DWORD CFileSystem::Attributes(const std::string& strHost, const std::wstring& strName,
+                              std::uint64_t* pSize) const {
+    struct stat st;
+    if (lstat(strHost.c_str(), &st) != 0) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD dw = 0;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        dw = FILE_ATTRIBUTE_REPARSE_POINT;
+        if (stat(strHost.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+            dw |= FILE_ATTRIBUTE_DIRECTORY;
+        }
+    } else {
+        dw = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+        if (!(st.st_mode & 0222)) {
+            dw |= FILE_ATTRIBUTE_READONLY;
+        }
+    }
+    if (m_map.m_bDotFilesHidden && !strName.empty() && strName[0] == L'.') {
+        dw |= FILE_ATTRIBUTE_HIDDEN;
+    }
+    if (pSize) {
+        *pSize = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    }
+    return dw ? dw : FILE_ATTRIBUTE_NORMAL;
+}
+
+DWORD CFileSystem::GetFileAttributes(const std::wstring& strPath, LONG* pError) const {
+    const CResolvedPath r = Resolve(strPath, false);
+    LONG nError = r.m_nError;
+    DWORD dw = INVALID_FILE_ATTRIBUTES;
+    if (nError == ERROR_SUCCESS && r.m_bRoot) {
+        dw = FILE_ATTRIBUTE_DIRECTORY;
+    } else if (nError == ERROR_SUCCESS) {
+        dw = r.m_bExists ? Attributes(r.m_strHost, r.m_entry.m_strName, nullptr) : INVALID_FILE_ATTRIBUTES;
+        nError = dw == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    }
+    if (pError) {
+        *pError = nError;
+    }
+    return dw;
+}
+
+CFileStatus CFileSystem::FindFiles(const std::wstring& strPattern, std::vector<CFindData>& vcOut) const {
+    vcOut.clear();
+    const CResolvedPath r = Resolve(strPattern, true);
+    if (r.m_nError != ERROR_SUCCESS) {
+        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (r.m_bRoot || r.m_bTrailingSeparator) {
+        return Fail(ERROR_FILE_NOT_FOUND, L"\"" + strPattern + L"\" names no file");
+    }
+    if (!HasWildcard(r.m_strLeaf)) {
+        CFindData fd{r.m_bExists ? r.m_entry.m_strName : L"", 0, 0};
+        fd.m_dwAttributes = r.m_bExists ? Attributes(r.m_strHost, fd.m_strName, &fd.m_nSize) : INVALID_FILE_ATTRIBUTES;
+        if (fd.m_dwAttributes == INVALID_FILE_ATTRIBUTES) {
+            return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
+        }
+        vcOut.push_back(std::move(fd));
+        return {};
+    }
+    const auto listing = AnyListing(r.m_strParent);
+    if (!listing->m_bOpened) {
+        return Fail(ERROR_ACCESS_DENIED, L"The folder of \"" + r.m_strWindows + L"\" cannot be listed");
+    }
+    const std::wstring pattern = FoldCase(r.m_strLeaf);
+    for (const wchar_t* pDot : {L".", L".."}) {
+        if (!r.m_bParentIsRoot && MatchPattern(pattern, pDot)) {
+            vcOut.push_back(DotEntry(pDot));
+        }
+    }
+    for (const CFolderEntry& e : listing->m_vcEntries) {
+        if (MatchPattern(pattern, e.m_strFolded)) {
+            CFindData fd{e.m_strName, 0, 0};
+            fd.m_dwAttributes = Attributes(JoinHost(r.m_strParent, e.m_strHost), e.m_strName, &fd.m_nSize);
+            if (fd.m_dwAttributes != INVALID_FILE_ATTRIBUTES) {  // gone since the listing was read
+                vcOut.push_back(std::move(fd));
+            }
+        }
+    }
+    if (vcOut.empty()) {
+        return Fail(ERROR_FILE_NOT_FOUND, L"Nothing matches \"" + r.m_strWindows + L"\"");
+    }
+    return {};
+}
+
+bool CFileSystem::Exists(const std::wstring& strPath) const {
+    const CResolvedPath r = Resolve(strPath, true);
+    if (r.m_nError != ERROR_SUCCESS || r.m_bRoot || r.m_bTrailingSeparator) {
+        return false;
+    }
+    if (!HasWildcard(r.m_strLeaf)) {
+        return r.m_bExists;
+    }
+    const std::wstring pattern = FoldCase(r.m_strLeaf);
+    if (!r.m_bParentIsRoot && MatchPattern(pattern, L".")) {
+        return true;
+    }
+    const auto listing = AnyListing(r.m_strParent);
+    return std::any_of(listing->m_vcEntries.begin(), listing->m_vcEntries.end(),
+                       [&](const CFolderEntry& e) { return MatchPattern(pattern, e.m_strFolded); });
+}
+
+CFileStatus CFileSystem::ReadFile(const std::wstring& strPath, std::string& strOut) const {
+    strOut.clear();
+    const CResolvedPath r = Resolve(strPath, false);
+    if (r.m_nError != ERROR_SUCCESS || !r.m_bExists) {
+        return Fail(r.m_nError ? r.m_nError : ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (r.m_entry.m_bFolder) {
+        return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" is a folder");
+    }
+    const int fd = open(r.m_strHost.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return FailErrno(L"Reading", r.m_strWindows, errno);
+    }
+    char buf[65536];
+    ssize_t n = 0;
+    while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
+        strOut.append(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    }
+    const int e = errno;
+    close(fd);
+    return n < 0 ? FailErrno(L"Reading", r.m_strWindows, e) : CFileStatus{};
+}
+
+CFileStatus CFileSystem::HostPath(const std::wstring& strPath, std::string& strHost) const {
+    const CResolvedPath r = Resolve(strPath, false);
+    if (r.m_nError != ERROR_SUCCESS) {
+        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    }
+    strHost = r.m_strHost;
+    return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writes
+
+CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
+    const CResolvedPath r = Resolve(strPath, false);
+    if (r.m_nError != ERROR_SUCCESS) {
+        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (!r.m_bExists && !r.m_bRoot) {
+        return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (CFileStatus s = Confine(r, L"delete"); !s.Ok()) {
+        return s;
+    }
+    if (r.m_entry.m_bFolder) {
+        return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" is a folder, not a file");
+    }
+    if (IsReadOnlyFile(r.m_strHost)) {
+        return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" is read-only");
+    }
+    if (unlink(r.m_strHost.c_str()) != 0) {
+        return FailErrno(L"Deleting", r.m_strWindows, errno);
+    }
+    Forget(r.m_strParent, r.m_strHost);
+    return {};
+}
+
+CFileStatus CFileSystem::RemoveDirectory(const std::wstring& strPath) {
+    const CResolvedPath r = Resolve(strPath, false);
+    if (r.m_nError != ERROR_SUCCESS) {
+        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (!r.m_bExists && !r.m_bRoot) {
+        return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (CFileStatus s = Confine(r, L"remove"); !s.Ok()) {
+        return s;
+    }
+    if (!r.m_entry.m_bFolder) {
+        return Fail(ERROR_DIRECTORY, L"\"" + r.m_strWindows + L"\" is not a folder");
+    }
+    const int rc = IsLink(r.m_strHost) ? unlink(r.m_strHost.c_str()) : rmdir(r.m_strHost.c_str());
+    if (rc != 0) {
+        const int e = errno == EEXIST ? ENOTEMPTY : errno;
+        return FailErrno(L"Removing", r.m_strWindows, e);
+    }
+    Forget(r.m_strParent, r.m_strHost);
+    return {};
+}
+
+CFileStatus CFileSystem::CreateDirectory(const std::wstring& strPath) {
+    const CResolvedPath r = Resolve(strPath, false);
+    if (r.m_nError != ERROR_SUCCESS) {
+        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (r.m_bExists) {
+        return Fail(ERROR_ALREADY_EXISTS, L"\"" + r.m_strWindows + L"\" already exists");
+    }
+    if (CFileStatus s = Confine(r, L"create"); !s.Ok()) {
+        return s;
+    }
+    if (mkdir(r.m_strHost.c_str(), 0777) != 0) {
+        return FailErrno(L"Creating", r.m_strWindows, errno);
+    }
+    Forget(r.m_strParent, r.m_strHost);
+    return {};
+}
+
+CFileStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstring& strTo, bool bReplace) {
+    const CResolvedPath from = Resolve(strFrom, false);
+    const CResolvedPath to = Resolve(strTo, false);
+    for (const CResolvedPath* r : {&from, &to}) {
+        if (r->m_nError != ERROR_SUCCESS) {
+            return Fail(r->m_nError, L"The folder of \"" + r->m_strWindows + L"\" does not exist");
+        }
+    }
+    if (!from.m_bExists && !from.m_bRoot) {
+        return Fail(ERROR_FILE_NOT_FOUND, L"\"" + from.m_strWindows + L"\" does not exist");
+    }
+    for (const CResolvedPath* r : {&from, &to}) {
+        if (CFileStatus s = Confine(*r, L"move"); !s.Ok()) {
+            return s;
+        }
+    }
+    std::string strDest = to.m_strHost;
+    const bool bSameEntry = to.m_bExists && to.m_strHost == from.m_strHost;
+    if (bSameEntry) {
+        strDest = JoinHost(to.m_strParent, ToUtf8(to.m_strLeaf));  // a change of case only
+    } else if (to.m_bExists && !bReplace) {
+        return Fail(ERROR_ALREADY_EXISTS, L"\"" + to.m_strWindows + L"\" already exists");
+    } else if (to.m_bExists && (to.m_entry.m_bFolder || from.m_entry.m_bFolder || IsReadOnlyFile(to.m_strHost))) {
+        return Fail(ERROR_ACCESS_DENIED, L"\"" + to.m_strWindows + L"\" cannot be replaced");
+    }
+    const unsigned flags = (to.m_bExists && !bSameEntry) ? 0 : RENAME_NOREPLACE;
+    int rc = renameat2(AT_FDCWD, from.m_strHost.c_str(), AT_FDCWD, strDest.c_str(), flags);
+    if (rc != 0 && errno == EINVAL && flags != 0) {
+        rc = rename(from.m_strHost.c_str(), strDest.c_str());  // a file system without NOREPLACE
+    }
+    if (rc != 0) {
+        return FailErrno(L"Moving", from.m_strWindows, errno);
+    }
+    Forget(from.m_strParent, from.m_strHost);
+    Forget(to.m_strParent, strDest);
+    return {};
+}
+
+CFileStatus CFileSystem::WriteFile(const std::wstring& strPath, const std::string& strData) {
+    const CResolvedPath r = Resolve(strPath, false);
+    if (r.m_nError != ERROR_SUCCESS) {
+        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    }
+    if (CFileStatus s = Confine(r, L"write"); !s.Ok()) {
+        return s;
+    }
+    if (r.m_bExists && (r.m_entry.m_bFolder || IsReadOnlyFile(r.m_strHost))) {
+        return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" cannot be written");
+    }
+    struct stat st;
+    const mode_t mode = (r.m_bExists && stat(r.m_strHost.c_str(), &st) == 0) ? (st.st_mode & 07777) : 0644;
+    if (const int e = ReplaceAtomically(r.m_strHost, strData, mode); e != 0) {
+        return FailErrno(L"Writing", r.m_strWindows, e);
+    }
+    Forget(r.m_strParent, r.m_strHost);
+    return {};
+}
+
+CWow64RedirectionOff::CWow64RedirectionOff() { ++t_nRedirectionOff; }
+CWow64RedirectionOff::~CWow64RedirectionOff() { --t_nRedirectionOff; }
+
+}  // namespace Branwick::Platform

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/atomic/atomic_file.h"
 #include "platform/files/winpath.h"
 #include "platform/text/text.h"
 
@@ -75,11 +76,6 @@ CFileStatus FailErrno(const wchar_t* pVerb, const std::wstring& strPath, int e) 
 
 std::string JoinHost(const std::string& strDir, const std::string& strName) {
     return strDir.empty() || strDir.back() != '/' ? strDir + '/' + strName : strDir + strName;
-}
-
-std::string ParentHost(const std::string& strHost) {
-    const std::size_t slash = strHost.find_last_of('/');
-    return slash == 0 ? "/" : strHost.substr(0, slash);
 }
 
 std::string RealPath(const std::string& strHost) {
@@ -173,58 +169,6 @@ bool IsLink(const std::string& strHost) {
 }
 
 CFindData DotEntry(const wchar_t* pName) { return {pName, FILE_ATTRIBUTE_DIRECTORY, 0}; }
-
-int FsyncPath(const std::string& strHost) {
-    const int fd = open(strHost.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    const int rc = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return rc;
-}
-
-int WriteAll(int fd, const std::string& strData) {
-    std::size_t done = 0;
-    while (done < strData.size()) {
-        const ssize_t n = write(fd, strData.data() + done, strData.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return errno;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-// Writes strData to a new temp file beside strHost and renames it over strHost; returns errno.
-int ReplaceAtomically(const std::string& strHost, const std::string& strData, mode_t mode) {
-    std::string strTemp = JoinHost(ParentHost(strHost), ".corvane-XXXXXX");
-    const int fd = mkostemp(strTemp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    int rc = WriteAll(fd, strData);
-    if (rc == 0 && fchmod(fd, mode) != 0) {
-        rc = errno;
-    }
-    if (rc == 0 && fsync(fd) != 0) {
-        rc = errno;
-    }
-    if (close(fd) != 0 && rc == 0) {
-        rc = errno;
-    }
-    if (rc == 0 && rename(strTemp.c_str(), strHost.c_str()) != 0) {
-        rc = errno;
-    }
-    if (rc != 0) {
-        unlink(strTemp.c_str());
-        return rc;
-    }
-    return FsyncPath(ParentHost(strHost));
-}
 
 }  // namespace
 
@@ -661,10 +605,9 @@ CFileStatus CFileSystem::WriteFile(const std::wstring& strPath, const std::strin
     if (r.m_bExists && (r.m_entry.m_bFolder || IsReadOnlyFile(r.m_strHost))) {
         return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" cannot be written");
     }
-    struct stat st;
-    const mode_t mode = (r.m_bExists && stat(r.m_strHost.c_str(), &st) == 0) ? (st.st_mode & 07777) : 0644;
-    if (const int e = ReplaceAtomically(r.m_strHost, strData, mode); e != 0) {
-        return FailErrno(L"Writing", r.m_strWindows, e);
+    std::string strWhy;
+    if (!SaveFileAtomically(r.m_strHost, strData, strWhy)) {
+        return Fail(ERROR_WRITE_FAULT, L"Writing \"" + r.m_strWindows + L"\" failed: " + FromUtf8(strWhy));
     }
     Forget(r.m_strParent, r.m_strHost);
     return {};

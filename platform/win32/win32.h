@@ -7,6 +7,7 @@
 
 namespace Branwick {
 
+using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using REGSAM = std::uint32_t;

@@ -93,6 +93,7 @@ inline constexpr LONG ERROR_BADKEY = 1010;
 inline constexpr LONG ERROR_LOCK_VIOLATION = 33;
 inline constexpr LONG ERROR_NOT_READY = 21;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
+inline constexpr LONG ERROR_NONE_MAPPED = 1332;
 inline constexpr LONG ERROR_NO_MORE_FILES = 18;
 inline constexpr LONG ERROR_TIMEOUT = 1460;
 inline constexpr LONG ERROR_NOT_SAME_DEVICE = 17;

@@ -1,0 +1,273 @@
+#include "platform/registry/key_tree.h"
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+#include <array>
+
+namespace Branwick::Platform::Reg {
+
+namespace {
+
+// Keys with more values than this keep a name-ordered index of them.
+constexpr std::size_t kIndexedValues = 16;
+
+const std::array<char16_t, 0x10000>& FoldTable() {
+    static const auto* table = [] {
+        auto* t = new std::array<char16_t, 0x10000>;
+        for (std::uint32_t c = 0; c < 0x10000; ++c) {
+            const UChar32 f = u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT);
+            // A BMP character never folds outside the BMP under simple folding; keep it safe.
+            (*t)[c] = static_cast<char16_t>(f <= 0xFFFF ? f : c);
+        }
+        return t;
+    }();
+    return *table;
+}
+
+}  // namespace
+
+char16_t FoldUnit(char16_t c) {
+    if (c < 0x80) {
+        return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+    }
+    return FoldTable()[c];
+}
+
+int CompareNames(CNameView a, CNameView b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) {
+            continue;
+        }
+        const char16_t fa = FoldUnit(a[i]);
+        const char16_t fb = FoldUnit(b[i]);
+        if (fa != fb) {
+            return fa < fb ? -1 : 1;
+        }
+    }
+    if (a.size() == b.size()) {
+        return 0;
+    }
+    return a.size() < b.size() ? -1 : 1;
+}
+
+bool NamesEqual(CNameView a, CNameView b) {
+    return a.size() == b.size() && CompareNames(a, b) == 0;
+}
+
+CName ToName(std::wstring_view s) {
+    CName out;
+    out.reserve(s.size());
+    for (const wchar_t wc : s) {
+        auto c = static_cast<std::uint32_t>(wc);
+        if (c > 0x10FFFF) {
+            c = 0xFFFD;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+std::wstring ToWide(CNameView s) {
+    std::wstring out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] < 0xE000) {
+            out.push_back(
+                static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00)));
+            ++i;
+        } else {
+            out.push_back(static_cast<wchar_t>(c));
+        }
+    }
+    return out;
+}
+
+CKeyNode::CKeyNode(CName sName, std::uint64_t qwTime)
+    : m_qwTime(qwTime), m_sName(std::move(sName)) {}
+
+CKeyNode::~CKeyNode() = default;
+
+std::size_t CKeyNode::LowerBoundChild(CNameView sName) const {
+    auto it = std::lower_bound(m_vChildren.begin(), m_vChildren.end(), sName,
+                               [](const std::unique_ptr<CKeyNode>& p, CNameView n) {
+                                   return CompareNames(p->m_sName, n) < 0;
+                               });
+    return static_cast<std::size_t>(it - m_vChildren.begin());
+}
+
+CKeyNode* CKeyNode::FindChild(CNameView sName) const {
+    const std::size_t i = LowerBoundChild(sName);
+    if (i < m_vChildren.size() && CompareNames(m_vChildren[i]->m_sName, sName) == 0) {
+        return m_vChildren[i].get();
+    }
+    return nullptr;
+}
+
+CKeyNode* CKeyNode::AddChild(CName sName, std::uint64_t qwTime) {
+    return AttachChild(std::make_unique<CKeyNode>(std::move(sName), qwTime));
+}
+
+CKeyNode* CKeyNode::FindOrAddChild(CNameView sName, std::uint64_t qwTime, bool* pbAdded) {
+    *pbAdded = false;
+    if (!m_vChildren.empty()) {
+        const int cmp = CompareNames(m_vChildren.back()->m_sName, sName);
+        if (cmp == 0) {
+            return m_vChildren.back().get();
+        }
+        if (cmp > 0) {
+            if (CKeyNode* found = FindChild(sName)) {
+                return found;
+            }
+            *pbAdded = true;
+            return AddChild(CName(sName), qwTime);
+        }
+    }
+    *pbAdded = true;
+    auto node = std::make_unique<CKeyNode>(CName(sName), qwTime);
+    node->m_pParent = this;
+    m_vChildren.push_back(std::move(node));
+    return m_vChildren.back().get();
+}
+
+std::unique_ptr<CKeyNode> CKeyNode::DetachChild(CKeyNode* pChild) {
+    const std::size_t i = LowerBoundChild(pChild->m_sName);
+    if (i >= m_vChildren.size() || m_vChildren[i].get() != pChild) {
+        return nullptr;
+    }
+    std::unique_ptr<CKeyNode> out = std::move(m_vChildren[i]);
+    m_vChildren.erase(m_vChildren.begin() + static_cast<std::ptrdiff_t>(i));
+    out->m_pParent = nullptr;
+    return out;
+}
+
+CKeyNode* CKeyNode::AttachChild(std::unique_ptr<CKeyNode> pChild) {
+    const std::size_t i = LowerBoundChild(pChild->m_sName);
+    pChild->m_pParent = this;
+    return m_vChildren
+        .insert(m_vChildren.begin() + static_cast<std::ptrdiff_t>(i), std::move(pChild))
+        ->get();
+}
+
+std::size_t CKeyNode::FindValueIndex(CNameView sName) const {
+    if (m_vValueOrder.empty()) {
+        for (std::size_t i = 0; i < m_vValues.size(); ++i) {
+            if (NamesEqual(m_vValues[i].m_sName, sName)) {
+                return i;
+            }
+        }
+        return m_vValues.size();
+    }
+    auto it = std::lower_bound(m_vValueOrder.begin(), m_vValueOrder.end(), sName,
+                               [this](std::uint32_t pos, CNameView n) {
+                                   return CompareNames(m_vValues[pos].m_sName, n) < 0;
+                               });
+    if (it != m_vValueOrder.end() && NamesEqual(m_vValues[*it].m_sName, sName)) {
+        return *it;
+    }
+    return m_vValues.size();
+}
+
+const CValue* CKeyNode::FindValue(CNameView sName) const {
+    const std::size_t i = FindValueIndex(sName);
+    return i < m_vValues.size() ? &m_vValues[i] : nullptr;
+}
+
+void CKeyNode::RebuildValueIndex() {
+    m_vValueOrder.clear();
+    if (m_vValues.size() <= kIndexedValues) {
+        return;
+    }
+    m_vValueOrder.resize(m_vValues.size());
+    for (std::uint32_t i = 0; i < m_vValueOrder.size(); ++i) {
+        m_vValueOrder[i] = i;
+    }
+    std::stable_sort(m_vValueOrder.begin(), m_vValueOrder.end(),
+                     [this](std::uint32_t a, std::uint32_t b) {
+                         return CompareNames(m_vValues[a].m_sName, m_vValues[b].m_sName) < 0;
+                     });
+}
+
+bool CKeyNode::SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t> vData) {
+    const std::size_t i = FindValueIndex(sName);
+    if (i < m_vValues.size()) {
+        CValue& v = m_vValues[i];
+        if (v.m_dwType == dwType && v.m_vData == vData) {
+            return false;
+        }
+        v.m_dwType = dwType;
+        v.m_vData = std::move(vData);
+        return true;
+    }
+    m_vValues.push_back(CValue{CName(sName), dwType, std::move(vData)});
+    if (m_vValueOrder.empty()) {
+        if (m_vValues.size() > kIndexedValues) {
+            RebuildValueIndex();
+        }
+        return true;
+    }
+    const auto pos = static_cast<std::uint32_t>(m_vValues.size() - 1);
+    auto it = std::upper_bound(
+        m_vValueOrder.begin(), m_vValueOrder.end(), pos, [this](std::uint32_t a, std::uint32_t b) {
+            return CompareNames(m_vValues[a].m_sName, m_vValues[b].m_sName) < 0;
+        });
+    m_vValueOrder.insert(it, pos);
+    return true;
+}
+
+bool CKeyNode::DeleteValue(CNameView sName) {
+    const std::size_t i = FindValueIndex(sName);
+    if (i >= m_vValues.size()) {
+        return false;
+    }
+    m_vValues.erase(m_vValues.begin() + static_cast<std::ptrdiff_t>(i));
+    if (!m_vValueOrder.empty()) {
+        RebuildValueIndex();
+    }
+    return true;
+}
+
+std::vector<const CValue*> CKeyNode::SortedValues() const {
+    std::vector<const CValue*> out;
+    out.reserve(m_vValues.size());
+    if (!m_vValueOrder.empty()) {
+        for (const std::uint32_t pos : m_vValueOrder) {
+            out.push_back(&m_vValues[pos]);
+        }
+        return out;
+    }
+    for (const CValue& v : m_vValues) {
+        out.push_back(&v);
+    }
+    std::stable_sort(out.begin(), out.end(), [](const CValue* a, const CValue* b) {
+        return CompareNames(a->m_sName, b->m_sName) < 0;
+    });
+    return out;
+}
+
+void DestroySubtree(std::unique_ptr<CKeyNode> pNode) {
+    while (pNode->ChildCount() > 0) {
+        DestroySubtree(pNode->DetachChild(pNode->Child(pNode->ChildCount() - 1)));
+    }
+    pNode->Set(kNodeDeleted, true);
+    if (pNode->m_nHandles > 0) {
+        pNode.release();  // the last handle frees it (ReleaseNode)
+    }
+}
+
+void ReleaseNode(CKeyNode* pNode) {
+    if (--pNode->m_nHandles == 0 && pNode->Has(kNodeDeleted) && pNode->Parent() == nullptr) {
+        delete pNode;
+    }
+}
+
+}  // namespace Branwick::Platform::Reg

@@ -1,0 +1,109 @@
+// The in-memory key tree that every store loads into and saves from. Private to platform/registry.
+//
+// Names are UTF-16 (as Windows and Wine keep them, so lone surrogates and the unit order of sorting
+// survive a round trip). Nodes are owned by their parent; a node that is deleted while open
+// handles refer to it is detached and lives on, marked deleted, until the last handle lets go.
+// Nothing here locks: the registry holds its mutex around every use.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win32/win32.h"
+
+namespace Branwick::Platform::Reg {
+
+using CName = std::u16string;
+using CNameView = std::u16string_view;
+
+// Unicode simple case folding of one UTF-16 unit; surrogates fold to themselves, because Windows
+// and Wine compare names unit by unit.
+char16_t FoldUnit(char16_t c);
+// The order of names in the tree: folded units, then the shorter name first.
+int CompareNames(CNameView a, CNameView b);
+bool NamesEqual(CNameView a, CNameView b);
+
+// std::wstring is UTF-32 on Linux; a lone surrogate passes through unchanged both ways.
+CName ToName(std::wstring_view s);
+std::wstring ToWide(CNameView s);
+
+struct CValue {
+    CName m_sName;
+    DWORD m_dwType = REG_NONE;
+    std::vector<std::uint8_t> m_vData;
+};
+
+enum ENodeFlag : std::uint16_t {
+    kNodeLink = 1,     // a symbolic link: SymbolicLinkValue names the target
+    kNodeDeleted = 2,  // detached from the tree; handles report ERROR_KEY_DELETED
+    kNodeDirty = 4,    // this key or something below it changed since the store last saved
+    kNodeMount = 8,    // the root of a store's subtree
+};
+
+class CKeyNode {
+public:
+    explicit CKeyNode(CName sName, std::uint64_t qwTime = 0);
+    ~CKeyNode();
+    CKeyNode(const CKeyNode&) = delete;
+    CKeyNode& operator=(const CKeyNode&) = delete;
+
+    const CName& Name() const { return m_sName; }
+    CKeyNode* Parent() const { return m_pParent; }
+    bool Has(ENodeFlag f) const { return (m_wFlags & f) != 0; }
+    void Set(ENodeFlag f, bool b) { m_wFlags = b ? (m_wFlags | f) : (m_wFlags & ~f); }
+
+    // Subkeys in sorted order.
+    std::size_t ChildCount() const { return m_vChildren.size(); }
+    CKeyNode* Child(std::size_t i) const { return m_vChildren[i].get(); }
+    CKeyNode* FindChild(CNameView sName) const;
+    // Adds a subkey that must not exist yet.
+    CKeyNode* AddChild(CName sName, std::uint64_t qwTime);
+    // Finds or adds; cheap when names arrive in sorted order, as they do from a saved file.
+    CKeyNode* FindOrAddChild(CNameView sName, std::uint64_t qwTime, bool* pbAdded);
+    // Removes a subkey from the tree and hands it over.
+    std::unique_ptr<CKeyNode> DetachChild(CKeyNode* pChild);
+    // Inserts a detached node whose name is not taken yet.
+    CKeyNode* AttachChild(std::unique_ptr<CKeyNode> pChild);
+
+    // Values in creation order.
+    const std::vector<CValue>& Values() const { return m_vValues; }
+    const CValue* FindValue(CNameView sName) const;
+    // Creates or replaces; a replaced value keeps its name's spelling and its place. Returns
+    // whether type or data changed.
+    bool SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t> vData);
+    bool DeleteValue(CNameView sName);
+    // Values in name order (the order Wine writes them).
+    std::vector<const CValue*> SortedValues() const;
+
+    const CName* Class() const { return m_pClass.get(); }
+    void SetClass(CName sClass) { m_pClass = std::make_unique<CName>(std::move(sClass)); }
+
+    std::uint64_t m_qwTime = 0;  // last write, FILETIME; 0 while a loader has not set it
+    std::uint32_t m_nHandles = 0;
+
+private:
+    std::size_t LowerBoundChild(CNameView sName) const;
+    std::size_t FindValueIndex(CNameView sName) const;
+    void RebuildValueIndex();
+
+    CName m_sName;
+    CKeyNode* m_pParent = nullptr;
+    std::uint16_t m_wFlags = 0;
+    std::vector<std::unique_ptr<CKeyNode>> m_vChildren;
+    std::vector<CValue> m_vValues;
+    // Positions of m_vValues in name order, kept only for keys with many values so that lookups
+    // stay logarithmic.
+    std::vector<std::uint32_t> m_vValueOrder;
+    std::unique_ptr<CName> m_pClass;
+};
+
+// Marks a tree deleted from pNode down: detached nodes that handles still hold survive them.
+// Frees what no handle holds. pNode must already be detached.
+void DestroySubtree(std::unique_ptr<CKeyNode> pNode);
+// Releases one handle's hold; frees the node when it was deleted and nothing else holds it.
+void ReleaseNode(CKeyNode* pNode);
+
+}  // namespace Branwick::Platform::Reg

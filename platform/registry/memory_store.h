@@ -1,0 +1,23 @@
+// A store in memory, for tests and for targets without files. Its "disk" is the text of its
+// subtree as of the last Commit, so Reload returns to the last Flush as a file store would.
+#pragma once
+
+#include <string>
+
+#include "platform/registry/store.h"
+
+namespace Branwick::Platform::Reg {
+
+class CMemoryStore : public IRegStore {
+public:
+    CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
+    CRegStatus Prepare(const CKeyNode& root) override;
+    CRegStatus Commit() override;
+    void Abort() override;
+
+private:
+    std::string m_sSaved;
+    std::string m_sPrepared;
+};
+
+}  // namespace Branwick::Platform::Reg

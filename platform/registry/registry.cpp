@@ -1,0 +1,1052 @@
+#include <algorithm>
+#include <array>
+
+#include "platform/registry/memory_store.h"
+#include "platform/registry/registry_core.h"
+#include "platform/registry/wine_text.h"
+
+namespace Branwick::Platform {
+
+using Reg::CKeyNode;
+using Reg::CName;
+using Reg::CNameView;
+using Reg::CValue;
+
+namespace {
+
+constexpr std::size_t kMaxKeyNameLen = 255;
+constexpr std::size_t kMaxValueNameLen = 16383;
+constexpr std::size_t kMaxDepth = 512;
+constexpr int kMaxLinkDepth = 16;
+constexpr std::u16string_view kWow6432Node = u"Wow6432Node";
+constexpr std::u16string_view kLinkValue = u"SymbolicLinkValue";
+// Below the classes keys only these are redirected for the 32-bit view; the rest is shared.
+constexpr std::array<std::u16string_view, 5> kRedirectedClasses = {
+    u"CLSID", u"Interface", u"DirectShow", u"Media Type", u"MediaFoundation"};
+
+std::vector<CName> SplitPath(std::u16string_view s) {
+    std::vector<CName> out;
+    std::size_t start = 0;
+    while (start <= s.size()) {
+        std::size_t stop = s.find(u'\\', start);
+        if (stop == std::u16string_view::npos) {
+            stop = s.size();
+        }
+        if (stop > start) {
+            out.emplace_back(s.substr(start, stop - start));
+        }
+        start = stop + 1;
+    }
+    return out;
+}
+
+LONG ParseSubKey(const std::wstring& s, std::vector<CName>* pOut) {
+    if (!s.empty() && s[0] == L'\\') {
+        return ERROR_BAD_PATHNAME;
+    }
+    *pOut = SplitPath(Reg::ToName(s));
+    return ERROR_SUCCESS;
+}
+
+bool StartsWith(const std::vector<CName>& path, const std::vector<CName>& prefix) {
+    if (path.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (!Reg::NamesEqual(path[i], prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<CName> Join(std::vector<CName> a, const std::vector<CName>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+CKeyNode* Live(CKeyNode* p) {
+    return (p != nullptr && !p->Has(Reg::kNodeDeleted)) ? p : nullptr;
+}
+
+void ClearDirty(CKeyNode* pNode) {
+    if (!pNode->Has(Reg::kNodeDirty)) {
+        return;
+    }
+    pNode->Set(Reg::kNodeDirty, false);
+    for (std::size_t i = 0; i < pNode->ChildCount(); ++i) {
+        if (!pNode->Child(i)->Has(Reg::kNodeMount)) {
+            ClearDirty(pNode->Child(i));
+        }
+    }
+}
+
+}  // namespace
+
+// ---- CRegistryCore ----
+
+CRegistryCore::CRegistryCore(CRegistryLayout layout)
+    : m_layout(std::move(layout)),
+      m_vMachineClasses(SplitPath(u"Machine\\Software\\Classes")),
+      m_vUserClasses(SplitPath(Reg::ToName(m_layout.m_sUserClasses))),
+      m_pRoot(std::make_unique<CKeyNode>(u"REGISTRY", Reg::FileTimeNow())) {}
+
+CRegistryCore::~CRegistryCore() = default;
+
+CRegistry CRegistryCore::Wrap(std::shared_ptr<CRegistryCore> pCore) {
+    CRegistry registry;
+    registry.m_pCore = std::move(pCore);
+    return registry;
+}
+
+void CRegistryCore::Set64Bit(bool b64Bit) {
+    std::lock_guard lock(m_mutex);
+    m_layout.m_b64Bit = b64Bit;
+}
+
+bool CRegistryCore::Is64Bit() const {
+    return m_layout.m_b64Bit;
+}
+
+CRegStatus CRegistryCore::Mount(std::unique_ptr<Reg::IRegStore> pStore,
+                                const std::wstring& sPlace) {
+    std::lock_guard lock(m_mutex);
+    const std::vector<CName> place = SplitPath(Reg::ToName(sPlace));
+    CKeyNode* parent = m_pRoot.get();
+    for (std::size_t i = 0; i + 1 < place.size(); ++i) {
+        CKeyNode* next = parent->FindChild(place[i]);
+        if (next == nullptr) {
+            next = parent->AddChild(place[i], Reg::FileTimeNow());
+        }
+        if (next->Has(Reg::kNodeMount)) {
+            return {ERROR_INVALID_PARAMETER,
+                    L"registry stores cannot be mounted inside each other: " + sPlace};
+        }
+        parent = next;
+    }
+    if (place.empty() || parent->FindChild(place.back()) != nullptr) {
+        return {ERROR_INVALID_PARAMETER, L"the registry place is taken: " + sPlace};
+    }
+    auto root = std::make_unique<CKeyNode>(place.back(), Reg::FileTimeNow());
+    root->Set(Reg::kNodeMount, true);
+    CRegStatus status = pStore->Load(root.get(), &m_vWarnings);
+    if (!status.Ok()) {
+        return status;
+    }
+    CMount mount;
+    mount.m_pStore = std::move(pStore);
+    mount.m_vPlace = place;
+    mount.m_pRoot = parent->AttachChild(std::move(root));
+    m_vMounts.push_back(std::move(mount));
+    return status;
+}
+
+CRegistryCore::CWalk CRegistryCore::Walk(const std::vector<CName>& vPath, int nLinkDepth) {
+    CWalk walk;
+    CKeyNode* node = m_pRoot.get();
+    for (std::size_t i = 0; i < vPath.size(); ++i) {
+        CKeyNode* child = node->FindChild(vPath[i]);
+        if (child == nullptr) {
+            walk.m_pNode = node;
+            walk.m_nMatched = i;
+            return walk;
+        }
+        if (child->Has(Reg::kNodeLink) && (child = FollowLink(child, nLinkDepth)) == nullptr) {
+            walk.m_eResult = EWalk::Broken;
+            return walk;
+        }
+        node = child;
+    }
+    walk.m_eResult = EWalk::Found;
+    walk.m_pNode = node;
+    walk.m_nMatched = vPath.size();
+    return walk;
+}
+
+CKeyNode* CRegistryCore::FollowLink(CKeyNode* pNode, int nLinkDepth) {
+    const CValue* value = pNode->FindValue(kLinkValue);
+    if (nLinkDepth >= kMaxLinkDepth || value == nullptr) {
+        return nullptr;
+    }
+    CName target;
+    for (std::size_t i = 0; i + 1 < value->m_vData.size(); i += 2) {
+        target.push_back(static_cast<char16_t>(value->m_vData[i] | (value->m_vData[i + 1] << 8)));
+    }
+    constexpr std::u16string_view kPrefix = u"\\Registry\\";
+    if (target.size() <= kPrefix.size() ||
+        !Reg::NamesEqual(CNameView(target).substr(0, kPrefix.size()), kPrefix)) {
+        return nullptr;
+    }
+    CWalk walk = Walk(SplitPath(CNameView(target).substr(kPrefix.size())), nLinkDepth + 1);
+    return walk.m_eResult == EWalk::Found ? walk.m_pNode : nullptr;
+}
+
+std::vector<CName> CRegistryCore::AbsolutePath(const CKeyNode* pNode) const {
+    std::vector<CName> path;
+    for (; pNode != nullptr && pNode != m_pRoot.get(); pNode = pNode->Parent()) {
+        path.push_back(pNode->Name());
+    }
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+void CRegistryCore::ApplyView(std::vector<CName>* pPath, REGSAM sam) const {
+    if (!m_layout.m_b64Bit || (sam & KEY_WOW64_32KEY) == 0 || (sam & KEY_WOW64_64KEY) != 0) {
+        return;
+    }
+    std::vector<CName>& path = *pPath;
+    auto redirectClassesAt = [&path](std::size_t i) {
+        if (i < path.size() &&
+            std::any_of(kRedirectedClasses.begin(), kRedirectedClasses.end(),
+                        [&](std::u16string_view n) { return Reg::NamesEqual(path[i], n); })) {
+            path.insert(path.begin() + static_cast<std::ptrdiff_t>(i), CName(kWow6432Node));
+        }
+    };
+    if (StartsWith(path, m_vMachineClasses)) {
+        redirectClassesAt(m_vMachineClasses.size());
+    } else if (m_layout.m_eClassesRoot == EClassesRoot::Merged &&
+               StartsWith(path, m_vUserClasses)) {
+        redirectClassesAt(m_vUserClasses.size());
+    } else if (path.size() >= 2 && Reg::NamesEqual(path[0], u"Machine") &&
+               Reg::NamesEqual(path[1], u"Software") &&
+               (path.size() == 2 || !Reg::NamesEqual(path[2], kWow6432Node))) {
+        path.insert(path.begin() + 2, CName(kWow6432Node));
+    }
+}
+
+bool CRegistryCore::RootPath(HKEY hRoot, std::vector<CName>* pPath) const {
+    switch (hRoot) {
+        case HKEY_LOCAL_MACHINE:
+            *pPath = {u"Machine"};
+            return true;
+        case HKEY_USERS:
+            *pPath = {u"User"};
+            return true;
+        case HKEY_CURRENT_USER:
+            *pPath = SplitPath(Reg::ToName(m_layout.m_sCurrentUser));
+            return true;
+        case HKEY_CLASSES_ROOT:
+            *pPath = m_vMachineClasses;
+            return true;
+        case HKEY_CURRENT_CONFIG:
+            *pPath = SplitPath(u"Machine\\System\\CurrentControlSet\\Hardware Profiles\\Current");
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CRegistryCore::Hold(CRegKey::CState* pState, CRegKey* pOut) {
+    for (CKeyNode* node : {pState->m_pNode, pState->m_pMachine}) {
+        if (node != nullptr) {
+            ++node->m_nHandles;
+        }
+    }
+    pState->m_pCore = shared_from_this();
+    pOut->m_pState = std::make_unique<CRegKey::CState>(std::move(*pState));
+}
+
+void CRegistryCore::Release(CRegKey::CState* pKey) {
+    std::lock_guard lock(m_mutex);
+    for (CKeyNode* node : {pKey->m_pNode, pKey->m_pMachine}) {
+        if (node != nullptr) {
+            Reg::ReleaseNode(node);
+        }
+    }
+    pKey->m_pNode = pKey->m_pMachine = nullptr;
+}
+
+LONG CRegistryCore::OpenRoot(HKEY hRoot, CRegKey* pOut) {
+    std::lock_guard lock(m_mutex);
+    CRegKey::CState state;
+    if (hRoot == HKEY_CLASSES_ROOT && m_layout.m_eClassesRoot == EClassesRoot::Merged) {
+        const LONG result = OpenMerged({}, 0, false, &state, nullptr);
+        if (result == ERROR_SUCCESS) {
+            Hold(&state, pOut);
+        }
+        return result;
+    }
+    std::vector<CName> path;
+    if (!RootPath(hRoot, &path)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    const CWalk walk = Walk(path, 0);
+    if (walk.m_eResult != EWalk::Found) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    state.m_pNode = walk.m_pNode;
+    Hold(&state, pOut);
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::CreateRest(const std::vector<CName>& vPath, const CWalk& walk,
+                               CKeyNode** ppOut) {
+    CKeyNode* node = walk.m_pNode;
+    if (MountOf(node) == nullptr) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (vPath.size() > kMaxDepth) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    for (std::size_t i = walk.m_nMatched; i < vPath.size(); ++i) {
+        if (vPath[i].size() > kMaxKeyNameLen) {
+            return ERROR_INVALID_PARAMETER;
+        }
+    }
+    const std::uint64_t now = Reg::FileTimeNow();
+    node->m_qwTime = now;
+    for (std::size_t i = walk.m_nMatched; i < vPath.size(); ++i) {
+        node = node->AddChild(vPath[i], now);
+    }
+    MarkDirty(node);
+    ++m_nGeneration;
+    *ppOut = node;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::OpenMerged(std::vector<CName> vRel, REGSAM sam, bool bCreate,
+                               CRegKey::CState* pOut, bool* pbCreated) {
+    std::vector<CName> userPath = Join(m_vUserClasses, vRel);
+    std::vector<CName> machinePath = Join(m_vMachineClasses, vRel);
+    ApplyView(&userPath, sam);
+    ApplyView(&machinePath, sam);
+    const CWalk user = Walk(userPath, 0);
+    const CWalk machine = Walk(machinePath, 0);
+    pOut->m_bMerged = true;
+    pOut->m_vClassPath = std::move(vRel);
+    pOut->m_pNode = user.m_eResult == EWalk::Found ? user.m_pNode : nullptr;
+    pOut->m_pMachine = machine.m_eResult == EWalk::Found ? machine.m_pNode : nullptr;
+    if (pbCreated != nullptr) {
+        *pbCreated = false;
+    }
+    if (pOut->m_pNode != nullptr || pOut->m_pMachine != nullptr) {
+        return ERROR_SUCCESS;
+    }
+    if (!bCreate) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    // A new key goes to the machine, unless only the user's classes hold its parent.
+    auto parentExists = [](const CWalk& w, const std::vector<CName>& p) {
+        return w.m_eResult == EWalk::Missing && w.m_nMatched + 1 == p.size();
+    };
+    const bool toUser = parentExists(user, userPath) && !parentExists(machine, machinePath);
+    const CWalk& walk = toUser ? user : machine;
+    if (walk.m_eResult == EWalk::Broken) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    CKeyNode* node = nullptr;
+    const LONG result = CreateRest(toUser ? userPath : machinePath, walk, &node);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    (toUser ? pOut->m_pNode : pOut->m_pMachine) = node;
+    if (pbCreated != nullptr) {
+        *pbCreated = true;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::Open(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam,
+                         bool bCreate, CRegKey* pOut, bool* pbCreated) {
+    std::lock_guard lock(m_mutex);
+    std::vector<CName> rel;
+    LONG result = ParseSubKey(sSubKey, &rel);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    CRegKey::CState state;
+    if (base.m_bMerged) {
+        if (Live(base.m_pNode) == nullptr && Live(base.m_pMachine) == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        result = OpenMerged(Join(base.m_vClassPath, rel), sam, bCreate, &state, pbCreated);
+    } else {
+        if (Live(base.m_pNode) == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        std::vector<CName> path = Join(AbsolutePath(base.m_pNode), rel);
+        ApplyView(&path, sam);
+        const CWalk walk = Walk(path, 0);
+        if (pbCreated != nullptr) {
+            *pbCreated = false;
+        }
+        if (walk.m_eResult == EWalk::Found) {
+            state.m_pNode = walk.m_pNode;
+        } else if (walk.m_eResult == EWalk::Broken || !bCreate) {
+            result = ERROR_FILE_NOT_FOUND;
+        } else if ((result = CreateRest(path, walk, &state.m_pNode)) == ERROR_SUCCESS &&
+                   pbCreated != nullptr) {
+            *pbCreated = true;
+        }
+    }
+    if (result == ERROR_SUCCESS) {
+        Hold(&state, pOut);
+    }
+    return result;
+}
+
+CRegistryCore::CMount* CRegistryCore::MountOf(const CKeyNode* pNode) {
+    for (; pNode != nullptr; pNode = pNode->Parent()) {
+        if (pNode->Has(Reg::kNodeMount)) {
+            for (CMount& mount : m_vMounts) {
+                if (mount.m_pRoot == pNode) {
+                    return &mount;
+                }
+            }
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+void CRegistryCore::MarkDirty(CKeyNode* pNode) {
+    for (; pNode != nullptr; pNode = pNode->Parent()) {
+        pNode->Set(Reg::kNodeDirty, true);
+        if (pNode->Has(Reg::kNodeMount)) {
+            if (CMount* mount = MountOf(pNode)) {
+                mount->m_bDirty = true;
+            }
+            return;
+        }
+    }
+}
+
+void CRegistryCore::Touch(CKeyNode* pNode) {
+    pNode->m_qwTime = Reg::FileTimeNow();
+    MarkDirty(pNode);
+    ++m_nGeneration;
+}
+
+bool CRegistryCore::IsProtected(const CKeyNode* pNode) {
+    if (pNode->Has(Reg::kNodeMount) || MountOf(pNode) == nullptr) {
+        return true;
+    }
+    std::vector<CName> path;
+    for (const HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG}) {
+        RootPath(root, &path);
+        const CWalk walk = Walk(path, 0);
+        if (walk.m_eResult == EWalk::Found && walk.m_pNode == pNode) {
+            return true;
+        }
+    }
+    const CWalk user = Walk(m_vUserClasses, 0);
+    return user.m_eResult == EWalk::Found && user.m_pNode == pNode;
+}
+
+LONG CRegistryCore::DeleteNode(CKeyNode* pNode, bool bTree) {
+    if (IsProtected(pNode)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!bTree && pNode->ChildCount() > 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    CKeyNode* parent = pNode->Parent();
+    Touch(parent);
+    Reg::DestroySubtree(parent->DetachChild(pNode));
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::Delete(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam,
+                           bool bTree) {
+    std::lock_guard lock(m_mutex);
+    std::vector<CName> rel;
+    const LONG result = ParseSubKey(sSubKey, &rel);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    if (base.m_bMerged) {
+        if (Live(base.m_pNode) == nullptr && Live(base.m_pMachine) == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        CRegKey::CState state;
+        const LONG open = OpenMerged(Join(base.m_vClassPath, rel), sam, false, &state, nullptr);
+        if (open != ERROR_SUCCESS) {
+            return open;
+        }
+        return DeleteNode(state.m_pNode != nullptr ? state.m_pNode : state.m_pMachine, bTree);
+    }
+    if (Live(base.m_pNode) == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    std::vector<CName> path = Join(AbsolutePath(base.m_pNode), rel);
+    ApplyView(&path, sam);
+    const CWalk walk = Walk(path, 0);
+    if (walk.m_eResult != EWalk::Found) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return DeleteNode(walk.m_pNode, bTree);
+}
+
+void CRegistryCore::BuildLists(CRegKey::CState& key) {
+    if (key.m_nListGeneration == m_nGeneration) {
+        return;
+    }
+    key.m_nListGeneration = m_nGeneration;
+    key.m_vKeyList.clear();
+    key.m_vValueList.clear();
+    const CKeyNode* user = Live(key.m_pNode);
+    const CKeyNode* machine = Live(key.m_pMachine);
+    std::size_t i = 0;
+    std::size_t j = 0;
+    const std::size_t nu = user != nullptr ? user->ChildCount() : 0;
+    const std::size_t nm = machine != nullptr ? machine->ChildCount() : 0;
+    while (i < nu || j < nm) {
+        const int cmp = i == nu ? 1
+                        : j == nm
+                            ? -1
+                            : Reg::CompareNames(user->Child(i)->Name(), machine->Child(j)->Name());
+        key.m_vKeyList.push_back(cmp <= 0 ? user->Child(i) : machine->Child(j));
+        i += cmp <= 0 ? 1 : 0;
+        j += cmp >= 0 ? 1 : 0;
+    }
+    if (user != nullptr) {
+        for (const CValue& v : user->Values()) {
+            key.m_vValueList.push_back(&v);
+        }
+    }
+    if (machine != nullptr) {
+        for (const CValue& v : machine->Values()) {
+            if (user == nullptr || user->FindValue(v.m_sName) == nullptr) {
+                key.m_vValueList.push_back(&v);
+            }
+        }
+    }
+}
+
+LONG CRegistryCore::EnumKey(CRegKey::CState& key, DWORD dwIndex, std::wstring* psName,
+                            DWORD dwCapacity) {
+    std::lock_guard lock(m_mutex);
+    const CKeyNode* child = nullptr;
+    if (key.m_bMerged) {
+        if (Live(key.m_pNode) == nullptr && Live(key.m_pMachine) == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        BuildLists(key);
+        if (dwIndex >= key.m_vKeyList.size()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        child = key.m_vKeyList[dwIndex];
+    } else {
+        const CKeyNode* node = Live(key.m_pNode);
+        if (node == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        if (dwIndex >= node->ChildCount()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        child = node->Child(dwIndex);
+    }
+    if (child->Name().size() >= dwCapacity) {
+        return ERROR_MORE_DATA;
+    }
+    *psName = Reg::ToWide(child->Name());
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::EnumValue(CRegKey::CState& key, DWORD dwIndex, CRegValue* pValue,
+                              DWORD dwNameCapacity, DWORD dwDataCapacity) {
+    std::lock_guard lock(m_mutex);
+    const CValue* value = nullptr;
+    if (key.m_bMerged) {
+        if (Live(key.m_pNode) == nullptr && Live(key.m_pMachine) == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        BuildLists(key);
+        if (dwIndex >= key.m_vValueList.size()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        value = key.m_vValueList[dwIndex];
+    } else {
+        const CKeyNode* node = Live(key.m_pNode);
+        if (node == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        if (dwIndex >= node->Values().size()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        value = &node->Values()[dwIndex];
+    }
+    if (value->m_sName.size() >= dwNameCapacity || value->m_vData.size() > dwDataCapacity) {
+        return ERROR_MORE_DATA;
+    }
+    pValue->m_sName = Reg::ToWide(value->m_sName);
+    pValue->m_dwType = value->m_dwType;
+    pValue->m_vData = value->m_vData;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::QueryInfo(CRegKey::CState& key, CRegKeyInfo* pInfo) {
+    std::lock_guard lock(m_mutex);
+    std::vector<const CKeyNode*> keys;
+    std::vector<const CValue*> values;
+    CRegKeyInfo info;
+    if (key.m_bMerged) {
+        if (Live(key.m_pNode) == nullptr && Live(key.m_pMachine) == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        BuildLists(key);
+        keys = key.m_vKeyList;
+        values = key.m_vValueList;
+        for (const CKeyNode* node : {Live(key.m_pNode), Live(key.m_pMachine)}) {
+            info.m_qwLastWriteTime =
+                std::max(info.m_qwLastWriteTime, node != nullptr ? node->m_qwTime : 0);
+        }
+    } else {
+        const CKeyNode* node = Live(key.m_pNode);
+        if (node == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        for (std::size_t i = 0; i < node->ChildCount(); ++i) {
+            keys.push_back(node->Child(i));
+        }
+        for (const CValue& v : node->Values()) {
+            values.push_back(&v);
+        }
+        info.m_qwLastWriteTime = node->m_qwTime;
+    }
+    info.m_dwSubKeys = static_cast<DWORD>(keys.size());
+    info.m_dwValues = static_cast<DWORD>(values.size());
+    for (const CKeyNode* child : keys) {
+        info.m_dwMaxSubKeyLen =
+            std::max(info.m_dwMaxSubKeyLen, static_cast<DWORD>(child->Name().size()));
+        if (child->Class() != nullptr) {
+            info.m_dwMaxClassLen =
+                std::max(info.m_dwMaxClassLen, static_cast<DWORD>(child->Class()->size()));
+        }
+    }
+    for (const CValue* v : values) {
+        info.m_dwMaxValueNameLen =
+            std::max(info.m_dwMaxValueNameLen, static_cast<DWORD>(v->m_sName.size()));
+        info.m_dwMaxValueLen =
+            std::max(info.m_dwMaxValueLen, static_cast<DWORD>(v->m_vData.size()));
+    }
+    *pInfo = info;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::QueryValue(const CRegKey::CState& key, const std::wstring& sName,
+                               DWORD* pdwType, CRegBytes* pvData, DWORD dwCapacity) {
+    std::lock_guard lock(m_mutex);
+    CKeyNode* first = Live(key.m_pNode);
+    CKeyNode* second = Live(key.m_pMachine);
+    if (first == nullptr && second == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    const CName name = Reg::ToName(sName);
+    const CValue* value = first != nullptr ? first->FindValue(name) : nullptr;
+    if (value == nullptr && second != nullptr) {
+        value = second->FindValue(name);
+    }
+    if (value == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    *pdwType = value->m_dwType;
+    if (value->m_vData.size() > dwCapacity) {
+        pvData->clear();
+        return ERROR_MORE_DATA;
+    }
+    *pvData = value->m_vData;
+    return ERROR_SUCCESS;
+}
+
+CKeyNode* CRegistryCore::WriteNode(const CRegKey::CState& key) {
+    CKeyNode* user = Live(key.m_pNode);
+    return user != nullptr ? user : Live(key.m_pMachine);
+}
+
+LONG CRegistryCore::SetValue(const CRegKey::CState& key, const std::wstring& sName, DWORD dwType,
+                             const CRegBytes& vData) {
+    std::lock_guard lock(m_mutex);
+    CKeyNode* node = WriteNode(key);
+    if (node == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    if (MountOf(node) == nullptr) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const CName name = Reg::ToName(sName);
+    if (name.size() > kMaxValueNameLen) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (node->SetValue(name, dwType, vData)) {
+        Touch(node);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::DeleteValue(const CRegKey::CState& key, const std::wstring& sName) {
+    std::lock_guard lock(m_mutex);
+    CKeyNode* first = Live(key.m_pNode);
+    CKeyNode* second = Live(key.m_pMachine);
+    if (first == nullptr && second == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    const CName name = Reg::ToName(sName);
+    CKeyNode* node = first != nullptr && first->FindValue(name) != nullptr ? first : second;
+    if (node == nullptr || node->FindValue(name) == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (MountOf(node) == nullptr) {
+        return ERROR_ACCESS_DENIED;
+    }
+    node->DeleteValue(name);
+    Touch(node);
+    return ERROR_SUCCESS;
+}
+
+std::wstring CRegistryCore::GetPath(const CRegKey::CState& key) {
+    std::lock_guard lock(m_mutex);
+    std::vector<CName> path;
+    std::wstring out;
+    if (key.m_bMerged) {
+        out = L"HKEY_CLASSES_ROOT";
+        path = key.m_vClassPath;
+    } else {
+        if (Live(key.m_pNode) == nullptr) {
+            return {};
+        }
+        path = AbsolutePath(key.m_pNode);
+        if (!path.empty() && (path[0] == u"Machine" || path[0] == u"User")) {
+            out = path[0] == u"Machine" ? L"HKEY_LOCAL_MACHINE" : L"HKEY_USERS";
+            path.erase(path.begin());
+        }
+    }
+    for (const CName& name : path) {
+        if (!out.empty()) {
+            out.push_back(L'\\');
+        }
+        out += Reg::ToWide(name);
+    }
+    return out;
+}
+
+bool CRegistryCore::IsDirty() {
+    std::lock_guard lock(m_mutex);
+    return std::any_of(m_vMounts.begin(), m_vMounts.end(),
+                       [](const CMount& m) { return m.m_bDirty; });
+}
+
+CRegStatus CRegistryCore::Flush() {
+    std::lock_guard lock(m_mutex);
+    std::vector<CMount*> dirty;
+    for (CMount& mount : m_vMounts) {
+        if (mount.m_bDirty) {
+            dirty.push_back(&mount);
+        }
+    }
+    for (std::size_t i = 0; i < dirty.size(); ++i) {
+        CRegStatus status = dirty[i]->m_pStore->Prepare(*dirty[i]->m_pRoot);
+        if (!status.Ok()) {
+            for (std::size_t k = 0; k < i; ++k) {
+                dirty[k]->m_pStore->Abort();
+            }
+            return status;
+        }
+    }
+    for (std::size_t i = 0; i < dirty.size(); ++i) {
+        CRegStatus status = dirty[i]->m_pStore->Commit();
+        if (!status.Ok()) {
+            for (std::size_t k = i + 1; k < dirty.size(); ++k) {
+                dirty[k]->m_pStore->Abort();
+            }
+            return status;
+        }
+        ClearDirty(dirty[i]->m_pRoot);
+        dirty[i]->m_bDirty = false;
+    }
+    return {};
+}
+
+CRegStatus CRegistryCore::Reload() {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::unique_ptr<CKeyNode>> fresh;
+    std::vector<std::wstring> warnings;
+    for (CMount& mount : m_vMounts) {
+        auto root = std::make_unique<CKeyNode>(mount.m_vPlace.back(), Reg::FileTimeNow());
+        root->Set(Reg::kNodeMount, true);
+        CRegStatus status = mount.m_pStore->Load(root.get(), &warnings);
+        if (!status.Ok()) {
+            return status;
+        }
+        fresh.push_back(std::move(root));
+    }
+    for (std::size_t i = 0; i < m_vMounts.size(); ++i) {
+        CMount& mount = m_vMounts[i];
+        CKeyNode* parent = mount.m_pRoot->Parent();
+        std::unique_ptr<CKeyNode> old = parent->DetachChild(mount.m_pRoot);
+        mount.m_pRoot = parent->AttachChild(std::move(fresh[i]));
+        mount.m_bDirty = false;
+        Reg::DestroySubtree(std::move(old));
+    }
+    m_vWarnings = std::move(warnings);
+    ++m_nGeneration;
+    return {};
+}
+
+std::vector<std::wstring> CRegistryCore::LoadWarnings() {
+    std::lock_guard lock(m_mutex);
+    return m_vWarnings;
+}
+
+namespace {
+
+void MergeInto(CKeyNode* pDst, const CKeyNode& src) {
+    for (const CValue& v : src.Values()) {
+        pDst->SetValue(v.m_sName, v.m_dwType, v.m_vData);
+    }
+    if (src.Class() != nullptr) {
+        pDst->SetClass(*src.Class());
+    }
+    if (src.Has(Reg::kNodeLink)) {
+        pDst->Set(Reg::kNodeLink, true);
+    }
+    pDst->m_qwTime = src.m_qwTime;
+    pDst->Set(Reg::kNodeDirty, true);
+    for (std::size_t i = 0; i < src.ChildCount(); ++i) {
+        bool added = false;
+        MergeInto(pDst->FindOrAddChild(src.Child(i)->Name(), 0, &added), *src.Child(i));
+    }
+}
+
+}  // namespace
+
+CRegStatus CRegistryCore::ImportText(HKEY hRoot, std::string_view sText) {
+    std::lock_guard lock(m_mutex);
+    std::vector<CName> path;
+    if (!RootPath(hRoot, &path)) {
+        return {ERROR_INVALID_HANDLE, L"unknown root key"};
+    }
+    const CWalk walk = Walk(path, 0);
+    if (walk.m_eResult != EWalk::Found) {
+        return {ERROR_FILE_NOT_FOUND, L"the root key does not exist in this registry"};
+    }
+    if (MountOf(walk.m_pNode) == nullptr) {
+        return {ERROR_ACCESS_DENIED, L"the root key belongs to no store"};
+    }
+    CKeyNode parsed(u"");
+    Reg::CLineReader reader(sText);
+    Reg::CWineParseOptions options;
+    options.m_sFileName = "text";
+    options.m_bRequireMagic = false;
+    options.m_qwLoadTime = Reg::FileTimeNow();
+    const Reg::CWineParseResult result = Reg::ParseWineText(&reader, &parsed, options);
+    if (!result.m_status.Ok()) {
+        return result.m_status;
+    }
+    if (result.m_nWarnings > 0) {
+        return {ERROR_INVALID_DATA, result.m_vWarnings.front()};
+    }
+    parsed.m_qwTime = walk.m_pNode->m_qwTime;
+    MergeInto(walk.m_pNode, parsed);
+    MarkDirty(walk.m_pNode);
+    ++m_nGeneration;
+    return {};
+}
+
+std::string CRegistryCore::ExportText(HKEY hRoot, const std::wstring& sPath) {
+    CRegKey root;
+    CRegKey key;
+    if (OpenRoot(hRoot, &root) != ERROR_SUCCESS || root.OpenKey(sPath, 0, &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::lock_guard lock(m_mutex);
+    const CKeyNode* node = WriteNode(*key.m_pState);
+    if (node == nullptr) {
+        return {};
+    }
+    Reg::CTextOut out;
+    Reg::CWineWriteOptions options;
+    options.m_bTimes = false;
+    Reg::WriteWineText(*node, options, &out);
+    return std::move(out.Text());
+}
+
+// ---- CRegKey ----
+
+CRegKey::CRegKey() = default;
+
+CRegKey::~CRegKey() {
+    Close();
+}
+
+CRegKey::CRegKey(CRegKey&& other) noexcept : m_pState(std::move(other.m_pState)) {}
+
+CRegKey& CRegKey::operator=(CRegKey&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_pState = std::move(other.m_pState);
+    }
+    return *this;
+}
+
+bool CRegKey::IsOpen() const {
+    return m_pState != nullptr;
+}
+
+void CRegKey::Close() {
+    if (m_pState != nullptr) {
+        m_pState->m_pCore->Release(m_pState.get());
+        m_pState.reset();
+    }
+}
+
+LONG CRegKey::OpenKey(const std::wstring& sSubKey, REGSAM sam, CRegKey* pOut) const {
+    CRegKey key;
+    const LONG result = m_pState == nullptr ? ERROR_INVALID_HANDLE
+                                            : m_pState->m_pCore->Open(*m_pState, sSubKey, sam,
+                                                                      false, &key, nullptr);
+    *pOut = std::move(key);
+    return result;
+}
+
+LONG CRegKey::CreateKey(const std::wstring& sSubKey, REGSAM sam, CRegKey* pOut,
+                        bool* pbCreated) const {
+    CRegKey key;
+    const LONG result = m_pState == nullptr ? ERROR_INVALID_HANDLE
+                                            : m_pState->m_pCore->Open(*m_pState, sSubKey, sam, true,
+                                                                      &key, pbCreated);
+    *pOut = std::move(key);
+    return result;
+}
+
+LONG CRegKey::DeleteKey(const std::wstring& sSubKey, REGSAM sam) const {
+    return m_pState == nullptr ? ERROR_INVALID_HANDLE
+                               : m_pState->m_pCore->Delete(*m_pState, sSubKey, sam, false);
+}
+
+LONG CRegKey::DeleteTree(const std::wstring& sSubKey, REGSAM sam) const {
+    return m_pState == nullptr ? ERROR_INVALID_HANDLE
+                               : m_pState->m_pCore->Delete(*m_pState, sSubKey, sam, true);
+}
+
+LONG CRegKey::EnumKey(DWORD dwIndex, std::wstring* psName, DWORD dwCapacity) const {
+    return m_pState == nullptr ? ERROR_INVALID_HANDLE
+                               : m_pState->m_pCore->EnumKey(*m_pState, dwIndex, psName, dwCapacity);
+}
+
+LONG CRegKey::EnumValue(DWORD dwIndex, CRegValue* pValue, DWORD dwNameCapacity,
+                        DWORD dwDataCapacity) const {
+    return m_pState == nullptr ? ERROR_INVALID_HANDLE
+                               : m_pState->m_pCore->EnumValue(*m_pState, dwIndex, pValue,
+                                                              dwNameCapacity, dwDataCapacity);
+}
+
+LONG CRegKey::QueryInfo(CRegKeyInfo* pInfo) const {
+    return m_pState == nullptr ? ERROR_INVALID_HANDLE
+                               : m_pState->m_pCore->QueryInfo(*m_pState, pInfo);
+}
+
+LONG CRegKey::QueryValue(const std::wstring& sName, DWORD* pdwType, CRegBytes* pvData,
+                         DWORD dwCapacity) const {
+    return m_pState == nullptr
+               ? ERROR_INVALID_HANDLE
+               : m_pState->m_pCore->QueryValue(*m_pState, sName, pdwType, pvData, dwCapacity);
+}
+
+LONG CRegKey::SetValue(const std::wstring& sName, DWORD dwType, const CRegBytes& vData) const {
+    return m_pState == nullptr ? ERROR_INVALID_HANDLE
+                               : m_pState->m_pCore->SetValue(*m_pState, sName, dwType, vData);
+}
+
+LONG CRegKey::DeleteValue(const std::wstring& sName) const {
+    return m_pState == nullptr ? ERROR_INVALID_HANDLE
+                               : m_pState->m_pCore->DeleteValue(*m_pState, sName);
+}
+
+std::wstring CRegKey::GetPath() const {
+    return m_pState == nullptr ? std::wstring() : m_pState->m_pCore->GetPath(*m_pState);
+}
+
+// ---- CRegistry ----
+
+CRegistry::CRegistry() = default;
+
+bool CRegistry::IsValid() const {
+    return m_pCore != nullptr;
+}
+
+CRegistry CRegistry::CreateInMemory(const CMemoryRegistryOptions& options) {
+    CRegistryLayout layout;
+    layout.m_b64Bit = options.m_b64Bit;
+    layout.m_eClassesRoot = options.m_eClassesRoot;
+    auto core = std::make_shared<CRegistryCore>(layout);
+    for (const wchar_t* place : {L"Machine", L"User\\.Default", L"User\\S-1-5-21-0-0-0-1000"}) {
+        core->Mount(std::make_unique<Reg::CMemoryStore>(), place);
+    }
+    core->ImportText(HKEY_LOCAL_MACHINE, "[Software\\\\Classes]");
+    core->ImportText(HKEY_CURRENT_USER, "[Software\\\\Classes]");
+    core->Flush();
+    return CRegistryCore::Wrap(std::move(core));
+}
+
+bool CRegistry::Is64Bit() const {
+    return m_pCore != nullptr && m_pCore->Is64Bit();
+}
+
+LONG CRegistry::OpenRoot(HKEY hRoot, CRegKey* pOut) const {
+    CRegKey key;
+    const LONG result = m_pCore == nullptr ? ERROR_INVALID_HANDLE : m_pCore->OpenRoot(hRoot, &key);
+    *pOut = std::move(key);
+    return result;
+}
+
+LONG CRegistry::OpenKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam, CRegKey* pOut) const {
+    CRegKey root;
+    const LONG result = OpenRoot(hRoot, &root);
+    if (result != ERROR_SUCCESS) {
+        pOut->Close();
+        return result;
+    }
+    return root.OpenKey(sPath, sam, pOut);
+}
+
+LONG CRegistry::CreateKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam, CRegKey* pOut,
+                          bool* pbCreated) const {
+    CRegKey root;
+    const LONG result = OpenRoot(hRoot, &root);
+    if (result != ERROR_SUCCESS) {
+        pOut->Close();
+        return result;
+    }
+    return root.CreateKey(sPath, sam, pOut, pbCreated);
+}
+
+LONG CRegistry::DeleteKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam) const {
+    CRegKey root;
+    const LONG result = OpenRoot(hRoot, &root);
+    return result != ERROR_SUCCESS ? result : root.DeleteKey(sPath, sam);
+}
+
+LONG CRegistry::DeleteTree(HKEY hRoot, const std::wstring& sPath, REGSAM sam) const {
+    CRegKey root;
+    const LONG result = OpenRoot(hRoot, &root);
+    return result != ERROR_SUCCESS ? result : root.DeleteTree(sPath, sam);
+}
+
+bool CRegistry::IsDirty() const {
+    return m_pCore != nullptr && m_pCore->IsDirty();
+}
+
+CRegStatus CRegistry::Flush() const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"} : m_pCore->Flush();
+}
+
+CRegStatus CRegistry::Reload() const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->Reload();
+}
+
+std::vector<std::wstring> CRegistry::LoadWarnings() const {
+    return m_pCore == nullptr ? std::vector<std::wstring>() : m_pCore->LoadWarnings();
+}
+
+CRegStatus CRegistry::ImportText(HKEY hRoot, std::string_view sText) const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->ImportText(hRoot, sText);
+}
+
+std::string CRegistry::ExportText(HKEY hRoot, const std::wstring& sPath) const {
+    return m_pCore == nullptr ? std::string() : m_pCore->ExportText(hRoot, sPath);
+}
+
+}  // namespace Branwick::Platform

@@ -1,0 +1,117 @@
+// The registry behind CRegistry and CRegKey: mounts, roots, views, links, the merged classes
+// root, and the one mutex. Private to platform/registry; stores use Mount and Wrap to build a
+// target's registry.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/registry/key_tree.h"
+#include "platform/registry/registry.h"
+#include "platform/registry/store.h"
+
+namespace Branwick::Platform {
+
+// Where things are, as paths below \Registry.
+struct CRegistryLayout {
+    bool m_b64Bit = true;
+    EClassesRoot m_eClassesRoot = EClassesRoot::Machine;
+    std::wstring m_sCurrentUser = L"User\\S-1-5-21-0-0-0-1000";
+    // The user's classes for the merged HKEY_CLASSES_ROOT.
+    std::wstring m_sUserClasses = L"User\\S-1-5-21-0-0-0-1000\\Software\\Classes";
+};
+
+// What an open key refers to.
+struct CRegKey::CState {
+    std::shared_ptr<CRegistryCore> m_pCore;
+    Reg::CKeyNode* m_pNode = nullptr;     // the key; for the merged classes root the user's copy
+    Reg::CKeyNode* m_pMachine = nullptr;  // merged classes root only: the machine's copy
+    bool m_bMerged = false;
+    std::vector<Reg::CName> m_vClassPath;  // merged: the path below HKEY_CLASSES_ROOT
+    // Merged enumeration, rebuilt when the registry changed since.
+    std::uint64_t m_nListGeneration = 0;
+    std::vector<const Reg::CKeyNode*> m_vKeyList;
+    std::vector<const Reg::CValue*> m_vValueList;
+};
+
+class CRegistryCore : public std::enable_shared_from_this<CRegistryCore> {
+public:
+    explicit CRegistryCore(CRegistryLayout layout);
+    ~CRegistryCore();
+    CRegistryCore(const CRegistryCore&) = delete;
+    CRegistryCore& operator=(const CRegistryCore&) = delete;
+
+    // Mounts a store at sPlace (e.g. L"Machine") and loads it. Places do not nest.
+    CRegStatus Mount(std::unique_ptr<Reg::IRegStore> pStore, const std::wstring& sPlace);
+    void Set64Bit(bool b64Bit);
+    static CRegistry Wrap(std::shared_ptr<CRegistryCore> pCore);
+
+    bool Is64Bit() const;
+    LONG OpenRoot(HKEY hRoot, CRegKey* pOut);
+    LONG Open(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam, bool bCreate,
+              CRegKey* pOut, bool* pbCreated);
+    LONG Delete(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam, bool bTree);
+    LONG EnumKey(CRegKey::CState& key, DWORD dwIndex, std::wstring* psName, DWORD dwCapacity);
+    LONG EnumValue(CRegKey::CState& key, DWORD dwIndex, CRegValue* pValue, DWORD dwNameCapacity,
+                   DWORD dwDataCapacity);
+    LONG QueryInfo(CRegKey::CState& key, CRegKeyInfo* pInfo);
+    LONG QueryValue(const CRegKey::CState& key, const std::wstring& sName, DWORD* pdwType,
+                    CRegBytes* pvData, DWORD dwCapacity);
+    LONG SetValue(const CRegKey::CState& key, const std::wstring& sName, DWORD dwType,
+                  const CRegBytes& vData);
+    LONG DeleteValue(const CRegKey::CState& key, const std::wstring& sName);
+    std::wstring GetPath(const CRegKey::CState& key);
+    void Release(CRegKey::CState* pKey);
+
+    bool IsDirty();
+    CRegStatus Flush();
+    CRegStatus Reload();
+    std::vector<std::wstring> LoadWarnings();
+    CRegStatus ImportText(HKEY hRoot, std::string_view sText);
+    std::string ExportText(HKEY hRoot, const std::wstring& sPath);
+
+private:
+    struct CMount {
+        std::unique_ptr<Reg::IRegStore> m_pStore;
+        std::vector<Reg::CName> m_vPlace;
+        Reg::CKeyNode* m_pRoot = nullptr;
+        bool m_bDirty = false;
+    };
+    enum class EWalk { Found, Missing, Broken };
+    struct CWalk {
+        EWalk m_eResult = EWalk::Missing;
+        Reg::CKeyNode* m_pNode = nullptr;  // found: the key; missing: the deepest existing key
+        std::size_t m_nMatched = 0;        // elements that exist
+    };
+
+    CWalk Walk(const std::vector<Reg::CName>& vPath, int nLinkDepth);
+    Reg::CKeyNode* FollowLink(Reg::CKeyNode* pNode, int nLinkDepth);
+    std::vector<Reg::CName> AbsolutePath(const Reg::CKeyNode* pNode) const;
+    void ApplyView(std::vector<Reg::CName>* pPath, REGSAM sam) const;
+    bool RootPath(HKEY hRoot, std::vector<Reg::CName>* pPath) const;
+    LONG OpenMerged(std::vector<Reg::CName> vRel, REGSAM sam, bool bCreate, CRegKey::CState* pOut,
+                    bool* pbCreated);
+    LONG CreateRest(const std::vector<Reg::CName>& vPath, const CWalk& walk, Reg::CKeyNode** ppOut);
+    LONG DeleteNode(Reg::CKeyNode* pNode, bool bTree);
+    bool IsProtected(const Reg::CKeyNode* pNode);
+    CMount* MountOf(const Reg::CKeyNode* pNode);
+    void MarkDirty(Reg::CKeyNode* pNode);
+    void Touch(Reg::CKeyNode* pNode);
+    void BuildLists(CRegKey::CState& key);
+    void Hold(CRegKey::CState* pState, CRegKey* pOut);
+    Reg::CKeyNode* WriteNode(const CRegKey::CState& key);
+
+    std::mutex m_mutex;
+    CRegistryLayout m_layout;
+    std::vector<Reg::CName> m_vMachineClasses;
+    std::vector<Reg::CName> m_vUserClasses;
+    std::unique_ptr<Reg::CKeyNode> m_pRoot;
+    std::vector<CMount> m_vMounts;
+    std::vector<std::wstring> m_vWarnings;
+    std::uint64_t m_nGeneration = 1;
+};
+
+}  // namespace Branwick::Platform

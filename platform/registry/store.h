@@ -1,0 +1,41 @@
+// A backing store of part of the registry: Wine's text files, a binary hive, memory. Private to
+// platform/registry; stores live in this folder.
+//
+// A store is mounted at one place of the tree (its root node, marked kNodeMount). It loads its
+// keys into that node and writes them back from it. What changed since the last load or save is in
+// the tree: every changed key and its ancestors up to the store's root carry kNodeDirty (a deleted
+// subkey marks its parent), and the registry knows that the store as a whole is dirty. A store that
+// writes key by key (a hive) walks the dirty nodes and compares them with what it holds; a store
+// that rewrites a whole file ignores the marks. Nodes below the root that carry kNodeMount belong
+// to other stores and must be skipped.
+//
+// Saving is two-phase so that one Flush of several stores changes nothing on disk when any of
+// them cannot be written: Prepare every dirty store, then Commit each, or Abort all.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/registry/key_tree.h"
+#include "platform/registry/registry.h"
+
+namespace Branwick::Platform::Reg {
+
+class IRegStore {
+public:
+    virtual ~IRegStore() = default;
+
+    // Fills pRoot, a fresh empty node, from the backing data. Lines or records that are skipped go
+    // to pWarnings. A failure leaves pRoot to be dropped.
+    virtual CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) = 0;
+    // Makes the state of root durable somewhere that does not replace the stored data yet (a temp
+    // file beside the original, fsynced). Refuses with a clear message, and leaves nothing behind,
+    // when writing is not safe now.
+    virtual CRegStatus Prepare(const CKeyNode& root) = 0;
+    // Puts the prepared data in place (rename, fsync of the folder). Only after a good Prepare.
+    virtual CRegStatus Commit() = 0;
+    // Drops what Prepare made.
+    virtual void Abort() = 0;
+};
+
+}  // namespace Branwick::Platform::Reg

@@ -158,6 +158,45 @@ bool FindInListing(const CFolderListing& listing, const std::wstring& strName, C
     return true;
 }
 
+bool IsAscii(std::string_view str) {
+    return std::all_of(str.begin(), str.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+// One pass over a folder for a name in another case, without keeping the listing: what a lookup
+// outside a scan costs when the exact spelling is not there. Among several matches the smallest
+// host name wins, as in a kept listing.
+bool ScanFolderFor(const std::string& strDir, const std::wstring& strName, CFolderEntry& entry) {
+    DIR* dir = opendir(strDir.c_str());
+    if (!dir) {
+        return false;
+    }
+    const std::string query = ToUtf8(strName);
+    const std::wstring folded = FoldCase(strName);
+    const bool bAsciiQuery = IsAscii(query);
+    bool bFound = false;
+    while (const dirent* d = readdir(dir)) {
+        const std::string_view host = d->d_name;
+        if (host == "." || host == ".." || (bFound && host >= entry.m_strHost)) {
+            continue;
+        }
+        const bool bMatch = (bAsciiQuery && IsAscii(host)) ? AsciiEqualNoCase(host, query)
+                                                            : FoldCase(FromUtf8(host)) == folded;
+        const std::wstring name = bMatch ? FromUtf8(host) : std::wstring();
+        if (bMatch && IsWindowsName(name)) {
+            entry = {std::string(host), name, FoldCase(name), IsFolderAt(dirfd(dir), d->d_name, d->d_type)};
+            bFound = true;
+        }
+    }
+    closedir(dir);
+    return bFound;
+}
+
 bool IsReadOnlyFile(const std::string& strHost) {
     struct stat st;
     return lstat(strHost.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & 0222);
@@ -245,7 +284,7 @@ bool CFileSystem::Lookup(const std::string& strDir, const std::wstring& strName,
         entry = {strHost, strName, FoldCase(strName), bFolder};
         return true;
     }
-    return FindInListing(*ReadListing(strDir), strName, entry);
+    return ScanFolderFor(strDir, strName, entry);
 }
 
 CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLeaf) const {

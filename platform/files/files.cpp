@@ -518,6 +518,15 @@ CFileStatus CFileSystem::ReadFile(const std::wstring& strPath, std::string& strO
     return n < 0 ? FailErrno(L"Reading", r.m_strWindows, e) : CFileStatus{};
 }
 
+CFileStatus CFileSystem::CheckDelete(const std::wstring& strPath, std::wstring* pstrFull) const {
+    CResolvedPath r;
+    CFileStatus s = ResolveForDelete(strPath, r);
+    if (s.Ok() && pstrFull) {
+        *pstrFull = r.m_strWindows;
+    }
+    return s;
+}
+
 CFileStatus CFileSystem::HostPath(const std::wstring& strPath, std::string& strHost) const {
     const CResolvedPath r = Resolve(strPath, false);
     if (r.m_nError != ERROR_SUCCESS) {
@@ -530,15 +539,20 @@ CFileStatus CFileSystem::HostPath(const std::wstring& strPath, std::string& strH
 // ---------------------------------------------------------------------------------------------
 // Writes
 
-CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
-    const CResolvedPath r = Resolve(strPath, false);
+CFileStatus CFileSystem::ResolveForDelete(const std::wstring& strPath, CResolvedPath& r) const {
+    r = Resolve(strPath, false);
     if (r.m_nError != ERROR_SUCCESS) {
         return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
     }
     if (!r.m_bExists && !r.m_bRoot) {
         return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
     }
-    if (CFileStatus s = Confine(r, L"delete"); !s.Ok()) {
+    return Confine(r, L"delete");
+}
+
+CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
+    CResolvedPath r;
+    if (CFileStatus s = ResolveForDelete(strPath, r); !s.Ok()) {
         return s;
     }
     if (r.m_entry.m_bFolder) {
@@ -555,14 +569,8 @@ CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
 }
 
 CFileStatus CFileSystem::RemoveDirectory(const std::wstring& strPath) {
-    const CResolvedPath r = Resolve(strPath, false);
-    if (r.m_nError != ERROR_SUCCESS) {
-        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
-    }
-    if (!r.m_bExists && !r.m_bRoot) {
-        return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
-    }
-    if (CFileStatus s = Confine(r, L"remove"); !s.Ok()) {
+    CResolvedPath r;
+    if (CFileStatus s = ResolveForDelete(strPath, r); !s.Ok()) {
         return s;
     }
     if (!r.m_entry.m_bFolder) {

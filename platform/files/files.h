@@ -115,6 +115,11 @@ public:
     // permissions; a read-only one is refused with ERROR_ACCESS_DENIED.
     CFileStatus WriteFile(const std::wstring& strPath, const std::string& strData);
 
+    // Whether DeleteFile or RemoveDirectory of the path would be allowed: it exists and its folder
+    // lies in the target (errors as those give). *pstrFull receives the path as it is resolved:
+    // normalised, with WOW64 redirection applied.
+    CFileStatus CheckDelete(const std::wstring& strPath, std::wstring* pstrFull) const;
+
     // The host path of a Windows path, for code that must hand a host path to a library. The
     // parent folder must exist; a missing last element keeps the given spelling.
     CFileStatus HostPath(const std::wstring& strPath, std::string& strHost) const;
@@ -132,6 +137,7 @@ private:
     std::shared_ptr<const CFolderListing> CachedListing(const std::string& strDir) const;
     std::shared_ptr<const CFolderListing> AnyListing(const std::string& strDir) const;
     CFileStatus Confine(const CResolvedPath& r, const wchar_t* pVerb) const;
+    CFileStatus ResolveForDelete(const std::wstring& strPath, CResolvedPath& r) const;
     void Forget(const std::string& strParent, const std::string& strHost);
     DWORD Attributes(const std::string& strHost, const std::wstring& strName, std::uint64_t* pSize) const;
 

@@ -156,6 +156,12 @@ struct CMemoryRegistryOptions {
 // A target's registry. Copies share one registry; it lives while a copy or an open key does.
 class CRegistry {
 public:
+    // A Wine prefix's registry from sPrefixDir/{system,user,userdef}.reg. Fails with a clear
+    // message when a file cannot be read, its first line is not "WINE REGISTRY Version 2", or its
+    // #arch is unknown or disagrees with the others. Lines that do not parse are skipped as
+    // wineserver skips them and reported by LoadWarnings(). Reading works while a wineserver runs.
+    static CRegStatus OpenWinePrefix(const std::string& sPrefixDir,
+                                     const CWinePrefixOptions& options, CRegistry* pOut);
     // An empty registry in memory with the mounts of a Wine prefix (HKLM, HKCU =
     // HKU\S-1-5-21-0-0-0-1000, HKU\.Default). Flush keeps the current state as the one Reload
     // returns to.

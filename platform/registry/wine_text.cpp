@@ -261,10 +261,15 @@ public:
     }
 
 private:
+    // Records why the file is refused; Run returns the result.
     CWineParseResult Fail(LONG code, const std::wstring& what) {
+        SetFailure(code, what);
+        return std::move(m_result);
+    }
+
+    void SetFailure(LONG code, const std::wstring& what) {
         m_result.m_status.m_lCode = code;
         m_result.m_status.m_sMessage = WidenUtf8(m_options.m_sFileName) + L" " + what;
-        return std::move(m_result);
     }
 
     void Warn(const char* what, std::string_view line) {
@@ -320,15 +325,16 @@ private:
         }
         const std::string arch(option.substr(6));
         if (arch != "win32" && arch != "win64") {
-            Fail(ERROR_NOT_REGISTRY_FILE,
-                 L"has an unknown architecture \"" + WidenUtf8(arch) + L"\"");
+            SetFailure(ERROR_NOT_REGISTRY_FILE,
+                       L"has an unknown architecture \"" + WidenUtf8(arch) + L"\"");
             return false;
         }
         const std::string& expected =
             m_result.m_sArch.empty() ? m_options.m_sExpectedArch : m_result.m_sArch;
         if (!expected.empty() && arch != expected) {
-            Fail(ERROR_NOT_REGISTRY_FILE, L"is for " + WidenUtf8(arch) + L" but the prefix is " +
-                                              WidenUtf8(expected) + L" (mismatched architecture)");
+            SetFailure(ERROR_NOT_REGISTRY_FILE, L"is for " + WidenUtf8(arch) +
+                                                    L" but the prefix is " + WidenUtf8(expected) +
+                                                    L" (mismatched architecture)");
             return false;
         }
         m_result.m_sArch = arch;

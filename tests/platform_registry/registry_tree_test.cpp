@@ -9,10 +9,10 @@
 namespace Branwick::Platform {
 namespace {
 
-using Test::Dword;
-using Test::ReadSz;
-using Test::SubKeys;
-using Test::Sz;
+using RegTest::Dword;
+using RegTest::ReadSz;
+using RegTest::SubKeys;
+using RegTest::Sz;
 
 TEST(RegistryTree, NamesFoldUnicodeCaseAndKeepTheirSpelling) {
     CRegistry reg = CRegistry::CreateInMemory();

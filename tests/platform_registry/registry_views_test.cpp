@@ -7,9 +7,9 @@
 namespace Branwick::Platform {
 namespace {
 
-using Test::ReadSz;
-using Test::SubKeys;
-using Test::Sz;
+using RegTest::ReadSz;
+using RegTest::SubKeys;
+using RegTest::Sz;
 
 // What a 64-bit Wine prefix holds for the view tests.
 constexpr const char* kWow64Machine = R"(

@@ -5,7 +5,7 @@
 
 #include "platform/registry/registry.h"
 
-namespace Branwick::Platform::Test {
+namespace Branwick::Platform::RegTest {
 
 // REG_SZ data as Windows stores it: UTF-16LE with the terminator.
 inline CRegBytes Sz(const std::wstring& s) {
@@ -60,4 +60,45 @@ inline std::wstring ReadSz(const CRegistry& reg, HKEY root, const std::wstring& 
     return out;
 }
 
-}  // namespace Branwick::Platform::Test
+}  // namespace Branwick::Platform::RegTest
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace Branwick::Platform::RegTest {
+
+// A fresh folder, removed with everything in it at the end of the test.
+class CTempDir {
+public:
+    CTempDir() {
+        char path[] = "/tmp/corvane-registry-XXXXXX";
+        m_sPath = mkdtemp(path);
+    }
+    ~CTempDir() { std::filesystem::remove_all(m_sPath); }
+    const std::string& Path() const { return m_sPath; }
+
+private:
+    std::string m_sPath;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// The fixture folder of a Wine prefix, or empty (the caller skips) when the fixtures are absent.
+inline std::string WineFixture(const char* name) {
+    const std::string dir = std::string(CORVANE_FIXTURES_DIR) + "/" + name;
+    return std::filesystem::exists(dir + "/system.reg") ? dir : std::string();
+}
+
+}  // namespace Branwick::Platform::RegTest

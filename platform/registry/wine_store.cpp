@@ -1,0 +1,164 @@
+// A Wine prefix's registry files as stores, and the registry of a Wine prefix.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/registry/atomic_file.h"
+#include "platform/registry/registry_core.h"
+#include "platform/registry/utf8.h"
+#include "platform/registry/wine_text.h"
+#include "platform/registry/wineserver.h"
+
+namespace Branwick::Platform {
+
+namespace {
+
+using Reg::CKeyNode;
+
+// What the three files of one prefix share: the folder and the architecture the first file that
+// names one set (wineserver loads system.reg, userdef.reg, user.reg in that order).
+struct CWinePrefix {
+    std::string m_sDir;
+    std::string m_sArch;
+};
+
+class CWineFileStore : public Reg::IRegStore {
+public:
+    CWineFileStore(std::shared_ptr<CWinePrefix> pPrefix, std::string sFile, std::string sBranch)
+        : m_pPrefix(std::move(pPrefix)),
+          m_sPath(m_pPrefix->m_sDir + "/" + sFile),
+          m_sBranch(std::move(sBranch)) {}
+
+    bool Existed() const { return m_bExisted; }
+
+    CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override {
+        m_nSkipped = 0;
+        m_sFirstSkipped.clear();
+        const int fd = open(m_sPath.c_str(), O_RDONLY | O_CLOEXEC);
+        m_bExisted = fd >= 0;
+        if (fd < 0) {
+            // Wine starts a missing file empty and writes it at its first change.
+            return errno == ENOENT
+                       ? CRegStatus{}
+                       : CRegStatus{ERROR_CANTOPEN, Reg::WidenUtf8("cannot read " + m_sPath + ": " +
+                                                                   std::strerror(errno))};
+        }
+        Reg::CLineReader reader(fd);
+        Reg::CWineParseOptions options;
+        options.m_sFileName = m_sPath;
+        options.m_sExpectedArch = m_pPrefix->m_sArch;
+        options.m_qwLoadTime = Reg::FileTimeNow();
+        Reg::CWineParseResult result = Reg::ParseWineText(&reader, pRoot, options);
+        close(fd);
+        if (!result.m_status.Ok()) {
+            return result.m_status;
+        }
+        if (m_pPrefix->m_sArch.empty()) {
+            m_pPrefix->m_sArch = result.m_sArch;
+        }
+        m_nSkipped = result.m_nWarnings;
+        if (!result.m_vWarnings.empty()) {
+            m_sFirstSkipped = result.m_vWarnings.front();
+        }
+        pWarnings->insert(pWarnings->end(), result.m_vWarnings.begin(), result.m_vWarnings.end());
+        return {};
+    }
+
+    CRegStatus Prepare(const CKeyNode& root) override {
+        if (m_nSkipped > 0) {
+            // Saving would drop what could not be read; the user has to look at the file first.
+            return {ERROR_REGISTRY_CORRUPT,
+                    Reg::WidenUtf8(m_sPath) + L" is not written: " + std::to_wstring(m_nSkipped) +
+                        L" line(s) of it could not be read and would be lost (first: " +
+                        m_sFirstSkipped + L")"};
+        }
+        const std::wstring server = Reg::FindRunningWineserver(m_pPrefix->m_sDir);
+        if (!server.empty()) {
+            return {ERROR_SHARING_VIOLATION, L"The registry is not written: " + server};
+        }
+        CRegStatus status = m_file.Create(m_sPath);
+        if (!status.Ok()) {
+            return status;
+        }
+        Reg::CTextOut out(m_file.Fd());
+        Reg::CWineWriteOptions options;
+        options.m_sBranch = m_sBranch;
+        options.m_sArch = m_pPrefix->m_sArch;
+        Reg::WriteWineText(root, options, &out);
+        if (!out.Finish()) {
+            const int err = out.Error();
+            m_file.Abort();
+            return {ERROR_CANTWRITE,
+                    Reg::WidenUtf8("cannot write " + m_sPath + ": " + std::strerror(err))};
+        }
+        return m_file.Finish();
+    }
+
+    CRegStatus Commit() override {
+        CRegStatus status = m_file.Commit();
+        if (status.Ok()) {
+            m_bExisted = true;
+        }
+        return status;
+    }
+
+    void Abort() override { m_file.Abort(); }
+
+private:
+    std::shared_ptr<CWinePrefix> m_pPrefix;
+    std::string m_sPath;
+    std::string m_sBranch;
+    bool m_bExisted = false;
+    std::size_t m_nSkipped = 0;
+    std::wstring m_sFirstSkipped;
+    Reg::CAtomicFile m_file;
+};
+
+}  // namespace
+
+CRegStatus CRegistry::OpenWinePrefix(const std::string& sPrefixDir,
+                                     const CWinePrefixOptions& options, CRegistry* pOut) {
+    auto prefix = std::make_shared<CWinePrefix>();
+    prefix->m_sDir = sPrefixDir;
+    while (prefix->m_sDir.size() > 1 && prefix->m_sDir.back() == '/') {
+        prefix->m_sDir.pop_back();
+    }
+    auto core = std::make_shared<CRegistryCore>(CRegistryLayout{});
+    struct CFile {
+        const char* m_pszName;
+        const char* m_pszBranch;
+        const wchar_t* m_pszPlace;
+    };
+    static constexpr CFile kFiles[] = {
+        {"system.reg", "REGISTRY\\\\Machine", L"Machine"},
+        {"userdef.reg", "REGISTRY\\\\User\\\\.Default", L"User\\.Default"},
+        {"user.reg", "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000", L"User\\S-1-5-21-0-0-0-1000"},
+    };
+    bool systemExisted = false;
+    for (const CFile& file : kFiles) {
+        auto store = std::make_unique<CWineFileStore>(prefix, file.m_pszName, file.m_pszBranch);
+        CWineFileStore* raw = store.get();
+        CRegStatus status = core->Mount(std::move(store), file.m_pszPlace);
+        if (!status.Ok()) {
+            return status;
+        }
+        if (&file == &kFiles[0]) {
+            systemExisted = raw->Existed();
+            if (!systemExisted && !options.m_bCreate) {
+                return {ERROR_FILE_NOT_FOUND, Reg::WidenUtf8(prefix->m_sDir) +
+                                                  L" is not a Wine prefix: it has no system.reg"};
+            }
+        }
+    }
+    if (prefix->m_sArch.empty()) {
+        // wineserver takes a system.reg without #arch for a 32-bit prefix.
+        prefix->m_sArch = (!systemExisted && options.m_b64Bit) ? "win64" : "win32";
+    }
+    core->Set64Bit(prefix->m_sArch == "win64");
+    *pOut = CRegistryCore::Wrap(std::move(core));
+    return {};
+}
+
+}  // namespace Branwick::Platform

@@ -1,7 +1,6 @@
 #include "app/ThreadManager.h"
 
 #include <algorithm>
-#include <exception>
 
 #include "core/Text.h"
 
@@ -25,7 +24,7 @@ DWORD CThreadManager::StartThread(Platform::ThreadProc routine,
     Log(L"Starting new thread");
     try {
         m_vThreads.push_back(SThreadEntry{nullptr, std::move(pData), 0});
-    } catch (const std::exception&) {
+    } catch (...) {
         return 0;  // pData went with the failed entry
     }
     SThreadEntry& entry = m_vThreads.back();
@@ -33,7 +32,7 @@ DWORD CThreadManager::StartThread(Platform::ThreadProc routine,
         // The entry is complete before anyone can look for it: a thread that ends at once posts
         // its finish message, and Processmessage waits for this lock.
         entry.pThread = std::make_unique<Platform::CThread>(routine, entry.pData.get());
-    } catch (const std::exception&) {
+    } catch (...) {
         m_vThreads.pop_back();
         return 0;
     }

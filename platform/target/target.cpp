@@ -1,0 +1,208 @@
+#include "platform/target/target.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/target/offline_registry.h"
+#include "platform/text/text.h"
+
+namespace Branwick::Platform {
+
+namespace {
+
+// Wine's one user, whatever the Linux user is called.
+const wchar_t kWineUserSid[] = L"S-1-5-21-0-0-0-1000";
+const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+
+std::string DefaultPrefix() {
+    if (const char* p = std::getenv("WINEPREFIX"); p && *p) {
+        return p;
+    }
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd* pw = getpwuid(getuid());
+        home = pw ? pw->pw_dir : "";
+    }
+    return std::string(home) + "/.wine";
+}
+
+std::string WithoutTrailingSlash(std::string str) {
+    while (str.size() > 1 && str.back() == '/') {
+        str.pop_back();
+    }
+    return str;
+}
+
+bool IsFile(const std::string& strHost) {
+    struct stat st;
+    return stat(strHost.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+CDriveMap VolumeDriveMap(const std::string& strFolder) {
+    CDriveMap map;
+    map.m_mapDrives[L'C'] = strFolder;
+    map.m_vcOwnRoots.push_back(strFolder);
+    return map;
+}
+
+// Windows/System32/config in any case, as a mounted NTFS volume may spell it.
+bool IsWindowsVolume(const std::string& strFolder) {
+    const DWORD dw = CFileSystem(VolumeDriveMap(strFolder)).GetFileAttributes(L"C:\\Windows\\System32\\config");
+    return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// PendingFileRenameOperations is a list of pairs (source, target), each string ended by a NUL, the
+// list by one more; an empty target means delete. Pairs are read as Wine reads them, so an earlier
+// entry whose target is empty is not taken for the end of the list.
+CRegBytes AppendPendingDelete(const CRegBytes& vcOld, const std::wstring& strSource) {
+    std::u16string units;
+    for (std::size_t i = 0; i + 1 < vcOld.size(); i += 2) {
+        units += static_cast<char16_t>(vcOld[i] | (vcOld[i + 1] << 8));
+    }
+    std::u16string kept;
+    std::size_t pos = 0;
+    while (pos < units.size() && units[pos] != 0) {
+        for (int nString = 0; nString < 2; ++nString) {
+            const std::size_t end = std::min(units.find(u'\0', pos), units.size());
+            kept.append(units, pos, end - pos);
+            kept += u'\0';
+            pos = end + 1;
+        }
+    }
+    CRegBytes vcNew;
+    for (char16_t u : kept) {
+        vcNew.push_back(static_cast<std::uint8_t>(u & 0xFF));
+        vcNew.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    const CRegBytes vcSource = ToUtf16Le(strSource, true);
+    vcNew.insert(vcNew.end(), vcSource.begin(), vcSource.end());
+    vcNew.insert(vcNew.end(), {0, 0, 0, 0});  // the empty target and the end of the list
+    return vcNew;
+}
+
+}  // namespace
+
+CTarget::CTarget(ETargetKind eKind, std::string strFolder, CRegistry reg, const CEnvironmentUser& user,
+                 CDriveMap map)
+    : m_eKind(eKind), m_strFolder(std::move(strFolder)), m_reg(std::move(reg)), m_env(BuildEnvironment(m_reg, user)) {
+    map.m_strSystemRoot = m_env.Get(L"SystemRoot");
+    map.m_bWow64 = m_reg.Is64Bit();
+    m_pFiles = std::make_unique<CFileSystem>(std::move(map));
+}
+
+std::unique_ptr<CTarget> CTarget::OpenWinePrefix(const std::string& strFolder, std::wstring& strError) {
+    const std::string strPrefix = WithoutTrailingSlash(strFolder.empty() ? DefaultPrefix() : strFolder);
+    if (!IsFile(strPrefix + "/system.reg")) {
+        strError = L"\"" + FromUtf8(strPrefix) + L"\" is not a Wine prefix: it has no system.reg";
+        return nullptr;
+    }
+    CRegistry reg;
+    const CRegStatus s = CRegistry::OpenWinePrefix(strPrefix, {}, &reg);
+    if (!s.Ok()) {
+        strError = s.m_sMessage;
+        return nullptr;
+    }
+    return std::unique_ptr<CTarget>(
+        new CTarget(ETargetKind::WinePrefix, strPrefix, std::move(reg), {kWineUserSid, L""}, WineDriveMap(strPrefix)));
+}
+
+std::unique_ptr<CTarget> CTarget::OpenOfflineVolume(const std::string& strFolder, const std::wstring& strUser,
+                                                    std::wstring& strError) {
+    const std::string strVolume = WithoutTrailingSlash(strFolder);
+    if (!IsWindowsVolume(strVolume)) {
+        strError = L"\"" + FromUtf8(strVolume) + L"\" is not a Windows volume: it has no Windows\\System32\\config";
+        return nullptr;
+    }
+    if (strUser.empty()) {
+        strError = L"An offline Windows volume needs the name of the user whose profile is maintained";
+        return nullptr;
+    }
+    CRegistry reg;
+    const CRegStatus s = OpenOfflineRegistry(strVolume, strUser, &reg);
+    if (!s.Ok()) {
+        strError = s.m_sMessage;
+        return nullptr;
+    }
+    CDriveMap map = VolumeDriveMap(strVolume);
+    map.m_bDotFilesHidden = false;  // Windows keeps hidden as an attribute, not in the name
+    return std::unique_ptr<CTarget>(
+        new CTarget(ETargetKind::OfflineVolume, strVolume, std::move(reg), {L"", strUser}, std::move(map)));
+}
+
+std::unique_ptr<CTarget> CTarget::Open(const std::string& strFolder, const std::wstring& strUser,
+                                       std::wstring& strError) {
+    const std::string strPath = WithoutTrailingSlash(strFolder);
+    if (IsFile(strPath + "/system.reg")) {
+        return OpenWinePrefix(strPath, strError);
+    }
+    if (IsWindowsVolume(strPath)) {
+        return OpenOfflineVolume(strPath, strUser, strError);
+    }
+    strError = L"\"" + FromUtf8(strPath) +
+               L"\" is neither a Wine prefix (it has no system.reg) nor a Windows volume (it has no "
+               L"Windows\\System32\\config)";
+    return nullptr;
+}
+
+std::unique_ptr<CTarget> CTarget::OpenTest(const std::string& strFolder, CRegistry reg) {
+    const std::string strPath = WithoutTrailingSlash(strFolder);
+    return std::unique_ptr<CTarget>(
+        new CTarget(ETargetKind::Test, strPath, std::move(reg), {kWineUserSid, L""}, VolumeDriveMap(strPath)));
+}
+
+std::wstring CTarget::DataFolder() const {
+    std::wstring strBase;
+    if (!m_env.Get(L"AllUsersProfile", strBase) && !m_env.Get(L"PROGRAMDATA", strBase)) {
+        return {};
+    }
+    return strBase + L"\\Application Data\\Corvane\\";
+}
+
+CFileStatus CTarget::CreateDataFolder(std::string* pstrHost) const {
+    const std::wstring strFolder = DataFolder();
+    if (strFolder.empty()) {
+        return {ERROR_PATH_NOT_FOUND, L"The target has neither ALLUSERSPROFILE nor PROGRAMDATA"};
+    }
+    for (std::size_t pos = strFolder.find(L'\\', 3); pos != std::wstring::npos; pos = strFolder.find(L'\\', pos + 1)) {
+        const std::wstring strLevel = strFolder.substr(0, pos);
+        if (m_pFiles->GetFileAttributes(strLevel) == INVALID_FILE_ATTRIBUTES) {
+            if (CFileStatus s = m_pFiles->CreateDirectory(strLevel); !s.Ok()) {
+                return s;
+            }
+        }
+    }
+    std::string strHost;
+    CFileStatus s = m_pFiles->HostPath(strFolder, strHost);
+    if (s.Ok() && pstrHost) {
+        *pstrHost = strHost;
+    }
+    return s;
+}
+
+CFileStatus CTarget::DeleteFileAtRestart(const std::wstring& strPath) const {
+    std::wstring strFull;
+    if (CFileStatus s = m_pFiles->CheckDelete(strPath, &strFull); !s.Ok()) {
+        return s;
+    }
+    CRegKey key;
+    CRegBytes vcData;
+    DWORD dwType = REG_NONE;
+    LONG rc = m_reg.CreateKey(HKEY_LOCAL_MACHINE, kSessionManager, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key);
+    if (rc == ERROR_SUCCESS) {
+        rc = key.QueryValue(L"PendingFileRenameOperations", &dwType, &vcData);
+        rc = rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+    }
+    if (rc == ERROR_SUCCESS) {
+        rc = key.SetValue(L"PendingFileRenameOperations", REG_MULTI_SZ, AppendPendingDelete(vcData, L"\\??\\" + strFull));
+    }
+    if (rc != ERROR_SUCCESS) {
+        return {rc, L"Scheduling \"" + strFull + L"\" for deletion at the next start failed (error " +
+                        std::to_wstring(rc) + L")"};
+    }
+    return {};
+}
+
+}  // namespace Branwick::Platform

@@ -1,0 +1,80 @@
+// The target: the Windows installation the program maintains, seen from Linux. It bundles the
+// target's registry, files and environment, and knows whether it is 64-bit (what the Windows
+// program calls running under WOW64).
+//
+// Kinds:
+//   Wine prefix     a folder with system.reg ($WINEPREFIX, else ~/.wine); drives from dosdevices/.
+//   offline volume  the mount point of a Windows system partition (a folder with
+//                   Windows/System32/config) and the name of the user whose profile is cleaned;
+//                   the volume is drive C:.
+//   test            a registry the caller made (usually in memory) and a folder as drive C:.
+//
+// Threads: the registry and the files may be used from several threads (see their headers); the
+// target itself is not changed after it is opened.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/environment/environment.h"
+#include "platform/files/files.h"
+#include "platform/registry/registry.h"
+
+namespace Branwick::Platform {
+
+enum class ETargetKind { WinePrefix, OfflineVolume, Test };
+
+class CTarget {
+public:
+    // Opens the Wine prefix in strFolder (empty: $WINEPREFIX, else $HOME/.wine). Null with a
+    // sentence in strError when it is no prefix or its registry cannot be read.
+    static std::unique_ptr<CTarget> OpenWinePrefix(const std::string& strFolder, std::wstring& strError);
+
+    // Opens the offline Windows volume mounted at strFolder for the user strUser.
+    static std::unique_ptr<CTarget> OpenOfflineVolume(const std::string& strFolder, const std::wstring& strUser,
+                                                      std::wstring& strError);
+
+    // Opens strFolder as whichever of the two it is (strUser only matters for a volume); a folder
+    // that is neither gives null and a sentence saying what was looked for.
+    static std::unique_ptr<CTarget> Open(const std::string& strFolder, const std::wstring& strUser,
+                                         std::wstring& strError);
+
+    // A test target: reg as its registry (its user is Wine's), strFolder as drive C:.
+    static std::unique_ptr<CTarget> OpenTest(const std::string& strFolder, CRegistry reg);
+
+    CTarget(const CTarget&) = delete;
+    CTarget& operator=(const CTarget&) = delete;
+
+    ETargetKind Kind() const { return m_eKind; }
+    const std::string& Folder() const { return m_strFolder; }  // the prefix, volume or test folder
+    bool Is64Bit() const { return m_reg.Is64Bit(); }
+    const CRegistry& Registry() const { return m_reg; }
+    CFileSystem& Files() const { return *m_pFiles; }
+    const CEnvironment& Environment() const { return m_env; }
+
+    // The program's data folder, "%ALLUSERSPROFILE%\Application Data\Corvane\" (PROGRAMDATA when
+    // ALLUSERSPROFILE is not set), with its trailing backslash; empty when neither is set.
+    std::wstring DataFolder() const;
+
+    // Creates every missing folder of DataFolder() (a Wine prefix has no "Application Data" below
+    // ProgramData) and gives its host path. ERROR_PATH_NOT_FOUND when there is no data folder.
+    CFileStatus CreateDataFolder(std::string* pstrHost = nullptr) const;
+
+    // MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT): appends "\??\<path>" and an empty
+    // target to PendingFileRenameOperations in HKLM\System\CurrentControlSet\Control\Session
+    // Manager, which Wine and Windows carry out at their next start. The path must exist and lie in
+    // the target (errors as CFileSystem::DeleteFile gives them). Only the registry in memory
+    // changes: it reaches the disk with the operation's Flush, like any registry change.
+    CFileStatus DeleteFileAtRestart(const std::wstring& strPath) const;
+
+private:
+    CTarget(ETargetKind eKind, std::string strFolder, CRegistry reg, const CEnvironmentUser& user, CDriveMap map);
+
+    ETargetKind m_eKind;
+    std::string m_strFolder;
+    CRegistry m_reg;
+    CEnvironment m_env;
+    std::unique_ptr<CFileSystem> m_pFiles;
+};
+
+}  // namespace Branwick::Platform

@@ -76,8 +76,10 @@ CRegStatus CAtomicFile::Create(const std::string& sPath) {
         mode = st.st_mode & 07777;
     }
     const std::size_t slash = m_sTarget.rfind('/');
-    const std::string prefix =
-        "." + m_sTarget.substr(slash == std::string::npos ? 0 : slash + 1) + ".corvane-";
+    // Appended piece by piece: GCC 12 at -O3 warns wrongly (-Wrestrict) about "." + substr.
+    std::string prefix = ".";
+    prefix += m_sTarget.substr(slash == std::string::npos ? 0 : slash + 1);
+    prefix += ".corvane-";
     RemoveLeftovers(Folder(m_sTarget), prefix);
     std::string temp = Folder(m_sTarget) + "/" + prefix + "XXXXXX";
     m_fd = mkostemp(temp.data(), O_CLOEXEC);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -119,6 +120,21 @@ const char* ParseEscape(const char* p, const char* end, CName* pOut) {
 const char* ParseEscaped(const char* p, const char* end, char endchar, CName* pOut) {
     pOut->clear();
     while (p < end) {
+        // Plain ASCII runs, the bulk of every file, go in one piece.
+        const char* run = p;
+        while (run < end && *run != endchar && *run != '\\' &&
+               static_cast<unsigned char>(*run) < 0x80) {
+            ++run;
+        }
+        if (run != p) {
+            const std::size_t old = pOut->size();
+            pOut->resize(old + static_cast<std::size_t>(run - p));
+            std::copy(p, run, pOut->begin() + static_cast<std::ptrdiff_t>(old));
+            p = run;
+            if (p == end) {
+                break;
+            }
+        }
         const char c = *p;
         if (c == endchar) {
             return p + 1;
@@ -212,14 +228,15 @@ const char* ParseHexList(const char* p, const char* end, std::vector<std::uint8_
 }
 
 void AppendUnitsLE(const CName& s, bool bTerminate, std::vector<std::uint8_t>* pOut) {
-    pOut->reserve(s.size() * 2 + 2);
+    pOut->resize(s.size() * 2 + (bTerminate ? 2 : 0));
+    std::uint8_t* out = pOut->data();
     for (const char16_t c : s) {
-        pOut->push_back(static_cast<std::uint8_t>(c & 0xFF));
-        pOut->push_back(static_cast<std::uint8_t>(c >> 8));
+        *out++ = static_cast<std::uint8_t>(c & 0xFF);
+        *out++ = static_cast<std::uint8_t>(c >> 8);
     }
     if (bTerminate) {
-        pOut->push_back(0);
-        pOut->push_back(0);
+        out[0] = 0;
+        out[1] = 0;
     }
 }
 
@@ -384,7 +401,8 @@ private:
             Warn("Error creating key", line);
             return;
         }
-        std::vector<CNameView> parts;
+        std::vector<CNameView>& parts = m_vParts;
+        parts.clear();
         std::size_t start = 0;
         while (start <= m_sPath.size()) {
             std::size_t stop = m_sPath.find(u'\\', start);
@@ -558,6 +576,7 @@ private:
     CKeyNode* m_pKey = nullptr;
     std::uint64_t m_qwKeyLineTime = 0;
     std::vector<CKeyNode*> m_vLastPath;
+    std::vector<CNameView> m_vParts;
     CName m_sPath;
     CName m_sName;
     CName m_sData;
@@ -601,6 +620,21 @@ void PutOctal(unsigned v, bool threeDigits, std::string* pOut) {
 void PutEscaped(const char16_t* s, std::size_t n, char delim1, char delim2, std::string* pOut) {
     static constexpr char kEscapes[33] = ".......abtnvfr.............e....";
     for (std::size_t i = 0; i < n; ++i) {
+        // Printable ASCII that needs no escape, the bulk of every name and string, in one piece.
+        std::size_t run = i;
+        while (run < n && s[run] >= 32 && s[run] < 128 && s[run] != u'\\' &&
+               s[run] != static_cast<char16_t>(delim1) && s[run] != static_cast<char16_t>(delim2)) {
+            ++run;
+        }
+        if (run != i) {
+            const std::size_t old = pOut->size();
+            pOut->resize(old + (run - i));
+            std::copy(s + i, s + run, pOut->begin() + static_cast<std::ptrdiff_t>(old));
+            i = run;
+            if (i == n) {
+                break;
+            }
+        }
         const char16_t c = s[i];
         const bool hasNext = i + 1 < n;
         if (c > 127) {

@@ -212,6 +212,29 @@ TEST(WinePrefix, WritesThroughASymlinkedFile) {
     EXPECT_NE(ReadFile(real + "/user.reg").find("[Software\\\\Linked]"), std::string::npos);
 }
 
+TEST(WinePrefix, LinesLongerThanTheReadBuffer) {
+    CTempDir tmp;
+    std::string text = "WINE REGISTRY Version 2\n[Big]\n\"Blob\"=hex:";
+    const std::size_t bytes = 700000;  // 2.1 MB of text on one line, twice the read buffer
+    for (std::size_t i = 0; i < bytes; ++i) {
+        text += i + 1 < bytes ? "ab," : "ab";
+    }
+    text += "\n[After]\n\"v\"=\"1\"\n";
+    WriteFile(tmp.Path() + "/system.reg", text);
+    CRegistry reg;
+    ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok());
+    EXPECT_TRUE(reg.LoadWarnings().empty());
+    CRegKey key;
+    DWORD type = 0;
+    CRegBytes data;
+    ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"Big", 0, &key), ERROR_SUCCESS);
+    ASSERT_EQ(key.QueryValue(L"Blob", &type, &data), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(data.size(), bytes);
+    EXPECT_EQ(data.back(), 0xab);
+    EXPECT_EQ(ReadSz(reg, HKEY_LOCAL_MACHINE, L"After", L"v"), L"1");
+}
+
 // The server folder of a prefix as Debian's Wine makes it when /run/user is missing: the
 // prefix's "wineserver" file names a folder in TMPDIR.
 std::string MakeServerDir(const std::string& prefix, const std::string& root) {

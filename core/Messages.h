@@ -113,7 +113,7 @@ public:
     std::wstring ToString() const override;
 };
 
-// Type 2 (CErrorFoundMessage) carries a problem record and lives beside it.
+// Type 2 (CErrorFoundMessage) carries a problem record and lives beside it, in RegError.h.
 
 // Type 3: the number of findings kept so far in a category.
 class CErrorAddedMessage : public CMessageImpl<CErrorAddedMessage> {

@@ -1,0 +1,143 @@
+#include "core/Fix.h"
+
+#include "core/CurrentContext.h"
+#include "core/RegData.h"
+#include "core/Text.h"
+
+namespace Branwick {
+
+namespace {
+
+// DELETE | READ_CONTROL | KEY_SET_VALUE | KEY_CREATE_SUB_KEY: how fixes open the keys they change.
+constexpr REGSAM kFixAccess = 0x30006;
+
+}  // namespace
+
+CRegistryFix::CRegistryFix(HKEY hRoot, std::wstring sKeyPath, std::wstring sValueName,
+                           std::wstring sValueData, REGSAM dwRegSam)
+    : m_hRoot(hRoot),
+      m_sKeyPath(std::move(sKeyPath)),
+      m_sValueName(std::move(sValueName)),
+      m_sValueData(std::move(sValueData)),
+      m_dwRegSam(dwRegSam) {}
+
+CRegistryFix::CRegistryFix(const CRegistryFix& other)
+    : IFix(other),
+      m_hRoot(other.m_hRoot),
+      m_sKeyPath(other.m_sKeyPath),
+      m_sValueName(other.m_sValueName),
+      m_sValueData(other.m_sValueData),
+      m_dwRegSam(other.m_dwRegSam) {}
+
+std::wstring CRegistryFix::GetDescription() const {
+    if (m_sValueData.empty()) {
+        return {};
+    }
+    // Concatenated rather than printed: data texts may hold anything, a NUL included.
+    return (m_sValueName.empty() ? L"(Default)" : m_sValueName) + L" = " + m_sValueData + L";";
+}
+
+LONG CRegistryFix::OpenKey() {
+    const LONG lResult =
+        CurrentContext().m_registry.OpenKey(m_hRoot, m_sKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
+    PostLog(FormatText(L"CDeleteRegistryKey::OpenKey() returns %d", lResult));
+    return lResult;
+}
+
+std::unique_ptr<IFix> CDeleteRegistryKey::Clone() const {
+    return std::make_unique<CDeleteRegistryKey>(*this);
+}
+
+int CDeleteRegistryKey::Fix() {
+    PostLog(L"CDeleteRegistryKey::Fix()");
+    OpenKey();
+    if (!m_hKey.IsOpen()) {
+        PostLog(L"m_hKey is _T(\"\")");
+        return 1;
+    }
+    const LONG lResult = m_hKey.DeleteTree(L"");
+    m_hKey.Close();
+    if (lResult != ERROR_SUCCESS) {
+        PostLog(FormatText(L"::SHDeleteKey( m_hKey, _T(\"\") ) return : %d", lResult));
+        return 1;
+    }
+    return 0;
+}
+
+void CDeleteRegistryKey::Backup(pugi::xml_node parent) const {
+    CRegDataSaver(parent, CurrentContext().m_registry).SaveKey(m_hRoot, m_sKeyPath, m_dwRegSam);
+}
+
+std::unique_ptr<IFix> CDeleteRegistryValue::Clone() const {
+    return std::make_unique<CDeleteRegistryValue>(*this);
+}
+
+int CDeleteRegistryValue::Fix() {
+    PostLog(L"CDeleteRegistryValue::Fix()");
+    OpenKey();
+    if (!m_hKey.IsOpen()) {
+        PostLog(L"m_hKey is NULL");
+        return 1;
+    }
+    const LONG lResult = m_hKey.DeleteValue(m_sValueName);
+    m_hKey.Close();
+    if (lResult != ERROR_SUCCESS) {
+        PostLog(FormatText(L"::RegDeleteValue( m_hKey, m_sValueName ) return : %d", lResult));
+        return 1;
+    }
+    return 0;
+}
+
+void CDeleteRegistryValue::Backup(pugi::xml_node parent) const {
+    CRegDataSaver(parent, CurrentContext().m_registry)
+        .SaveValue(m_hRoot, m_sKeyPath, m_sValueName, m_dwRegSam);
+}
+
+CFixContainer::CFixContainer(const CFixContainer& other) : IFix(other) {
+    m_vcFixes.reserve(other.m_vcFixes.size());
+    for (const std::unique_ptr<IFix>& pFix : other.m_vcFixes) {
+        m_vcFixes.push_back(pFix->Clone());
+    }
+}
+
+CFixContainer& CFixContainer::operator=(const CFixContainer& other) {
+    if (this != &other) {
+        CFixContainer copy(other);
+        m_vcFixes = std::move(copy.m_vcFixes);
+    }
+    return *this;
+}
+
+std::unique_ptr<IFix> CFixContainer::Clone() const {
+    return std::make_unique<CFixContainer>(*this);
+}
+
+int CFixContainer::Fix() {
+    PostLog(L"CFixContainer::Fix()");
+    PostLog(FormatText(L"CFixContainer::m_vcFixes size %d", static_cast<int>(m_vcFixes.size())));
+    int nResult = 0;
+    for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
+        if (pFix->Fix() != 0) {
+            nResult = 1;
+        }
+    }
+    return nResult;
+}
+
+std::wstring CFixContainer::GetDescription() const {
+    return m_vcFixes.empty() ? std::wstring() : m_vcFixes.front()->GetDescription();
+}
+
+void CFixContainer::Backup(pugi::xml_node parent) const {
+    for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
+        pFix->Backup(parent);
+    }
+}
+
+void CFixContainer::AddFix(std::unique_ptr<IFix> pFix) {
+    if (pFix != nullptr) {
+        m_vcFixes.push_back(std::move(pFix));
+    }
+}
+
+}  // namespace Branwick

@@ -1,0 +1,253 @@
+#include "core/RegData.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#include "core/Text.h"
+#include "platform/atomic/atomic_file.h"
+
+namespace Branwick {
+
+namespace {
+
+using Platform::CRegBytes;
+using Platform::CRegKey;
+
+// KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY: how the saver opens keys and the restorer
+// creates them.
+constexpr REGSAM kSaveAccess = 0x2001F;
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Index(char c) {
+    const char* p = c != '\0' ? std::strchr(kAlphabet, c) : nullptr;
+    return p != nullptr ? static_cast<int>(p - kAlphabet) : -1;
+}
+
+// A decimal attribute as the restorer reads it: an optional "-" and digits; anything else is 0.
+// Negative numbers wrap, so a root written as -2147483646 reads back as 0x80000002.
+DWORD NumberAttribute(pugi::xml_node node, const char* pszName) {
+    const char* psz = node.attribute(pszName).value();
+    std::int64_t n = 0;
+    if (std::from_chars(psz, psz + std::strlen(psz), n).ec != std::errc()) {
+        return 0;
+    }
+    return static_cast<DWORD>(n);
+}
+
+std::wstring TextAttribute(pugi::xml_node node, const char* pszName) {
+    return Utf8ToWide(node.attribute(pszName).value());
+}
+
+void SetNumber(pugi::xml_node node, const char* pszName, long long n) {
+    node.append_attribute(pszName).set_value(std::to_string(n).c_str());
+}
+
+void SetText(pugi::xml_node node, const char* pszName, const std::wstring& s) {
+    node.append_attribute(pszName).set_value(WideToUtf8(s).c_str());
+}
+
+// The root handle as the file writes it: a signed 32-bit number.
+long long SignedRoot(HKEY hRoot) { return static_cast<std::int32_t>(hRoot); }
+
+// Writes a "Value" element under the key; a failed write goes unreported, as every restore error.
+void WriteValue(const CRegKey& key, pugi::xml_node node) {
+    key.SetValue(TextAttribute(node, "name"), NumberAttribute(node, "type"),
+                 Base64Decode(node.attribute("value").value()));
+}
+
+class CStringWriter : public pugi::xml_writer {
+public:
+    void write(const void* pData, size_t nSize) override {
+        m_sText.append(static_cast<const char*>(pData), nSize);
+    }
+    std::string m_sText;
+};
+
+}  // namespace
+
+void CRegDataSaver::SaveKey(HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
+    CRegKey key;
+    if (m_registry.OpenKey(hRoot, sPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    pugi::xml_node element = m_parent.append_child("Registry_Key");
+    SetNumber(element, "Root_key", SignedRoot(hRoot));
+    SetText(element, "Path", sPath);
+    SetNumber(element, "RegSam", dwView);
+    SaveContents(key, element, dwView);
+}
+
+void CRegDataSaver::SaveContents(const CRegKey& key, pugi::xml_node element, REGSAM dwView) {
+    Platform::CRegKeyInfo info;
+    if (key.QueryInfo(&info) != ERROR_SUCCESS) {
+        return;
+    }
+    Platform::CRegValue value;
+    for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
+        pugi::xml_node child = element.append_child("Value");
+        SetNumber(child, "type", value.m_dwType);
+        SetText(child, "name", value.m_sName);
+        SetNumber(child, "RegSam", dwView);
+        child.append_attribute("value").set_value(Base64Encode(value.m_vData).c_str());
+    }
+    std::wstring sName;
+    for (DWORD i = 0; key.EnumKey(i, &sName) == ERROR_SUCCESS; ++i) {
+        CRegKey subKey;
+        if (key.OpenKey(sName, dwView | kSaveAccess, &subKey) != ERROR_SUCCESS) {
+            continue;
+        }
+        pugi::xml_node child = element.append_child("Sub_key");
+        SetText(child, "name", sName);
+        SaveContents(subKey, child, dwView);
+    }
+}
+
+void CRegDataSaver::SaveValue(HKEY hRoot, const std::wstring& sPath, const std::wstring& sName,
+                              REGSAM dwView) {
+    CRegKey key;
+    DWORD dwType = REG_NONE;
+    CRegBytes vData;
+    if (m_registry.OpenKey(hRoot, sPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS ||
+        key.QueryValue(sName, &dwType, &vData) != ERROR_SUCCESS) {
+        return;
+    }
+    pugi::xml_node element = m_parent.append_child("INCORRECT_VALUE");
+    SetNumber(element, "Root_key", SignedRoot(hRoot));
+    SetText(element, "Path", sPath);
+    SetNumber(element, "type", dwType);
+    SetText(element, "value_name", sName);
+    SetNumber(element, "RegSam", dwView);
+    element.append_attribute("value_value").set_value(Base64Encode(vData).c_str());
+}
+
+void CRegDataRestorer::Restore(pugi::xml_node node) {
+    if (std::strcmp(node.name(), "Registry_Key") == 0) {
+        RestoreKey(node);
+    } else if (std::strcmp(node.name(), "INCORRECT_VALUE") == 0) {
+        RestoreValue(node);
+    }
+}
+
+void CRegDataRestorer::RestoreKey(pugi::xml_node node, const CRegKey* pParent,
+                                  REGSAM dwParentView) {
+    const bool bTop = std::strcmp(node.name(), "Registry_Key") == 0;
+    if (!bTop && (std::strcmp(node.name(), "Sub_key") != 0 || pParent == nullptr)) {
+        return;
+    }
+    // Files without "RegSam" were written for the 32-bit view. A "Sub_key" carries none and goes
+    // where its parent went: giving it the 32-bit view would move a 64-bit key's subkeys to
+    // Wow6432Node.
+    REGSAM dwView = bTop ? KEY_WOW64_32KEY : dwParentView;
+    if (node.attribute("RegSam")) {
+        dwView = NumberAttribute(node, "RegSam");
+    }
+    CRegKey key;
+    const LONG lResult =
+        bTop ? m_registry.CreateKey(NumberAttribute(node, "Root_key"), TextAttribute(node, "Path"),
+                                    dwView | kSaveAccess, &key)
+             : pParent->CreateKey(TextAttribute(node, "name"), dwView | kSaveAccess, &key);
+    if (lResult != ERROR_SUCCESS) {
+        return;
+    }
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (std::strcmp(child.name(), "Value") == 0) {
+            WriteValue(key, child);
+        } else if (std::strcmp(child.name(), "Sub_key") == 0) {
+            RestoreKey(child, &key, dwView);
+        }
+    }
+}
+
+void CRegDataRestorer::RestoreValue(pugi::xml_node node) {
+    const HKEY hRoot = NumberAttribute(node, "Root_key");
+    const std::wstring sPath = TextAttribute(node, "Path");
+    const REGSAM dwView = NumberAttribute(node, "RegSam");
+    CRegKey key;
+    if (m_registry.OpenKey(hRoot, sPath, dwView | KEY_ALL_ACCESS, &key) != ERROR_SUCCESS &&
+        m_registry.CreateKey(hRoot, sPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    key.SetValue(TextAttribute(node, "value_name"), NumberAttribute(node, "type"),
+                 Base64Decode(node.attribute("value_value").value()));
+}
+
+std::string Base64Encode(const CRegBytes& vData) {
+    std::string sOut;
+    sOut.reserve((vData.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < vData.size(); i += 3) {
+        const std::size_t nLeft = vData.size() - i;
+        const std::uint32_t n = (vData[i] << 16) | (nLeft > 1 ? vData[i + 1] << 8 : 0) |
+                                (nLeft > 2 ? vData[i + 2] : 0);
+        sOut.push_back(kAlphabet[(n >> 18) & 63]);
+        sOut.push_back(kAlphabet[(n >> 12) & 63]);
+        sOut.push_back(nLeft > 1 ? kAlphabet[(n >> 6) & 63] : '=');
+        sOut.push_back(nLeft > 2 ? kAlphabet[n & 63] : '=');
+    }
+    return sOut;
+}
+
+CRegBytes Base64Decode(std::string_view sText) {
+    CRegBytes vOut;
+    std::uint32_t n = 0;
+    int nChars = 0;
+    for (char c : sText) {
+        const int nIndex = Base64Index(c);
+        if (nIndex < 0) {
+            break;
+        }
+        n = (n << 6) | static_cast<std::uint32_t>(nIndex);
+        if (++nChars == 4) {
+            vOut.push_back(static_cast<std::uint8_t>(n >> 16));
+            vOut.push_back(static_cast<std::uint8_t>(n >> 8));
+            vOut.push_back(static_cast<std::uint8_t>(n));
+            n = 0;
+            nChars = 0;
+        }
+    }
+    if (nChars == 2) {
+        vOut.push_back(static_cast<std::uint8_t>(n >> 4));
+    } else if (nChars == 3) {
+        vOut.push_back(static_cast<std::uint8_t>(n >> 10));
+        vOut.push_back(static_cast<std::uint8_t>(n >> 2));
+    }
+    return vOut;
+}
+
+pugi::xml_node CreateBackupDocument(pugi::xml_document& doc) {
+    doc.reset();
+    return doc.append_child("Backup");
+}
+
+std::string BackupDocumentText(const pugi::xml_document& doc) {
+    CStringWriter writer;
+    doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    return writer.m_sText;
+}
+
+bool SaveBackupDocument(const pugi::xml_document& doc, const std::string& sHostPath,
+                        std::wstring& strError) {
+    std::string sError;
+    if (!Platform::SaveFileAtomically(sHostPath, BackupDocumentText(doc), sError)) {
+        strError = Utf8ToWide(sError);
+        return false;
+    }
+    return true;
+}
+
+bool LoadBackupDocument(std::string_view sBytes, pugi::xml_document& doc, std::wstring& strError) {
+    const pugi::xml_parse_result result = doc.load_buffer(sBytes.data(), sBytes.size());
+    if (!result) {
+        strError = FormatText(L"The backup file is not well-formed XML (%s at byte %lld).",
+                              result.description(), static_cast<long long>(result.offset));
+    } else if (std::strcmp(doc.document_element().name(), "Backup") != 0) {
+        strError = L"The backup file has no \"Backup\" element.";
+    } else {
+        return true;
+    }
+    doc.reset();
+    return false;
+}
+
+}  // namespace Branwick

@@ -1,0 +1,118 @@
+#include "core/RegError.h"
+
+#include <array>
+
+#include "core/CurrentContext.h"
+#include "core/RegData.h"
+#include "core/Text.h"
+
+namespace Branwick {
+
+namespace {
+
+// DELETE | READ_CONTROL | KEY_SET_VALUE | KEY_CREATE_SUB_KEY.
+constexpr REGSAM kDeleteAccess = 0x30006;
+
+struct SRootName {
+    HKEY hRoot;
+    const wchar_t* pszName;
+};
+
+// In ascending handle order: a lookup by name takes the first match.
+constexpr std::array<SRootName, 5> kRootNames = {{
+    {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT"},
+    {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE"},
+    {HKEY_USERS, L"HKEY_USERS"},
+    {HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"},
+}};
+
+}  // namespace
+
+std::wstring GetRootKeyName(HKEY hRoot) {
+    for (const SRootName& root : kRootNames) {
+        if (root.hRoot == hRoot) {
+            return root.pszName;
+        }
+    }
+    return {};
+}
+
+HKEY GetRootKeyHandle(std::wstring_view sName) {
+    for (const SRootName& root : kRootNames) {
+        if (sName == root.pszName) {
+            return root.hRoot;
+        }
+    }
+    return 0;
+}
+
+CRegError::CRegError(std::int32_t nScanType, HKEY hRoot, std::wstring sPath,
+                     std::wstring sDescription, REGSAM dwRegSam, bool bDeleteSelf)
+    : m_nScanType(nScanType),
+      m_sPath(std::move(sPath)),
+      m_sDescription(std::move(sDescription)),
+      m_bDeleteSelf(bDeleteSelf),
+      m_hRoot(hRoot),
+      m_dwRegSam(dwRegSam) {}
+
+std::unique_ptr<IFix> CRegError::Clone() const { return std::make_unique<CRegError>(*this); }
+
+int CRegError::Fix() {
+    const int nResult = CFixContainer::Fix();
+    if (nResult != 0) {
+        return nResult;
+    }
+    if (m_sPath.empty() || !m_bDeleteSelf) {
+        return 0;
+    }
+    return DeleteSelf();
+}
+
+int CRegError::DeleteSelf() {
+    const CCurrentContext& context = CurrentContext();
+    if (m_hRoot == 0) {
+        return context.m_pFiles != nullptr && context.m_pFiles->DeleteFile(m_sPath).Ok() ? 0 : 1;
+    }
+    Platform::CRegKey key;
+    const LONG lOpen =
+        context.m_registry.OpenKey(m_hRoot, m_sPath, m_dwRegSam | kDeleteAccess, &key);
+    PostLog(FormatText(L"CRegError::Fix. RegOpenKeyEx returns %d", lOpen));
+    if (lOpen != ERROR_SUCCESS) {
+        return 1;
+    }
+    const LONG lDelete = key.DeleteTree(L"");
+    PostLog(FormatText(L"CRegError::Fix. SHDeleteKey returns %d", lDelete));
+    return lDelete == ERROR_SUCCESS ? 0 : 1;
+}
+
+void CRegError::Backup(pugi::xml_node parent) const {
+    // Saves exactly what Fix() deletes: without a path it deletes nothing of its own, and saving
+    // "the key" would save the whole root.
+    if (!m_bDeleteSelf || m_sPath.empty()) {
+        CFixContainer::Backup(parent);
+    } else if (m_hRoot != 0) {
+        CRegDataSaver(parent, CurrentContext().m_registry).SaveKey(m_hRoot, m_sPath, m_dwRegSam);
+    }
+}
+
+std::wstring CRegError::GetFullPath() const {
+    std::wstring sName = GetRootKeyName(m_hRoot);
+    if (sName.empty()) {
+        return m_sPath;
+    }
+    if (!m_sPath.empty()) {
+        sName += L"\\" + m_sPath;
+    }
+    return sName;
+}
+
+CErrorFoundMessage::CErrorFoundMessage(const CRegError& regError, std::int32_t nScanType)
+    : CMessageImpl(kType), m_regError(regError), m_nScanType(nScanType) {}
+
+std::wstring CErrorFoundMessage::ToString() const {
+    return FormatText(L"CErrorFoundMessage\nScanType: %d\nCRegError path: %ls\n", m_nScanType,
+                      m_regError.GetFullPath().c_str());
+}
+
+}  // namespace Branwick

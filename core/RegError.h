@@ -1,0 +1,68 @@
+// The problem record: one finding of a scan (a registry key, possibly with values in it to delete,
+// or a file), the fixes that repair it, and the message that carries it from the engine to the
+// program. The program copies records out of the message, marks them, and hands them back to the
+// engine's fix run, which backs each one up and fixes it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/Fix.h"
+#include "core/Messages.h"
+
+namespace Branwick {
+
+// The names of the predefined roots: HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
+// HKEY_USERS and HKEY_CURRENT_CONFIG; no other root has one.
+// The name of a root; empty for any other handle.
+std::wstring GetRootKeyName(HKEY hRoot);
+// The handle of a root by its whole name, compared case-sensitively; 0 when none matches.
+HKEY GetRootKeyHandle(std::wstring_view sName);
+
+// A problem record is a fix container: fixing it runs the attached fixes and then, with
+// m_bDeleteSelf, deletes the key (or the file) it names. Copies copy every fix.
+class CRegError : public CFixContainer {
+public:
+    // m_nState starts at 0; no fixes are attached.
+    CRegError(std::int32_t nScanType, HKEY hRoot, std::wstring sPath, std::wstring sDescription,
+              REGSAM dwRegSam, bool bDeleteSelf);
+
+    std::unique_ptr<IFix> Clone() const override;
+    // 0 on success. Runs the attached fixes and stops with their failure; then, with
+    // m_bDeleteSelf and a path, deletes the file (root 0) or the whole key. A failed deletion
+    // gives 1, also when an attached fix had already removed the key.
+    int Fix() override;
+    // What Fix() deletes: with m_bDeleteSelf and a path the whole key (a file saves nothing);
+    // otherwise every attached fix's backup.
+    void Backup(pugi::xml_node parent) const override;
+
+    // The root's name, a backslash and the path; the path alone when the root has no name (a
+    // file); the root's name alone when the path is empty.
+    std::wstring GetFullPath() const;
+
+    std::int32_t m_nState = 0;   // 0 new, 1 to be fixed, 2 ignored
+    std::int32_t m_nScanType;    // the category bit
+    std::wstring m_sPath;        // the key path below the root, or a file's full path (root 0)
+    std::wstring m_sDescription;
+    bool m_bDeleteSelf;
+    HKEY m_hRoot;                // 0: the record names a file
+    REGSAM m_dwRegSam;           // the view bits the key is opened with
+
+private:
+    int DeleteSelf();
+};
+
+// Type 2: one finding, posted by the engine; the scan manager copies the record out of it.
+class CErrorFoundMessage : public CMessageImpl<CErrorFoundMessage> {
+public:
+    static constexpr std::int32_t kType = 2;
+    CErrorFoundMessage(const CRegError& regError, std::int32_t nScanType);
+    // "CErrorFoundMessage\nScanType: %d\nCRegError path: %s\n" with the record's full path.
+    std::wstring ToString() const override;
+
+    CRegError m_regError;
+    std::int32_t m_nScanType;
+};
+
+}  // namespace Branwick

@@ -1,0 +1,244 @@
+#include "core/Fix.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/RegData.h"
+#include "core/RegError.h"
+#include "target_fixture.h"
+
+using namespace Branwick;
+using Branwick::Test::CTargetTest;
+using Branwick::Test::Sz;
+
+namespace {
+
+using Log = std::vector<std::wstring>;
+
+constexpr const char* kKeyWithValues = R"(
+[Software\\Bad]
+"first"="1"
+"third"="3"
+[Software\\Bad\\Sub]
+"x"=dword:00000001
+)";
+
+TEST(FixDescription, ValueFixesWithEmptyDataTextAreEmptyWhateverTheName) {
+    EXPECT_EQ(CDeleteRegistryValue(HKEY_LOCAL_MACHINE, L"K", L"Name", L"", 0).GetDescription(), L"");
+    EXPECT_EQ(CDeleteRegistryValue(HKEY_LOCAL_MACHINE, L"K", L"", L"", 0).GetDescription(), L"");
+    EXPECT_EQ(CDeleteRegistryValue(HKEY_LOCAL_MACHINE, L"K", L"", L"C:\\x.dll", 0).GetDescription(),
+              L"(Default) = C:\\x.dll;");
+    EXPECT_EQ(CDeleteRegistryKey(HKEY_CLASSES_ROOT, L"CLSID\\{1}", L"AppID", L"{2}", 0x200)
+                  .GetDescription(),
+              L"AppID = {2};");
+    // Data texts are shown as they are, however odd.
+    const std::wstring sOdd(L"50%s\0x", 6);
+    EXPECT_EQ(CDeleteRegistryValue(HKEY_LOCAL_MACHINE, L"K", L"n", sOdd, 0).GetDescription(),
+              L"n = " + sOdd + L";");
+}
+
+TEST(FixDescription, ContainerShowsItsFirstFix) {
+    CFixContainer container;
+    EXPECT_EQ(container.GetDescription(), L"");
+    container.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"K", L"a", L"", 0));
+    container.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"K", L"b", L"x", 0));
+    EXPECT_EQ(container.GetDescription(), L"");
+    container.Clear();
+    container.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"K", L"b", L"x", 0));
+    EXPECT_EQ(container.GetDescription(), L"b = x;");
+}
+
+using FixTest = CTargetTest;
+
+TEST_F(FixTest, DeleteKeyRemovesTheTreeInItsViewAndLogs) {
+    Import(HKEY_LOCAL_MACHINE, R"([Software\\Wow6432Node\\App\\Deep\\Er]
+"v"="1"
+[Software\\App]
+"native"="1"
+)");
+    CDeleteRegistryKey fix(HKEY_LOCAL_MACHINE, L"Software\\App", L"", L"", KEY_WOW64_32KEY);
+    EXPECT_EQ(fix.Fix(), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\App"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\App"));
+    EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryKey::Fix()", L"CDeleteRegistryKey::OpenKey() returns 0"}));
+
+    EXPECT_EQ(fix.Fix(), 1);
+    EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryKey::Fix()", L"CDeleteRegistryKey::OpenKey() returns 2",
+                              L"m_hKey is _T(\"\")"}));
+}
+
+TEST_F(FixTest, DeleteValueRemovesOneValueAndLogsFailures) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    CDeleteRegistryValue fix(HKEY_LOCAL_MACHINE, L"Software\\Bad", L"first", L"1", 0);
+    EXPECT_EQ(fix.Fix(), 0);
+    EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryValue::Fix()", L"CDeleteRegistryKey::OpenKey() returns 0"}));
+    EXPECT_EQ(m_registry.ExportText(HKEY_LOCAL_MACHINE, L"Software\\Bad"),
+              "\n[]\n\"third\"=\"3\"\n\n[Sub]\n\"x\"=dword:00000001\n");
+
+    EXPECT_EQ(fix.Fix(), 1);
+    EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryValue::Fix()", L"CDeleteRegistryKey::OpenKey() returns 0",
+                              L"::RegDeleteValue( m_hKey, m_sValueName ) return : 2"}));
+
+    CDeleteRegistryValue noKey(HKEY_LOCAL_MACHINE, L"Software\\Gone", L"first", L"1", 0);
+    EXPECT_EQ(noKey.Fix(), 1);
+    EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryValue::Fix()", L"CDeleteRegistryKey::OpenKey() returns 2",
+                              L"m_hKey is NULL"}));
+}
+
+// The record of a category that deletes a key after removing values from it.
+CRegError RecordWithThreeValueFixes(const std::wstring& sMissing) {
+    CRegError record(UNINSTALL, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);
+    for (const wchar_t* pszName : {L"first", sMissing.c_str(), L"third"}) {
+        record.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
+                                                             pszName, L"", 0));
+    }
+    return record;
+}
+
+TEST_F(FixTest, RecordWhoseSecondOfThreeFixesFailsRunsAllAndKeepsTheKey) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    CRegError record = RecordWithThreeValueFixes(L"missing");
+    EXPECT_EQ(record.Fix(), 1);
+    // The first and the third value are gone; the key itself was not deleted.
+    EXPECT_EQ(m_registry.ExportText(HKEY_LOCAL_MACHINE, L"Software\\Bad"),
+              "\n[Sub]\n\"x\"=dword:00000001\n");
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
+    const Log log = TakeLog();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], L"CFixContainer::Fix()");
+    EXPECT_EQ(log[1], L"CFixContainer::m_vcFixes size 3");
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"CDeleteRegistryValue::Fix()"), 3);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::wstring& s) { return s.find(L"CRegError") == 0; }),
+              0);
+}
+
+TEST_F(FixTest, RecordDeletesItsKeyAfterItsFixes) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    CRegError record(UNINSTALL, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);
+    record.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
+                                                         L"first", L"", 0));
+    EXPECT_EQ(record.Fix(), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
+    const Log log = TakeLog();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[4], L"CRegError::Fix. RegOpenKeyEx returns 0");
+    EXPECT_EQ(log[5], L"CRegError::Fix. SHDeleteKey returns 0");
+}
+
+TEST_F(FixTest, RecordWithoutDeleteSelfOrFixesChangesNothing) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    const std::string before = Export();
+    CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, false);
+    EXPECT_EQ(record.Fix(), 0);
+    CRegError noPath(EMPTY_KEYS, HKEY_LOCAL_MACHINE, L"", L"d", 0, true);
+    EXPECT_EQ(noPath.Fix(), 0);
+    EXPECT_EQ(Export(), before);
+}
+
+// The engine counts such a record as not fixed although its key is gone; it relies on that.
+TEST_F(FixTest, RecordWhoseKeyFixRemovedItsKeyReportsFailure) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    CRegError record(COM, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);
+    record.AddFix(std::make_unique<CDeleteRegistryKey>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
+                                                       L"AppID", L"{x}", 0));
+    EXPECT_EQ(record.Fix(), 1);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
+    EXPECT_EQ(TakeLog().back(), L"CRegError::Fix. RegOpenKeyEx returns 2");
+}
+
+TEST_F(FixTest, FileRecordDeletesTheFileAndBacksUpNothing) {
+    std::ofstream(m_root / "drive_c" / "junk.tmp") << "junk";
+    CRegError record(JUNK_FILES, 0, L"C:\\JUNK.TMP", L"Junk file found: C:\\JUNK.TMP",
+                     KEY_WOW64_32KEY, true);
+    pugi::xml_document doc;
+    record.Backup(CreateBackupDocument(doc));
+    EXPECT_EQ(BackupDocumentText(doc), "<Backup/>");
+
+    EXPECT_EQ(record.Fix(), 0);
+    EXPECT_FALSE(std::filesystem::exists(m_root / "drive_c" / "junk.tmp"));
+    EXPECT_EQ(record.Fix(), 1);  // already gone
+    // A file outside the target's own folders is never deleted.
+    std::ofstream(m_root / "outside.tmp") << "x";
+    CRegError outside(JUNK_FILES, 0, L"C:\\..\\outside.tmp", L"", 0, true);
+    EXPECT_EQ(outside.Fix(), 1);
+    EXPECT_TRUE(std::filesystem::exists(m_root / "outside.tmp"));
+}
+
+TEST_F(FixTest, CopiesOwnTheirFixes) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    auto pRecord = std::make_unique<CRegError>(UNINSTALL, HKEY_LOCAL_MACHINE, L"Software\\Bad",
+                                               L"d", 0, false);
+    pRecord->AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
+                                                           L"third", L"3", 0));
+    pRecord->m_nState = 1;
+    const CErrorFoundMessage message(*pRecord, UNINSTALL);
+    pRecord.reset();
+
+    std::unique_ptr<CMessage> pClone = message.Clone();
+    const CRegError& copy = static_cast<CErrorFoundMessage&>(*pClone).m_regError;
+    EXPECT_EQ(copy.m_nState, 1);
+    EXPECT_EQ(copy.GetDescription(), L"third = 3;");
+    ASSERT_EQ(copy.GetFixes().size(), 1u);
+    EXPECT_NE(copy.GetFixes()[0].get(), message.m_regError.GetFixes()[0].get());
+    EXPECT_EQ(pClone->ToString(),
+              L"CErrorFoundMessage\nScanType: 2\nCRegError path: HKEY_LOCAL_MACHINE\\Software\\Bad\n");
+
+    std::unique_ptr<IFix> pFixCopy = copy.Clone();
+    EXPECT_EQ(pFixCopy->Fix(), 0);
+    EXPECT_EQ(m_registry.ExportText(HKEY_LOCAL_MACHINE, L"Software\\Bad"),
+              "\n[]\n\"first\"=\"1\"\n\n[Sub]\n\"x\"=dword:00000001\n");
+}
+
+TEST(FixWithoutTarget, FailsQuietly) {
+    CDeleteRegistryKey key(HKEY_LOCAL_MACHINE, L"Software", L"", L"", 0);
+    EXPECT_EQ(key.Fix(), 1);
+    CRegError file(JUNK_FILES, 0, L"C:\\x.tmp", L"", 0, true);
+    EXPECT_EQ(file.Fix(), 1);
+}
+
+TEST(RegErrorPath, RootNameBackslashPath) {
+    auto path = [](HKEY hRoot, const wchar_t* pszPath) {
+        return CRegError(COM, hRoot, pszPath, L"", 0, true).GetFullPath();
+    };
+    EXPECT_EQ(path(HKEY_LOCAL_MACHINE, L"Software\\X"), L"HKEY_LOCAL_MACHINE\\Software\\X");
+    EXPECT_EQ(path(0, L"C:\\temp\\a.tmp"), L"C:\\temp\\a.tmp");
+    EXPECT_EQ(path(HKEY_PERFORMANCE_DATA, L"Counter"), L"Counter");
+    EXPECT_EQ(path(HKEY_CURRENT_CONFIG, L""), L"HKEY_CURRENT_CONFIG");
+}
+
+TEST(RegErrorPath, RootNamesLookUpCaseSensitively) {
+    EXPECT_EQ(GetRootKeyName(HKEY_USERS), L"HKEY_USERS");
+    EXPECT_EQ(GetRootKeyName(HKEY_PERFORMANCE_DATA), L"");
+    EXPECT_EQ(GetRootKeyHandle(L"HKEY_USERS"), HKEY_USERS);
+    EXPECT_EQ(GetRootKeyHandle(L"hkey_users"), 0u);
+    EXPECT_EQ(GetRootKeyHandle(L"HKEY_CLASSES_ROOT"), HKEY_CLASSES_ROOT);
+    EXPECT_EQ(GetRootKeyHandle(L"HKEY_PERFORMANCE_DATA"), 0u);
+    EXPECT_EQ(GetRootKeyHandle(L""), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FixTest, AnInnerContextServesUntilItsScopeEnds) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    CCurrentContext inner;
+    inner.m_registry = Platform::CRegistry::CreateInMemory();
+    ASSERT_TRUE(inner.m_registry.ImportText(HKEY_LOCAL_MACHINE, kKeyWithValues).Ok());
+    CDeleteRegistryKey fix(HKEY_LOCAL_MACHINE, L"Software\\Bad", L"", L"", 0);
+    {
+        CCurrentContextScope scope(inner);
+        EXPECT_EQ(fix.Fix(), 0);
+    }
+    Platform::CRegKey key;
+    EXPECT_EQ(inner.m_registry.OpenKey(HKEY_LOCAL_MACHINE, L"Software\\Bad", 0, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
+    EXPECT_TRUE(TakeLog().empty());  // the inner context has no sink
+    EXPECT_EQ(fix.Fix(), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+// A target for the fix and backup tests: a 64-bit in-memory registry, drive C: in a temporary
+// folder, and a sink whose log lines the test can read back. The context is current for the
+// length of each test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/CurrentContext.h"
+#include "core/Text.h"
+
+namespace Branwick::Test {
+
+inline Platform::CRegBytes Sz(const std::wstring& s) {
+    Platform::CRegBytes out;
+    for (char c : WideToUtf16LE(s)) {
+        out.push_back(static_cast<std::uint8_t>(c));
+    }
+    out.push_back(0);
+    out.push_back(0);
+    return out;
+}
+
+class CTargetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = std::filesystem::temp_directory_path() /
+                 ("corvane-core-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(m_root);
+        std::filesystem::create_directories(m_root / "drive_c");
+        Platform::CDriveMap map;
+        map.m_mapDrives[L'C'] = (m_root / "drive_c").string();
+        map.m_vcOwnRoots.push_back((m_root / "drive_c").string());
+        m_pFiles = std::make_unique<Platform::CFileSystem>(map);
+        m_registry = Platform::CRegistry::CreateInMemory();
+        m_context.m_pSink = &m_sink;
+        m_context.m_registry = m_registry;
+        m_context.m_pFiles = m_pFiles.get();
+        m_pScope = std::make_unique<CCurrentContextScope>(m_context);
+    }
+    void TearDown() override {
+        m_pScope.reset();
+        std::filesystem::remove_all(m_root);
+    }
+
+    // The texts of the log messages posted since the last call, without their time stamps.
+    std::vector<std::wstring> TakeLog() {
+        std::vector<std::wstring> out;
+        while (std::unique_ptr<CMessage> p = m_queue.PopFront()) {
+            if (p->m_nType == CLogMessage::kType) {
+                const std::wstring& s = static_cast<CLogMessage&>(*p).m_strText;
+                out.push_back(s.substr(s.find(L'\n', 2) + 1));
+            }
+        }
+        return out;
+    }
+
+    void Import(HKEY hRoot, std::string_view sText) {
+        ASSERT_EQ(m_registry.ImportText(hRoot, sText).m_lCode, ERROR_SUCCESS);
+    }
+    bool KeyExists(HKEY hRoot, const std::wstring& sPath, REGSAM sam = 0) const {
+        Platform::CRegKey key;
+        return m_registry.OpenKey(hRoot, sPath, sam, &key) == ERROR_SUCCESS;
+    }
+    std::string Export() const { return m_registry.ExportText(HKEY_LOCAL_MACHINE, L""); }
+
+    std::filesystem::path m_root;
+    Platform::CRegistry m_registry;
+    std::unique_ptr<Platform::CFileSystem> m_pFiles;
+    CMessageQueue m_queue;
+    CMessageSink m_sink{&m_queue};
+    CCurrentContext m_context;
+    std::unique_ptr<CCurrentContextScope> m_pScope;
+};
+
+}  // namespace Branwick::Test

@@ -289,3 +289,58 @@ TEST_F(RegDataFixtureTest, ThirtyTwoBitViewComesBackIntoThatView) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same round trip on a Wine prefix, through its files: the fix and the restore each end with
+// one Flush, and every step is read back from disk.
+TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
+    const std::filesystem::path fixture = CORVANE_FIXTURES_DIR "/wine8-win64";
+    if (!std::filesystem::exists(fixture / "system.reg")) {
+        GTEST_SKIP() << "fixture " << fixture << " is absent";
+    }
+    const std::filesystem::path prefix = std::filesystem::temp_directory_path() /
+                                         ("corvane-core-prefix-" + std::to_string(getpid()));
+    std::filesystem::remove_all(prefix);
+    std::filesystem::create_directories(prefix);
+    for (const char* pszFile : {"system.reg", "user.reg", "userdef.reg"}) {
+        std::filesystem::copy_file(fixture / pszFile, prefix / pszFile);
+    }
+    auto open = [&prefix] {
+        Platform::CRegistry registry;
+        const Platform::CRegStatus status =
+            Platform::CRegistry::OpenWinePrefix(prefix.string(), {}, &registry);
+        EXPECT_TRUE(status.Ok()) << WideToUtf8(status.m_sMessage);
+        return registry;
+    };
+    const std::wstring sPath = L"System\\CurrentControlSet\\Enum";
+    CCurrentContext context;
+    context.m_registry = open();
+    AddOddNames(context.m_registry, HKEY_LOCAL_MACHINE, sPath + L"\\Deep");
+    ASSERT_TRUE(context.m_registry.Flush().Ok());
+    const std::string before = open().ExportText(HKEY_LOCAL_MACHINE, L"");
+    const std::string sHistory = (prefix / "history.his").string();
+    {
+        CCurrentContextScope scope(context);
+        CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, sPath, L"The key is empty.", 0, true);
+        pugi::xml_document doc;
+        record.Backup(CreateBackupDocument(doc));
+        std::wstring strError;
+        ASSERT_TRUE(SaveBackupDocument(doc, sHistory, strError)) << WideToUtf8(strError);
+        EXPECT_EQ(record.Fix(), 0);
+        ASSERT_TRUE(context.m_registry.Flush().Ok());
+    }
+    Platform::CRegistry registry = open();
+    Platform::CRegKey key;
+    EXPECT_EQ(registry.OpenKey(HKEY_LOCAL_MACHINE, sPath, 0, &key), ERROR_FILE_NOT_FOUND);
+
+    std::ifstream in(sHistory, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    RestoreText(registry, text.str());
+    ASSERT_TRUE(registry.Flush().Ok());
+    EXPECT_EQ(open().ExportText(HKEY_LOCAL_MACHINE, L""), before);
+    std::filesystem::remove_all(prefix);
+}
+
+}  // namespace

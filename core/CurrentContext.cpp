@@ -22,6 +22,17 @@ const CCurrentContext& CurrentContext() {
     return pCurrent != nullptr ? *pCurrent : empty;
 }
 
+const Platform::CRegistry& CurrentRegistry() {
+    static const Platform::CRegistry none;
+    const Platform::CTarget* pTarget = CurrentContext().m_pTarget;
+    return pTarget != nullptr ? pTarget->Registry() : none;
+}
+
+Platform::CFileSystem* CurrentFiles() {
+    const Platform::CTarget* pTarget = CurrentContext().m_pTarget;
+    return pTarget != nullptr ? &pTarget->Files() : nullptr;
+}
+
 void PostLog(std::wstring_view strText) {
     CMessageSink* pSink = CurrentContext().m_pSink;
     if (pSink != nullptr) {

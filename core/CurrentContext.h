@@ -1,6 +1,7 @@
-// What the running operation works on: the sink its log lines go to, and the target's registry and
-// files. Fixes (Fix.h, RegError.h) reach the target only through this, because they are built by a
-// scan and run much later by a fix run or a restore that knows the target.
+// What the running operation works on: the sink its log lines go to, and the target whose
+// registry and files it changes. Fixes (Fix.h, RegError.h) reach the target only through this,
+// because they are built by a scan and run much later by a fix run or a restore that knows the
+// target.
 //
 // Threads: one context is current per module (libfendral.so and each program hold their own copy
 // of core/). An entry point (a scan, fix run, backup creation or restore) installs its context with
@@ -13,17 +14,15 @@
 #include <string_view>
 
 #include "core/MessageSink.h"
-#include "platform/files/files.h"
-#include "platform/registry/registry.h"
+#include "platform/target/target.h"
 
 namespace Branwick {
 
-// The target and the sink of one operation. Nothing here is owned: sink and file system must
-// outlive the scope that installs the context; the registry is a shared handle.
+// The sink and the target of one operation. Nothing here is owned: both must outlive the scope
+// that installs the context.
 struct CCurrentContext {
-    CMessageSink* m_pSink = nullptr;              // null: log lines are dropped
-    Platform::CRegistry m_registry;               // invalid: every registry call fails (6)
-    Platform::CFileSystem* m_pFiles = nullptr;    // null: every file deletion fails
+    CMessageSink* m_pSink = nullptr;                 // null: log lines are dropped
+    const Platform::CTarget* m_pTarget = nullptr;    // null: every change fails
 };
 
 // Installs a context for the lifetime of the object and puts the previous one back afterwards.
@@ -38,8 +37,14 @@ private:
     const CCurrentContext* m_pPrevious;
 };
 
-// The installed context, or an empty one (no sink, no registry, no files) when none is.
+// The installed context, or an empty one when none is.
 const CCurrentContext& CurrentContext();
+
+// The current target's registry; without a target, one on which every call fails
+// (ERROR_INVALID_HANDLE).
+const Platform::CRegistry& CurrentRegistry();
+// The current target's files; null without a target.
+Platform::CFileSystem* CurrentFiles();
 
 // Posts a CLogMessage with strText to the current sink; dropped when there is none.
 void PostLog(std::wstring_view strText);

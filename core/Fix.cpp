@@ -39,7 +39,7 @@ std::wstring CRegistryFix::GetDescription() const {
 
 LONG CRegistryFix::OpenKey() {
     const LONG lResult =
-        CurrentContext().m_registry.OpenKey(m_hRoot, m_sKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
+        CurrentRegistry().OpenKey(m_hRoot, m_sKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
     PostLog(FormatText(L"CDeleteRegistryKey::OpenKey() returns %d", lResult));
     return lResult;
 }
@@ -65,7 +65,7 @@ int CDeleteRegistryKey::Fix() {
 }
 
 void CDeleteRegistryKey::Backup(pugi::xml_node parent) const {
-    CRegDataSaver(parent, CurrentContext().m_registry).SaveKey(m_hRoot, m_sKeyPath, m_dwRegSam);
+    CRegDataSaver(parent, CurrentRegistry()).SaveKey(m_hRoot, m_sKeyPath, m_dwRegSam);
 }
 
 std::unique_ptr<IFix> CDeleteRegistryValue::Clone() const {
@@ -89,7 +89,7 @@ int CDeleteRegistryValue::Fix() {
 }
 
 void CDeleteRegistryValue::Backup(pugi::xml_node parent) const {
-    CRegDataSaver(parent, CurrentContext().m_registry)
+    CRegDataSaver(parent, CurrentRegistry())
         .SaveValue(m_hRoot, m_sKeyPath, m_sValueName, m_dwRegSam);
 }
 

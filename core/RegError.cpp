@@ -70,13 +70,13 @@ int CRegError::Fix() {
 }
 
 int CRegError::DeleteSelf() {
-    const CCurrentContext& context = CurrentContext();
     if (m_hRoot == 0) {
-        return context.m_pFiles != nullptr && context.m_pFiles->DeleteFile(m_sPath).Ok() ? 0 : 1;
+        Platform::CFileSystem* pFiles = CurrentFiles();
+        return pFiles != nullptr && pFiles->DeleteFile(m_sPath).Ok() ? 0 : 1;
     }
     Platform::CRegKey key;
     const LONG lOpen =
-        context.m_registry.OpenKey(m_hRoot, m_sPath, m_dwRegSam | kDeleteAccess, &key);
+        CurrentRegistry().OpenKey(m_hRoot, m_sPath, m_dwRegSam | kDeleteAccess, &key);
     PostLog(FormatText(L"CRegError::Fix. RegOpenKeyEx returns %d", lOpen));
     if (lOpen != ERROR_SUCCESS) {
         return 1;
@@ -92,7 +92,7 @@ void CRegError::Backup(pugi::xml_node parent) const {
     if (!m_bDeleteSelf || m_sPath.empty()) {
         CFixContainer::Backup(parent);
     } else if (m_hRoot != 0) {
-        CRegDataSaver(parent, CurrentContext().m_registry).SaveKey(m_hRoot, m_sPath, m_dwRegSam);
+        CRegDataSaver(parent, CurrentRegistry()).SaveKey(m_hRoot, m_sPath, m_dwRegSam);
     }
 }
 

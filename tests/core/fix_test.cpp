@@ -224,16 +224,18 @@ namespace {
 
 TEST_F(FixTest, AnInnerContextServesUntilItsScopeEnds) {
     Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    const std::unique_ptr<Platform::CTarget> pInner =
+        Platform::CTarget::OpenTest(m_root.string(), Platform::CRegistry::CreateInMemory());
+    ASSERT_TRUE(pInner->Registry().ImportText(HKEY_LOCAL_MACHINE, kKeyWithValues).Ok());
     CCurrentContext inner;
-    inner.m_registry = Platform::CRegistry::CreateInMemory();
-    ASSERT_TRUE(inner.m_registry.ImportText(HKEY_LOCAL_MACHINE, kKeyWithValues).Ok());
+    inner.m_pTarget = pInner.get();
     CDeleteRegistryKey fix(HKEY_LOCAL_MACHINE, L"Software\\Bad", L"", L"", 0);
     {
         CCurrentContextScope scope(inner);
         EXPECT_EQ(fix.Fix(), 0);
     }
     Platform::CRegKey key;
-    EXPECT_EQ(inner.m_registry.OpenKey(HKEY_LOCAL_MACHINE, L"Software\\Bad", 0, &key),
+    EXPECT_EQ(pInner->Registry().OpenKey(HKEY_LOCAL_MACHINE, L"Software\\Bad", 0, &key),
               ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
     EXPECT_TRUE(TakeLog().empty());  // the inner context has no sink

@@ -307,20 +307,26 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
         std::filesystem::copy_file(fixture / pszFile, prefix / pszFile);
     }
     auto open = [&prefix] {
-        Platform::CRegistry registry;
-        const Platform::CRegStatus status =
-            Platform::CRegistry::OpenWinePrefix(prefix.string(), {}, &registry);
-        EXPECT_TRUE(status.Ok()) << WideToUtf8(status.m_sMessage);
-        return registry;
+        std::wstring strError;
+        std::unique_ptr<Platform::CTarget> pTarget =
+            Platform::CTarget::OpenWinePrefix(prefix.string(), strError);
+        EXPECT_NE(pTarget, nullptr) << WideToUtf8(strError);
+        return pTarget;
     };
     const std::wstring sPath = L"System\\CurrentControlSet\\Enum";
-    CCurrentContext context;
-    context.m_registry = open();
-    AddOddNames(context.m_registry, HKEY_LOCAL_MACHINE, sPath + L"\\Deep");
-    ASSERT_TRUE(context.m_registry.Flush().Ok());
-    const std::string before = open().ExportText(HKEY_LOCAL_MACHINE, L"");
     const std::string sHistory = (prefix / "history.his").string();
+    std::string before;
     {
+        const std::unique_ptr<Platform::CTarget> pTarget = open();
+        ASSERT_NE(pTarget, nullptr);
+        AddOddNames(pTarget->Registry(), HKEY_LOCAL_MACHINE, sPath + L"\\Deep");
+        ASSERT_TRUE(pTarget->Registry().Flush().Ok());
+        const std::unique_ptr<Platform::CTarget> pSaved = open();
+        ASSERT_NE(pSaved, nullptr);
+        before = pSaved->Registry().ExportText(HKEY_LOCAL_MACHINE, L"");
+
+        CCurrentContext context;
+        context.m_pTarget = pTarget.get();
         CCurrentContextScope scope(context);
         CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, sPath, L"The key is empty.", 0, true);
         pugi::xml_document doc;
@@ -328,9 +334,11 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
         std::wstring strError;
         ASSERT_TRUE(SaveBackupDocument(doc, sHistory, strError)) << WideToUtf8(strError);
         EXPECT_EQ(record.Fix(), 0);
-        ASSERT_TRUE(context.m_registry.Flush().Ok());
+        ASSERT_TRUE(pTarget->Registry().Flush().Ok());
     }
-    Platform::CRegistry registry = open();
+    const std::unique_ptr<Platform::CTarget> pFixed = open();
+    ASSERT_NE(pFixed, nullptr);
+    const Platform::CRegistry& registry = pFixed->Registry();
     Platform::CRegKey key;
     EXPECT_EQ(registry.OpenKey(HKEY_LOCAL_MACHINE, sPath, 0, &key), ERROR_FILE_NOT_FOUND);
 
@@ -339,7 +347,9 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
     text << in.rdbuf();
     RestoreText(registry, text.str());
     ASSERT_TRUE(registry.Flush().Ok());
-    EXPECT_EQ(open().ExportText(HKEY_LOCAL_MACHINE, L""), before);
+    const std::unique_ptr<Platform::CTarget> pRestored = open();
+    ASSERT_NE(pRestored, nullptr);
+    EXPECT_EQ(pRestored->Registry().ExportText(HKEY_LOCAL_MACHINE, L""), before);
     std::filesystem::remove_all(prefix);
 }
 

@@ -34,14 +34,10 @@ protected:
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(m_root);
         std::filesystem::create_directories(m_root / "drive_c");
-        Platform::CDriveMap map;
-        map.m_mapDrives[L'C'] = (m_root / "drive_c").string();
-        map.m_vcOwnRoots.push_back((m_root / "drive_c").string());
-        m_pFiles = std::make_unique<Platform::CFileSystem>(map);
         m_registry = Platform::CRegistry::CreateInMemory();
+        m_pTarget = Platform::CTarget::OpenTest((m_root / "drive_c").string(), m_registry);
         m_context.m_pSink = &m_sink;
-        m_context.m_registry = m_registry;
-        m_context.m_pFiles = m_pFiles.get();
+        m_context.m_pTarget = m_pTarget.get();
         m_pScope = std::make_unique<CCurrentContextScope>(m_context);
     }
     void TearDown() override {
@@ -72,7 +68,7 @@ protected:
 
     std::filesystem::path m_root;
     Platform::CRegistry m_registry;
-    std::unique_ptr<Platform::CFileSystem> m_pFiles;
+    std::unique_ptr<Platform::CTarget> m_pTarget;
     CMessageQueue m_queue;
     CMessageSink m_sink{&m_queue};
     CCurrentContext m_context;

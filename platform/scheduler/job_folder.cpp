@@ -1,7 +1,5 @@
 // The job file (XML of our own) and its systemd mirror. The reader and writer of each format sit
 // side by side so that a change to one is made next to the other.
-#include <pwd.h>
-#include <unistd.h>
 #include <pugixml.hpp>
 
 #include <cstddef>
@@ -11,6 +9,7 @@
 #include <sstream>
 
 #include "platform/atomic/atomic_file.h"
+#include "platform/desktop/desktop.h"
 #include "platform/scheduler/scheduler.h"
 #include "platform/scheduler/trigger_time.h"
 
@@ -230,19 +229,6 @@ std::string TimerText(const std::wstring& name, const CScheduledJob& job,
            "\"; it is rewritten whenever the schedule changes.\n" + notes +
            "[Unit]\nDescription=Corvane scheduled scan\n\n[Timer]\n" + triggers +
            "Unit=" + serviceUnit + "\n\n[Install]\nWantedBy=timers.target\n";
-}
-
-std::string ConfigHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') {
-        return std::string(home) + "/.config";
-    }
-    const passwd* user = ::getpwuid(::getuid());
-    return std::string(user ? user->pw_dir : "") + "/.config";
 }
 
 std::string UnitBase(const std::wstring& name) {

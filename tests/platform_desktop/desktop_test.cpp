@@ -1,0 +1,83 @@
+#include "platform/desktop/desktop.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace Branwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "corvane-desktop-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+        ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("XDG_CONFIG_HOME");
+        fs::remove_all(m_dir);
+    }
+    std::string Entry() {
+        std::ifstream in(m_dir / "autostart/corvane.desktop");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    fs::path m_dir;
+};
+
+TEST_F(DesktopTest, AutostartEntryIsWrittenReadAndRemoved) {
+    EXPECT_FALSE(Platform::IsAutostart(L"corvane"));
+    EXPECT_EQ(Platform::SetAutostart(L"corvane", L"/usr/bin/corvane", false), ERROR_SUCCESS)
+        << "switching off what is not there is not an error";
+    EXPECT_FALSE(fs::exists(m_dir / "autostart"));
+
+    ASSERT_EQ(Platform::SetAutostart(L"corvane", L"/usr/bin/corvane", true), ERROR_SUCCESS);
+    EXPECT_TRUE(Platform::IsAutostart(L"corvane"));
+    const std::string entry = Entry();
+    EXPECT_EQ(entry.rfind("[Desktop Entry]\nType=Application\n", 0), 0u) << entry;
+    EXPECT_NE(entry.find("\nExec=\"/usr/bin/corvane\"\n"), std::string::npos) << entry;
+
+    ASSERT_EQ(Platform::SetAutostart(L"corvane", L"/usr/bin/corvane", false), ERROR_SUCCESS);
+    EXPECT_FALSE(Platform::IsAutostart(L"corvane"));
+    EXPECT_FALSE(fs::exists(m_dir / "autostart/corvane.desktop"));
+}
+
+TEST_F(DesktopTest, ExecQuotesReservedCharacters) {
+    ASSERT_EQ(Platform::SetAutostart(L"corvane", L"/opt/my app/$x`y\"z\\w 100%", true),
+              ERROR_SUCCESS);
+    EXPECT_NE(Entry().find("\nExec=\"/opt/my app/\\\\$x\\\\`y\\\\\"z\\\\\\\\w 100%%\"\n"),
+              std::string::npos)
+        << Entry();
+}
+
+TEST_F(DesktopTest, AHiddenEntryDoesNotCount) {
+    fs::create_directories(m_dir / "autostart");
+    std::ofstream(m_dir / "autostart/corvane.desktop")
+        << "[Desktop Entry]\nType=Application\nExec=corvane\nHidden=true\n";
+    EXPECT_FALSE(Platform::IsAutostart(L"corvane"));
+}
+
+TEST_F(DesktopTest, ConfigHomeFallsBackToHome) {
+    ::setenv("XDG_CONFIG_HOME", "relative/path", 1);
+    const char* home = std::getenv("HOME");
+    const std::string saved = home ? home : "";
+    ::setenv("HOME", m_dir.c_str(), 1);
+    EXPECT_EQ(Platform::ConfigHome(), (m_dir / ".config").string());
+    ::setenv("HOME", saved.c_str(), 1);
+}
+
+TEST(ProgramPath, IsThisTestProgram) {
+    const std::wstring path = Platform::GetProgramPath();
+    EXPECT_NE(path.find(L"test_platform_desktop"), std::wstring::npos);
+}
+
+}  // namespace
+}  // namespace Branwick

@@ -189,4 +189,48 @@ void CTask::SetIdleWait(WORD wIdleMinutes, WORD wDeadlineMinutes) {
     Commit(job);
 }
 
+std::wstring TriggerText(const TASK_TRIGGER& t) {
+    auto u = [](DWORD value) { return static_cast<unsigned>(value); };
+    std::wstring strType;
+    switch (t.TriggerType) {
+        case TASK_TIME_TRIGGER_ONCE:
+            strType = L"TASK_TIME_TRIGGER_ONCE";
+            break;
+        case TASK_TIME_TRIGGER_DAILY:
+            strType = FormatText(L"TASK_TIME_TRIGGER_DAILY:\nDaysInterval: %u\n",
+                                 u(t.Type.Daily.DaysInterval));
+            break;
+        case TASK_TIME_TRIGGER_WEEKLY:
+            strType = FormatText(L"TASK_TIME_TRIGGER_WEEKLY\nWeeksInterval: %u \nrgfDaysOfTheWeek: %u",
+                                 u(t.Type.Weekly.WeeksInterval), u(t.Type.Weekly.rgfDaysOfTheWeek));
+            break;
+        case TASK_TIME_TRIGGER_MONTHLYDATE:
+            strType = FormatText(L"TASK_TIME_TRIGGER_MONTHLYDATE\nrgfDays: %u \nrgfMonths: %u",
+                                 u(t.Type.MonthlyDate.rgfDays), u(t.Type.MonthlyDate.rgfMonths));
+            break;
+        case TASK_TIME_TRIGGER_MONTHLYDOW:
+            strType = FormatText(
+                L"TASK_TIME_TRIGGER_MONTHLYDOW\rgfDaysOfTheWeek: %u \nrgfMonths: %u \nwWhichWeek: %u",
+                u(t.Type.MonthlyDOW.rgfDaysOfTheWeek), u(t.Type.MonthlyDOW.rgfMonths),
+                u(t.Type.MonthlyDOW.wWhichWeek));
+            break;
+        case TASK_EVENT_TRIGGER_ON_IDLE:
+            strType = L"TASK_EVENT_TRIGGER_ON_IDLE";
+            break;
+        case TASK_EVENT_TRIGGER_AT_SYSTEMSTART:
+            strType = L"TASK_EVENT_TRIGGER_AT_SYSTEMSTART";
+            break;
+        case TASK_EVENT_TRIGGER_AT_LOGON:
+            strType = L"TASK_EVENT_TRIGGER_AT_LOGON";
+            break;
+    }
+    return FormatText(
+        L"\nTrigger:\nMinutesDuration: %u \nMinutesInterval: %u\nrgFlags: %u\nTriggerType: %ls\n"
+        L"wBeginDay: %u \nwBeginMonth: %u \nwBeginYear: %u \nwEndDay: %u \nwEndMonth: %u \n"
+        L"wEndYear: %u \nwStartHour: %u \nwStartMinute: %u",
+        u(t.MinutesDuration), u(t.MinutesInterval), u(t.rgFlags), strType.c_str(), u(t.wBeginDay),
+        u(t.wBeginMonth), u(t.wBeginYear), u(t.wEndDay), u(t.wEndMonth), u(t.wEndYear),
+        u(t.wStartHour), u(t.wStartMinute));
+}
+
 }  // namespace Branwick

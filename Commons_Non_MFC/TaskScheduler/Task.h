@@ -59,4 +59,8 @@ private:
     bool m_bWarned = false;                             // told the user there is no manager
 };
 
+// The trigger as error reports describe it: "\nTrigger:\nMinutesDuration: ..." with every field and
+// the kind's own fields.
+std::wstring TriggerText(const TASK_TRIGGER& trigger);
+
 }  // namespace Branwick

@@ -217,3 +217,27 @@ TEST_F(TaskTest, AFailedSaveLeavesTaskAndJobAsTheyWere) {
 
 }  // namespace
 }  // namespace Branwick
+
+namespace Branwick {
+namespace {
+
+TEST(TriggerText, NamesEveryFieldAndTheKind) {
+    TASK_TRIGGER t = Daily(9);
+    t.MinutesDuration = 60;
+    t.MinutesInterval = 10;
+    EXPECT_EQ(TriggerText(t),
+              L"\nTrigger:\nMinutesDuration: 60 \nMinutesInterval: 10\nrgFlags: 0\nTriggerType: "
+              L"TASK_TIME_TRIGGER_DAILY:\nDaysInterval: 1\n\nwBeginDay: 6 \nwBeginMonth: 12 \n"
+              L"wBeginYear: 2026 \nwEndDay: 0 \nwEndMonth: 0 \nwEndYear: 0 \nwStartHour: 9 \n"
+              L"wStartMinute: 0");
+    t.TriggerType = TASK_TIME_TRIGGER_MONTHLYDOW;
+    t.Type.MonthlyDOW = {TASK_LAST_WEEK, TASK_FRIDAY, 0x801};
+    EXPECT_NE(TriggerText(t).find(L"TriggerType: TASK_TIME_TRIGGER_MONTHLYDOW\rgfDaysOfTheWeek: 32 "
+                                  L"\nrgfMonths: 2049 \nwWhichWeek: 5\n"),
+              std::wstring::npos);
+    t.TriggerType = static_cast<TASK_TRIGGER_TYPE>(9);
+    EXPECT_NE(TriggerText(t).find(L"TriggerType: \nwBeginDay"), std::wstring::npos);
+}
+
+}  // namespace
+}  // namespace Branwick

@@ -155,6 +155,15 @@ WORD CTask::GetTriggersCount() const {
     return static_cast<WORD>(Job(L"m_pITask reference").m_vcTriggers.size());
 }
 
+TASK_TRIGGER CTask::GetTrigger(WORD wIndex) const {
+    const Platform::CScheduledJob& job = Job(L"m_pITask reference");
+    if (wIndex >= job.m_vcTriggers.size()) {
+        throw BRANWICK_EXCEPTION(L"ITask::GetTrigger" + TriggerParameter(wIndex),
+                                 static_cast<DWORD>(SCHED_E_TRIGGER_NOT_FOUND));
+    }
+    return job.m_vcTriggers[wIndex];
+}
+
 std::wstring CTask::GetTriggerInfo(WORD wIndex) const {
     if (!m_pITask) {
         throw BRANWICK_EXCEPTION(L"m_pITask is NULL" + TriggerParameter(wIndex),
@@ -201,8 +210,9 @@ std::wstring TriggerText(const TASK_TRIGGER& t) {
                                  u(t.Type.Daily.DaysInterval));
             break;
         case TASK_TIME_TRIGGER_WEEKLY:
-            strType = FormatText(L"TASK_TIME_TRIGGER_WEEKLY\nWeeksInterval: %u \nrgfDaysOfTheWeek: %u",
-                                 u(t.Type.Weekly.WeeksInterval), u(t.Type.Weekly.rgfDaysOfTheWeek));
+            strType =
+                FormatText(L"TASK_TIME_TRIGGER_WEEKLY\nWeeksInterval: %u \nrgfDaysOfTheWeek: %u",
+                           u(t.Type.Weekly.WeeksInterval), u(t.Type.Weekly.rgfDaysOfTheWeek));
             break;
         case TASK_TIME_TRIGGER_MONTHLYDATE:
             strType = FormatText(L"TASK_TIME_TRIGGER_MONTHLYDATE\nrgfDays: %u \nrgfMonths: %u",
@@ -210,7 +220,8 @@ std::wstring TriggerText(const TASK_TRIGGER& t) {
             break;
         case TASK_TIME_TRIGGER_MONTHLYDOW:
             strType = FormatText(
-                L"TASK_TIME_TRIGGER_MONTHLYDOW\rgfDaysOfTheWeek: %u \nrgfMonths: %u \nwWhichWeek: %u",
+                L"TASK_TIME_TRIGGER_MONTHLYDOW\rgfDaysOfTheWeek: %u \nrgfMonths: %u \nwWhichWeek: "
+                L"%u",
                 u(t.Type.MonthlyDOW.rgfDaysOfTheWeek), u(t.Type.MonthlyDOW.rgfMonths),
                 u(t.Type.MonthlyDOW.wWhichWeek));
             break;

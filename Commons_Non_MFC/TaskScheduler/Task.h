@@ -42,6 +42,8 @@ public:
     // Later triggers move down by one.
     void RemoveTrigger(WORD wIndex);
     WORD GetTriggersCount() const;
+    // The stored trigger `wIndex`.
+    TASK_TRIGGER GetTrigger(WORD wIndex) const;
     // A readable description of the stored trigger `wIndex`, or of a trigger not stored.
     std::wstring GetTriggerInfo(WORD wIndex) const;
     std::wstring GetTempTriggerInfo(const TASK_TRIGGER& trigger) const;

@@ -228,7 +228,10 @@ std::string TimerText(const std::wstring& name, const CScheduledJob& job,
     return "# Written by Corvane for its scheduled task \"" + Utf8(name) +
            "\"; it is rewritten whenever the schedule changes.\n" + notes +
            "[Unit]\nDescription=Corvane scheduled scan\n\n[Timer]\n" + triggers +
-           "Unit=" + serviceUnit + "\n\n[Install]\nWantedBy=timers.target\n";
+           // The stamp of the last run keeps a stop and start of the timer (every change of the
+           // schedule) from firing the log-on and start-up triggers again; it also makes up a
+           // calendar run missed while the computer was off.
+           "Persistent=true\nUnit=" + serviceUnit + "\n\n[Install]\nWantedBy=timers.target\n";
 }
 
 std::string UnitBase(const std::wstring& name) {

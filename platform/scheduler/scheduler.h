@@ -41,9 +41,9 @@ public:
     // True when a user manager answers for the calling user.
     virtual bool IsRunning() = 0;
 
-    // Makes the manager take the unit files as they now are on disk, then starts (or restarts)
-    // the timer `timerUnit` when `enable` is true, or stops it when false. The enabling link is
-    // written by the caller, so this only talks to the running manager.
+    // Makes the manager take the unit files as they now are on disk and enables and starts the
+    // timer `timerUnit` (a running timer keeps running with its new triggers) when `enable` is
+    // true, or disables and stops it when false.
     // Returns ERROR_SUCCESS or a Win32 error code (ERROR_NOT_READY when the manager refused).
     virtual LONG Apply(const std::string& timerUnit, bool enable) = 0;
 };

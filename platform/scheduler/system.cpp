@@ -32,7 +32,9 @@ public:
     LONG Apply(const std::string& timerUnit, bool enable) override {
         std::vector<std::vector<std::string>> steps;
         if (enable) {
-            steps = {{"daemon-reload"}, {"enable", timerUnit}, {"restart", timerUnit}};
+            // A reload gives a running timer its new triggers; a restart would fire its log-on
+            // and start-up triggers again at once.
+            steps = {{"daemon-reload"}, {"enable", timerUnit}, {"start", timerUnit}};
         } else {
             steps = {{"disable", "--now", timerUnit}};
         }

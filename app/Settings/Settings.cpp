@@ -129,25 +129,16 @@ size_t FindOpenTag(const std::string& text, const std::string& name, size_t from
 // ---------------------------------------------------------------------------------------------
 // The data folder
 
-std::wstring GetDataFolder(const EnvironmentLookup& getEnvironment, Platform::CFileSystem& files) {
-    std::wstring strPrefix;
-    if (!getEnvironment(L"AllUsersProfile", strPrefix) &&
-        !getEnvironment(L"PROGRAMDATA", strPrefix)) {
-        ShowMessageBox(L"Can't get USERPROFILE path");
-        strPrefix.clear();
+std::wstring GetDataFolder(const Platform::CTarget& target) {
+    std::wstring strFolder = target.DataFolder();
+    if (!strFolder.empty()) {
+        target.CreateDataFolder();
+        return strFolder;
     }
-    while (!strPrefix.empty() && (strPrefix.back() == L'\\' || strPrefix.back() == L'/')) {
-        strPrefix.pop_back();
-    }
-    const std::wstring strFolder = strPrefix + L"\\Application Data\\Corvane\\";
-    // Every missing level is made, from the first folder below the drive on.
-    for (size_t at = strFolder.find(L'\\', 1); at != std::wstring::npos;
-         at = strFolder.find(L'\\', at + 1)) {
-        const std::wstring strLevel = strFolder.substr(0, at);
-        if (strLevel.size() > 2 || (strLevel.size() == 2 && strLevel[1] != L':')) {
-            files.CreateDirectory(strLevel);
-        }
-    }
+    ShowMessageBox(L"Can't get USERPROFILE path");
+    strFolder = L"\\Application Data\\Corvane\\";
+    target.Files().CreateDirectory(L"\\Application Data");
+    target.Files().CreateDirectory(L"\\Application Data\\Corvane");
     return strFolder;
 }
 
@@ -263,11 +254,11 @@ void CSettings::SerializeOrThrow(bool bSave) {
 }
 
 void CSettings::LoadDocument(pugi::xml_document& doc) {
-    if (!m_site.m_pFiles) {
+    if (!m_site.m_pTarget) {
         throw BRANWICK_EXCEPTION(L"Cannot load settings");
     }
     std::string strText;
-    if (!m_site.m_pFiles->ReadFile(m_strPath, strText).Ok()) {
+    if (!m_site.m_pTarget->Files().ReadFile(m_strPath, strText).Ok()) {
         CreateXML(doc);
         return;
     }
@@ -283,7 +274,7 @@ void CSettings::LoadDocument(pugi::xml_document& doc) {
     Log(FormatText(L"%ls could not be read whole (%s at byte %lld); it is kept as %ls.bad",
                    m_strPath.c_str(), result.description(), static_cast<long long>(result.offset),
                    m_strPath.c_str()));
-    m_site.m_pFiles->WriteFile(m_strPath + L".bad", strText);
+    m_site.m_pTarget->Files().WriteFile(m_strPath + L".bad", strText);
     if (!doc.child("settings")) {
         doc.reset();
         CreateXML(doc);
@@ -345,7 +336,7 @@ void CSettings::SaveDocument(pugi::xml_document& doc) {
     instruction.set_value("version='1.0' encoding='utf-8'");
     std::ostringstream out;
     doc.save(out, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
-    const Platform::CFileStatus status = m_site.m_pFiles->WriteFile(m_strPath, out.str());
+    const Platform::CFileStatus status = m_site.m_pTarget->Files().WriteFile(m_strPath, out.str());
     if (!status.Ok()) {
         throw BRANWICK_EXCEPTION(L"IXMLDOMDocumentPtr::save\n" + status.m_strText,
                                  static_cast<DWORD>(HresultFromWin32(status.m_nError)));

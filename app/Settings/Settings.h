@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Commons_Non_MFC/TaskScheduler/Task.h"
-#include "platform/files/files.h"
+#include "platform/target/target.h"
 #include "platform/win32/mstask.h"
 
 namespace pugi {
@@ -30,22 +30,19 @@ namespace Branwick {
 
 class CMessageSink;
 
-// Looks a variable up in the target's Windows environment; false when it is not set.
-using EnvironmentLookup = std::function<bool(const std::wstring& strName, std::wstring& strValue)>;
-
-// The program's data folder inside the target, ending in '\': the target's "AllUsersProfile", or
-// else "PROGRAMDATA", followed by "\Application Data\Corvane\", created with any missing parent.
-// When neither variable is set, the box "Can't get USERPROFILE path" is shown and the path starts
-// from nothing (the system drive's root).
-std::wstring GetDataFolder(const EnvironmentLookup& getEnvironment, Platform::CFileSystem& files);
+// The program's data folder inside the target, ending in '\' and created with any missing
+// parent: the target's "AllUsersProfile", or else "PROGRAMDATA", followed by
+// "\Application Data\Corvane\". When neither variable is set, the box "Can't get USERPROFILE path"
+// is shown and the path starts from nothing (the system drive's root).
+std::wstring GetDataFolder(const Platform::CTarget& target);
 
 // What the settings store works with; the objects must outlive the store.
 struct CSettingsSite {
-    Platform::CFileSystem* m_pFiles = nullptr;  // the target's files
-    std::wstring m_strDataFolder;               // GetDataFolder
-    CTask* m_pTask = nullptr;                   // the program's scheduled task
-    CMessageSink* m_pSink = nullptr;            // log messages go here; none when null
-    std::wstring m_strProgramPath;              // the running program, as the task starts it
+    const Platform::CTarget* m_pTarget = nullptr;  // where the data folder is
+    std::wstring m_strDataFolder;                  // GetDataFolder
+    CTask* m_pTask = nullptr;                      // the program's scheduled task
+    CMessageSink* m_pSink = nullptr;               // log messages go here; none when null
+    std::wstring m_strProgramPath;                 // the running program, as the task starts it
 };
 
 struct CLastScanCounters {

@@ -79,19 +79,23 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "corvane-settings-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
-        fs::create_directories(m_dir / "drive_c/ProgramData");
+        fs::create_directories(m_dir / "drive_c");
         ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
-        Platform::CDriveMap map;
-        map.m_mapDrives[L'C'] = (m_dir / "drive_c").string();
-        map.m_vcOwnRoots = {m_dir.string()};
-        m_pFiles = std::make_unique<Platform::CFileSystem>(map);
+        m_pTarget = TestTarget(true);
         m_pPrevious = SetMessageBox(&m_boxes);
-        m_strFolder = GetDataFolder(
-            [](const std::wstring& name, std::wstring& value) {
-                value = L"C:\\ProgramData";
-                return name == L"AllUsersProfile";
-            },
-            *m_pFiles);
+        m_strFolder = GetDataFolder(*m_pTarget);
+    }
+    // A target whose environment has ALLUSERSPROFILE = C:\ProgramData, or no such variable.
+    std::unique_ptr<Platform::CTarget> TestTarget(bool bProgramData) {
+        Platform::CRegistry reg = Platform::CRegistry::CreateInMemory();
+        if (bProgramData) {
+            EXPECT_TRUE(reg.ImportText(HKEY_LOCAL_MACHINE, R"REG(
+[Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList]
+"ProgramData"=str(2):"C:\\ProgramData"
+)REG")
+                            .Ok());
+        }
+        return Platform::CTarget::OpenTest((m_dir / "drive_c").string(), reg);
     }
     void TearDown() override {
         SetMessageBox(m_pPrevious);
@@ -116,7 +120,7 @@ protected:
     std::unique_ptr<CSettings> Open() {
         m_tasks.push_back(std::make_unique<CTask>(L"Corvane", &m_jobs));
         CSettingsSite site;
-        site.m_pFiles = m_pFiles.get();
+        site.m_pTarget = m_pTarget.get();
         site.m_strDataFolder = m_strFolder;
         site.m_pTask = m_tasks.back().get();
         site.m_pSink = &m_sink;
@@ -126,7 +130,7 @@ protected:
     CTask& LastTask() { return *m_tasks.back(); }
 
     fs::path m_dir;
-    std::unique_ptr<Platform::CFileSystem> m_pFiles;
+    std::unique_ptr<Platform::CTarget> m_pTarget;
     std::wstring m_strFolder;
     CFakeUserManager m_manager;
     Platform::CJobFolder m_jobs{m_manager};
@@ -141,24 +145,17 @@ TEST_F(SettingsTest, DataFolderIsMadeInsideTheTarget) {
     EXPECT_EQ(m_strFolder, L"C:\\ProgramData\\Application Data\\Corvane\\");
     EXPECT_TRUE(fs::is_directory(m_dir / "drive_c/ProgramData/Application Data/Corvane"));
     EXPECT_TRUE(m_boxes.GetShown().empty());
-
-    const std::wstring folder = GetDataFolder(
-        [](const std::wstring& name, std::wstring& value) {
-            value = L"C:\\Shared\\";
-            return name == L"PROGRAMDATA";
-        },
-        *m_pFiles);
-    EXPECT_EQ(folder, L"C:\\Shared\\Application Data\\Corvane\\");
-    EXPECT_TRUE(fs::is_directory(m_dir / "drive_c/Shared/Application Data/Corvane"));
 }
 
 TEST_F(SettingsTest, WithoutEitherVariableTheUserIsTold) {
-    const std::wstring folder =
-        GetDataFolder([](const std::wstring&, std::wstring&) { return false; }, *m_pFiles);
+    auto bare = TestTarget(false);
+    const std::wstring folder = GetDataFolder(*bare);
     EXPECT_EQ(folder, L"\\Application Data\\Corvane\\");
-    ASSERT_EQ(m_boxes.GetShown().size(), 1u);
-    EXPECT_EQ(m_boxes.GetShown()[0].strText, L"Can't get USERPROFILE path");
-    EXPECT_EQ(m_boxes.GetShown()[0].strCaption, L"Corvane");
+    EXPECT_TRUE(fs::is_directory(m_dir / "drive_c/Application Data/Corvane"));
+    const std::vector<CRecordingMessageBox::SShown> shown = m_boxes.GetShown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].strText, L"Can't get USERPROFILE path");
+    EXPECT_EQ(shown[0].strCaption, L"Corvane");
 }
 
 TEST_F(SettingsTest, FirstStartWritesEverySectionWithItsDefault) {

@@ -1,0 +1,68 @@
+// The ignore list: problems the user told the program to leave alone, so that later scans do not
+// report them again. Kept in memory per scan category, in insertion order, and stored in
+// "ignorelist.xml" in the program's data folder.
+//
+// Not thread-safe. IsIgnored runs on the message-runner thread during a scan; Add, Remove and the
+// ignore-list page run on the user-interface thread while no scan runs.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/RegError.h"
+#include "platform/files/files.h"
+
+namespace Branwick {
+
+// One ignored problem record.
+struct CIgnoreEntry {
+    std::vector<std::wstring> m_vcValues;  // the description of each of the record's fixes
+    HKEY m_hRoot = 0;                      // 0 for a file record
+    std::wstring m_strPath;                // the record's full path
+    REGSAM m_dwRegSam = 0;                 // the record's view bits
+};
+
+class CIgnoreList {
+public:
+    // Loads "ignorelist.xml" of strDataFolder (a Windows path ending in '\') in the target's files,
+    // which must outlive the list.
+    CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder);
+    // Saves.
+    ~CIgnoreList();
+    CIgnoreList(const CIgnoreList&) = delete;
+    CIgnoreList& operator=(const CIgnoreList&) = delete;
+
+    // Fills the list from the file. A missing file gives an empty list. A damaged file gives what
+    // can be read of it (an entry without "hRoot" or "Path" is left out) and is kept as
+    // "ignorelist.xml.bad" before the next save replaces it. "RegSam" other than 256 or 512
+    // reads as 512. Elements that name no category are kept and written back as they were.
+    void Load();
+    // Writes the whole list, replacing the file; on failure the previous file stays. Returns
+    // whether the file was written. Nothing is shown to the user either way.
+    bool Save();
+
+    // Appends an entry made from the record to the category's list (no check for duplicates),
+    // then saves.
+    void Add(std::int32_t nScanType, const CRegError& record);
+    // Removes that very entry object; nothing when it is not in the category's list. Not saved
+    // until the next Add or the destruction.
+    void Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry);
+    // Whether an entry of the category matches the record: the same full path (case-sensitive),
+    // root, number of fixes and view bits, and the same fix descriptions compared pairwise from
+    // the first up to the first position where either is empty, where both must be.
+    bool IsIgnored(std::int32_t nScanType, const CRegError& record) const;
+    size_t GetCount(std::int32_t nScanType) const;
+    // The entries of a category in list order; the addresses stay valid until they are removed.
+    const std::list<CIgnoreEntry>& GetEntries(std::int32_t nScanType) const;
+
+private:
+    Platform::CFileSystem& m_files;
+    std::wstring m_strPath;
+    std::map<std::int32_t, std::list<CIgnoreEntry>> m_map;
+    std::vector<std::string> m_vcForeign;  // elements naming no category, as XML text
+};
+
+}  // namespace Branwick

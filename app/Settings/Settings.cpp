@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 
@@ -109,6 +110,20 @@ void SerializeScalar(pugi::xml_node node, DWORD& dwField, DWORD dwDefault, bool 
 
 std::string Utf8(const std::wstring& text) {
     return WideToUtf8(text);
+}
+
+// Removes the elements the store writes itself, keeping anything a later version may add.
+void RemoveOwnChildren(pugi::xml_node node, std::initializer_list<const char*> names) {
+    for (pugi::xml_node child = node.first_child(); child;) {
+        pugi::xml_node next = child.next_sibling();
+        for (const char* pszName : names) {
+            if (child.type() == pugi::node_element && std::strcmp(child.name(), pszName) == 0) {
+                node.remove_child(child);
+                break;
+            }
+        }
+        child = next;
+    }
 }
 
 // The element that opens `name` in `text` from `from` on: "<name>", "<name ...>" or "<name/>".
@@ -345,7 +360,10 @@ void CSettings::SaveDocument(pugi::xml_document& doc) {
 
 void CSettings::SerializeLastScan(pugi::xml_document& doc, pugi::xml_node node, bool bSave) {
     if (bSave) {
-        node.remove_children();
+        for (const char* pszCategory : kCategoryElements) {
+            RemoveOwnChildren(node, {pszCategory});
+        }
+        RemoveOwnChildren(node, {"scan-time"});
         for (int i = 0; i < 12; ++i) {
             const CLastScanCounters counters = GetLastScan(1 << i);
             pugi::xml_node category = node.append_child(kCategoryElements[i]);
@@ -379,7 +397,7 @@ void CSettings::SerializeLastScan(pugi::xml_document& doc, pugi::xml_node node, 
 
 void CSettings::SerializeScheduling(pugi::xml_node node, bool bSave) {
     if (bSave) {
-        node.remove_children();
+        RemoveOwnChildren(node, {"task-trigger", "idle-wait"});
         for (const TASK_TRIGGER& t : m_Triggers) {
             pugi::xml_node trigger = node.append_child("task-trigger");
             trigger.append_attribute("type") = static_cast<int>(t.TriggerType);

@@ -218,6 +218,8 @@ TEST_F(SettingsTest, UnknownElementsSurviveASave) {
             "<my-plugin version=\"2\">\n\t\t<option name=\"x\">on</option>\n\t\t<?hint keep?>"),
         std::string::npos)
         << text;
+    EXPECT_NE(text.find("<future-field>7</future-field>"), std::string::npos)
+        << "unknown elements inside the store's own sections survive too";
     WORD idle = 0, deadline = 0;
     settings->GetIdleWait(idle, deadline);
     EXPECT_EQ(idle, 15);

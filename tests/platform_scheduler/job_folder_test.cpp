@@ -91,6 +91,7 @@ TEST_F(JobFolderTest, SaveWritesTheJobAndUnitsAndStartsTheTimer) {
               std::string::npos)
         << timer;
     EXPECT_NE(timer.find("OnStartupSec=1min\n"), std::string::npos);
+    EXPECT_NE(timer.find("Persistent=true\n"), std::string::npos);
     EXPECT_NE(timer.find("# Trigger 2 (When the computer has been idle for 10 minutes (runs only "
                          "while Corvane is running)) is checked by Corvane itself."),
               std::string::npos);

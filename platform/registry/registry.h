@@ -186,10 +186,14 @@ public:
 
     // Whether there are changes that Flush has not written.
     bool IsDirty() const;
-    // Writes every changed store, each atomically; unchanged files are not touched. Refused with
-    // nothing written when a store cannot be written safely (a wineserver runs for the prefix, a
-    // file had lines that could not be read, ...). After a failure the changes stay in memory:
-    // Flush again, or Reload to return to what is on disk.
+    // Writes every changed store, each atomically; unchanged files are not touched. Every changed
+    // file is first written and synced beside its original, and only then are they renamed into
+    // place, so a failure (disk full, permissions) changes nothing on disk; only a failing rename
+    // after others succeeded could leave part written. Refused with nothing written when a store
+    // cannot be written safely (a wineserver runs for the prefix, a file had lines that could not
+    // be read, ...): 32 (ERROR_SHARING_VIOLATION) for a running wineserver, 1015 for unreadable
+    // lines, 1013 for a write failure. After a failure the changes stay in memory: Flush again, or
+    // Reload to return to what is on disk.
     CRegStatus Flush() const;
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.

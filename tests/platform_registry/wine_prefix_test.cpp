@@ -304,7 +304,7 @@ TEST(WinePrefix, RefusesToWriteWhileAWineserverProcessServesThePrefix) {
     CRegKey key;
     ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\X", 0, &key), ERROR_SUCCESS);
     CRegStatus status;
-    for (int i = 0; i < 100; ++i) {  // until the child has exec'd
+    for (int i = 0; i < 500; ++i) {  // until the child has exec'd
         status = reg.Flush();
         if (!status.Ok()) {
             break;

@@ -241,7 +241,8 @@ CDriveMap WineDriveMap(const std::string& strPrefix) {
 // ---------------------------------------------------------------------------------------------
 // Resolution
 
-CFileSystem::CFileSystem(CDriveMap map) : m_map(std::move(map)) {
+CFileSystem::CFileSystem(CDriveMap map)
+    : m_map(std::move(map)), m_pSystemRoot(std::make_unique<CWinPath>(ParseWinPath(m_map.m_strSystemRoot, L'C', false))) {
     for (const std::string& root : m_map.m_vcOwnRoots) {
         const std::string real = RealPath(root);
         if (!real.empty()) {
@@ -289,7 +290,7 @@ bool CFileSystem::Lookup(const std::string& strDir, const std::wstring& strName,
 
 CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLeaf) const {
     CResolvedPath r;
-    const CWinPath systemRoot = ParseWinPath(m_map.m_strSystemRoot, L'C', false);
+    const CWinPath& systemRoot = *m_pSystemRoot;
     CWinPath path = ParseWinPath(strPath, systemRoot.m_chDrive, bWildcardLeaf);
     r.m_nError = path.m_nError;
     if (r.m_nError != ERROR_SUCCESS) {

@@ -48,6 +48,7 @@ struct CFileStatus {
 struct CFolderEntry;
 struct CFolderListing;
 struct CResolvedPath;
+struct CWinPath;
 
 // Where the target's drives are on the host and which host folders are the target's own.
 struct CDriveMap {
@@ -142,6 +143,7 @@ private:
     DWORD Attributes(const std::string& strHost, const std::wstring& strName, std::uint64_t* pSize) const;
 
     CDriveMap m_map;
+    std::unique_ptr<const CWinPath> m_pSystemRoot;  // m_map.m_strSystemRoot, parsed
     std::vector<std::string> m_vcRealRoots;
     mutable std::mutex m_mtx;
     int m_nScanDepth = 0;

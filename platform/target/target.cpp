@@ -41,6 +41,19 @@ bool IsFile(const std::string& strHost) {
     return stat(strHost.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Wine hides names that start with '.' unless HKCU\Software\Wine says ShowDotFiles=Y (or y, T, t, 1).
+bool ShowsDotFiles(const CRegistry& reg) {
+    CRegKey key;
+    DWORD dwType = REG_NONE;
+    CRegBytes data;
+    if (reg.OpenKey(HKEY_CURRENT_USER, L"Software\\Wine", KEY_READ, &key) != ERROR_SUCCESS ||
+        key.QueryValue(L"ShowDotFiles", &dwType, &data) != ERROR_SUCCESS || dwType != REG_SZ) {
+        return false;
+    }
+    const std::wstring strText = FromUtf16Le(data.data(), data.size());
+    return !strText.empty() && std::wstring(L"YyTt1").find(strText[0]) != std::wstring::npos;
+}
+
 CDriveMap VolumeDriveMap(const std::string& strFolder) {
     CDriveMap map;
     map.m_mapDrives[L'C'] = strFolder;
@@ -105,8 +118,10 @@ std::unique_ptr<CTarget> CTarget::OpenWinePrefix(const std::string& strFolder, s
         strError = s.m_sMessage;
         return nullptr;
     }
+    CDriveMap map = WineDriveMap(strPrefix);
+    map.m_bDotFilesHidden = !ShowsDotFiles(reg);
     return std::unique_ptr<CTarget>(
-        new CTarget(ETargetKind::WinePrefix, strPrefix, std::move(reg), {kWineUserSid, L""}, WineDriveMap(strPrefix)));
+        new CTarget(ETargetKind::WinePrefix, strPrefix, std::move(reg), {kWineUserSid, L""}, std::move(map)));
 }
 
 std::unique_ptr<CTarget> CTarget::OpenOfflineVolume(const std::string& strFolder, const std::wstring& strUser,

@@ -182,4 +182,12 @@ TEST_F(TargetTest, TheFixturePrefixHasTheEnvironmentWineGaveA32BitProgram) {
     }
     EXPECT_EQ(actual, expected);
     EXPECT_EQ(target->DataFolder(), L"C:\\ProgramData\\Application Data\\Corvane\\");
+    EXPECT_TRUE(target->Files().DriveMap().m_bDotFilesHidden);
+
+    // The user may ask Wine to show dot-files as ordinary files.
+    ASSERT_TRUE(target->Registry().ImportText(HKEY_CURRENT_USER, "[Software\\\\Wine]\n\"ShowDotFiles\"=\"Y\"\n").Ok());
+    ASSERT_TRUE(target->Registry().Flush().Ok());
+    target = CTarget::OpenWinePrefix(prefix.string(), strError);
+    ASSERT_NE(target, nullptr) << ToUtf8(strError);
+    EXPECT_FALSE(target->Files().DriveMap().m_bDotFilesHidden);
 }

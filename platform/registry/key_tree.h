@@ -41,6 +41,8 @@ enum ENodeFlag : std::uint16_t {
     kNodeDeleted = 2,  // detached from the tree; handles report ERROR_KEY_DELETED
     kNodeDirty = 4,    // this key or something below it changed since the store last saved
     kNodeMount = 8,    // the root of a store's subtree
+    kNodeVolatile = 16,  // made in memory by the loader (as Windows makes CurrentControlSet at
+                         // boot); no store saves it
 };
 
 class CKeyNode {

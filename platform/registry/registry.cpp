@@ -89,6 +89,8 @@ CRegistryCore::CRegistryCore(CRegistryLayout layout)
     : m_layout(std::move(layout)),
       m_vMachineClasses(SplitPath(u"Machine\\Software\\Classes")),
       m_vUserClasses(SplitPath(Reg::ToName(m_layout.m_sUserClasses))),
+      m_vCurrentUserClasses(Join(SplitPath(Reg::ToName(m_layout.m_sCurrentUser)),
+                                 {u"Software", u"Classes"})),
       m_pRoot(std::make_unique<CKeyNode>(u"REGISTRY", Reg::FileTimeNow())) {}
 
 CRegistryCore::~CRegistryCore() = default;
@@ -102,6 +104,15 @@ CRegistry CRegistryCore::Wrap(std::shared_ptr<CRegistryCore> pCore) {
 void CRegistryCore::Set64Bit(bool b64Bit) {
     std::lock_guard lock(m_mutex);
     m_layout.m_b64Bit = b64Bit;
+}
+
+void CRegistryCore::SetUserPlaces(const std::wstring& sCurrentUser,
+                                  const std::wstring& sUserClasses) {
+    std::lock_guard lock(m_mutex);
+    m_layout.m_sCurrentUser = sCurrentUser;
+    m_layout.m_sUserClasses = sUserClasses;
+    m_vUserClasses = SplitPath(Reg::ToName(sUserClasses));
+    m_vCurrentUserClasses = Join(SplitPath(Reg::ToName(sCurrentUser)), {u"Software", u"Classes"});
 }
 
 bool CRegistryCore::Is64Bit() const {
@@ -205,8 +216,9 @@ void CRegistryCore::ApplyView(std::vector<CName>* pPath, REGSAM sam) const {
     if (StartsWith(path, m_vMachineClasses)) {
         redirectClassesAt(m_vMachineClasses.size());
     } else if (m_layout.m_eClassesRoot == EClassesRoot::Merged &&
-               StartsWith(path, m_vUserClasses)) {
-        redirectClassesAt(m_vUserClasses.size());
+               (StartsWith(path, m_vUserClasses) || StartsWith(path, m_vCurrentUserClasses))) {
+        redirectClassesAt(StartsWith(path, m_vUserClasses) ? m_vUserClasses.size()
+                                                           : m_vCurrentUserClasses.size());
     } else if (path.size() >= 2 && Reg::NamesEqual(path[0], u"Machine") &&
                Reg::NamesEqual(path[1], u"Software") &&
                (path.size() == 2 || !Reg::NamesEqual(path[2], kWow6432Node))) {

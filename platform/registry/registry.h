@@ -167,6 +167,24 @@ public:
     // returns to.
     static CRegistry CreateInMemory(const CMemoryRegistryOptions& options = {});
 
+    // The registry of an offline Windows installation at sVolumeDir (the mount point of its system
+    // partition, or a folder laid out like one) as Windows loads it for the user sUser (the name
+    // of the profile folder). Windows/System32/config/SOFTWARE is HKLM\Software; SYSTEM is
+    // HKLM\System, where CurrentControlSet links to the ControlSet00N that Select\Current names;
+    // DEFAULT is HKU\.DEFAULT; Users/<sUser>/NTUSER.DAT is HKCU and HKU\<SID>; the user's
+    // UsrClass.dat is HKU\<SID>_Classes and HKCU\Software\Classes; HKEY_CLASSES_ROOT is merged
+    // (EClassesRoot::Merged). Names on the volume are found in any case. The SID comes from the
+    // machine's profile list, else from UsrClass.dat. With an empty sUser there is no current
+    // user: HKEY_CURRENT_USER gives ERROR_FILE_NOT_FOUND and the classes root is the machine's
+    // alone. The target is 64-bit when the SYSTEM hive's PROCESSOR_ARCHITECTURE says so (without
+    // it, when SOFTWARE has Wow6432Node).
+    // Fails with a clear message when SOFTWARE or SYSTEM is missing, the user has no NTUSER.DAT,
+    // or a hive is damaged (damaged hives are never salvaged). A dirty hive (Windows did not shut
+    // down cleanly) is read, with a load warning, and Flush refuses to write it, as it refuses any
+    // change that hivex cannot write faithfully; the message says why, and nothing is changed.
+    static CRegStatus OpenOfflineVolume(const std::string& sVolumeDir, const std::wstring& sUser,
+                                        CRegistry* pOut);
+
     CRegistry();  // no registry: every call gives ERROR_INVALID_HANDLE
     bool IsValid() const;
 

@@ -47,6 +47,9 @@ public:
     // Mounts a store at sPlace (e.g. L"Machine") and loads it. Places do not nest.
     CRegStatus Mount(std::unique_ptr<Reg::IRegStore> pStore, const std::wstring& sPlace);
     void Set64Bit(bool b64Bit);
+    // Moves the current user's places (paths as in CRegistryLayout) once a loader knows the user:
+    // an offline volume learns the SID from the hives it has mounted.
+    void SetUserPlaces(const std::wstring& sCurrentUser, const std::wstring& sUserClasses);
     static CRegistry Wrap(std::shared_ptr<CRegistryCore> pCore);
 
     bool Is64Bit() const;
@@ -108,6 +111,8 @@ private:
     CRegistryLayout m_layout;
     std::vector<Reg::CName> m_vMachineClasses;
     std::vector<Reg::CName> m_vUserClasses;
+    // HKCU\Software\Classes; on Windows a link to the user's classes, elsewhere the same place.
+    std::vector<Reg::CName> m_vCurrentUserClasses;
     std::unique_ptr<Reg::CKeyNode> m_pRoot;
     std::vector<CMount> m_vMounts;
     std::vector<std::wstring> m_vWarnings;

@@ -1,0 +1,711 @@
+#include "platform/registry/hive_store.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <sys/stat.h>
+#include <unicode/uchar.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/registry/utf8.h"
+
+namespace Branwick::Platform::Reg {
+
+namespace {
+
+// hivex passes types through an enum that only names 0-11; other types (0xFFFF2012 for device
+// properties) travel in the same four bytes, so they are copied, never loaded as the enum.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+
+// Limits of hivex 1.3 (lib/hivex-internal.h) and of the regf format.
+constexpr std::size_t kMaxSubkeys = 70000;
+constexpr std::size_t kMaxValues = 110000;
+constexpr std::size_t kMaxValueBytes = 1000000;   // one cell; larger data fail to allocate
+constexpr std::size_t kMaxPlainCellData = 16344;  // beyond it, 1.4+ hives use big-data records
+constexpr int kMaxDepth = 512;
+constexpr std::size_t kMaxWarnings = 100;
+constexpr std::uint32_t kHeaderSize = 512;  // the checksummed part of the base block
+constexpr std::uint64_t kBaseBlockSize = 4096;
+
+struct CHiveCloser {
+    void operator()(hive_h* h) const { hivex_close(h); }
+};
+using CHive = std::unique_ptr<hive_h, CHiveCloser>;
+
+struct CFree {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using CMalloced = std::unique_ptr<T, CFree>;
+
+std::uint32_t Le32(const unsigned char* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::wstring Errno(int nErrno) {
+    return WidenUtf8(std::strerror(nErrno));
+}
+
+// hivex hands names over as UTF-8; the tree keeps UTF-16.
+bool NameFromUtf8(const char* psName, CName* pOut) {
+    pOut->clear();
+    const char* p = psName;
+    const char* end = p + std::strlen(p);
+    while (p < end) {
+        if (static_cast<unsigned char>(*p) < 0x80) {
+            pOut->push_back(static_cast<char16_t>(*p++));
+            continue;
+        }
+        std::uint32_t c = 0;
+        const std::size_t n = DecodeUtf8(p, end, &c);
+        if (n == 0) {
+            return false;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            pOut->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            pOut->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            pOut->push_back(static_cast<char16_t>(c));
+        }
+        p += n;
+    }
+    return true;
+}
+
+// False for a lone surrogate, which no UTF-8 can carry to hivex.
+bool NameToUtf8(CNameView sName, std::string* pOut) {
+    pOut->clear();
+    for (std::size_t i = 0; i < sName.size(); ++i) {
+        std::uint32_t c = sName[i];
+        if (c >= 0xD800 && c < 0xE000) {
+            if (c >= 0xDC00 || i + 1 == sName.size() || sName[i + 1] < 0xDC00 ||
+                sName[i + 1] >= 0xE000) {
+                return false;
+            }
+            c = 0x10000 + ((c - 0xD800) << 10) + (sName[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            pOut->push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            pOut->push_back(static_cast<char>(0xC0 | (c >> 6)));
+            pOut->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            pOut->push_back(static_cast<char>(0xE0 | (c >> 12)));
+            pOut->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            pOut->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            pOut->push_back(static_cast<char>(0xF0 | (c >> 18)));
+            pOut->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            pOut->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            pOut->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return true;
+}
+
+// The order Windows keeps subkey lists in: names compared unit by unit after upper-casing.
+int CompareUpcase(CNameView a, CNameView b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ua = static_cast<char16_t>(u_toupper(a[i]));
+        const auto ub = static_cast<char16_t>(u_toupper(b[i]));
+        if (ua != ub) {
+            return ua < ub ? -1 : 1;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+struct CHiveChild {
+    hive_node_h m_hNode = 0;
+    CName m_sName;
+};
+
+// The subkeys of a key in the file's order. False with *pnErrno set when they cannot be read.
+bool ReadChildren(hive_h* h, hive_node_h node, std::vector<CHiveChild>* pOut, int* pnErrno) {
+    pOut->clear();
+    errno = 0;
+    CMalloced<hive_node_h> children(hivex_node_children(h, node));
+    if (children == nullptr) {
+        *pnErrno = errno != 0 ? errno : EIO;
+        return false;
+    }
+    for (const hive_node_h* c = children.get(); *c != 0; ++c) {
+        CMalloced<char> name(hivex_node_name(h, *c));
+        CHiveChild child{*c, {}};
+        if (name == nullptr || !NameFromUtf8(name.get(), &child.m_sName)) {
+            *pnErrno = name == nullptr && errno != 0 ? errno : EILSEQ;
+            return false;
+        }
+        pOut->push_back(std::move(child));
+    }
+    return true;
+}
+
+// The values of a key in the file's order, data whole (hivex joins big-data segments).
+bool ReadValues(hive_h* h, hive_node_h node, std::vector<CValue>* pOut, int* pnErrno) {
+    pOut->clear();
+    errno = 0;
+    CMalloced<hive_value_h> values(hivex_node_values(h, node));
+    if (values == nullptr) {
+        *pnErrno = errno != 0 ? errno : EIO;
+        return false;
+    }
+    for (const hive_value_h* v = values.get(); *v != 0; ++v) {
+        errno = 0;
+        CMalloced<char> key(hivex_value_key(h, *v));
+        CValue value;
+        if (key == nullptr || !NameFromUtf8(key.get(), &value.m_sName)) {
+            *pnErrno = key == nullptr && errno != 0 ? errno : EILSEQ;
+            return false;
+        }
+        hive_type type{};
+        std::size_t len = 0;
+        errno = 0;
+        CMalloced<char> data(hivex_value_value(h, *v, &type, &len));
+        if (data == nullptr && (len != 0 || errno != 0)) {
+            *pnErrno = errno != 0 ? errno : EIO;
+            return false;
+        }
+        std::memcpy(&value.m_dwType, &type, sizeof value.m_dwType);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.get());
+        value.m_vData.assign(bytes, bytes + (data != nullptr ? len : 0));
+        pOut->push_back(std::move(value));
+    }
+    return true;
+}
+
+// "ControlSet001\Services" for messages.
+std::wstring KeyPath(const CKeyNode* pKey) {
+    std::vector<const CKeyNode*> chain;
+    for (; pKey != nullptr && !pKey->Has(kNodeMount); pKey = pKey->Parent()) {
+        chain.push_back(pKey);
+    }
+    std::wstring out;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        out += (out.empty() ? L"" : L"\\") + ToWide((*it)->Name());
+    }
+    return out.empty() ? L"(root)" : out;
+}
+
+std::wstring KeyPath(const CKeyNode* pParent, CNameView sChild) {
+    const std::wstring parent = KeyPath(pParent);
+    return (parent == L"(root)" ? L"" : parent + L"\\") + ToWide(sChild);
+}
+
+// ---- reading ----
+
+class CHiveReader {
+public:
+    CHiveReader(hive_h* h, std::size_t nFileSize, const std::wstring& sName,
+                std::vector<std::wstring>* pWarnings)
+        : m_h(h), m_vVisited(nFileSize / 8 + 1), m_sName(sName), m_pWarnings(pWarnings) {}
+
+    void ReadKey(hive_node_h node, CKeyNode* pKey, int nDepth) {
+        const std::int64_t time = hivex_node_timestamp(m_h, node);
+        pKey->m_qwTime = time > 0 ? static_cast<std::uint64_t>(time) : 0;
+        int err = 0;
+        if (!ReadValues(m_h, node, &m_vValues, &err)) {
+            Problem(KeyPath(pKey), L"its values cannot be read (" + Errno(err) + L")");
+        }
+        for (CValue& v : m_vValues) {
+            if (pKey->FindValue(v.m_sName) != nullptr) {
+                Problem(KeyPath(pKey), L"the value '" + ToWide(v.m_sName) + L"' appears twice");
+                continue;
+            }
+            if (v.m_dwType == REG_LINK && NamesEqual(v.m_sName, u"SymbolicLinkValue")) {
+                pKey->Set(kNodeLink, true);
+            }
+            pKey->SetValue(v.m_sName, v.m_dwType, std::move(v.m_vData));
+        }
+        std::vector<CHiveChild> children;
+        if (!ReadChildren(m_h, node, &children, &err)) {
+            Problem(KeyPath(pKey), L"its subkeys cannot be read (" + Errno(err) + L")");
+            return;
+        }
+        for (CHiveChild& child : children) {
+            if (nDepth >= kMaxDepth || !Visit(child.m_hNode)) {
+                Problem(KeyPath(pKey, child.m_sName),
+                        nDepth >= kMaxDepth ? L"it lies too deep" : L"it is reached twice");
+                continue;
+            }
+            bool added = false;
+            CKeyNode* sub = pKey->FindOrAddChild(child.m_sName, 0, &added);
+            if (!added) {
+                Problem(KeyPath(pKey, child.m_sName), L"another key has the same name");
+                continue;
+            }
+            ReadKey(child.m_hNode, sub, nDepth + 1);
+        }
+    }
+
+    bool Visit(hive_node_h node) {
+        const std::size_t bit = node / 8;
+        if (bit >= m_vVisited.size() || m_vVisited[bit]) {
+            return false;
+        }
+        m_vVisited[bit] = true;
+        return true;
+    }
+
+    std::size_t Problems() const { return m_nProblems; }
+    const std::wstring& FirstProblem() const { return m_sFirst; }
+
+private:
+    void Problem(const std::wstring& sKey, const std::wstring& sWhy) {
+        std::wstring line = m_sName + L": key '" + sKey + L"' skipped: " + sWhy;
+        if (m_nProblems++ == 0) {
+            m_sFirst = line;
+        }
+        if (m_pWarnings->size() < kMaxWarnings) {
+            m_pWarnings->push_back(std::move(line));
+        }
+    }
+
+    hive_h* m_h;
+    std::vector<bool> m_vVisited;  // by cell offset: a damaged file may link a key twice
+    std::vector<CValue> m_vValues;
+    const std::wstring& m_sName;
+    std::vector<std::wstring>* m_pWarnings;
+    std::size_t m_nProblems = 0;
+    std::wstring m_sFirst;
+};
+
+// ---- writing ----
+
+bool Saved(const CKeyNode* pKey) {
+    return !pKey->Has(kNodeVolatile) && !pKey->Has(kNodeMount);
+}
+
+bool SameValues(const std::vector<CValue>& a, const std::vector<CValue>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const CValue& x, const CValue& y) {
+        return x.m_sName == y.m_sName && x.m_dwType == y.m_dwType && x.m_vData == y.m_vData;
+    });
+}
+
+// Applies the differences between a tree and the hive it was read from to a writable hivex
+// handle. Nothing reaches the disk here, so a refusal half way leaves the file as it was.
+class CHiveWriter {
+public:
+    CHiveWriter(hive_h* h, bool bBigDataRecords, const std::wstring& sName)
+        : m_h(h), m_bBigDataRecords(bBigDataRecords), m_sName(sName) {}
+
+    bool Changed() const { return m_bChanged; }
+
+    CRegStatus SyncKey(const CKeyNode& key, hive_node_h node) {
+        CRegStatus status = SyncValues(key, node);
+        std::vector<CHiveChild> stored;
+        int err = 0;
+        if (status.Ok() && !ReadChildren(m_h, node, &stored, &err)) {
+            status = Refuse(KeyPath(&key), L"its subkeys cannot be read (" + Errno(err) + L")");
+        }
+        std::stable_sort(stored.begin(), stored.end(),
+                         [](const CHiveChild& a, const CHiveChild& b) {
+                             return CompareNames(a.m_sName, b.m_sName) < 0;
+                         });
+        std::size_t j = 0;
+        for (std::size_t i = 0; status.Ok() && i < key.ChildCount(); ++i) {
+            const CKeyNode* child = key.Child(i);
+            while (status.Ok() && j < stored.size() &&
+                   CompareNames(stored[j].m_sName, child->Name()) < 0) {
+                status = DeleteKey(key, stored[j++]);
+            }
+            if (!status.Ok() || !Saved(child)) {
+                continue;
+            }
+            if (j < stored.size() && NamesEqual(stored[j].m_sName, child->Name())) {
+                const hive_node_h match = stored[j++].m_hNode;
+                if (child->Has(kNodeDirty)) {
+                    status = SyncKey(*child, match);
+                }
+            } else {
+                status = AddKey(*child, node);
+            }
+        }
+        while (status.Ok() && j < stored.size()) {
+            status = DeleteKey(key, stored[j++]);
+        }
+        return status;
+    }
+
+private:
+    CRegStatus Refuse(const std::wstring& sKey, const std::wstring& sWhy) const {
+        return {ERROR_NOT_SUPPORTED, m_sName + L" is not written, because of the key '" + sKey +
+                                         L"': " + sWhy + L". Nothing was changed."};
+    }
+
+    CRegStatus SyncValues(const CKeyNode& key, hive_node_h node) {
+        std::vector<CValue> stored;
+        int err = 0;
+        if (!ReadValues(m_h, node, &stored, &err)) {
+            return Refuse(KeyPath(&key), L"its values cannot be read (" + Errno(err) + L")");
+        }
+        if (SameValues(stored, key.Values())) {
+            return {};
+        }
+        return WriteValues(key, node, stored);
+    }
+
+    // hivex rewrites all values of a key at once, so every value of the key is checked, not
+    // only the changed one.
+    CRegStatus WriteValues(const CKeyNode& key, hive_node_h node,
+                           const std::vector<CValue>& stored) {
+        const std::vector<CValue>& values = key.Values();
+        if (values.size() > kMaxValues) {
+            return Refuse(KeyPath(&key), L"it has more values than hivex can write");
+        }
+        for (const CValue& v : values) {
+            if (v.m_vData.size() > kMaxValueBytes) {
+                return Refuse(KeyPath(&key), L"its value '" + ToWide(v.m_sName) + L"' holds " +
+                                                 std::to_wstring(v.m_vData.size()) +
+                                                 L" bytes, more than hivex can write");
+            }
+        }
+        for (const std::vector<CValue>* list : {&stored, &values}) {
+            for (const CValue& v : *list) {
+                if (m_bBigDataRecords && v.m_vData.size() > kMaxPlainCellData) {
+                    return Refuse(KeyPath(&key),
+                                  L"it holds the value '" + ToWide(v.m_sName) + L"' of " +
+                                      std::to_wstring(v.m_vData.size()) +
+                                      L" bytes, which hivex would rewrite as one plain cell "
+                                      L"where Windows expects a big-data record");
+                }
+            }
+        }
+        std::vector<std::string> names(values.size());
+        std::vector<hive_set_value> set(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (!NameToUtf8(values[i].m_sName, &names[i])) {
+                return Refuse(KeyPath(&key), L"a value name holds a lone surrogate");
+            }
+            set[i].key = names[i].data();
+            std::memcpy(&set[i].t, &values[i].m_dwType, sizeof values[i].m_dwType);
+            set[i].len = values[i].m_vData.size();
+            // hivex only reads the data.
+            set[i].value =
+                reinterpret_cast<char*>(const_cast<std::uint8_t*>(values[i].m_vData.data()));
+        }
+        if (hivex_node_set_values(m_h, node, set.size(), set.data(), 0) != 0) {
+            return Refuse(KeyPath(&key),
+                          L"hivex could not write its values (" + Errno(errno) + L")");
+        }
+        m_bChanged = true;
+        return {};
+    }
+
+    CRegStatus DeleteKey(const CKeyNode& parent, const CHiveChild& child) {
+        if (hivex_node_delete_child(m_h, child.m_hNode) != 0) {
+            const int err = errno;
+            return Refuse(KeyPath(&parent, child.m_sName),
+                          err == ENOTSUP ? L"its parent keeps its subkeys in an 'li' list, "
+                                           L"which hivex cannot remove keys from"
+                                         : L"hivex could not delete it (" + Errno(err) + L")");
+        }
+        m_bChanged = true;
+        return {};
+    }
+
+    CRegStatus AddKey(const CKeyNode& key, hive_node_h parent) {
+        const std::wstring path = KeyPath(&key);
+        // hivex hashes and sorts the new name byte by byte of its UTF-8, where Windows upper-cases
+        // UTF-16; with any other name than plain ASCII Windows could not find the key.
+        if (std::any_of(key.Name().begin(), key.Name().end(),
+                        [](char16_t c) { return c >= 0x80; })) {
+            return Refuse(path, L"hivex cannot add a key whose name is not plain ASCII");
+        }
+        if (key.Parent() != nullptr && key.Parent()->ChildCount() > kMaxSubkeys) {
+            return Refuse(path, L"its parent has more subkeys than hivex can handle");
+        }
+        std::string name;
+        NameToUtf8(key.Name(), &name);
+        const hive_node_h node = hivex_node_add_child(m_h, parent, name.c_str());
+        if (node == 0) {
+            return Refuse(path, L"hivex could not add it (" + Errno(errno) + L")");
+        }
+        m_bChanged = true;
+        CRegStatus status = CheckPlace(key, parent, node);
+        if (status.Ok() && !key.Values().empty()) {
+            status = WriteValues(key, node, {});
+        }
+        for (std::size_t i = 0; status.Ok() && i < key.ChildCount(); ++i) {
+            if (Saved(key.Child(i))) {
+                status = AddKey(*key.Child(i), node);
+            }
+        }
+        return status;
+    }
+
+    // hivex inserts by strcasecmp, which lower-cases; Windows upper-cases, so names with one of
+    // "[\]^_`" sort differently, and a key out of order is one Windows cannot find.
+    CRegStatus CheckPlace(const CKeyNode& key, hive_node_h parent, hive_node_h node) {
+        std::vector<CHiveChild> stored;
+        int err = 0;
+        if (!ReadChildren(m_h, parent, &stored, &err)) {
+            return Refuse(KeyPath(&key),
+                          L"its parent's subkeys cannot be read (" + Errno(err) + L")");
+        }
+        const auto it = std::find_if(stored.begin(), stored.end(),
+                                     [node](const CHiveChild& c) { return c.m_hNode == node; });
+        const bool ordered =
+            it != stored.end() &&
+            (it == stored.begin() || CompareUpcase((it - 1)->m_sName, it->m_sName) < 0) &&
+            (it + 1 == stored.end() || CompareUpcase(it->m_sName, (it + 1)->m_sName) < 0);
+        return ordered ? CRegStatus{}
+                       : Refuse(KeyPath(&key),
+                                L"hivex would not put it in the order in which "
+                                L"Windows looks for it");
+    }
+
+    hive_h* m_h;
+    bool m_bBigDataRecords;
+    const std::wstring& m_sName;
+    bool m_bChanged = false;
+};
+
+// The saved part of two trees is the same: names, values and subkeys (not times).
+bool SameTree(const CKeyNode& a, const CKeyNode& b) {
+    if (!SameValues(a.Values(), b.Values())) {
+        return false;
+    }
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < a.ChildCount(); ++i) {
+        if (!Saved(a.Child(i))) {
+            continue;
+        }
+        while (j < b.ChildCount() && !Saved(b.Child(j))) {
+            ++j;
+        }
+        if (j == b.ChildCount() || a.Child(i)->Name() != b.Child(j)->Name() ||
+            !SameTree(*a.Child(i), *b.Child(j))) {
+            return false;
+        }
+        ++j;
+    }
+    while (j < b.ChildCount() && !Saved(b.Child(j))) {
+        ++j;
+    }
+    return j == b.ChildCount();
+}
+
+// Reads a whole hive into pRoot. Returns the number of keys or values that were skipped.
+CRegStatus ReadHive(const std::string& sPath, const std::wstring& sName, CKeyNode* pRoot,
+                    std::vector<std::wstring>* pWarnings, std::wstring* psIncomplete) {
+    struct stat st {};
+    if (stat(sPath.c_str(), &st) != 0) {
+        return {ERROR_CANTREAD, sName + L" cannot be read: " + Errno(errno)};
+    }
+    errno = 0;
+    CHive hive(hivex_open(sPath.c_str(), 0));
+    if (hive == nullptr) {
+        return {ERROR_REGISTRY_CORRUPT, sName + L" is damaged and cannot be read (" +
+                                            Errno(errno != 0 ? errno : EIO) + L")."};
+    }
+    CHiveReader reader(hive.get(), static_cast<std::size_t>(st.st_size), sName, pWarnings);
+    const hive_node_h root = hivex_root(hive.get());
+    if (root == 0 || !reader.Visit(root)) {
+        return {ERROR_REGISTRY_CORRUPT, sName + L" is damaged: it has no root key."};
+    }
+    reader.ReadKey(root, pRoot, 0);
+    psIncomplete->clear();
+    if (reader.Problems() > 0) {
+        *psIncomplete = std::to_wstring(reader.Problems()) +
+                        L" key(s) could not be read, the first: " + reader.FirstProblem();
+    }
+    return {};
+}
+
+}  // namespace
+
+CRegStatus ReadHiveHeader(const std::string& sPath, CHiveHeader* pOut) {
+    unsigned char block[kHeaderSize];
+    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {ERROR_CANTREAD, WidenUtf8(sPath) + L" cannot be read: " + Errno(errno)};
+    }
+    const ssize_t got = pread(fd, block, sizeof block, 0);
+    const int err = errno;
+    close(fd);
+    if (got < 0) {
+        return {ERROR_CANTREAD, WidenUtf8(sPath) + L" cannot be read: " + Errno(err)};
+    }
+    if (got < static_cast<ssize_t>(sizeof block) || std::memcmp(block, "regf", 4) != 0 ||
+        Le32(block + 0x14) != 1) {
+        return {ERROR_NOT_REGISTRY_FILE, WidenUtf8(sPath) + L" is not a Windows registry hive."};
+    }
+    std::uint32_t sum = 0;
+    for (std::uint32_t off = 0; off < 0x1FC; off += 4) {
+        sum ^= Le32(block + off);
+    }
+    sum = sum == 0xFFFFFFFFu ? 0xFFFFFFFEu : (sum == 0 ? 1 : sum);
+    pOut->m_dwSequence1 = Le32(block + 0x04);
+    pOut->m_dwSequence2 = Le32(block + 0x08);
+    pOut->m_dwMajor = Le32(block + 0x14);
+    pOut->m_dwMinor = Le32(block + 0x18);
+    pOut->m_dwFileType = Le32(block + 0x1C);
+    pOut->m_dwDataSize = Le32(block + 0x28);
+    pOut->m_bChecksumOk = sum == Le32(block + 0x1FC);
+    return {};
+}
+
+std::wstring ReadHiveRootName(const std::string& sPath) {
+    CHive hive(hivex_open(sPath.c_str(), 0));
+    if (hive == nullptr) {
+        return {};
+    }
+    CMalloced<char> name(hivex_node_name(hive.get(), hivex_root(hive.get())));
+    CName out;
+    return name != nullptr && NameFromUtf8(name.get(), &out) ? ToWide(out) : std::wstring();
+}
+
+// ---- CHiveStore ----
+
+CHiveStore::CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile)
+    : m_sPath(std::move(sPath)), m_sName(std::move(sName)), m_fnVolatile(std::move(fnVolatile)) {}
+
+CHiveStore::~CHiveStore() {
+    Abort();
+}
+
+bool CHiveStore::Identify(const std::string& sPath, CIdentity* pOut) {
+    struct stat st {};
+    if (stat(sPath.c_str(), &st) != 0) {
+        return false;
+    }
+    pOut->m_dev = st.st_dev;
+    pOut->m_ino = st.st_ino;
+    pOut->m_size = st.st_size;
+    pOut->m_nMtimeNs =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+CRegStatus CHiveStore::Refuse(LONG lCode, const std::wstring& sWhy) const {
+    return {lCode, m_sName + L" is not written: " + sWhy + L" Nothing was changed."};
+}
+
+CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) {
+    Abort();
+    if (!Identify(m_sPath, &m_identity)) {
+        return {ERROR_CANTREAD, m_sName + L" cannot be read: " + Errno(errno)};
+    }
+    CHiveHeader header;
+    CRegStatus status = ReadHiveHeader(m_sPath, &header);
+    if (!status.Ok()) {
+        status.m_sMessage = m_sName + L": " + status.m_sMessage;
+        return status;
+    }
+    // hivex refuses a base block whose checksum is wrong; say what it means.
+    if (!header.m_bChecksumOk) {
+        return {ERROR_REGISTRY_CORRUPT,
+                m_sName +
+                    L" cannot be read: its header checksum is wrong, so Windows was "
+                    L"interrupted while writing it and must repair it from its .LOG files. "
+                    L"Start that Windows and shut it down cleanly first."};
+    }
+    if (kBaseBlockSize + static_cast<std::uint64_t>(header.m_dwDataSize) >
+        static_cast<std::uint64_t>(m_identity.m_size)) {
+        return {ERROR_REGISTRY_CORRUPT, m_sName +
+                                            L" is damaged: the file is shorter than its "
+                                            L"header says (truncated)."};
+    }
+    status = ReadHive(m_sPath, m_sName, pRoot, pWarnings, &m_sIncomplete);
+    if (!status.Ok()) {
+        return status;
+    }
+    if (header.IsDirty()) {
+        pWarnings->push_back(m_sName +
+                             L" was not shut down cleanly: its newest changes are still in its "
+                             L".LOG files and are not read; it can be read but not changed");
+    }
+    if (m_fnVolatile) {
+        m_fnVolatile(pRoot);
+    }
+    return status;
+}
+
+CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
+    Abort();
+    if (!m_sIncomplete.empty()) {
+        return Refuse(ERROR_CANTWRITE, L"it was not read completely (" + m_sIncomplete +
+                                           L"), and writing it would lose what was skipped.");
+    }
+    CIdentity now;
+    if (!Identify(m_sPath, &now) || !(now == m_identity)) {
+        return Refuse(ERROR_CANTWRITE, L"the file changed on disk since it was read; reload it.");
+    }
+    CHiveHeader header;
+    CRegStatus status = ReadHiveHeader(m_sPath, &header);
+    if (!status.Ok()) {
+        return Refuse(status.m_lCode, status.m_sMessage + L".");
+    }
+    if (header.IsDirty()) {
+        return Refuse(
+            ERROR_CANTWRITE,
+            L"Windows did not shut down cleanly, and the newest changes to this hive are "
+            L"still in its .LOG1/.LOG2 files, which writing it would discard. Start that "
+            L"Windows and shut it down cleanly (a full shut-down, not hibernation or Fast "
+            L"Startup), then try again.");
+    }
+    if (header.m_dwFileType != 0) {
+        return Refuse(ERROR_CANTWRITE, L"it is not a primary hive file.");
+    }
+    errno = 0;
+    CHive hive(hivex_open(m_sPath.c_str(), HIVEX_OPEN_WRITE));
+    if (hive == nullptr) {
+        return Refuse(ERROR_CANTWRITE,
+                      L"hivex cannot open it for writing (" + Errno(errno) + L").");
+    }
+    CHiveWriter writer(hive.get(), header.m_dwMinor >= 4, m_sName);
+    status = writer.SyncKey(root, hivex_root(hive.get()));
+    if (!status.Ok() || !writer.Changed()) {
+        return status;
+    }
+    auto file = std::make_unique<CAtomicFile>();
+    status = file->Create(m_sPath);
+    if (!status.Ok()) {
+        return status;
+    }
+    // hivex writes by file name; this one reaches the temporary file we hold open.
+    const std::string temp = "/proc/self/fd/" + std::to_string(file->Fd());
+    if (hivex_commit(hive.get(), temp.c_str(), 0) != 0) {
+        return Refuse(ERROR_CANTWRITE,
+                      L"hivex could not write the new hive (" + Errno(errno) + L").");
+    }
+    // What hivex wrote must read back as exactly the tree; anything else is not put in place.
+    CKeyNode check(root.Name());
+    std::vector<std::wstring> warnings;
+    std::wstring incomplete;
+    status = ReadHive(temp, m_sName, &check, &warnings, &incomplete);
+    if (!status.Ok() || !incomplete.empty() || !SameTree(root, check)) {
+        return Refuse(ERROR_CANTWRITE, L"the hive hivex wrote does not read back as intended.");
+    }
+    status = file->Finish();
+    if (status.Ok()) {
+        m_pPrepared = std::move(file);
+    }
+    return status;
+}
+
+CRegStatus CHiveStore::Commit() {
+    if (m_pPrepared == nullptr) {
+        return {};
+    }
+    CRegStatus status = m_pPrepared->Commit();
+    m_pPrepared.reset();
+    Identify(m_sPath, &m_identity);
+    return status;
+}
+
+void CHiveStore::Abort() {
+    if (m_pPrepared != nullptr) {
+        m_pPrepared->Abort();
+        m_pPrepared.reset();
+    }
+}
+
+}  // namespace Branwick::Platform::Reg

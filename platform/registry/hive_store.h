@@ -1,0 +1,90 @@
+// A binary Windows hive (regf) read and written through hivex. Private to platform/registry.
+//
+// Reading takes every key and value into the tree: names as UTF-16, value data as the raw bytes
+// hivex joins (big-data records whole), types outside 0-11 kept as they are. Anything hivex cannot
+// read (a damaged subtree, a key seen twice) is skipped with a warning, and the hive is then never
+// written, because a write based on a partial picture would delete what was not read.
+//
+// Writing applies the differences between the tree and the file to a copy of the hive in memory
+// and commits it to a temporary file beside the hive, which Commit renames over it. hivex cannot
+// do some things faithfully; those are refused before anything reaches the disk:
+//   - a dirty hive (the sequence numbers differ or the header checksum is wrong): its newest data
+//     are still in the .LOG1/.LOG2 files, which hivex neither reads nor keeps valid;
+//   - rewriting the values of a key holding a value over 16,344 bytes in a hive of format 1.4 or
+//     later (hivex writes plain cells where Windows expects a big-data record), or writing any
+//     value over 1,000,000 bytes;
+//   - keys with more subkeys or values than hivex handles, deleting below a parent with an `li`
+//     subkey list, and adding a key whose name hivex would hash or sort unlike Windows.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/registry/atomic_file.h"
+#include "platform/registry/store.h"
+
+namespace Branwick::Platform::Reg {
+
+// The base block of a hive, as far as deciding whether it may be written.
+struct CHiveHeader {
+    std::uint32_t m_dwSequence1 = 0;
+    std::uint32_t m_dwSequence2 = 0;
+    std::uint32_t m_dwMajor = 0;
+    std::uint32_t m_dwMinor = 0;
+    std::uint32_t m_dwFileType = 0;  // 0: a primary hive file
+    std::uint32_t m_dwDataSize = 0;  // bytes of hive bins after the 4 KiB base block
+    bool m_bChecksumOk = false;
+    // Windows left newer data in the logs: it did not shut down cleanly, or still has it loaded.
+    bool IsDirty() const { return m_dwSequence1 != m_dwSequence2 || !m_bChecksumOk; }
+};
+
+// Reads and checks the base block: ERROR_NOT_REGISTRY_FILE when the file is no regf hive of
+// major version 1, ERROR_CANTREAD (with the reason) when it cannot be read.
+CRegStatus ReadHiveHeader(const std::string& sPath, CHiveHeader* pOut);
+
+// The name the hive gives its own root key (UsrClass.dat: "<SID>_Classes"), empty when the file
+// cannot be opened.
+std::wstring ReadHiveRootName(const std::string& sPath);
+
+class CHiveStore : public IRegStore {
+public:
+    // Adds the keys Windows makes in memory when it loads the hive (links such as
+    // CurrentControlSet), marked kNodeVolatile; called after every load with the store's root.
+    using CVolatileMaker = std::function<void(CKeyNode* pRoot)>;
+
+    // sPath: the hive file on the host. sName: how messages call it ("SYSTEM").
+    CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile = {});
+    ~CHiveStore() override;
+
+    CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
+    CRegStatus Prepare(const CKeyNode& root) override;
+    CRegStatus Commit() override;
+    void Abort() override;
+
+private:
+    // What the file was when it was read, so that a file changed behind our back is not
+    // overwritten with edits made to an older picture of it.
+    struct CIdentity {
+        dev_t m_dev = 0;
+        ino_t m_ino = 0;
+        off_t m_size = 0;
+        std::int64_t m_nMtimeNs = 0;
+        bool operator==(const CIdentity&) const = default;
+    };
+    static bool Identify(const std::string& sPath, CIdentity* pOut);
+    CRegStatus Refuse(LONG lCode, const std::wstring& sWhy) const;
+
+    std::string m_sPath;
+    std::wstring m_sName;
+    CVolatileMaker m_fnVolatile;
+    CIdentity m_identity;
+    std::wstring m_sIncomplete;  // why the last load was partial; empty when it was complete
+    std::unique_ptr<CAtomicFile> m_pPrepared;
+};
+
+}  // namespace Branwick::Platform::Reg

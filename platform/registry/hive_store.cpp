@@ -440,8 +440,9 @@ private:
         return status;
     }
 
-    // hivex inserts by strcasecmp, which lower-cases; Windows upper-cases, so names with one of
-    // "[\]^_`" sort differently, and a key out of order is one Windows cannot find.
+    // hivex finds the place of a new key by upper-casing ASCII bytes of UTF-8 names; Windows
+    // upper-cases UTF-16, where some other letters become ASCII ones (U+017F long s is "S").
+    // Next to such a name a new key can land where Windows never looks for it.
     CRegStatus CheckPlace(const CKeyNode& key, hive_node_h parent, hive_node_h node) {
         std::vector<CHiveChild> stored;
         int err = 0;

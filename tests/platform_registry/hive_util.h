@@ -47,7 +47,7 @@ inline void CopyFixture(const std::string& name, const std::string& to) {
 // Which fixture hive goes where; empty names are left out.
 struct CVolumeSpec {
     std::string m_sSoftware = "aiowinreg_nt4__software.reg";
-    std::string m_sSystem = "regipy__SYSTEM";
+    std::string m_sSystem = "aiowinreg_nt4__system.reg";
     std::string m_sDefault = "museum__Win10_DEFAULT";
     std::string m_sNtUser = "regipy__NTUSER.DAT";
     std::string m_sUsrClass = "museum__Win10_UsrClass.dat";

@@ -102,7 +102,7 @@ TEST(OfflineVolume, CurrentControlSetFollowsSelectAndViewsFollowTheInstall) {
     const CRegistry reg = Open(dir.Path(), L"ALICE");
     EXPECT_EQ(PathOf(reg, HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control"),
               L"HKEY_LOCAL_MACHINE\\System\\ControlSet002\\Control");
-    EXPECT_FALSE(reg.Is64Bit()) << "Windows 7 x86";
+    EXPECT_FALSE(reg.Is64Bit()) << "NT 4 on x86";
     EXPECT_EQ(SubKeys(reg, HKEY_USERS, L"").front(), std::wstring(kMuseumSid))
         << "no DEFAULT hive on this volume";
 

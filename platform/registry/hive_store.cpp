@@ -52,17 +52,26 @@ std::wstring Errno(int nErrno) {
 
 // hivex hands names over as UTF-8; the tree keeps UTF-16.
 bool NameFromUtf8(const char* psName, CName* pOut) {
-    pOut->clear();
-    const char* p = psName;
-    const char* end = p + std::strlen(p);
+    const std::size_t n = std::strlen(psName);
+    pOut->resize(n);
+    std::size_t i = 0;
+    for (; i < n && static_cast<unsigned char>(psName[i]) < 0x80; ++i) {
+        (*pOut)[i] = static_cast<char16_t>(psName[i]);
+    }
+    if (i == n) {
+        return true;
+    }
+    pOut->resize(i);
+    const char* p = psName + i;
+    const char* end = psName + n;
     while (p < end) {
         if (static_cast<unsigned char>(*p) < 0x80) {
             pOut->push_back(static_cast<char16_t>(*p++));
             continue;
         }
         std::uint32_t c = 0;
-        const std::size_t n = DecodeUtf8(p, end, &c);
-        if (n == 0) {
+        const std::size_t len = DecodeUtf8(p, end, &c);
+        if (len == 0) {
             return false;
         }
         if (c >= 0x10000) {
@@ -72,7 +81,7 @@ bool NameFromUtf8(const char* psName, CName* pOut) {
         } else {
             pOut->push_back(static_cast<char16_t>(c));
         }
-        p += n;
+        p += len;
     }
     return true;
 }
@@ -127,22 +136,30 @@ struct CHiveChild {
 };
 
 // The subkeys of a key in the file's order. False with *pnErrno set when they cannot be read.
+// The entries of *pOut are reused, names and all.
 bool ReadChildren(hive_h* h, hive_node_h node, std::vector<CHiveChild>* pOut, int* pnErrno) {
-    pOut->clear();
     errno = 0;
     CMalloced<hive_node_h> children(hivex_node_children(h, node));
     if (children == nullptr) {
+        pOut->clear();
         *pnErrno = errno != 0 ? errno : EIO;
         return false;
     }
-    for (const hive_node_h* c = children.get(); *c != 0; ++c) {
-        CMalloced<char> name(hivex_node_name(h, *c));
-        CHiveChild child{*c, {}};
+    std::size_t n = 0;
+    while (children.get()[n] != 0) {
+        ++n;
+    }
+    pOut->resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        CHiveChild& child = (*pOut)[i];
+        child.m_hNode = children.get()[i];
+        errno = 0;
+        CMalloced<char> name(hivex_node_name(h, child.m_hNode));
         if (name == nullptr || !NameFromUtf8(name.get(), &child.m_sName)) {
             *pnErrno = name == nullptr && errno != 0 ? errno : EILSEQ;
+            pOut->clear();
             return false;
         }
-        pOut->push_back(std::move(child));
     }
     return true;
 }
@@ -156,6 +173,11 @@ bool ReadValues(hive_h* h, hive_node_h node, std::vector<CValue>* pOut, int* pnE
         *pnErrno = errno != 0 ? errno : EIO;
         return false;
     }
+    std::size_t n = 0;
+    while (values.get()[n] != 0) {
+        ++n;
+    }
+    pOut->reserve(n);
     for (const hive_value_h* v = values.get(); *v != 0; ++v) {
         errno = 0;
         CMalloced<char> key(hivex_value_key(h, *v));
@@ -213,21 +235,30 @@ public:
         if (!ReadValues(m_h, node, &m_vValues, &err)) {
             Problem(KeyPath(pKey), L"its values cannot be read (" + Errno(err) + L")");
         }
-        for (CValue& v : m_vValues) {
-            if (pKey->FindValue(v.m_sName) != nullptr) {
-                Problem(KeyPath(pKey), L"the value '" + ToWide(v.m_sName) + L"' appears twice");
-                continue;
-            }
+        for (const CValue& v : m_vValues) {
             if (v.m_dwType == REG_LINK && NamesEqual(v.m_sName, u"SymbolicLinkValue")) {
                 pKey->Set(kNodeLink, true);
             }
-            pKey->SetValue(v.m_sName, v.m_dwType, std::move(v.m_vData));
         }
-        std::vector<CHiveChild> children;
+        if (!pKey->AdoptValues(std::move(m_vValues))) {
+            for (CValue& v : m_vValues) {
+                if (pKey->FindValue(v.m_sName) != nullptr) {
+                    Problem(KeyPath(pKey), L"the value '" + ToWide(v.m_sName) + L"' appears twice");
+                } else {
+                    pKey->SetValue(v.m_sName, v.m_dwType, std::move(v.m_vData));
+                }
+            }
+        }
+        // One list per depth, kept between keys: loading is mostly allocation otherwise.
+        if (m_vChildLists.size() <= static_cast<std::size_t>(nDepth)) {
+            m_vChildLists.resize(nDepth + 1);
+        }
+        std::vector<CHiveChild>& children = m_vChildLists[nDepth];
         if (!ReadChildren(m_h, node, &children, &err)) {
             Problem(KeyPath(pKey), L"its subkeys cannot be read (" + Errno(err) + L")");
             return;
         }
+        pKey->ReserveChildren(children.size());
         for (CHiveChild& child : children) {
             if (nDepth >= kMaxDepth || !Visit(child.m_hNode)) {
                 Problem(KeyPath(pKey, child.m_sName),
@@ -270,6 +301,7 @@ private:
     hive_h* m_h;
     std::vector<bool> m_vVisited;  // by cell offset: a damaged file may link a key twice
     std::vector<CValue> m_vValues;
+    std::vector<std::vector<CHiveChild>> m_vChildLists;
     const std::wstring& m_sName;
     std::vector<std::wstring>* m_pWarnings;
     std::size_t m_nProblems = 0;

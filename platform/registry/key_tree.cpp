@@ -224,6 +224,31 @@ bool CKeyNode::SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t>
     return true;
 }
 
+bool CKeyNode::AdoptValues(std::vector<CValue>&& values) {
+    if (!m_vValues.empty()) {
+        return false;
+    }
+    m_vValues.swap(values);
+    RebuildValueIndex();
+    bool unique = true;
+    if (m_vValueOrder.empty()) {
+        for (std::size_t i = 0; unique && i < m_vValues.size(); ++i) {
+            for (std::size_t j = i + 1; unique && j < m_vValues.size(); ++j) {
+                unique = !NamesEqual(m_vValues[i].m_sName, m_vValues[j].m_sName);
+            }
+        }
+    }
+    for (std::size_t i = 1; unique && i < m_vValueOrder.size(); ++i) {
+        unique = !NamesEqual(m_vValues[m_vValueOrder[i - 1]].m_sName,
+                             m_vValues[m_vValueOrder[i]].m_sName);
+    }
+    if (!unique) {
+        m_vValues.swap(values);
+        m_vValueOrder.clear();
+    }
+    return unique;
+}
+
 bool CKeyNode::DeleteValue(CNameView sName) {
     const std::size_t i = FindValueIndex(sName);
     if (i >= m_vValues.size()) {

@@ -76,6 +76,11 @@ public:
     // Creates or replaces; a replaced value keeps its name's spelling and its place. Returns
     // whether type or data changed.
     bool SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t> vData);
+    // For loaders: all values of a key that has none yet, in their order. False, with nothing
+    // taken, when two of them have the same name.
+    bool AdoptValues(std::vector<CValue>&& values);
+    // For loaders: room for n subkeys.
+    void ReserveChildren(std::size_t n) { m_vChildren.reserve(n); }
     bool DeleteValue(CNameView sName);
     // Values in name order (the order Wine writes them).
     std::vector<const CValue*> SortedValues() const;

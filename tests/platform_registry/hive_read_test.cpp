@@ -154,6 +154,32 @@ TEST(HiveRead, NamesFoldUnicodeCaseWhereHivexOnlyFoldsAscii) {
     ASSERT_NE(found->FindValue(u"GRÖßE"), nullptr);
     EXPECT_EQ(found->FindValue(u"GRÖßE")->m_sName, u"Größe");
 
+    // Another tool wrote one name twice (in another case); the first stays, the hive is not
+    // written.
+    h = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
+    ASSERT_NE(h, nullptr);
+    std::vector<std::string> names;
+    for (int i = 0; i < 20; ++i) {
+        names.push_back(i == 17 ? "V3" : "v" + std::to_string(i));
+    }
+    std::vector<hive_set_value> many;
+    for (std::string& name : names) {
+        many.push_back({name.data(), hive_t_REG_SZ, 4, data});
+    }
+    const hive_node_h twice = hivex_node_add_child(h, software, "Twice");
+    ASSERT_EQ(hivex_node_set_values(h, twice, many.size(), many.data(), 0), 0);
+    ASSERT_EQ(hivex_commit(h, nullptr, 0), 0);
+    hivex_close(h);
+    loaded = Load(path);
+    ASSERT_TRUE(loaded.m_status.Ok());
+    const CKeyNode* dup = Find(*loaded.m_pRoot, {u"Software", u"Twice"});
+    ASSERT_NE(dup, nullptr);
+    ASSERT_EQ(dup->Values().size(), 19u);
+    EXPECT_EQ(dup->Values()[3].m_sName, u"v3");
+    EXPECT_EQ(dup->Values()[17].m_sName, u"v18") << "the order of the file is kept";
+    ASSERT_EQ(loaded.m_vWarnings.size(), 1u);
+    EXPECT_NE(loaded.m_vWarnings[0].find(L"'V3' appears twice"), std::wstring::npos);
+
     // Names outside the BMP (UTF-16 surrogate pairs in the file) survive.
     CLoaded emoji = Load(FixtureHive("regipy__transactions_NTUSER.DAT"));
     ASSERT_TRUE(emoji.m_status.Ok());

@@ -664,7 +664,7 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
 CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
     Abort();
     if (!m_sIncomplete.empty()) {
-        return Refuse(ERROR_CANTWRITE, L"it was not read completely (" + m_sIncomplete +
+        return Refuse(ERROR_REGISTRY_CORRUPT, L"it was not read completely (" + m_sIncomplete +
                                            L"), and writing it would lose what was skipped.");
     }
     CIdentity now;

@@ -210,8 +210,10 @@ public:
     // after others succeeded could leave part written. Refused with nothing written when a store
     // cannot be written safely (a wineserver runs for the prefix, a file had lines that could not
     // be read, ...): 32 (ERROR_SHARING_VIOLATION) for a running wineserver, 1015 for unreadable
-    // lines, 1013 for a write failure. After a failure the changes stay in memory: Flush again, or
-    // Reload to return to what is on disk.
+    // lines, 1013 for a write failure. An offline hive also gives 1013 when Windows did not shut
+    // down cleanly or the file changed since it was read, and 50 (ERROR_NOT_SUPPORTED) for a
+    // change hivex cannot write faithfully. After a failure the changes stay in memory: Flush
+    // again, or Reload to return to what is on disk.
     CRegStatus Flush() const;
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.

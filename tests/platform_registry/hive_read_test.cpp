@@ -235,7 +235,7 @@ TEST(HiveRead, DamagedFilesGiveClearErrors) {
     EXPECT_NE(warnings[0].find(L"'Environment'"), std::wstring::npos) << ToUtf8(warnings[0]);
     root->Set(Reg::kNodeDirty, true);
     const CRegStatus write = store.Prepare(*root);
-    EXPECT_EQ(write.m_lCode, ERROR_CANTWRITE);
+    EXPECT_EQ(write.m_lCode, ERROR_REGISTRY_CORRUPT);
     EXPECT_NE(write.m_sMessage.find(L"not read completely"), std::wstring::npos);
 }
 

@@ -500,29 +500,33 @@ private:
     bool m_bChanged = false;
 };
 
-// The saved part of two trees is the same: names, values and subkeys (not times).
-bool SameTree(const CKeyNode& a, const CKeyNode& b) {
-    if (!SameValues(a.Values(), b.Values())) {
+// Whether the hive below node holds exactly the saved part of key: names, values and subkeys
+// (not times). Walks both side by side, so that checking a written hive costs no second tree.
+bool HiveHolds(hive_h* h, hive_node_h node, const CKeyNode& key, int nDepth) {
+    std::vector<CValue> values;
+    std::vector<CHiveChild> children;
+    int err = 0;
+    if (nDepth > kMaxDepth || !ReadValues(h, node, &values, &err) ||
+        !SameValues(values, key.Values()) || !ReadChildren(h, node, &children, &err)) {
         return false;
     }
+    std::stable_sort(children.begin(), children.end(),
+                     [](const CHiveChild& a, const CHiveChild& b) {
+                         return CompareNames(a.m_sName, b.m_sName) < 0;
+                     });
     std::size_t j = 0;
-    for (std::size_t i = 0; i < a.ChildCount(); ++i) {
-        if (!Saved(a.Child(i))) {
+    for (std::size_t i = 0; i < key.ChildCount(); ++i) {
+        const CKeyNode* child = key.Child(i);
+        if (!Saved(child)) {
             continue;
         }
-        while (j < b.ChildCount() && !Saved(b.Child(j))) {
-            ++j;
-        }
-        if (j == b.ChildCount() || a.Child(i)->Name() != b.Child(j)->Name() ||
-            !SameTree(*a.Child(i), *b.Child(j))) {
+        if (j == children.size() || children[j].m_sName != child->Name() ||
+            !HiveHolds(h, children[j].m_hNode, *child, nDepth + 1)) {
             return false;
         }
         ++j;
     }
-    while (j < b.ChildCount() && !Saved(b.Child(j))) {
-        ++j;
-    }
-    return j == b.ChildCount();
+    return j == children.size();
 }
 
 // Reads a whole hive into pRoot. Returns the number of keys or values that were skipped.
@@ -664,8 +668,9 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
 CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
     Abort();
     if (!m_sIncomplete.empty()) {
-        return Refuse(ERROR_REGISTRY_CORRUPT, L"it was not read completely (" + m_sIncomplete +
-                                           L"), and writing it would lose what was skipped.");
+        return Refuse(ERROR_REGISTRY_CORRUPT,
+                      L"it was not read completely (" + m_sIncomplete +
+                          L"), and writing it would lose what was skipped.");
     }
     CIdentity now;
     if (!Identify(m_sPath, &now) || !(now == m_identity)) {
@@ -710,13 +715,11 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
                       L"hivex could not write the new hive (" + Errno(errno) + L").");
     }
     // What hivex wrote must read back as exactly the tree; anything else is not put in place.
-    CKeyNode check(root.Name());
-    std::vector<std::wstring> warnings;
-    std::wstring incomplete;
-    status = ReadHive(temp, m_sName, &check, &warnings, &incomplete);
-    if (!status.Ok() || !incomplete.empty() || !SameTree(root, check)) {
+    CHive written(hivex_open(temp.c_str(), 0));
+    if (written == nullptr || !HiveHolds(written.get(), hivex_root(written.get()), root, 0)) {
         return Refuse(ERROR_CANTWRITE, L"the hive hivex wrote does not read back as intended.");
     }
+    written.reset();
     status = file->Finish();
     if (status.Ok()) {
         m_pPrepared = std::move(file);

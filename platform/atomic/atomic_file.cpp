@@ -1,97 +1,174 @@
 #include "platform/atomic/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace Branwick::Platform {
+
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
+std::string Folder(const std::string& sPath) {
+    const std::size_t slash = sPath.rfind('/');
+    if (slash == std::string::npos) {
         return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
+    }
+    return slash == 0 ? "/" : sPath.substr(0, slash);
 }
 
-std::string Reason(const char* what, const std::string& path) {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
+// Temporary files that a killed writer left beside the target.
+void RemoveLeftovers(const std::string& sFolder, const std::string& sPrefix) {
+    DIR* dir = opendir(sFolder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (dirent* entry = readdir(dir)) {
+        if (std::strncmp(entry->d_name, sPrefix.c_str(), sPrefix.size()) == 0) {
+            unlinkat(dirfd(dir), entry->d_name, 0);
+        }
+    }
+    closedir(dir);
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             return false;
         }
-        bytes.remove_prefix(static_cast<size_t>(n));
+        bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
 }
 
 }  // namespace
 
-bool SaveFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
-    const std::string folder = FolderOf(path);
-    std::vector<char> tmpl(path.begin(), path.end());
-    const std::string suffix = ".tmp-XXXXXX";
-    tmpl.insert(tmpl.end(), suffix.begin(), suffix.end());
-    tmpl.push_back('\0');
+CAtomicFile::~CAtomicFile() {
+    Abort();
+}
 
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
-        error = Reason("cannot create a temporary file beside", path);
-        return false;
-    }
-    const std::string tmp(tmpl.data());
+bool CAtomicFile::Fail(const std::string& sWhat, int nErrno) {
+    return Refuse(sWhat + " " + m_sTarget + ": " + std::strerror(nErrno));
+}
 
+bool CAtomicFile::Refuse(const std::string& sWhy) {
+    Abort();
+    m_sError = sWhy;
+    return false;
+}
+
+bool CAtomicFile::Create(const std::string& sPath) {
+    Abort();
+    m_sError.clear();
+    m_sTarget = sPath;
     struct stat st {};
+    if (lstat(sPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char real[PATH_MAX];
+        if (realpath(sPath.c_str(), real) == nullptr) {
+            return Fail("cannot follow the link", errno);
+        }
+        m_sTarget = real;
+    }
     mode_t mode = 0644;
-    if (::stat(path.c_str(), &st) == 0) {
+    const bool exists = stat(m_sTarget.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        return Fail("cannot examine", errno);
+    }
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) {
+            return Refuse(m_sTarget + " is not a regular file");
+        }
+        if (st.st_nlink > 1) {
+            return Refuse(m_sTarget + " has other hard links; replacing it would split them");
+        }
         mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
     }
+    const std::size_t slash = m_sTarget.rfind('/');
+    // Appended piece by piece: GCC 12 at -O3 warns wrongly (-Wrestrict) about "." + substr.
+    std::string prefix = ".";
+    prefix += m_sTarget.substr(slash == std::string::npos ? 0 : slash + 1);
+    prefix += ".corvane-";
+    RemoveLeftovers(Folder(m_sTarget), prefix);
+    std::string temp = Folder(m_sTarget) + "/" + prefix + "XXXXXX";
+    m_fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (m_fd < 0) {
+        return Fail("cannot create a temporary file beside", errno);
+    }
+    m_sTemp = temp;
+    if (fchmod(m_fd, mode) != 0) {
+        return Fail("cannot set the permissions of the new", errno);
+    }
+    if (exists && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
+        fchown(m_fd, st.st_uid, st.st_gid) != 0) {
+        return Fail("cannot keep the owner of", errno);
+    }
+    return true;
+}
 
-    bool ok = WriteAll(fd, bytes);
-    if (!ok)
-        error = Reason("cannot write", tmp);
-    if (ok && ::fchmod(fd, mode) != 0) {
-        ok = false;
-        error = Reason("cannot set the permissions of", tmp);
+bool CAtomicFile::Finish() {
+    if (fsync(m_fd) != 0) {
+        return Fail("cannot sync the new", errno);
     }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        error = Reason("cannot sync", tmp);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (close(fd) != 0) {
+        return Fail("cannot write", errno);
     }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = Reason("cannot close", tmp);
+    return true;
+}
+
+bool CAtomicFile::Commit() {
+    if (rename(m_sTemp.c_str(), m_sTarget.c_str()) != 0) {
+        return Fail("cannot replace", errno);
     }
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = Reason("cannot replace", path);
+    m_sTemp.clear();
+    const int dir = open(Folder(m_sTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return Fail("cannot open the folder of", errno);
     }
-    if (!ok) {
-        ::unlink(tmp.c_str());
+    const int synced = fsync(dir);
+    const int err = errno;
+    close(dir);
+    if (synced != 0) {
+        return Fail("cannot sync the folder of", err);
+    }
+    return true;
+}
+
+void CAtomicFile::Abort() {
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_sTemp.empty()) {
+        unlink(m_sTemp.c_str());
+        m_sTemp.clear();
+    }
+}
+
+bool SaveFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+    CAtomicFile file;
+    if (!file.Create(path)) {
+        error = file.Error();
         return false;
     }
-    // The rename is durable only once the folder's entry is on disk.
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    if (!WriteAll(file.Fd(), bytes)) {
+        file.Abort();
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!file.Finish() || !file.Commit()) {
+        error = file.Error();
+        return false;
     }
     return true;
 }

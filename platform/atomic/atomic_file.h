@@ -8,10 +8,44 @@
 
 namespace Branwick::Platform {
 
-// Replaces (or creates) the file at the host path `path` with `bytes`.
-// An existing file keeps its permission bits; a new file gets 0644 (less the umask).
-// Returns true on success. On failure returns false, leaves the target untouched, removes the
-// temporary file and puts a one-sentence reason into `error`.
+// A file replaced in two steps, for writers that stream their content or must replace several
+// files together: Create, write to Fd(), Finish (sync) — then Commit (rename, sync the folder) or
+// Abort. Until Commit the target is untouched. Not copyable; the destructor aborts.
+// Every step returns false on failure, after aborting, with a one-sentence reason in Error().
+class CAtomicFile {
+public:
+    CAtomicFile() = default;
+    ~CAtomicFile();
+    CAtomicFile(const CAtomicFile&) = delete;
+    CAtomicFile& operator=(const CAtomicFile&) = delete;
+
+    // Opens a temporary file beside sPath, or beside the file a symbolic link at sPath points to
+    // (the link stays). It gets the mode, owner and group of the existing file; a new file gets
+    // 0644. Refuses a target that is not a regular file or has other hard links (replacing it would
+    // split them). Temporary files that a killed writer left for the same target are removed.
+    bool Create(const std::string& sPath);
+    int Fd() const { return m_fd; }
+    // Syncs and closes the temporary file.
+    bool Finish();
+    // Renames it over the target and syncs the folder.
+    bool Commit();
+    // Removes the temporary file, if any.
+    void Abort();
+
+    const std::string& Error() const { return m_sError; }
+
+private:
+    bool Fail(const std::string& sWhat, int nErrno);
+    bool Refuse(const std::string& sWhy);
+
+    std::string m_sTarget;
+    std::string m_sTemp;
+    std::string m_sError;
+    int m_fd = -1;
+};
+
+// Replaces (or creates) the file at the host path `path` with `bytes`, through CAtomicFile.
+// Returns true on success; on failure the target is untouched and `error` says why.
 // Safe to call from several threads for different paths.
 bool SaveFileAtomically(const std::string& path, std::string_view bytes, std::string& error);
 

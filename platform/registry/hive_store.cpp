@@ -704,9 +704,8 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
         return status;
     }
     auto file = std::make_unique<CAtomicFile>();
-    status = file->Create(m_sPath);
-    if (!status.Ok()) {
-        return status;
+    if (!file->Create(m_sPath)) {
+        return WriteFailure(*file);
     }
     // hivex writes by file name; this one reaches the temporary file we hold open.
     const std::string temp = "/proc/self/fd/" + std::to_string(file->Fd());
@@ -720,18 +719,18 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
         return Refuse(ERROR_CANTWRITE, L"the hive hivex wrote does not read back as intended.");
     }
     written.reset();
-    status = file->Finish();
-    if (status.Ok()) {
-        m_pPrepared = std::move(file);
+    if (!file->Finish()) {
+        return WriteFailure(*file);
     }
-    return status;
+    m_pPrepared = std::move(file);
+    return {};
 }
 
 CRegStatus CHiveStore::Commit() {
     if (m_pPrepared == nullptr) {
         return {};
     }
-    CRegStatus status = m_pPrepared->Commit();
+    const CRegStatus status = m_pPrepared->Commit() ? CRegStatus{} : WriteFailure(*m_pPrepared);
     m_pPrepared.reset();
     Identify(m_sPath, &m_identity);
     return status;

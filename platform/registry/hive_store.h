@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/atomic_file.h"
+#include "platform/atomic/atomic_file.h"
 #include "platform/registry/store.h"
 
 namespace Branwick::Platform::Reg {

@@ -16,10 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomic/atomic_file.h"
 #include "platform/registry/key_tree.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/utf8.h"
 
 namespace Branwick::Platform::Reg {
+
+// A failed step of a store's atomic file, as Flush reports it.
+inline CRegStatus WriteFailure(const CAtomicFile& file) {
+    return {ERROR_CANTWRITE, WidenUtf8(file.Error())};
+}
 
 class IRegStore {
 public:

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/registry/atomic_file.h"
+#include "platform/atomic/atomic_file.h"
 #include "platform/registry/registry_core.h"
 #include "platform/registry/utf8.h"
 #include "platform/registry/wine_text.h"
@@ -78,9 +78,8 @@ public:
         if (!server.empty()) {
             return {ERROR_SHARING_VIOLATION, L"The registry is not written: " + server};
         }
-        CRegStatus status = m_file.Create(m_sPath);
-        if (!status.Ok()) {
-            return status;
+        if (!m_file.Create(m_sPath)) {
+            return Reg::WriteFailure(m_file);
         }
         Reg::CTextOut out(m_file.Fd());
         Reg::CWineWriteOptions options;
@@ -93,15 +92,15 @@ public:
             return {ERROR_CANTWRITE,
                     Reg::WidenUtf8("cannot write " + m_sPath + ": " + std::strerror(err))};
         }
-        return m_file.Finish();
+        return m_file.Finish() ? CRegStatus{} : Reg::WriteFailure(m_file);
     }
 
     CRegStatus Commit() override {
-        CRegStatus status = m_file.Commit();
-        if (status.Ok()) {
-            m_bExisted = true;
+        if (!m_file.Commit()) {
+            return Reg::WriteFailure(m_file);
         }
-        return status;
+        m_bExisted = true;
+        return {};
     }
 
     void Abort() override { m_file.Abort(); }
@@ -113,7 +112,7 @@ private:
     bool m_bExisted = false;
     std::size_t m_nSkipped = 0;
     std::wstring m_sFirstSkipped;
-    Reg::CAtomicFile m_file;
+    CAtomicFile m_file;
 };
 
 }  // namespace

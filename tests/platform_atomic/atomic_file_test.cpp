@@ -77,3 +77,20 @@ TEST(AtomicFile, KilledWriterLeavesOldOrNewNeverTorn) {
             << "torn file of " << now.size() << " bytes";
     }
 }
+
+TEST(AtomicFile, WritesThroughASymlinkAndRefusesHardLinks) {
+    TempDir dir;
+    const fs::path real = dir.path / "system.reg";
+    const fs::path link = dir.path / "link.reg";
+    std::string error;
+    ASSERT_TRUE(SaveFileAtomically(real, "one", error)) << error;
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(SaveFileAtomically(link, "two", error)) << error;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Read(real), "two");
+
+    fs::create_hard_link(real, dir.path / "other.reg");
+    EXPECT_FALSE(SaveFileAtomically(real, "three", error));
+    EXPECT_NE(error.find("hard links"), std::string::npos);
+    EXPECT_EQ(Read(dir.path / "other.reg"), "two");
+}

@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+
+#include "platform/text/text.h"
 
 namespace Branwick::Platform {
 
@@ -71,6 +74,63 @@ std::string GetLogsFolder() {
     }
     const std::filesystem::path logs = state / "corvane/Logs";
     return MakeWritableFolder(logs) ? WithSlash(logs) : std::string();
+}
+
+CLibrary::CLibrary(CLibrary&& other) noexcept
+    : m_pHandle(std::exchange(other.m_pHandle, nullptr)), m_strPath(std::move(other.m_strPath)) {}
+
+CLibrary& CLibrary::operator=(CLibrary&& other) noexcept {
+    if (this != &other) {
+        if (m_pHandle != nullptr) {
+            dlclose(m_pHandle);
+        }
+        m_pHandle = std::exchange(other.m_pHandle, nullptr);
+        m_strPath = std::move(other.m_strPath);
+    }
+    return *this;
+}
+
+CLibrary::~CLibrary() {
+    if (m_pHandle != nullptr) {
+        dlclose(m_pHandle);  // RTLD_NODELETE: the code stays mapped
+    }
+}
+
+bool CLibrary::Load(const std::string& strFileName, std::wstring& strError) {
+    const std::string strFolder = GetModuleFolder();
+    if (strFolder.empty()) {
+        strError = L"The program's own folder cannot be found, so " + FromUtf8(strFileName) +
+                   L" cannot be loaded.";
+        return false;
+    }
+    const std::string strPath = strFolder + strFileName;
+    void* pHandle = dlopen(strPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (pHandle == nullptr) {
+        const char* pszReason = dlerror();
+        strError = L"The library " + FromUtf8(strPath) + L" cannot be loaded: " +
+                   FromUtf8(pszReason != nullptr ? pszReason : "unknown reason") + L".";
+        return false;
+    }
+    if (m_pHandle != nullptr) {
+        dlclose(m_pHandle);
+    }
+    m_pHandle = pHandle;
+    m_strPath = strPath;
+    return true;
+}
+
+void* CLibrary::GetSymbol(const char* pszName, std::wstring& strError) const {
+    if (m_pHandle == nullptr) {
+        strError = L"No library is loaded, so " + FromUtf8(pszName) + L" cannot be found.";
+        return nullptr;
+    }
+    dlerror();
+    void* pSymbol = dlsym(m_pHandle, pszName);
+    if (pSymbol == nullptr) {
+        strError = L"The library " + FromUtf8(m_strPath) + L" has no entry point " + FromUtf8(pszName) +
+                   L".";
+    }
+    return pSymbol;
 }
 
 }  // namespace Branwick::Platform

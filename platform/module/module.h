@@ -16,4 +16,32 @@ std::string GetModuleFolder();
 // defaulting to ~/.local/state). Looked up afresh on every call. Thread-safe.
 std::string GetLogsFolder();
 
+// Another module, loaded from the folder of the module that loads it (LoadLibraryW with the
+// program's own folder first) and bound by symbol name (GetProcAddress). Once loaded it stays in
+// the process until the process ends, whatever becomes of this object: objects it made (messages
+// still queued, their virtual tables) may outlive any owner. Move-only; used by one thread at a
+// time.
+class CLibrary {
+public:
+    CLibrary() = default;
+    CLibrary(CLibrary&& other) noexcept;
+    CLibrary& operator=(CLibrary&& other) noexcept;
+    CLibrary(const CLibrary&) = delete;
+    CLibrary& operator=(const CLibrary&) = delete;
+    ~CLibrary();
+
+    // Loads strFileName from GetModuleFolder(), resolving all its symbols at once. False with a
+    // sentence naming the file and the reason in strError when it cannot be loaded.
+    bool Load(const std::string& strFileName, std::wstring& strError);
+    bool IsLoaded() const { return m_pHandle != nullptr; }
+
+    // The address of the exported symbol; null with a sentence in strError when the library is
+    // not loaded or does not export that name.
+    void* GetSymbol(const char* pszName, std::wstring& strError) const;
+
+private:
+    void* m_pHandle = nullptr;
+    std::string m_strPath;
+};
+
 }  // namespace Branwick::Platform

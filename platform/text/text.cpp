@@ -156,6 +156,18 @@ std::wstring FoldCase(std::wstring_view str) {
     return out;
 }
 
+std::wstring LowerCase(std::wstring_view str) {
+    std::wstring out(str);
+    for (wchar_t& ch : out) {
+        if (ch < 0x80) {
+            ch = (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch + 32) : ch;
+        } else {
+            ch = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(ch), CaseLocale()));
+        }
+    }
+    return out;
+}
+
 bool EqualNoCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) {
         return false;

@@ -31,6 +31,9 @@ std::vector<std::uint8_t> ToUtf16Le(std::wstring_view str, bool bTerminate = tru
 wchar_t FoldCase(wchar_t ch);
 std::wstring FoldCase(std::wstring_view str);
 
+// CharLowerW: the simple lower-case mapping of each character.
+std::wstring LowerCase(std::wstring_view str);
+
 // True when the two names are equal ignoring case as Windows does.
 bool EqualNoCase(std::wstring_view a, std::wstring_view b);
 

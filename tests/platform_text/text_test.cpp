@@ -35,6 +35,11 @@ TEST(Text, Utf16LeStopsAtNulAndJoinsSurrogates) {
     EXPECT_TRUE(ToUtf16Le(L"x", false).size() == 2);
 }
 
+TEST(Text, LowerCaseCoversMoreThanAscii) {
+    EXPECT_EQ(LowerCase(L"%ProgramFiles%\\\u00C4PP\\X.EXE"), L"%programfiles%\\\u00E4pp\\x.exe");
+    EXPECT_EQ(LowerCase(L""), L"");
+}
+
 TEST(Text, CaseFoldingCoversMoreThanAscii) {
     EXPECT_TRUE(EqualNoCase(L"Program Files", L"PROGRAM files"));
     EXPECT_TRUE(EqualNoCase(L"\u00dcn\u00efc\u00f8d\u00e9", L"\u00fcN\u00cfC\u00d8D\u00c9"));

@@ -1,0 +1,13 @@
+#include "app/EngineLibrary.h"
+
+namespace Branwick {
+
+Platform::ThreadProc CEngineLibrary::Bind(const char* pszName, std::wstring& strError) {
+    if (!m_library.IsLoaded() && !m_library.Load(m_strFileName, strError)) {
+        return nullptr;
+    }
+    // The entry points are defined as DWORD (void*) functions (engine/Exports.cpp).
+    return reinterpret_cast<Platform::ThreadProc>(m_library.GetSymbol(pszName, strError));
+}
+
+}  // namespace Branwick

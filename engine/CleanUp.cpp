@@ -1,0 +1,208 @@
+// The fix run: backs up and fixes the selected records of the error collection, category by
+// category, writes the registry to disk once, and keeps the backup as a history file.
+#include <ctime>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+#include <vector>
+
+#include "core/RegData.h"
+#include "core/Text.h"
+#include "engine/Drivers.h"
+#include "engine/Fendral.h"
+
+namespace Branwick {
+
+namespace {
+
+using CRecordList = std::list<CRegError>;
+
+// A record that Fix() repaired, erased from the collection once the run's changes are on disk.
+struct SFixed {
+    ScanType nBit;
+    CRecordList* pList;
+    CRecordList::iterator itRecord;
+};
+
+struct SFixRun {
+    CErrorCollection* pCollection = nullptr;
+    DWORD dwFlags = 0;
+    CLogFile* pLog = nullptr;
+    CFinishFixMessage finish;
+    pugi::xml_document document;
+    std::vector<SFixed> vcFixed;
+};
+
+// "Corvanes_history_%B_%d_%Y_%H_%M_%S" of the UTC time, month names in English whatever the
+// program's locale.
+std::wstring HistoryName(std::time_t now) {
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << std::put_time(&utc, "Corvanes_history_%B_%d_%Y_%H_%M_%S");
+    return Utf8ToWide(text.str());
+}
+
+// The history file of this run in the target's data folder, its folders created; empty when there
+// is no place for it (the reason has been reported).
+std::wstring PrepareHistoryFile(CLogFile& log) {
+    const std::wstring sData = Target() != nullptr ? Target()->DataFolder() : std::wstring();
+    if (sData.empty()) {
+        ShowMessageBox(L"Can't get USERPROFILE path", L"Corvane", MB_OK);
+    }
+    const std::wstring sFolder = sData + L"History";
+    Platform::CFileStatus status = Target() != nullptr ? Target()->CreateDataFolder()
+                                                       : Platform::CFileStatus{ERROR_PATH_NOT_FOUND};
+    if (status.Ok()) {
+        status = Files().CreateDirectory(sFolder);
+    }
+    if (!status.Ok() && status.m_nError != ERROR_ALREADY_EXISTS) {
+        const std::wstring sText = L"No history file can be made in \"" + sFolder +
+                                   L"\", so no backup can be taken and nothing is fixed. " +
+                                   status.m_strText;
+        log.Write(sText);
+        PostLogLine(sText);
+        ShowMessageBox(sText, L"Corvane", MB_OK);
+        return {};
+    }
+    // A second run within the same second must not replace the first one's history.
+    const std::wstring sName = sFolder + L"\\" + HistoryName(std::time(nullptr));
+    std::wstring sFile = sName + L".his";
+    for (int n = 2; Files().GetFileAttributes(sFile) != INVALID_FILE_ATTRIBUTES; ++n) {
+        sFile = sName + L"_" + std::to_wstring(n) + L".his";
+    }
+    return sFile;
+}
+
+void PostFixProgress(int nProgress, const std::wstring& sText, std::int32_t nBit, int nFixed) {
+    Post(std::make_unique<CFixProgressMessage>(nProgress, sText, nBit, nFixed));
+}
+
+void FixCategory(SFixRun& run, ScanType nBit, pugi::xml_node backup) {
+    CRecordList& list = (*run.pCollection)[nBit];
+    const auto nCount = static_cast<unsigned>(list.size());
+    int& nFixed = run.finish.m_mapStatistics[nBit].nFixed;
+    PostFixProgress(0, L"Starting...", nBit, 0);
+    run.pLog->Write(L"Fixing is started", false);
+    unsigned k = 0;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        ++k;
+        if (it->m_nState != 1) {
+            continue;
+        }
+        // Junk files are not worth a backup.
+        if (nBit != JUNK_FILES) {
+            it->Backup(backup);
+        }
+        if (it->Fix() != 0) {
+            continue;
+        }
+        run.pLog->Write(it->GetFullPath() + L" is fixed");
+        ++nFixed;
+        PostFixProgress(static_cast<int>(k * 100 / nCount), it->m_sDescription, nBit, nFixed);
+        run.vcFixed.push_back({nBit, &list, it});
+    }
+    run.pLog->Write(L"Fixing is finished");
+    PostFixProgress(100, L"Starting...", nBit, nFixed);
+}
+
+void FixSelected(SFixRun& run, const std::wstring& sHistoryFile) {
+    if (sHistoryFile.empty()) {
+        return;
+    }
+    pugi::xml_node backup = CreateBackupDocument(run.document);
+    for (const SScanTypeInfo& info : ScanTypes()) {
+        const auto itList = run.pCollection->find(info.nBit);
+        if ((run.dwFlags & static_cast<DWORD>(info.nBit)) != 0 &&
+            itList != run.pCollection->end() && !itList->second.empty()) {
+            FixCategory(run, info.nBit, backup);
+        }
+    }
+}
+
+// Undoes the run's registry changes in memory: its registry records stay in the collection and
+// are not counted as fixed; file records, whose files are really gone, stay counted.
+void KeepRegistryRecords(SFixRun& run) {
+    if (!Registry().IsDirty()) {
+        // Nothing changed in memory.
+    } else if (const Platform::CRegStatus status = Registry().Reload(); !status.Ok()) {
+        const std::wstring sText = L"The registry could not be read again: " + status.m_sMessage;
+        run.pLog->Write(sText);
+        PostLogLine(sText);
+    }
+    std::erase_if(run.vcFixed, [&run](const SFixed& fixed) {
+        if (fixed.itRecord->m_hRoot == 0) {
+            return false;
+        }
+        --run.finish.m_mapStatistics[fixed.nBit].nFixed;
+        return true;
+    });
+    run.document.document_element().remove_children();
+}
+
+// Writes the run's registry changes to disk, all or nothing.
+void Commit(SFixRun& run) {
+    const Platform::CRegStatus status = Registry().Flush();
+    if (status.Ok()) {
+        return;
+    }
+    const std::wstring sText =
+        L"The registry could not be saved, so nothing was changed in it: " + status.m_sMessage;
+    run.pLog->Write(sText);
+    PostLogLine(sText);
+    ShowMessageBox(sText, L"Corvane", MB_OK);
+    KeepRegistryRecords(run);
+}
+
+void SaveHistory(SFixRun& run, const std::wstring& sHistoryFile) {
+    run.pLog->Write(L"Saving backup");
+    const Platform::CFileStatus status =
+        Files().WriteFile(sHistoryFile, BackupDocumentText(run.document));
+    if (!status.Ok()) {
+        throw BRANWICK_EXCEPTION(L"The history file " + sHistoryFile +
+                                     L" could not be saved: " + status.m_strText,
+                                 static_cast<DWORD>(status.m_nError));
+    }
+    run.pLog->Write(L"Backup is saved");
+}
+
+}  // namespace
+
+void CleanUp(CScanThreadData& record, CLogFile& log) {
+    SFixRun run;
+    run.pCollection = record.m_pContext;
+    run.dwFlags = record.m_dwFlags;
+    run.pLog = &log;
+    if (run.pCollection != nullptr) {
+        for (const auto& [nBit, list] : *run.pCollection) {
+            run.finish.m_mapStatistics[nBit].nFound = static_cast<int>(list.size());
+        }
+    }
+    std::wstring sHistoryFile;
+    const bool bFixed = RunGuarded(
+        L"CleanUp", [] { return std::wstring(); },
+        [&] {
+            if (run.pCollection == nullptr) {
+                throw BRANWICK_EXCEPTION(L"The fix run was given no error collection");
+            }
+            sHistoryFile = PrepareHistoryFile(log);
+            FixSelected(run, sHistoryFile);
+        });
+    if (!bFixed) {
+        KeepRegistryRecords(run);
+    } else if (!sHistoryFile.empty()) {
+        Commit(run);
+    }
+    for (const SFixed& fixed : run.vcFixed) {
+        fixed.pList->erase(fixed.itRecord);
+    }
+    if (bFixed && !sHistoryFile.empty()) {
+        RunGuarded(
+            L"CleanUp", [] { return std::wstring(); }, [&] { SaveHistory(run, sHistoryFile); });
+    }
+    log.Write(L"Sending FixFinished message");
+    Post(run.finish.Clone());
+}
+
+}  // namespace Branwick

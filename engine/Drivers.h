@@ -1,0 +1,23 @@
+// The three operations behind the exported entry points. Private to engine/.
+#pragma once
+
+#include "core/Log.h"
+#include "core/ScanThreadData.h"
+
+namespace Branwick {
+
+// Scans the categories of the flag word in their fixed order; opens "Scan.log" if needed.
+void Scan(DWORD dwFlags);
+
+// Fixes the selected records of the record's collection for the categories of its flag word and
+// posts the CFinishFixMessage; log is "Cleanup.log".
+void CleanUp(CScanThreadData& record, CLogFile& log);
+
+// Cleans the history items of the flag word; the cleaner posts its own progress and finish.
+void CleanHistory(DWORD dwFlags);
+
+// The last act of an operation: the CFinishThreadMessage with the calling thread's id, through
+// the sink (the record may be gone right after), and its log lines.
+void PostFinishThread(CMessageSink* pSink, CLogFile& log);
+
+}  // namespace Branwick

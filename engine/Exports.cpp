@@ -1,0 +1,76 @@
+// The entry points of libfendral.so: thread procedures that the program's thread manager starts
+// with a CScanThreadData. Each runs one whole operation and returns 0.
+#include "core/MessageBox.h"
+#include "engine/Drivers.h"
+#include "engine/Fendral.h"
+#include "engine/Scanners.h"
+#include "platform/threads/threads.h"
+
+namespace Branwick {
+
+void CleanHistory(DWORD dwFlags) {
+    if (Scanners().pfnCleanHistory != nullptr) {
+        Scanners().pfnCleanHistory(dwFlags);
+        return;
+    }
+    // No cleaner yet: its fourteen steps pass without cleaning anything.
+    constexpr int kSteps = 14;
+    for (int nStep = 1; nStep <= kSteps; ++nStep) {
+        Post(std::make_unique<CGenProgressMessage>(nStep, kSteps));
+    }
+    Post(std::make_unique<CFinishProgressMessage>());
+}
+
+void PostFinishThread(CMessageSink* pSink, CLogFile& log) {
+    log.Write(L"Sending ThreadFinished message");
+    pSink->Post(std::make_unique<CFinishThreadMessage>(Platform::GetCurrentThreadId()));
+    log.Write(L"Finishing Thread");
+}
+
+}  // namespace Branwick
+
+using Branwick::CScanThreadData;
+using Branwick::DWORD;
+
+extern "C" {
+
+__attribute__((visibility("default"))) DWORD FendralScan(void* pArg) {
+    auto* pRecord = static_cast<CScanThreadData*>(pArg);
+    Branwick::CMessageSink* pSink = pRecord->m_pSink;
+    {
+        Branwick::COperationScope operation(pRecord);
+        Branwick::Scan(pRecord->m_dwFlags);
+        Branwick::ScanLog().Write(L"Sending ScanFinished message");
+        Branwick::Post(std::make_unique<Branwick::CFinishScanMessage>());
+    }
+    Branwick::PostFinishThread(pSink, Branwick::ScanLog());
+    return 0;
+}
+
+__attribute__((visibility("default"))) DWORD FendralCleanUp(void* pArg) {
+    auto* pRecord = static_cast<CScanThreadData*>(pArg);
+    Branwick::CMessageSink* pSink = pRecord->m_pSink;
+    Branwick::CLogFile log;
+    log.Open(L"Cleanup.log");
+    {
+        Branwick::COperationScope operation(pRecord);
+        Branwick::CleanUp(*pRecord, log);
+    }
+    Branwick::PostFinishThread(pSink, log);
+    return 0;
+}
+
+__attribute__((visibility("default"))) DWORD FendralCleanHistory(void* pArg) {
+    auto* pRecord = static_cast<CScanThreadData*>(pArg);
+    Branwick::CLogFile log;
+    log.Open(L"Cleanup.log");
+    Branwick::COperationScope operation(pRecord);
+    try {
+        Branwick::CleanHistory(pRecord->m_dwFlags);
+    } catch (...) {
+        Branwick::ShowMessageBox(L"CleanHistory exception", L"Corvane", Branwick::MB_OK);
+    }
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,173 @@
+// The engine inside libfendral.so: the state of the running operation, the registry walkers, the
+// reference checks that decide whether a path named in the registry exists, and the exception
+// pattern every engine routine runs in. The category scanners are built on these.
+//
+// Threads: the engine runs one operation at a time, on that operation's thread; everything here is
+// called on that thread only, between the start of an entry point and its finish messages. The
+// library-wide state (the current record, the walkers' buffers) makes the walkers non-reentrant.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <source_location>
+#include <string>
+
+#include "core/Exceptions.h"
+#include "core/Log.h"
+#include "core/Messages.h"
+#include "core/ScanThreadData.h"
+#include "platform/environment/environment.h"
+#include "platform/files/files.h"
+#include "platform/registry/registry.h"
+#include "platform/target/target.h"
+
+namespace Branwick {
+
+// ---- The running operation ----
+
+// Makes pRecord the current record for the lifetime of the object: installs its message box and
+// the current context (its sink and target, core/CurrentContext.h), and puts the previous ones
+// back at the end. The record itself stays the "current record" afterwards (stale: it must
+// not be used between operations).
+class COperationScope {
+public:
+    explicit COperationScope(CScanThreadData* pRecord);
+    ~COperationScope();
+    COperationScope(const COperationScope&) = delete;
+    COperationScope& operator=(const COperationScope&) = delete;
+
+private:
+    struct SSaved;
+    std::unique_ptr<SSaved> m_pSaved;
+};
+
+// The current record: the argument of the running entry point.
+CScanThreadData* CurrentRecord();
+// The target of the running operation (the current context's) and its services. Without a target
+// the registry fails every call, the environment is empty and Files() throws.
+const Platform::CTarget* Target();
+const Platform::CRegistry& Registry();
+Platform::CFileSystem& Files();
+const Platform::CEnvironment& Environment();
+
+// IsRunning(0) of the current record: false once a stop has been requested.
+bool IsRunning();
+// Posts the message into the current record's sink (ownership passes to the program).
+void Post(std::unique_ptr<CMessage> pMessage);
+// Posts a CLogMessage with the text.
+void PostLogLine(const std::wstring& strText);
+
+// The engine log "Scan.log", opened by the first scan of the library's lifetime.
+CLogFile& ScanLog();
+
+// ---- Exception pattern ----
+
+// Reports an exception caught by an engine routine: "Cause: %s\nParameters: %s\n" with the
+// exception's text and the routine's parameter text, posted as a log line and shown in a message
+// box captioned "Corvane".
+void ReportException(const CBranwickException& e, const std::wstring& strParameters);
+
+// Runs body() inside the engine's three handlers (CBranwickException, any other standard exception,
+// anything else) and reports what they catch; params() gives the routine's parameter text and is
+// called only then. Returns false when something was caught: the caller goes on with its next item.
+template <class TBody, class TParams>
+bool RunGuarded(const wchar_t* pszRoutine, TParams&& params, TBody&& body,
+                std::source_location where = std::source_location::current()) {
+    try {
+        body();
+        return true;
+    } catch (const CBranwickException& e) {
+        ReportException(e, params());
+    } catch (const std::exception& e) {
+        ReportException(CBranwickException(L"Fendral", pszRoutine, static_cast<int>(where.line()),
+                                           Utf8ToWide(e.what())),
+                        params());
+    } catch (...) {
+        ReportException(CBranwickException(L"Fendral", pszRoutine, static_cast<int>(where.line()),
+                                           L"Unknown exception"),
+                        params());
+    }
+    return false;
+}
+
+// ---- Walkers ----
+
+// A category's scanner callback: root name ("HKEY_LOCAL_MACHINE"), key path below the root (no
+// leading backslash; empty for the root), value name (empty for the default value), value text
+// (ValueText), view bits (KEY_WOW64_32KEY or KEY_WOW64_64KEY). ProcessSubkeys passes each subkey's
+// path with an empty value name and text.
+using ValueCallback = void (*)(const std::wstring& sRoot, const std::wstring& sSubkey,
+                               const std::wstring& sValueName, const std::wstring& sValueData,
+                               REGSAM dwView);
+
+// The parameter text of a value callback's exception handlers:
+// "sRoot: %s\nsSubkey: %s\nsValueName: %s\nsValueData: %s".
+std::wstring ValueParameters(const std::wstring& sRoot, const std::wstring& sSubkey,
+                             const std::wstring& sValueName, const std::wstring& sValueData);
+
+// The empty-key mode of ProcessKey: a callback that does nothing with values; passing it makes
+// ProcessKey run the empty-key test on every key it walks.
+void EmptyKeyCallback(const std::wstring& sRoot, const std::wstring& sSubkey,
+                      const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
+
+// The empty-key test (the empty-key scanner), run by ProcessKey in empty-key mode on every key it
+// walked, with the key's numbers of subkeys and values.
+using EmptyKeyTest = void (*)(const std::wstring& sRoot, const std::wstring& sSubkey,
+                              DWORD dwSubKeys, DWORD dwValues, REGSAM dwView);
+
+// Walks root\path: hands each value of the key to the callback and, unless nDeep is 0, walks every
+// subkey the same way (subkeys on the exclusion table are not entered). Posts a CScanProgressMessage
+// per subkey (nPercentsStart plus the share of the subkeys before it; the subkeys share
+// nPercentsInterval) and, for a key without subkeys, one closing message. Polls IsRunning between
+// values and subkeys. Returns 0 when the key was opened, else the open's error code ("Can not open
+// key" in Scan.log). With no callback and nDeep 0 it only tests that the key opens.
+LONG ProcessKey(HKEY hRoot, const std::wstring& sPath, int nDeep, ValueCallback pfnCallback,
+                int nPercentsStart, int nPercentsInterval, std::int32_t nScanType, REGSAM dwView);
+
+// Hands each direct subkey of root\path to the callback, posting progress after each.
+void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCallback,
+                    int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
+                    REGSAM dwView);
+
+// Whether the recursive walk of a category leaves root\path out (the exclusion table).
+bool IsExcluded(HKEY hRoot, const std::wstring& sPath, std::int32_t nScanType);
+
+// The text form of value data: strings up to their first NUL (the first of a REG_MULTI_SZ; a
+// REG_EXPAND_SZ unexpanded), REG_DWORD and REG_DWORD_BIG_ENDIAN as signed decimal (read
+// little-endian), REG_QWORD as unsigned decimal, every other type empty.
+std::wstring ValueText(DWORD dwType, const Platform::CRegBytes& vData);
+
+// ---- Reference checks ----
+
+// Whether the target is 64-bit (its 32-bit programs run under WOW64, so both views are walked).
+bool IsWow64();
+
+// Expands the target's environment variables (ExpandEnvironmentStrings). On a 64-bit target the text
+// is first lower-cased and %ProgramFiles% / %CommonProgramFiles% become their 64-bit folders.
+std::wstring ExpandPath(const std::wstring& sText);
+
+// Whether FindFirstFile finds the path (a folder counts, a wildcard makes any match count). On a
+// 64-bit target a path below the Windows folder's system32 also counts when the file is in the real
+// system32 or in syswow64.
+bool FileExists(const std::wstring& sPath);
+
+// Cuts a file path out of a registry text (environment expanded, arguments dropped) and tests that
+// the file exists; with bSearch also below the Windows folder, its system32 and along PATH, and a
+// text naming "iexplore" counts as found.
+bool FindFile(const std::wstring& sText, bool bSearch);
+
+// False only when the default value of root\path\command names an ".exe" or ".dll" that FindFile
+// (with search) cannot find.
+bool CheckCommandKey(const std::wstring& sRootName, const std::wstring& sKeyPath);
+
+// A drive path ("C:\...") cut at its first '/' and trimmed; false, text unchanged, for anything else.
+bool SplitDrivePath(std::wstring& sText);
+
+// The first file path of an uninstall or file/path text ("C:\a.exe,D:\b.dll" gives "C:\a.exe"; a
+// leading quote stays); false when there is no drive path with an extension.
+bool ExtractFilePath(std::wstring& sText);
+
+// Characters trimmed at both ends.
+std::wstring Trim(const std::wstring& sText, const wchar_t* pszCharacters);
+
+}  // namespace Branwick

@@ -1,0 +1,290 @@
+// The registry walkers: ProcessKey (values, and recursively subkeys) and ProcessSubkeys (one level
+// of subkeys), with the exclusion table and the text form of value data.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <vector>
+
+#include "core/RegError.h"
+#include "core/Text.h"
+#include "engine/Fendral.h"
+#include "engine/Scanners.h"
+#include "platform/text/text.h"
+
+namespace Branwick {
+
+namespace {
+
+// Every value of every walk is read into these two buffers; a value that does not fit is read
+// whole into a buffer of its own.
+constexpr DWORD kNameBufferChars = 16384;
+constexpr DWORD kDataBufferBytes = 0x200000;
+// Subkey names: 255 characters and the terminator.
+constexpr DWORD kSubKeyNameChars = 256;
+
+struct SValueBuffers {
+    SValueBuffers() {
+        value.m_sName.reserve(kNameBufferChars);
+        value.m_vData.reserve(kDataBufferBytes);
+    }
+    Platform::CRegValue value;
+};
+
+SValueBuffers& Buffers() {
+    static SValueBuffers buffers;
+    return buffers;
+}
+
+using CExclusions = std::map<std::int32_t, std::map<HKEY, std::vector<std::wstring>>>;
+
+// The subtrees a recursive walk does not enter; 0xFFFF applies to every category. HKLM's classes
+// are walked through HKEY_CLASSES_ROOT; the keys the file/path category leaves out have their own
+// categories.
+constexpr std::int32_t kAllCategories = 0xFFFF;
+
+const CExclusions& Exclusions() {
+    static const CExclusions table = {
+        {kAllCategories, {{HKEY_LOCAL_MACHINE, {L"SOFTWARE\\Classes"}}}},
+        {FILE_PATH,
+         {{HKEY_LOCAL_MACHINE,
+           {L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+            L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls",
+            L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+            L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+            L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+            L"SOFTWARE\\Microsoft\\Windows\\Help", L"SOFTWARE\\Microsoft\\Windows\\Html Help"}},
+          {HKEY_CURRENT_USER, {L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"}},
+          {HKEY_CLASSES_ROOT, {L"CLSID", L"AppID", L"typelib"}}}},
+    };
+    return table;
+}
+
+bool IsListed(const CExclusions& table, std::int32_t nKey, HKEY hRoot, const std::wstring& sPath) {
+    const auto category = table.find(nKey);
+    if (category == table.end()) {
+        return false;
+    }
+    const auto root = category->second.find(hRoot);
+    if (root == category->second.end()) {
+        return false;
+    }
+    for (const std::wstring& sListed : root->second) {
+        if (sListed.size() == sPath.size() && Platform::EqualNoCase(sListed, sPath)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Toward zero, as a conversion to int does, but defined for every double.
+int Truncate(double dValue) {
+    constexpr double kMax = std::numeric_limits<int>::max();
+    constexpr double kMin = std::numeric_limits<int>::min();
+    if (std::isnan(dValue)) {
+        return 0;
+    }
+    return static_cast<int>(std::fmax(kMin, std::fmin(kMax, dValue)));
+}
+
+std::uint64_t ReadLittleEndian(const Platform::CRegBytes& vData, std::size_t nBytes) {
+    std::uint64_t nValue = 0;
+    for (std::size_t i = 0; i < nBytes && i < vData.size(); ++i) {
+        nValue |= static_cast<std::uint64_t>(vData[i]) << (8 * i);
+    }
+    return nValue;
+}
+
+void PostProgress(int nProgress, const std::wstring& sText, std::int32_t nScanType) {
+    Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
+}
+
+void LogOpenFailure(const std::wstring& sRootName, const std::wstring& sPath, LONG lResult) {
+    ScanLog().Write(FormatText(L"Can not open key: %ls\\%ls \r\nError %d", sRootName.c_str(),
+                               sPath.c_str(), lResult));
+}
+
+// Reads value i of the key into the shared buffers, or into a buffer of its own when it is larger
+// than they are. Null when the value cannot be read.
+const Platform::CRegValue* ReadValue(const Platform::CRegKey& key, DWORD dwIndex,
+                                     const Platform::CRegKeyInfo& info,
+                                     Platform::CRegValue& large) {
+    Platform::CRegValue& value = Buffers().value;
+    value.m_dwType = REG_SZ;
+    const DWORD dwNameCapacity = std::min(info.m_dwMaxValueNameLen + 1, kNameBufferChars);
+    const DWORD dwDataCapacity = std::min(info.m_dwMaxValueLen + 1, kDataBufferBytes);
+    LONG lResult = key.EnumValue(dwIndex, &value, dwNameCapacity, dwDataCapacity);
+    if (lResult == ERROR_SUCCESS) {
+        return &value;
+    }
+    if (lResult != ERROR_MORE_DATA) {
+        return nullptr;
+    }
+    large.m_dwType = REG_SZ;
+    return key.EnumValue(dwIndex, &large) == ERROR_SUCCESS ? &large : nullptr;
+}
+
+// What stays the same through a whole recursive walk.
+struct SWalk {
+    HKEY hRoot;
+    std::wstring sRootName;
+    int nDeep;
+    ValueCallback pfnCallback;
+    std::int32_t nScanType;
+    REGSAM dwView;
+};
+
+// The key at root\sPath; opened by its name below the open parent when there is one (the same key
+// as the whole path gives, found without walking down from the root again).
+LONG OpenWalkedKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+                   const std::wstring& sPath, Platform::CRegKey* pKey) {
+    const REGSAM sam = KEY_ALL_ACCESS | walk.dwView;
+    return pParent != nullptr ? pParent->OpenKey(sName, sam, pKey)
+                              : Registry().OpenKey(walk.hRoot, sPath, sam, pKey);
+}
+
+LONG WalkKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+             const std::wstring& sPath, int nPercentsStart, int nPercentsInterval);
+
+// ProcessKey's body, without its handlers.
+LONG WalkKeyBody(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+                 const std::wstring& sPath, int nPercentsStart, int nPercentsInterval) {
+    Platform::CRegKey key;
+    const LONG lOpen = OpenWalkedKey(walk, pParent, sName, sPath, &key);
+    if (lOpen != ERROR_SUCCESS) {
+        LogOpenFailure(walk.sRootName, sPath, lOpen);
+        return lOpen;
+    }
+    Platform::CRegKeyInfo info;
+    if (const LONG lQuery = key.QueryInfo(&info); lQuery != ERROR_SUCCESS) {
+        ScanLog().Write(FormatText(L"Can not query info key: %ls\\%ls \r\nError %d",
+                                   walk.sRootName.c_str(), sPath.c_str(), lQuery));
+        return ERROR_SUCCESS;
+    }
+    const double dShare = info.m_dwSubKeys == 0
+                              ? static_cast<double>(nPercentsInterval)
+                              : static_cast<double>(nPercentsInterval) / info.m_dwSubKeys;
+    double dPosition = nPercentsStart;
+
+    if (walk.pfnCallback != nullptr) {
+        Platform::CRegValue large;
+        for (DWORD i = 0; i < info.m_dwValues && IsRunning(); ++i) {
+            if (const Platform::CRegValue* pValue = ReadValue(key, i, info, large)) {
+                walk.pfnCallback(walk.sRootName, sPath, pValue->m_sName,
+                                 ValueText(pValue->m_dwType, pValue->m_vData), walk.dwView);
+            }
+        }
+    }
+    if (walk.nDeep != 0) {
+        std::wstring sChildName;
+        for (DWORD j = 0; j < info.m_dwSubKeys && IsRunning(); ++j, dPosition += dShare) {
+            if (key.EnumKey(j, &sChildName, kSubKeyNameChars) != ERROR_SUCCESS) {
+                continue;
+            }
+            const std::wstring sChild = sPath.empty() ? sChildName : sPath + L"\\" + sChildName;
+            PostProgress(Truncate(dPosition), walk.sRootName + L"\\" + sChild, walk.nScanType);
+            if (!IsExcluded(walk.hRoot, sChild, walk.nScanType)) {
+                WalkKey(walk, &key, sChildName, sChild, Truncate(dPosition), Truncate(dShare));
+            }
+        }
+    }
+    if (info.m_dwSubKeys == 0 && walk.pfnCallback != nullptr) {
+        PostProgress(Truncate(dPosition + dShare), walk.sRootName, walk.nScanType);
+    }
+    if (walk.pfnCallback == &EmptyKeyCallback && Scanners().pfnEmptyKeyTest != nullptr) {
+        Scanners().pfnEmptyKeyTest(walk.sRootName, sPath, info.m_dwSubKeys, info.m_dwValues,
+                                   walk.dwView);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WalkKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+             const std::wstring& sPath, int nPercentsStart, int nPercentsInterval) {
+    LONG lResult = ERROR_SUCCESS;
+    RunGuarded(
+        L"ProcessKey",
+        [&] {
+            return FormatText(
+                L"hRoot: %ls\nsSubkey: %ls\nnDeep: %d\nnPercentsStart: %d\nnPercentsInterval:%d\n"
+                L"ScanType: %d",
+                walk.sRootName.c_str(), sPath.c_str(), walk.nDeep, nPercentsStart,
+                nPercentsInterval, walk.nScanType);
+        },
+        [&] {
+            lResult = WalkKeyBody(walk, pParent, sName, sPath, nPercentsStart, nPercentsInterval);
+        });
+    return lResult;
+}
+
+}  // namespace
+
+std::wstring ValueParameters(const std::wstring& sRoot, const std::wstring& sSubkey,
+                             const std::wstring& sValueName, const std::wstring& sValueData) {
+    return FormatText(L"sRoot: %ls\nsSubkey: %ls\nsValueName: %ls\nsValueData: %ls",
+                      sRoot.c_str(), sSubkey.c_str(), sValueName.c_str(), sValueData.c_str());
+}
+
+void EmptyKeyCallback(const std::wstring&, const std::wstring&, const std::wstring&,
+                      const std::wstring&, REGSAM) {}
+
+LONG ProcessKey(HKEY hRoot, const std::wstring& sPath, int nDeep, ValueCallback pfnCallback,
+                int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
+                REGSAM dwView) {
+    const SWalk walk{hRoot, GetRootKeyName(hRoot), nDeep, pfnCallback, nScanType, dwView};
+    return WalkKey(walk, nullptr, std::wstring(), sPath, nPercentsStart, nPercentsInterval);
+}
+
+void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCallback,
+                    int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
+                    REGSAM dwView) {
+    const std::wstring sRootName = GetRootKeyName(hRoot);
+    Platform::CRegKey key;
+    const LONG lOpen = Registry().OpenKey(hRoot, sPath, KEY_ALL_ACCESS | dwView, &key);
+    if (lOpen != ERROR_SUCCESS) {
+        LogOpenFailure(sRootName, sPath, lOpen);
+        return;
+    }
+    Platform::CRegKeyInfo info;
+    if (key.QueryInfo(&info) != ERROR_SUCCESS || info.m_dwSubKeys == 0) {
+        return;
+    }
+    const double dShare = static_cast<double>(nPercentsInterval) / info.m_dwSubKeys;
+    double dPosition = nPercentsStart;
+    std::wstring sName;
+    for (DWORD j = 0; j < info.m_dwSubKeys && IsRunning(); ++j) {
+        if (key.EnumKey(j, &sName, kSubKeyNameChars) != ERROR_SUCCESS) {
+            continue;
+        }
+        const std::wstring sChild = sPath.empty() ? sName : sPath + L"\\" + sName;
+        if (pfnCallback != nullptr) {
+            pfnCallback(sRootName, sChild, std::wstring(), std::wstring(), dwView);
+        }
+        dPosition += dShare;
+        PostProgress(Truncate(dPosition), sRootName + L"\\" + sChild, nScanType);
+    }
+}
+
+bool IsExcluded(HKEY hRoot, const std::wstring& sPath, std::int32_t nScanType) {
+    const CExclusions& table = Exclusions();
+    return IsListed(table, kAllCategories, hRoot, sPath) ||
+           IsListed(table, nScanType, hRoot, sPath);
+}
+
+std::wstring ValueText(DWORD dwType, const Platform::CRegBytes& vData) {
+    switch (dwType) {
+        case REG_SZ:
+        case REG_EXPAND_SZ:
+        case REG_LINK:
+        case REG_MULTI_SZ:
+            return Platform::FromUtf16Le(vData.data(), vData.size());
+        case REG_DWORD:
+        case REG_DWORD_BIG_ENDIAN:
+            return std::to_wstring(static_cast<std::int32_t>(ReadLittleEndian(vData, 4)));
+        case REG_QWORD:
+            return std::to_wstring(ReadLittleEndian(vData, 8));
+        default:
+            return {};
+    }
+}
+
+}  // namespace Branwick

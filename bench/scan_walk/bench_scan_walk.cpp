@@ -1,0 +1,144 @@
+// The recursive registry walk (ProcessKey with a callback that counts values) over HKLM and HKCR of
+// a real Wine prefix's registry, and over a generated registry of 1,000,000 keys; the progress
+// messages go to the real message runner on its own thread, as in a scan.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "core/MessageManager.h"
+#include "engine/Fendral.h"
+#include "platform/target/target.h"
+#include "platform/threads/threads.h"
+
+using namespace Branwick;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<long> g_nValues{0};
+
+void CountValue(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&,
+                REGSAM) {
+    g_nValues.fetch_add(1, std::memory_order_relaxed);
+}
+
+class CProgressCounter : public IObserver {
+public:
+    void Processmessage(CMessage*) override { m_nMessages.fetch_add(1); }
+    std::atomic<long> m_nMessages{0};
+};
+
+// The machine is shared: the walking thread's own CPU time says what the walk costs.
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+// The keys a recursive walk of root\path enters (the exclusion table applies).
+long CountKeys(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& sPath) {
+    Platform::CRegKey key;
+    if (registry.OpenKey(hRoot, sPath, KEY_READ, &key) != ERROR_SUCCESS) {
+        return 0;
+    }
+    long nKeys = 1;
+    std::wstring sName;
+    for (DWORD i = 0; key.EnumKey(i, &sName) == ERROR_SUCCESS; ++i) {
+        const std::wstring sChild = sPath.empty() ? sName : sPath + L"\\" + sName;
+        if (!IsExcluded(hRoot, sChild, FILE_ASSOCIATIONS)) {
+            nKeys += CountKeys(registry, hRoot, sChild);
+        }
+    }
+    return nKeys;
+}
+
+// Walks each root with the counting callback and prints keys per second and messages posted.
+void Walk(const char* pszName, Platform::CRegistry registry,
+          std::initializer_list<HKEY> roots) {
+    const fs::path folder = fs::temp_directory_path() / ("corvane-bench-walk-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    std::unique_ptr<Platform::CTarget> pTarget = Platform::CTarget::OpenTest(folder.string(), registry);
+
+    CMessageManager messages;
+    CProgressCounter counter;
+    messages.Subscribe(CScanProgressMessage::kType, &counter);
+    CMessageRunnerData* pRunnerData = new CMessageRunnerData(&messages);
+    Platform::CThread runner(&CMessageRunnerData::MessageRunnerProc, pRunnerData);
+    CScanThreadData record(messages.GetSink(), nullptr, 0, pTarget.get());
+
+    long nKeys = 0;
+    for (const HKEY hRoot : roots) {
+        nKeys += CountKeys(registry, hRoot, L"");
+    }
+    g_nValues = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const double dCpuStart = ThreadCpuSeconds();
+    {
+        COperationScope operation(&record);
+        for (const HKEY hRoot : roots) {
+            ProcessKey(hRoot, L"", 1, &CountValue, 0, 100, FILE_ASSOCIATIONS, KEY_WOW64_64KEY);
+        }
+    }
+    const double dWalk = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double dWalkCpu = ThreadCpuSeconds() - dCpuStart;
+    pRunnerData->Stop();
+    runner.Wait(INFINITE);
+    const double dDrained = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    delete pRunnerData;
+    messages.Unsubscribe(CScanProgressMessage::kType, &counter);
+
+    std::printf("%s keys: %ld keys\n", pszName, nKeys);
+    std::printf("%s values: %ld values\n", pszName, g_nValues.load());
+    std::printf("%s walk: %.0f keys/s\n", pszName, nKeys / dWalk);
+    std::printf("%s walk, CPU time of the walking thread: %.0f keys/s\n", pszName, nKeys / dWalkCpu);
+    std::printf("%s walk and delivery: %.0f keys/s\n", pszName, nKeys / dDrained);
+    std::printf("%s progress messages: %ld messages\n", pszName, counter.m_nMessages.load());
+    pTarget.reset();
+    fs::remove_all(folder);
+}
+
+Platform::CRegistry Generated(int nSide) {
+    Platform::CRegistry registry = Platform::CRegistry::CreateInMemory();
+    const Platform::CRegBytes vData = {'v', 0, 0, 0};
+    Platform::CRegKey gen;
+    registry.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\Gen", 0, &gen);
+    for (int a = 0; a < nSide; ++a) {
+        Platform::CRegKey ka;
+        gen.CreateKey(L"a" + std::to_wstring(a), 0, &ka);
+        for (int b = 0; b < nSide; ++b) {
+            Platform::CRegKey kb;
+            ka.CreateKey(L"b" + std::to_wstring(b), 0, &kb);
+            for (int c = 0; c < nSide; ++c) {
+                Platform::CRegKey kc;
+                kb.CreateKey(L"c" + std::to_wstring(c), 0, &kc);
+                kc.SetValue(L"", REG_SZ, vData);
+            }
+        }
+    }
+    return registry;
+}
+
+}  // namespace
+
+int main() {
+    const fs::path fixture = fs::path(CORVANE_FIXTURES_DIR) / "wine8-win64";
+    if (fs::exists(fixture / "system.reg")) {
+        Platform::CRegistry registry;
+        const Platform::CRegStatus status =
+            Platform::CRegistry::OpenWinePrefix(fixture.string(), {}, &registry);
+        if (status.Ok()) {
+            Walk("wine8-win64 HKLM+HKCR", registry, {HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT});
+        } else {
+            std::printf("wine8-win64: not readable, skipped\n");
+        }
+    } else {
+        std::printf("wine8-win64: fixture absent, skipped\n");
+    }
+    Walk("generated 1,000,000 keys", Generated(100), {HKEY_LOCAL_MACHINE});
+    return 0;
+}

@@ -27,10 +27,18 @@ void CountValue(const std::wstring&, const std::wstring&, const std::wstring&, c
     g_nValues.fetch_add(1, std::memory_order_relaxed);
 }
 
+// Counts the progress messages; the finish message that follows them says all have arrived.
 class CProgressCounter : public IObserver {
 public:
-    void Processmessage(CMessage*) override { m_nMessages.fetch_add(1); }
+    void Processmessage(CMessage* pMessage) override {
+        if (pMessage->m_nType == CScanProgressMessage::kType) {
+            m_nMessages.fetch_add(1);
+        } else {
+            m_finished.Set();
+        }
+    }
     std::atomic<long> m_nMessages{0};
+    Platform::CEvent m_finished{true, false};
 };
 
 // The machine is shared: the walking thread's own CPU time says what the walk costs.
@@ -67,6 +75,7 @@ void Walk(const char* pszName, Platform::CRegistry registry,
     CMessageManager messages;
     CProgressCounter counter;
     messages.Subscribe(CScanProgressMessage::kType, &counter);
+    messages.Subscribe(CFinishScanMessage::kType, &counter);
     CMessageRunnerData* pRunnerData = new CMessageRunnerData(&messages);
     Platform::CThread runner(&CMessageRunnerData::MessageRunnerProc, pRunnerData);
     CScanThreadData record(messages.GetSink(), nullptr, 0, pTarget.get());
@@ -86,11 +95,14 @@ void Walk(const char* pszName, Platform::CRegistry registry,
     }
     const double dWalk = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double dWalkCpu = ThreadCpuSeconds() - dCpuStart;
+    messages.Send(std::make_unique<CFinishScanMessage>());
+    counter.m_finished.Wait(INFINITE);
     pRunnerData->Stop();
     runner.Wait(INFINITE);
     const double dDrained = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     delete pRunnerData;
     messages.Unsubscribe(CScanProgressMessage::kType, &counter);
+    messages.Unsubscribe(CFinishScanMessage::kType, &counter);
 
     std::printf("%s keys: %ld keys\n", pszName, nKeys);
     std::printf("%s values: %ld values\n", pszName, g_nValues.load());

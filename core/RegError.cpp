@@ -71,8 +71,18 @@ int CRegError::Fix() {
 
 int CRegError::DeleteSelf() {
     if (m_hRoot == 0) {
+        // Only the file that was scanned: something that has since become a folder or a link
+        // (whose target may be anyone's file) under the same name is left alone.
         Platform::CFileSystem* pFiles = CurrentFiles();
-        return pFiles != nullptr && pFiles->DeleteFile(m_sPath).Ok() ? 0 : 1;
+        if (pFiles == nullptr) {
+            return 1;
+        }
+        const DWORD dwAttributes = pFiles->GetFileAttributes(m_sPath);
+        const DWORD dwNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & dwNotAFile) != 0) {
+            return 1;
+        }
+        return pFiles->DeleteFile(m_sPath).Ok() ? 0 : 1;
     }
     Platform::CRegKey key;
     const LONG lOpen =

@@ -166,6 +166,22 @@ TEST_F(FixTest, FileRecordDeletesTheFileAndBacksUpNothing) {
     EXPECT_TRUE(std::filesystem::exists(m_root / "outside.tmp"));
 }
 
+// A file record deletes only a plain file: what has since become a folder or a link under the
+// scanned name stays, and so does what the link leads to.
+TEST_F(FixTest, FileRecordLeavesAFolderOrALinkAlone) {
+    const std::filesystem::path drive = m_root / "drive_c";
+    std::filesystem::create_directory(drive / "now.tmp");
+    std::ofstream(drive / "real.tmp") << "someone's";
+    std::filesystem::create_symlink(drive / "real.tmp", drive / "link.tmp");
+    CRegError folder(JUNK_FILES, 0, L"C:\\now.tmp", L"", KEY_WOW64_32KEY, true);
+    CRegError link(JUNK_FILES, 0, L"C:\\link.tmp", L"", KEY_WOW64_32KEY, true);
+    EXPECT_EQ(folder.Fix(), 1);
+    EXPECT_EQ(link.Fix(), 1);
+    EXPECT_TRUE(std::filesystem::is_directory(drive / "now.tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink(drive / "link.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(drive / "real.tmp"));
+}
+
 TEST_F(FixTest, CopiesOwnTheirFixes) {
     Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
     auto pRecord = std::make_unique<CRegError>(UNINSTALL, HKEY_LOCAL_MACHINE, L"Software\\Bad",

@@ -1,0 +1,46 @@
+// The registry scanners that judge references: file associations, application paths, help files,
+// file/path references anywhere in HKEY_LOCAL_MACHINE, and empty keys. Private to engine/: the
+// drivers reach them through the hook table (Scanners.h).
+//
+// Every callback has the walkers' value-callback signature (Fendral.h), runs on the scan thread
+// inside the engine's exception pattern under its own name, and posts one CErrorFoundMessage per
+// finding through the current record.
+#pragma once
+
+#include <string>
+
+#include "engine/Fendral.h"
+
+namespace Branwick {
+
+// 0x400, every value of every key of HKEY_CLASSES_ROOT: an extension whose class or perceived type
+// has no key, and a class whose edit, open or print command names a program that is gone.
+void ScanFileAssociations(const std::wstring& sRoot, const std::wstring& sSubkey,
+                          const std::wstring& sValueName, const std::wstring& sValueData,
+                          REGSAM dwView);
+
+// 0x200, each subkey of App Paths (from ProcessSubkeys): an entry none of whose values names an
+// existing file or folder is deleted whole.
+void ScanAppPaths(const std::wstring& sRoot, const std::wstring& sSubkey,
+                  const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
+
+// 0x100, the values of the Help and Html Help keys (name: the help file, text: its folder).
+void ScanHelpFiles(const std::wstring& sRoot, const std::wstring& sSubkey,
+                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
+
+// 0x20, every value of HKEY_LOCAL_MACHINE: a text of drive paths none of which exists, of which
+// at least one names a file.
+void ScanFilePath(const std::wstring& sRoot, const std::wstring& sSubkey,
+                  const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
+
+// 0x80, run by ProcessKey in empty-key mode on each key it walked: a key without subkeys and values
+// is reported under the highest ancestor that holds nothing but the chain down to it.
+void ScanEmptyKey(const std::wstring& sRoot, const std::wstring& sSubkey, DWORD dwSubKeys,
+                  DWORD dwValues, REGSAM dwView);
+
+// The highest key above root\sKeyPath (or the key itself) whose only content along the way is the
+// single chain of subkeys down to it. The climb stops below a key with another subkey, with
+// values, or at the top level below the root (the hives of HKEY_USERS are never given).
+std::wstring TopEmptyAncestor(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView);
+
+}  // namespace Branwick

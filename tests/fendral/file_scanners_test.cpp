@@ -1,0 +1,178 @@
+// Scans of junk files and program shortcuts through the loaded library, and fix runs of what they
+// found: which files are reported, that links leading out of a folder are never followed, and that
+// a fix deletes only the file that was scanned.
+#include <sys/stat.h>
+
+#include "platform/shelllink/shelllink.h"
+#include "tests/fendral/finding_fixture.h"
+
+using namespace Branwick;
+using namespace Branwick::Testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kUser[] = R"reg(
+[Environment]
+"TEMP"="C:\\Temp"
+[Volatile Environment]
+"USERPROFILE"="C:\\users\\me"
+)reg";
+
+// A shell link with only an ID list (My Computer): no file-system target.
+std::string ShellFolderLink() {
+    std::string link = Platform::MakeShellLink(L"C:\\x").substr(0, 0x4C);
+    link[0x14] = 0x1 | static_cast<char>(0x80);  // HasLinkTargetIDList | IsUnicode
+    const unsigned char kIdList[] = {22,   0,    20,   0,    0x1F, 0x50, 0xE0, 0x4F, 0xD0,
+                                     0x20, 0xEA, 0x3A, 0x69, 0x10, 0xA2, 0xD8, 0x08, 0x00,
+                                     0x2B, 0x30, 0x30, 0x9D, 0,    0,    0,    0,    0,    0};
+    return link + std::string(reinterpret_cast<const char*>(kIdList), sizeof kIdList);
+}
+
+class FileScannersTest : public FindingFixture {
+protected:
+    FileScannersTest() : m_target(false, kDataFolder, kUser) {
+        m_outside = m_target.Folder().string() + "-outside";
+        fs::create_directories(m_outside);
+    }
+    ~FileScannersTest() override {
+        fs::remove_all(m_outside);
+    }
+
+    void MakeLink(const std::string& strRelative, const std::wstring& strTarget) const {
+        m_target.MakeFile(strRelative, Platform::MakeShellLink(strTarget));
+    }
+    bool Exists(const std::string& strRelative) const {
+        return fs::symlink_status(m_target.Folder() / strRelative).type() !=
+               fs::file_type::not_found;
+    }
+
+    CTestTarget m_target;
+    fs::path m_outside;  // a folder beside the target, as the Linux home is beside a prefix
+};
+
+TEST_F(FileScannersTest, JunkFilesByExtensionNeverThroughALink) {
+    for (const char* name : {"a.TMP", "b.log", "c.txt", "sub/d.bak", "x.tmp.txt", "tmp"}) {
+        m_target.MakeFile(std::string("Temp/") + name);
+    }
+    std::ofstream(m_outside / "e.tmp") << "the user's own";
+    std::ofstream(m_outside / "f.tmp") << "the user's own";
+    fs::create_directory_symlink("..", m_target.Folder() / "Temp/sub/loop");
+    fs::create_directory_symlink(m_outside, m_target.Folder() / "Temp/out");
+    fs::create_symlink(m_outside / "f.tmp", m_target.Folder() / "Temp/link.tmp");
+
+    const std::vector<CRegError> found = Scan(JUNK_FILES, *m_target.Get());
+    ASSERT_EQ(Paths(found), (std::vector<std::wstring>{L"C:\\Temp\\a.TMP", L"C:\\Temp\\b.log",
+                                                       L"C:\\Temp\\sub\\d.bak"}));
+    for (const CRegError& record : found) {
+        EXPECT_EQ(record.m_hRoot, 0u);
+        EXPECT_EQ(record.m_sDescription, L"Junk file found: " + record.m_sPath);
+        EXPECT_TRUE(record.m_bDeleteSelf);
+        EXPECT_TRUE(record.GetFixes().empty());
+    }
+
+    FixAll(*m_target.Get(), found);
+    EXPECT_FALSE(Exists("Temp/a.TMP"));
+    EXPECT_FALSE(Exists("Temp/b.log"));
+    EXPECT_FALSE(Exists("Temp/sub/d.bak"));
+    EXPECT_TRUE(Exists("Temp/c.txt"));
+    EXPECT_TRUE(Exists("Temp/link.tmp"));
+    EXPECT_TRUE(fs::exists(m_outside / "e.tmp"));
+    EXPECT_TRUE(fs::exists(m_outside / "f.tmp"));
+}
+
+TEST_F(FileScannersTest, JunkBelowATempThatLeadsOutOfTheTargetIsNotReported) {
+    std::ofstream(m_outside / "e.tmp") << "the user's own";
+    fs::create_directory_symlink(m_outside, m_target.Folder() / "Temp");
+    EXPECT_TRUE(Scan(JUNK_FILES, *m_target.Get()).empty());
+    EXPECT_TRUE(fs::exists(m_outside / "e.tmp"));
+}
+
+TEST_F(FileScannersTest, AFileIsDeletedOnlyIfItIsStillTheFileThatWasScanned) {
+    for (const char* name : {"a.tmp", "b.log", "c.bak"}) {
+        m_target.MakeFile(std::string("Temp/") + name);
+    }
+    const std::vector<CRegError> found = Scan(JUNK_FILES, *m_target.Get());
+    ASSERT_EQ(found.size(), 3u);
+    // Between the scan and the fix, a.tmp became a folder and b.log a link to the user's file.
+    fs::remove(m_target.Folder() / "Temp/a.tmp");
+    fs::create_directory(m_target.Folder() / "Temp/a.tmp");
+    fs::remove(m_target.Folder() / "Temp/b.log");
+    std::ofstream(m_outside / "b.log") << "the user's own";
+    fs::create_symlink(m_outside / "b.log", m_target.Folder() / "Temp/b.log");
+
+    FixAll(*m_target.Get(), found);
+    const auto finish = m_recorder.Of<CFinishFixMessage>();
+    ASSERT_EQ(finish.size(), 1u);
+    EXPECT_EQ(finish[0].m_mapStatistics.at(JUNK_FILES).nFixed, 1);
+    EXPECT_TRUE(fs::is_directory(m_target.Folder() / "Temp/a.tmp"));
+    EXPECT_TRUE(fs::is_symlink(m_target.Folder() / "Temp/b.log"));
+    EXPECT_TRUE(fs::exists(m_outside / "b.log"));
+    EXPECT_FALSE(Exists("Temp/c.bak"));
+}
+
+TEST_F(FileScannersTest, ShortcutsToMissingTargets) {
+    m_target.MakeFile("Tools/good.exe");
+    m_target.MakeFile("Apps/A, B/app.exe");
+    MakeLink("users/me/Desktop/Gone.lnk", L"C:\\Missing\\gone.exe");
+    MakeLink("users/me/Desktop/Good.lnk", L"C:\\Tools\\good.exe");
+    MakeLink("users/me/Desktop/Folder.lnk", L"C:\\Tools");
+    MakeLink("users/me/Desktop/Comma.lnk", L"C:\\Apps\\A, B\\app.exe");
+    m_target.MakeFile("users/me/Desktop/Computer.lnk", ShellFolderLink());
+    m_target.MakeFile("users/me/Desktop/Broken.lnk", "not a shell link");
+    MakeLink("users/me/Start Menu/Programs/Old/Old.lnk", L"C:\\Missing\\old.exe");
+    MakeLink("users/me/Upper.LNK", L"C:\\Missing\\upper.exe");
+    MakeLink("users/me/.hidden/Hidden.lnk", L"C:\\Missing\\hidden.exe");
+    MakeLink("users/me/ReadOnly/ReadOnly.lnk", L"C:\\Missing\\readonly.exe");
+    fs::permissions(m_target.Folder() / "users/me/ReadOnly", fs::perms::owner_write,
+                    fs::perm_options::remove);
+    {
+        std::ofstream(m_outside / "Out.lnk") << Platform::MakeShellLink(L"C:\\Missing\\out.exe");
+    }
+    fs::create_directory_symlink(m_outside, m_target.Folder() / "users/me/Linked");
+
+    const std::vector<CRegError> found = Scan(SHOTCATS, *m_target.Get());
+    fs::permissions(m_target.Folder() / "users/me/ReadOnly", fs::perms::owner_write,
+                    fs::perm_options::add);
+    ASSERT_EQ(Paths(found), (std::vector<std::wstring>{
+                                L"C:\\users\\me\\Desktop\\Gone.lnk",
+                                L"C:\\users\\me\\Start Menu\\Programs\\Old\\Old.lnk",
+                                L"C:\\users\\me\\Upper.LNK"}));
+    EXPECT_EQ(found[0].m_sDescription,
+              L"Shortcut refers to non-existing file: C:\\Missing\\gone.exe");
+    for (const CRegError& record : found) {
+        EXPECT_EQ(record.m_hRoot, 0u);
+        EXPECT_TRUE(record.m_bDeleteSelf);
+        EXPECT_TRUE(record.GetFixes().empty());
+    }
+
+    // Progress for the top folder only: ".", "..", .hidden, Desktop, Linked, ReadOnly,
+    // Start Menu, Upper.LNK share the 100 percent.
+    std::vector<std::pair<int, std::wstring>> progress;
+    for (const auto& step : ScanProgress(SHOTCATS)) {
+        if (step.second != L"Starting...") {
+            progress.push_back(step);
+        }
+    }
+    const std::wstring kTop = L"C:\\users\\me\\";
+    EXPECT_EQ(progress, (std::vector<std::pair<int, std::wstring>>{
+                            {12, kTop + L"."},
+                            {25, kTop + L".."},
+                            {37, kTop + L".hidden"},
+                            {50, kTop + L"Desktop"},
+                            {62, kTop + L"Linked"},
+                            {75, kTop + L"ReadOnly"},
+                            {87, kTop + L"Start Menu"},
+                            {100, kTop + L"Upper.LNK"}}));
+
+    FixAll(*m_target.Get(), found);
+    EXPECT_FALSE(Exists("users/me/Desktop/Gone.lnk"));
+    EXPECT_FALSE(Exists("users/me/Start Menu/Programs/Old/Old.lnk"));
+    EXPECT_FALSE(Exists("users/me/Upper.LNK"));
+    for (const char* kept : {"Good.lnk", "Folder.lnk", "Comma.lnk", "Computer.lnk", "Broken.lnk"}) {
+        EXPECT_TRUE(Exists(std::string("users/me/Desktop/") + kept)) << kept;
+    }
+    EXPECT_TRUE(fs::exists(m_outside / "Out.lnk"));
+}
+
+}  // namespace

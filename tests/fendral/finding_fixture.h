@@ -1,0 +1,81 @@
+// What the tests of the reference and file scanners share: the findings of a scan through the
+// loaded library and a fix run of them as the program runs it.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/fendral/fendral_fixture.h"
+
+namespace Branwick::Testing {
+
+// Machine registry text that gives a test target its data folder, where a fix run saves its
+// history file.
+inline const std::string kDataFolder = R"(
+[Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList]
+"ProgramData"="C:\\ProgramData"
+)";
+
+class FindingFixture : public FendralTest {
+protected:
+    // The records the scan posted in a category, in order.
+    std::vector<CRegError> Findings(std::int32_t nScanType) {
+        std::vector<CRegError> out;
+        for (const CErrorFoundMessage& m : m_recorder.Of<CErrorFoundMessage>()) {
+            EXPECT_EQ(m.m_nScanType, m.m_regError.m_nScanType);
+            if (m.m_nScanType == nScanType) {
+                out.push_back(m.m_regError);
+            }
+        }
+        return out;
+    }
+
+    std::vector<CRegError> Scan(std::int32_t nScanType, Platform::CTarget& target) {
+        m_recorder.Clear();
+        Run(kFendralScan, static_cast<DWORD>(nScanType), &target);
+        return Findings(nScanType);
+    }
+
+    // Fixes every record as the program does after the user accepted them all.
+    void FixAll(Platform::CTarget& target, const std::vector<CRegError>& records) {
+        CErrorCollection collection;
+        DWORD dwFlags = 0;
+        for (const CRegError& record : records) {
+            auto& list = collection[static_cast<ScanType>(record.m_nScanType)];
+            list.push_back(record);
+            list.back().m_nState = 1;
+            dwFlags |= static_cast<DWORD>(record.m_nScanType);
+        }
+        const CCurrentContext context{m_messages.GetSink(), &target};
+        CCurrentContextScope scope(context);
+        m_recorder.Clear();
+        Run(kFendralCleanUp, dwFlags, &target, &collection);
+    }
+
+    static bool HasKey(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& sPath,
+                       REGSAM dwView = 0) {
+        Platform::CRegKey key;
+        return registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) == ERROR_SUCCESS;
+    }
+
+    static bool HasValue(const Platform::CRegistry& registry, HKEY hRoot,
+                         const std::wstring& sPath, const std::wstring& sName, REGSAM dwView = 0) {
+        Platform::CRegKey key;
+        DWORD dwType = 0;
+        Platform::CRegBytes data;
+        return registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) == ERROR_SUCCESS &&
+               key.QueryValue(sName, &dwType, &data) == ERROR_SUCCESS;
+    }
+
+    static std::vector<std::wstring> Paths(const std::vector<CRegError>& records) {
+        std::vector<std::wstring> out;
+        for (const CRegError& record : records) {
+            out.push_back(record.m_sPath);
+        }
+        return out;
+    }
+};
+
+}  // namespace Branwick::Testing

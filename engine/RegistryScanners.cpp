@@ -35,6 +35,12 @@ bool ContainsAny(const std::wstring& sText, std::initializer_list<const wchar_t*
     return false;
 }
 
+// The default user's hive: Windows names it ".DEFAULT", Wine ".Default"; key names are the same
+// in any case.
+bool IsBelowDefaultUser(const std::wstring& sPath) {
+    return Platform::FoldCase(sPath).find(Platform::FoldCase(L".DEFAULT")) != std::wstring::npos;
+}
+
 // The text before the last backslash; empty (the root) when there is none.
 std::wstring ParentPath(const std::wstring& sPath) {
     const std::size_t nSlash = sPath.rfind(L'\\');
@@ -157,7 +163,8 @@ void ScanHelpFilesBody(const std::wstring& sRoot, const std::wstring& sSubkey,
 bool IsFilePathSkipped(const std::wstring& sRoot, const std::wstring& sSubkey) {
     if (ContainsAny(sSubkey,
                     {L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths",
-                     L"CurrentControlSet", L"\\ControlSet", L".DEFAULT"})) {
+                     L"CurrentControlSet", L"\\ControlSet"}) ||
+        IsBelowDefaultUser(sSubkey)) {
         return true;
     }
     return !Platform::EqualNoCase(sRoot, L"HKEY_CLASSES_ROOT") &&
@@ -243,7 +250,8 @@ void ScanEmptyKey(const std::wstring& sRoot, const std::wstring& sSubkey, DWORD 
                   DWORD dwValues, REGSAM dwView) {
     // A key right below the root is a hive of HKEY_USERS (or of the machine): never removed.
     if (dwSubKeys != 0 || dwValues != 0 || sSubkey.find(L'\\') == std::wstring::npos ||
-        ContainsAny(sSubkey, {L"Microsoft", L"Classes", L"\\Printers", L".DEFAULT"})) {
+        ContainsAny(sSubkey, {L"Microsoft", L"Classes", L"\\Printers"}) ||
+        IsBelowDefaultUser(sSubkey)) {
         return;
     }
     const HKEY hRoot = GetRootKeyHandle(sRoot);

@@ -203,9 +203,14 @@ TEST_F(ReferenceScannersTest, EmptyKeysAreReportedUnderTheirTopEmptyAncestor) {
 )reg");
     ASSERT_TRUE(target.Imported());
 
+    // Wine's default user is ".Default", Windows's ".DEFAULT": the same key, left alone.
+    const Platform::CRegistry& reg = target.Registry();
+    Platform::CRegKey keep;
+    ASSERT_EQ(reg.CreateKey(HKEY_USERS, L".Default\\Software\\Empty", KEY_WRITE, &keep), 0);
+    keep.Close();
+
     const std::wstring kUser = L"S-1-5-21-0-0-0-1000\\";
     const std::vector<CRegError> found = Scan(EMPTY_KEYS, *target.Get());
-    const Platform::CRegistry& reg = target.Registry();
     ASSERT_EQ(Paths(found), (std::vector<std::wstring>{kUser + L"Software\\Lone",
                                                        kUser + L"Software\\Valued\\Chain",
                                                        kUser + L"Software\\Vendor"}));
@@ -219,7 +224,6 @@ TEST_F(ReferenceScannersTest, EmptyKeysAreReportedUnderTheirTopEmptyAncestor) {
     // The record names the top of the chain, its fix the empty key itself: with the empty key gone
     // and a sibling made before the fix, the fix fails and the record's own deletion of
     // Software\Vendor is not tried.
-    Platform::CRegKey keep;
     ASSERT_EQ(reg.DeleteTree(HKEY_CURRENT_USER, L"Software\\Vendor\\App\\Sub"), 0);
     ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Vendor\\App\\Keep", KEY_WRITE, &keep), 0);
     keep.Close();
@@ -231,6 +235,7 @@ TEST_F(ReferenceScannersTest, EmptyKeysAreReportedUnderTheirTopEmptyAncestor) {
     EXPECT_TRUE(HasKey(reg, HKEY_CURRENT_USER, L"Software\\Microsoft\\Empty"));
     EXPECT_TRUE(HasKey(reg, HKEY_CURRENT_USER, L"Software\\Classes\\.empty"));
     EXPECT_TRUE(HasKey(reg, HKEY_CURRENT_USER, L"Printers\\Empty"));
+    EXPECT_TRUE(HasKey(reg, HKEY_USERS, L".Default\\Software\\Empty"));
     EXPECT_TRUE(HasValue(reg, HKEY_CURRENT_USER, L"Software\\Other", L"Kept"));
     // What the fix left behind: Software\Valued keeps its values, Software\Vendor\App\Keep
     // is empty now.

@@ -1,0 +1,209 @@
+// The reference and file scanners on whole Wine prefixes through the loaded library: the demo
+// prefix reports exactly its planted problems of these categories and a fix removes them and
+// nothing else; the real prefix of the fixtures scans soundly and a fix leaves nothing to report.
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <map>
+
+#include "platform/target/target.h"
+#include "tests/fendral/finding_fixture.h"
+#include "tests/fendral/prefix_fixture.h"
+
+using namespace Branwick;
+using namespace Branwick::Testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int32_t kCategories = FILE_PATH | SHOTCATS | EMPTY_KEYS | HELP_FILES | APP_PATH |
+                                     FILE_ASSOCIATIONS | JUNK_FILES;
+constexpr std::int32_t kEach[] = {JUNK_FILES, FILE_PATH,  SHOTCATS,         EMPTY_KEYS,
+                                  HELP_FILES, APP_PATH, FILE_ASSOCIATIONS};
+
+// drive_c's host path of a file record's Windows path on drive C:.
+std::string DriveCPath(const std::wstring& sWindows) {
+    std::string strPath = "drive_c/" + WideToUtf8(sWindows.substr(3));
+    std::replace(strPath.begin(), strPath.end(), '\\', '/');
+    return strPath;
+}
+
+std::vector<std::wstring> FixTexts(const CRegError& record) {
+    std::vector<std::wstring> out;
+    for (const auto& pFix : record.GetFixes()) {
+        out.push_back(pFix->GetDescription());
+    }
+    return out;
+}
+
+class ReferencePrefixTest : public FindingFixture {
+protected:
+    std::vector<CRegError> ScanAll(Platform::CTarget& target) {
+        m_recorder.Clear();
+        Run(kFendralScan, kCategories, &target);
+        std::vector<CRegError> out;
+        for (const std::int32_t nBit : kEach) {
+            for (CRegError& record : Findings(nBit)) {
+                out.push_back(std::move(record));
+            }
+        }
+        return out;
+    }
+};
+
+TEST_F(ReferencePrefixTest, TheDemoReportsItsPlantedProblemsAndAFixRemovesOnlyThem) {
+    CTempFolder folder("corvane-demo-reference");
+    Platform::CDemoExpectations expect;
+    std::wstring strError;
+    ASSERT_TRUE(Platform::MakeDemoPrefix(folder.Path().string(), &expect, strError))
+        << WideToUtf8(strError);
+    const std::unique_ptr<Platform::CTarget> target =
+        Platform::CTarget::OpenWinePrefix(folder.Path().string(), strError);
+    ASSERT_NE(target, nullptr) << WideToUtf8(strError);
+    const Platform::CRegistry& registry = target->Registry();
+
+    const std::vector<CRegError> found = ScanAll(*target);
+    std::multiset<CFindingKey> foundKeys;
+    for (const CRegError& record : found) {
+        foundKeys.insert(KeyOf(record));
+    }
+    std::multiset<CFindingKey> expectedKeys;
+    for (const Platform::CDemoEntry& entry : expect.m_vcFindings) {
+        if ((entry.m_dwCategory & kCategories) != 0) {
+            expectedKeys.insert(KeyOf(entry));
+        }
+    }
+    for (const CFindingKey& key : foundKeys) {
+        EXPECT_EQ(foundKeys.count(key), expectedKeys.count(key)) << Describe(key);
+    }
+    for (const CFindingKey& key : expectedKeys) {
+        EXPECT_EQ(foundKeys.count(key), expectedKeys.count(key)) << Describe(key);
+    }
+    ASSERT_GE(expectedKeys.size(), 14u) << "two problems or more of each of the seven categories";
+    EXPECT_TRUE(m_box.GetShown().empty());
+
+    // No finding names a look-alike: neither its key or file nor, through a fix, its value.
+    for (const Platform::CDemoEntry& sound : expect.m_vcSound) {
+        if ((sound.m_dwCategory & kCategories) == 0) {
+            continue;
+        }
+        for (const CRegError& record : found) {
+            if (!Platform::EqualNoCase(record.m_sPath, sound.m_strPath)) {
+                continue;
+            }
+            EXPECT_FALSE(sound.m_strValue.empty()) << WideToUtf8(sound.m_strNote);
+            for (const std::wstring& sFix : FixTexts(record)) {
+                EXPECT_NE(sFix.rfind(sound.m_strValue + L" = ", 0), 0u) << WideToUtf8(sFix);
+            }
+        }
+    }
+
+    // What the fix may remove: a whole key for a record that deletes itself, else the value the
+    // finding is about; and the files of the file records.
+    const CSnapshot before = Snapshot(registry);
+    const std::set<std::string> filesBefore = FileSnapshot(folder.Path());
+    CSnapshot expectedGone;
+    std::set<std::string> expectedFilesGone;
+    for (const Platform::CDemoEntry& entry : expect.m_vcFindings) {
+        const auto record = std::find_if(found.begin(), found.end(), [&](const CRegError& r) {
+            return KeyOf(r) == KeyOf(entry);
+        });
+        if (record == found.end()) {
+            continue;
+        }
+        if (record->m_hRoot == 0) {
+            expectedFilesGone.insert(DriveCPath(record->m_sPath));
+            continue;
+        }
+        const std::wstring sReal =
+            RealPath(registry, record->m_hRoot, record->m_sPath, record->m_dwRegSam);
+        ASSERT_FALSE(sReal.empty()) << Describe(KeyOf(entry));
+        if (record->m_bDeleteSelf) {
+            const CSnapshot subtree = Subtree(before, sReal);
+            expectedGone.insert(subtree.begin(), subtree.end());
+        } else {
+            expectedGone.insert(L"V " + sReal + L"|" + Platform::FoldCase(entry.m_strValue));
+        }
+    }
+    FixAll(*target, found);
+    const CSnapshot after = Snapshot(registry);
+    CSnapshot gone;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                        std::inserter(gone, gone.end()));
+    EXPECT_EQ(gone, expectedGone);
+    EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()))
+        << "the fix added nothing";
+    EXPECT_FALSE(registry.IsDirty()) << "the fix run flushed the prefix";
+    const std::set<std::string> filesAfter = FileSnapshot(folder.Path());
+    std::set<std::string> filesGone;
+    std::set_difference(filesBefore.begin(), filesBefore.end(), filesAfter.begin(),
+                        filesAfter.end(), std::inserter(filesGone, filesGone.end()));
+    EXPECT_EQ(filesGone, expectedFilesGone);
+
+    // The fixed prefix has nothing left to report in these categories.
+    for (const CRegError& record : ScanAll(*target)) {
+        ADD_FAILURE() << "still found: " << Describe(KeyOf(record));
+    }
+}
+
+TEST_F(ReferencePrefixTest, TheRealWinePrefixScansSoundly) {
+    const fs::path fixture = fs::path(CORVANE_FIXTURES_DIR) / "wine8-win64";
+    if (!fs::exists(fixture / "drive_c-listing.tsv")) {
+        GTEST_SKIP() << "fixture " << fixture << " is absent";
+    }
+    CTempFolder folder("corvane-wine-reference");
+    ASSERT_TRUE(MaterialiseWineFixture(fixture, folder.Path()));
+    std::wstring strError;
+    const std::unique_ptr<Platform::CTarget> target =
+        Platform::CTarget::OpenWinePrefix(folder.Path().string(), strError);
+    ASSERT_NE(target, nullptr) << WideToUtf8(strError);
+    const std::set<std::string> homeBefore = FileSnapshot(folder.Path() / "drive_c");
+
+    const std::vector<CRegError> found = ScanAll(*target);
+    std::map<std::int32_t, int> counts;
+    for (const CRegError& record : found) {
+        ++counts[record.m_nScanType];
+        if (record.m_hRoot == 0) {
+            const DWORD dwAttributes = target->Files().GetFileAttributes(record.m_sPath);
+            EXPECT_EQ(dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), 0u)
+                << Describe(KeyOf(record));
+            EXPECT_TRUE(target->Files().CheckDelete(record.m_sPath, nullptr).Ok())
+                << Describe(KeyOf(record));
+        } else {
+            EXPECT_TRUE(HasKey(target->Registry(), record.m_hRoot, record.m_sPath,
+                               record.m_dwRegSam))
+                << Describe(KeyOf(record));
+        }
+        std::string strFixes;
+        for (const std::wstring& sFix : FixTexts(record)) {
+            strFixes += " [" + WideToUtf8(sFix) + "]";
+        }
+        std::printf("finding: %s%s%s\n", Describe(KeyOf(record)).c_str(),
+                    record.m_bDeleteSelf ? " (whole)" : "", strFixes.c_str());
+    }
+    for (const std::int32_t nBit : kEach) {
+        std::printf("findings of %s: %d\n", WideToUtf8(ScanTypeKey(nBit)).c_str(), counts[nBit]);
+        RecordProperty(WideToUtf8(ScanTypeKey(nBit)), counts[nBit]);
+    }
+    EXPECT_TRUE(m_box.GetShown().empty()) << "no exception on the way";
+
+    FixAll(*target, found);
+    EXPECT_TRUE(m_box.GetShown().empty()) << "no exception on the way";
+    for (const CRegError& record : ScanAll(*target)) {
+        ADD_FAILURE() << "still found after the fix: " << Describe(KeyOf(record));
+    }
+    // Nothing in drive_c went away but the files of the file records.
+    const std::set<std::string> homeAfter = FileSnapshot(folder.Path() / "drive_c");
+    std::set<std::string> filesGone;
+    std::set_difference(homeBefore.begin(), homeBefore.end(), homeAfter.begin(), homeAfter.end(),
+                        std::inserter(filesGone, filesGone.end()));
+    std::set<std::string> fileRecords;
+    for (const CRegError& record : found) {
+        if (record.m_hRoot == 0) {
+            fileRecords.insert(DriveCPath(record.m_sPath).substr(8));
+        }
+    }
+    EXPECT_EQ(filesGone, fileRecords);
+}
+
+}  // namespace

@@ -59,6 +59,10 @@ void TestShortcut(const std::wstring& sLink) {
     if (Platform::GetLinkPath(Files(), sLink, sTarget) != S_OK || sTarget.empty()) {
         return;
     }
+    // A share on the network cannot be reached from here, so its absence proves nothing.
+    if (sTarget.rfind(L"\\\\", 0) == 0) {
+        return;
+    }
     // The target is a plain path, not a registry text: a ',' or ';' in a folder name is part of
     // it, so the exact path is tried before FindFile cuts arguments off.
     if (FileExists(sTarget) || FindFile(sTarget, false)) {

@@ -1,22 +1,25 @@
 #include "engine/Scanners.h"
 
+#include "engine/FileScanners.h"
+#include "engine/RegistryScanners.h"
+
 namespace Branwick {
 
 const SScanners& Scanners() {
     static const SScanners scanners = {
-        .pfnCountFiles = nullptr,
-        .pfnScanJunkFiles = nullptr,
+        .pfnCountFiles = &CountFiles,
+        .pfnScanJunkFiles = &ScanJunkFiles,
         .pfnComDriver = nullptr,
         .pfnScanUninstalls = nullptr,
         .pfnScanFontEntries = nullptr,
         .pfnScanSharedDlls = nullptr,
         .pfnScanStartups = nullptr,
-        .pfnScanFilePath = nullptr,
-        .pfnScanShortcut = nullptr,
-        .pfnEmptyKeyTest = nullptr,
-        .pfnScanHelpFiles = nullptr,
-        .pfnScanAppPaths = nullptr,
-        .pfnScanFileAssociations = nullptr,
+        .pfnScanFilePath = &ScanFilePath,
+        .pfnScanShortcut = &ScanShortcut,
+        .pfnEmptyKeyTest = &ScanEmptyKey,
+        .pfnScanHelpFiles = &ScanHelpFiles,
+        .pfnScanAppPaths = &ScanAppPaths,
+        .pfnScanFileAssociations = &ScanFileAssociations,
         .pfnCleanHistory = nullptr,
     };
     return scanners;

@@ -144,8 +144,10 @@ TEST_F(ScanTest, AStopDuringAWalkStillRunsTheRemainingCategoriesToTheirEnd) {
     // The walk stopped after its second entry; the other categories still start and end.
     EXPECT_EQ(ScanProgress(UNINSTALL).size(), 4u);
     EXPECT_EQ(ScanProgress(FONTS), (CProgress{{0, L"Starting..."}, {100, L"Starting..."}}));
+    // The classes root of this target has no subkeys: its walk ends at once with the closing
+    // message of a key without subkeys.
     EXPECT_EQ(ScanProgress(FILE_ASSOCIATIONS),
-              (CProgress{{0, L"Starting..."}, {100, L"Starting..."}}));
+              (CProgress{{0, L"Starting..."}, {100, L"HKEY_CLASSES_ROOT"}, {100, L"Starting..."}}));
     const std::vector<std::wstring> lines = LogLines("Scan.log", nLog);
     for (const wchar_t* pszLine :
          {L"Uninstall entries scannig is finished", L"Font entries scannig is started",

@@ -393,7 +393,7 @@ void CFileSystem::EndScan() {
 // Queries
 
 DWORD CFileSystem::Attributes(const std::string& strHost, const std::wstring& strName,
-                              std::uint64_t* pSize) const {
+                              std::uint64_t* pSize, std::int64_t* pLastWrite) const {
     struct stat st;
     if (lstat(strHost.c_str(), &st) != 0) {
         return INVALID_FILE_ATTRIBUTES;
@@ -416,6 +416,9 @@ DWORD CFileSystem::Attributes(const std::string& strHost, const std::wstring& st
     }
     if (pSize) {
         *pSize = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    }
+    if (pLastWrite) {
+        *pLastWrite = static_cast<std::int64_t>(st.st_mtim.tv_sec);
     }
     return dw ? dw : FILE_ATTRIBUTE_NORMAL;
 }
@@ -447,7 +450,7 @@ CFileStatus CFileSystem::FindFiles(const std::wstring& strPattern, std::vector<C
     }
     if (!HasWildcard(r.m_strLeaf)) {
         CFindData fd{r.m_bExists ? r.m_entry.m_strName : L"", 0, 0};
-        fd.m_dwAttributes = r.m_bExists ? Attributes(r.m_strHost, fd.m_strName, &fd.m_nSize) : INVALID_FILE_ATTRIBUTES;
+        fd.m_dwAttributes = r.m_bExists ? Attributes(r.m_strHost, fd.m_strName, &fd.m_nSize, &fd.m_nLastWriteTime) : INVALID_FILE_ATTRIBUTES;
         if (fd.m_dwAttributes == INVALID_FILE_ATTRIBUTES) {
             return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
         }
@@ -467,7 +470,8 @@ CFileStatus CFileSystem::FindFiles(const std::wstring& strPattern, std::vector<C
     for (const CFolderEntry& e : listing->m_vcEntries) {
         if (MatchPattern(pattern, e.m_strFolded)) {
             CFindData fd{e.m_strName, 0, 0};
-            fd.m_dwAttributes = Attributes(JoinHost(r.m_strParent, e.m_strHost), e.m_strName, &fd.m_nSize);
+            fd.m_dwAttributes = Attributes(JoinHost(r.m_strParent, e.m_strHost), e.m_strName, &fd.m_nSize,
+                                           &fd.m_nLastWriteTime);
             if (fd.m_dwAttributes != INVALID_FILE_ATTRIBUTES) {  // gone since the listing was read
                 vcOut.push_back(std::move(fd));
             }

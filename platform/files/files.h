@@ -35,6 +35,7 @@ struct CFindData {
     std::wstring m_strName;       // as the folder spells it
     DWORD m_dwAttributes = 0;     // FILE_ATTRIBUTE_* word, see GetFileAttributes
     std::uint64_t m_nSize = 0;    // bytes; 0 for folders
+    std::int64_t m_nLastWriteTime = 0;  // seconds since 1970-01-01 UTC
 };
 
 // The outcome of an operation: a Win32 error code and, on failure, one sentence for the log.
@@ -140,7 +141,8 @@ private:
     CFileStatus Confine(const CResolvedPath& r, const wchar_t* pVerb) const;
     CFileStatus ResolveForDelete(const std::wstring& strPath, CResolvedPath& r) const;
     void Forget(const std::string& strParent, const std::string& strHost);
-    DWORD Attributes(const std::string& strHost, const std::wstring& strName, std::uint64_t* pSize) const;
+    DWORD Attributes(const std::string& strHost, const std::wstring& strName, std::uint64_t* pSize,
+                     std::int64_t* pLastWrite = nullptr) const;
 
     CDriveMap m_map;
     std::unique_ptr<const CWinPath> m_pSystemRoot;  // m_map.m_strSystemRoot, parsed

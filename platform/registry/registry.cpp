@@ -738,6 +738,16 @@ bool CRegistryCore::IsDirty() {
                        [](const CMount& m) { return m.m_bDirty; });
 }
 
+CRegStatus CRegistryCore::CheckWritable() {
+    std::lock_guard lock(m_mutex);
+    for (const CMount& mount : m_vMounts) {
+        if (CRegStatus status = mount.m_pStore->CheckWritable(); !status.Ok()) {
+            return status;
+        }
+    }
+    return {};
+}
+
 CRegStatus CRegistryCore::Flush() {
     std::lock_guard lock(m_mutex);
     std::vector<CMount*> dirty;
@@ -1037,6 +1047,11 @@ LONG CRegistry::DeleteTree(HKEY hRoot, const std::wstring& sPath, REGSAM sam) co
 
 bool CRegistry::IsDirty() const {
     return m_pCore != nullptr && m_pCore->IsDirty();
+}
+
+CRegStatus CRegistry::CheckWritable() const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->CheckWritable();
 }
 
 CRegStatus CRegistry::Flush() const {

@@ -215,6 +215,10 @@ public:
     // change hivex cannot write faithfully. After a failure the changes stay in memory: Flush
     // again, or Reload to return to what is on disk.
     CRegStatus Flush() const;
+    // Whether a Flush could write now, whatever has changed: the same refusals as Flush (a
+    // running wineserver, unreadable lines) without writing anything. Lets a caller refuse an
+    // operation before it changes files beside the registry.
+    CRegStatus CheckWritable() const;
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.
     CRegStatus Reload() const;

@@ -71,6 +71,7 @@ public:
 
     bool IsDirty();
     CRegStatus Flush();
+    CRegStatus CheckWritable();
     CRegStatus Reload();
     std::vector<std::wstring> LoadWarnings();
     CRegStatus ImportText(HKEY hRoot, std::string_view sText);

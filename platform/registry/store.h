@@ -39,6 +39,9 @@ public:
     // file beside the original, fsynced). Refuses with a clear message, and leaves nothing behind,
     // when writing is not safe now.
     virtual CRegStatus Prepare(const CKeyNode& root) = 0;
+    // The refusals of Prepare that do not depend on the data (a running wineserver, lines that
+    // could not be read), without writing anything.
+    virtual CRegStatus CheckWritable() const { return {}; }
     // Puts the prepared data in place (rename, fsync of the folder). Only after a good Prepare.
     virtual CRegStatus Commit() = 0;
     // Drops what Prepare made.

@@ -66,7 +66,7 @@ public:
         return {};
     }
 
-    CRegStatus Prepare(const CKeyNode& root) override {
+    CRegStatus CheckWritable() const override {
         if (m_nSkipped > 0) {
             // Saving would drop what could not be read; the user has to look at the file first.
             return {ERROR_REGISTRY_CORRUPT,
@@ -77,6 +77,14 @@ public:
         const std::wstring server = Reg::FindRunningWineserver(m_pPrefix->m_sDir);
         if (!server.empty()) {
             return {ERROR_SHARING_VIOLATION, L"The registry is not written: " + server};
+        }
+        return {};
+    }
+
+    CRegStatus Prepare(const CKeyNode& root) override {
+        const CRegStatus status = CheckWritable();
+        if (!status.Ok()) {
+            return status;
         }
         if (!m_file.Create(m_sPath)) {
             return Reg::WriteFailure(m_file);

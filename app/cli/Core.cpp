@@ -1,0 +1,163 @@
+#include "app/cli/Core.h"
+
+#include <cstdio>
+
+#include "core/Text.h"
+#include "platform/desktop/desktop.h"
+
+namespace Branwick::Cli {
+
+namespace {
+
+constexpr std::int32_t kWatched[] = {
+    CScanProgressMessage::kType, CFixProgressMessage::kType, CFinishScanMessage::kType,
+    CFinishFixMessage::kType, CFinishThreadMessage::kType, CRestoreCreateBkupProgress::kType,
+    CCreateBkupFinishMsg::kType, CRestoreBkupFinishMsg::kType, CGenProgressMessage::kType,
+    CFinishProgressMessage::kType, CHistoryCleanerMessage::kType};
+
+}  // namespace
+
+// ---- CWaiter ----
+
+void CWaiter::Processmessage(CMessage* pMessage) {
+    std::lock_guard lock(m_mutex);
+    if (m_bProgress) {
+        if (const auto* p = dynamic_cast<const CProgressMessage*>(pMessage)) {
+            std::fprintf(stderr, "\r\033[K%s %s: %d%%",
+                         pMessage->m_nType == CScanProgressMessage::kType ? "Scanning" : "Fixing",
+                         WideToUtf8(ScanTypeDisplayName(p->m_nScanType)).c_str(), p->m_nProgress);
+            m_bProgressShown = true;
+        } else if (const auto* pGen = dynamic_cast<const CGenProgressMessage*>(pMessage)) {
+            std::fprintf(stderr, "\r\033[KCleaning: step %d of %d", pGen->m_nCurProgress,
+                         pGen->m_nMaxProgress);
+            m_bProgressShown = true;
+        }
+        const std::int32_t nType = pMessage->m_nType;
+        if (m_bProgressShown &&
+            (nType == CFinishScanMessage::kType || nType == CFinishFixMessage::kType ||
+             nType == CFinishProgressMessage::kType)) {
+            std::fprintf(stderr, "\r\033[K");
+            m_bProgressShown = false;
+        }
+    }
+    if (pMessage->m_nType == CFinishFixMessage::kType) {
+        m_finishFix = *static_cast<const CFinishFixMessage*>(pMessage);
+    } else if (pMessage->m_nType == CHistoryCleanerMessage::kType) {
+        const auto* p = static_cast<const CHistoryCleanerMessage*>(pMessage);
+        m_history.push_back(p->m_sHistoryEntity +
+                            (p->m_hcRes == 0 ? L"" : L" (deleted at the next start of Windows)"));
+    }
+    m_seen.insert(pMessage->m_nType);
+    m_changed.notify_all();
+}
+
+void CWaiter::Reset() {
+    std::lock_guard lock(m_mutex);
+    m_seen.clear();
+    m_history.clear();
+}
+
+void CWaiter::WaitFor(std::int32_t nType) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_seen.count(nType) != 0; });
+}
+
+CFinishFixMessage CWaiter::GetFinishFix() {
+    std::lock_guard lock(m_mutex);
+    return m_finishFix;
+}
+
+std::vector<std::wstring> CWaiter::GetHistoryLines() {
+    std::lock_guard lock(m_mutex);
+    return m_history;
+}
+
+// ---- CCore ----
+
+CCore::CCore(std::unique_ptr<Platform::CTarget> pTarget, bool bTask, bool bProgress)
+    : m_pTarget(std::move(pTarget)), m_waiter(bProgress) {
+    m_messages.Subscribe(CFinishThreadMessage::kType, &m_threads);
+    m_threads.StartThread(&CMessageRunnerData::MessageRunnerProc,
+                          std::make_unique<CMessageRunnerData>(&m_messages));
+    m_strDataFolder = GetDataFolder(*m_pTarget);
+    CSettingsSite site;
+    site.m_pTarget = m_pTarget.get();
+    site.m_strDataFolder = m_strDataFolder;
+    site.m_pSink = m_messages.GetSink();
+    site.m_strProgramPath = Platform::GetProgramPath();
+    if (bTask) {
+        m_pTask = std::make_unique<CTask>();
+        site.m_pTask = m_pTask.get();
+        m_pSettings = std::make_unique<CSettings>(site);
+    } else {
+        // Without the task the store complains that it has none; that is expected here.
+        CRecordingMessageBox quiet;
+        IMessageBox* pPrevious = SetMessageBox(&quiet);
+        m_pSettings = std::make_unique<CSettings>(site);
+        SetMessageBox(pPrevious);
+    }
+    for (const std::int32_t nType : kWatched) {
+        m_messages.Subscribe(nType, &m_waiter);
+    }
+    m_pScanManager =
+        std::make_unique<CScanManager>(m_messages, m_threads, *m_pTarget, m_strDataFolder);
+    m_pBackUpManager = std::make_unique<CBackUpManager>(m_messages, m_threads, *m_pScanManager,
+                                                        *m_pTarget, m_strDataFolder);
+}
+
+CCore::~CCore() {
+    m_pBackUpManager.reset();
+    m_pScanManager.reset();
+    for (const std::int32_t nType : kWatched) {
+        m_messages.Unsubscribe(nType, &m_waiter);
+    }
+    m_threads.StopAllThreads();
+    m_messages.Unsubscribe(CFinishThreadMessage::kType, &m_threads);
+}
+
+bool CCore::Scan(DWORD dwCategories) {
+    m_waiter.Reset();
+    if (m_pScanManager->StartScan(dwCategories) == 0) {
+        return false;
+    }
+    m_waiter.WaitFor(CFinishScanMessage::kType);
+    return true;
+}
+
+bool CCore::Fix() {
+    m_waiter.Reset();
+    if (m_pScanManager->StartFix() == 0) {
+        return false;
+    }
+    m_waiter.WaitFor(CFinishFixMessage::kType);
+    return true;
+}
+
+bool CCore::CreateBackup() {
+    m_waiter.Reset();
+    if (m_pBackUpManager->CreateBackup() == 0) {
+        return false;
+    }
+    m_waiter.WaitFor(CCreateBkupFinishMsg::kType);
+    return true;
+}
+
+bool CCore::RestoreBackup(const std::wstring& strName) {
+    m_waiter.Reset();
+    if (m_pBackUpManager->RestoreBackup(strName) == 0) {
+        return false;
+    }
+    m_waiter.WaitFor(CRestoreBkupFinishMsg::kType);
+    return m_pBackUpManager->LastRestoreSucceeded();
+}
+
+bool CCore::CleanHistory(DWORD dwItems) {
+    m_waiter.Reset();
+    if (m_pScanManager->StartHistoryCleaning(dwItems) == 0) {
+        return false;
+    }
+    m_waiter.WaitFor(CFinishThreadMessage::kType);
+    return true;
+}
+
+}  // namespace Branwick::Cli

@@ -1,0 +1,136 @@
+// corvane-cli schedule: the triggers of the program's scheduled scan.
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <stdexcept>
+
+#include "app/cli/Core.h"
+#include "core/Text.h"
+
+namespace Branwick::Cli {
+
+namespace {
+
+void ParseTime(const std::string& strTime, TASK_TRIGGER& trigger) {
+    unsigned nHour = 0, nMinute = 0;
+    char cEnd = 0;
+    if (std::sscanf(strTime.c_str(), "%u:%u%c", &nHour, &nMinute, &cEnd) != 2 || nHour > 23 ||
+        nMinute > 59) {
+        throw std::invalid_argument("'" + strTime + "' is not a time like 14:30.");
+    }
+    trigger.wStartHour = static_cast<WORD>(nHour);
+    trigger.wStartMinute = static_cast<WORD>(nMinute);
+}
+
+// A trigger that starts today.
+TASK_TRIGGER NewTrigger(TASK_TRIGGER_TYPE eType) {
+    TASK_TRIGGER trigger{};
+    trigger.cbTriggerSize = sizeof(TASK_TRIGGER);
+    trigger.TriggerType = eType;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    trigger.wBeginYear = static_cast<WORD>(local.tm_year + 1900);
+    trigger.wBeginMonth = static_cast<WORD>(local.tm_mon + 1);
+    trigger.wBeginDay = static_cast<WORD>(local.tm_mday);
+    return trigger;
+}
+
+WORD ParseDays(const std::string& strDays) {
+    static const char* const kDays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+    WORD wDays = 0;
+    std::size_t nStart = 0;
+    while (nStart <= strDays.size()) {
+        const std::size_t nEnd = std::min(strDays.find(',', nStart), strDays.size());
+        const std::string strDay = strDays.substr(nStart, nEnd - nStart);
+        WORD wBit = 0;
+        for (int i = 0; i < 7; ++i) {
+            if (strDay == kDays[i]) {
+                wBit = static_cast<WORD>(1u << i);
+            }
+        }
+        if (wBit == 0) {
+            throw std::invalid_argument("'" + strDay + "' is not a day (mon, tue, ... sun).");
+        }
+        wDays |= wBit;
+        nStart = nEnd + 1;
+    }
+    return wDays;
+}
+
+TASK_TRIGGER ParseTrigger(const std::vector<std::string>& w) {
+    const std::string strKind = w.size() > 1 ? w[1] : "";
+    if (strKind == "daily" && w.size() == 3) {
+        TASK_TRIGGER trigger = NewTrigger(TASK_TIME_TRIGGER_DAILY);
+        trigger.Type.Daily.DaysInterval = 1;
+        ParseTime(w[2], trigger);
+        return trigger;
+    }
+    if (strKind == "weekly" && w.size() == 4) {
+        TASK_TRIGGER trigger = NewTrigger(TASK_TIME_TRIGGER_WEEKLY);
+        trigger.Type.Weekly.WeeksInterval = 1;
+        trigger.Type.Weekly.rgfDaysOfTheWeek = ParseDays(w[2]);
+        ParseTime(w[3], trigger);
+        return trigger;
+    }
+    if (strKind == "once" && w.size() == 4) {
+        TASK_TRIGGER trigger = NewTrigger(TASK_TIME_TRIGGER_ONCE);
+        unsigned nYear = 0, nMonth = 0, nDay = 0;
+        char cEnd = 0;
+        if (std::sscanf(w[2].c_str(), "%u-%u-%u%c", &nYear, &nMonth, &nDay, &cEnd) != 3 ||
+            nYear < 1601 || nYear > 9999 || nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31) {
+            throw std::invalid_argument("'" + w[2] + "' is not a date like 2025-06-30.");
+        }
+        trigger.wBeginYear = static_cast<WORD>(nYear);
+        trigger.wBeginMonth = static_cast<WORD>(nMonth);
+        trigger.wBeginDay = static_cast<WORD>(nDay);
+        ParseTime(w[3], trigger);
+        return trigger;
+    }
+    if (strKind == "logon" && w.size() == 2) {
+        return NewTrigger(TASK_EVENT_TRIGGER_AT_LOGON);
+    }
+    throw std::invalid_argument("schedule add takes once DATE TIME, daily TIME, weekly DAYS TIME or logon.");
+}
+
+}  // namespace
+
+int CommandSchedule(CCore& core, const std::vector<std::string>& vcWords) {
+    CSettings& settings = core.Settings();
+    const std::string strVerb = vcWords.empty() ? "" : vcWords[0];
+    if (strVerb == "list" && vcWords.size() == 1) {
+        const auto nCount = static_cast<WORD>(settings.GetTriggers().size());
+        for (WORD w = 0; w < nCount; ++w) {
+            std::cout << (w + 1) << ". " << WideToUtf8(settings.GetTriggerInfo(w)) << "\n";
+        }
+        return 0;
+    }
+    if (strVerb == "add") {
+        const TASK_TRIGGER trigger = ParseTrigger(vcWords);
+        const WORD wIndex = settings.AddTrigger(trigger);
+        if (wIndex == 0xFFFF) {
+            throw std::runtime_error("The trigger could not be added to the scheduled task.");
+        }
+        std::cout << (wIndex + 1) << ". " << WideToUtf8(settings.GetTriggerInfo(wIndex)) << "\n";
+        return 0;
+    }
+    if (strVerb == "delete" && vcWords.size() == 2) {
+        unsigned nIndex = 0;
+        char cEnd = 0;
+        if (std::sscanf(vcWords[1].c_str(), "%u%c", &nIndex, &cEnd) != 1 || nIndex == 0) {
+            throw std::invalid_argument("'" + vcWords[1] + "' is not a trigger number.");
+        }
+        if (nIndex > settings.GetTriggers().size()) {
+            throw std::runtime_error("There is no trigger " + vcWords[1] + ".");
+        }
+        try {
+            settings.DelTriggerAt(static_cast<WORD>(nIndex - 1));
+        } catch (const CBranwickException& e) {
+            throw std::runtime_error("The trigger could not be removed: " + WideToUtf8(e.GetMessage()));
+        }
+        return 0;
+    }
+    throw std::invalid_argument("schedule takes list, add KIND ... or delete N.");
+}
+
+}  // namespace Branwick::Cli

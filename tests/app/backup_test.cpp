@@ -1,0 +1,126 @@
+// Backups over the loaded engine on the demo prefix: a backup of a fix brings back what the fix
+// deleted, byte for byte; the list, names and the failures that must change nothing.
+#include <set>
+
+#include "tests/app/engine_fixture.h"
+
+using namespace Branwick;
+using namespace Branwick::Testing;
+
+namespace {
+
+constexpr wchar_t kGone[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GoneApp";
+
+class BackUpTest : public EngineTest {
+protected:
+    // The key as the prefix's registry file on disk holds it.
+    std::string OnDisk(const std::wstring& strPath) {
+        Platform::CRegistry reread;
+        EXPECT_TRUE(Platform::CRegistry::OpenWinePrefix((m_folder / "prefix").string(), {}, &reread).Ok());
+        return reread.ExportText(HKEY_LOCAL_MACHINE, strPath);
+    }
+
+    CRegError GoneApp() {
+        return CRegError(UNINSTALL, HKEY_LOCAL_MACHINE, kGone, L"Uninstall entry refers to a missing file.",
+                         KEY_WOW64_64KEY, true);
+    }
+
+    std::wstring CreateBackup() {
+        m_counter.Clear();
+        EXPECT_NE(BackUps().CreateBackup(), 0u);
+        EXPECT_TRUE(m_counter.WaitFor(CCreateBkupFinishMsg::kType));
+        const auto backups = BackUps().GetBackups();
+        return backups.empty() ? std::wstring() : backups.rbegin()->second;
+    }
+
+    bool Restore(const std::wstring& strName) {
+        m_counter.Clear();
+        EXPECT_NE(BackUps().RestoreBackup(strName), 0u);
+        EXPECT_TRUE(m_counter.WaitFor(CRestoreBkupFinishMsg::kType));
+        return BackUps().LastRestoreSucceeded();
+    }
+};
+
+TEST_F(BackUpTest, ABackupOfAFixRestoredBringsBackEveryKeyAndValueByteForByte) {
+    const std::string strBefore = OnDisk(kGone);
+    ASSERT_NE(strBefore.find("DisplayName"), std::string::npos) << strBefore;
+    Scan(UNINSTALL, {GoneApp()});
+    ASSERT_EQ(m_pScan->GetErrorCount(UNINSTALL), 1u);
+    const std::wstring strName = CreateBackup();
+    ASSERT_FALSE(strName.empty());
+    ASSERT_EQ(BackUps().GetBackups().size(), 1u);
+
+    m_counter.Clear();
+    ASSERT_NE(m_pScan->StartFix(), 0u);
+    ASSERT_TRUE(m_counter.WaitFor(CFinishFixMessage::kType));
+    EXPECT_FALSE(m_pScan->IsFixing());
+    EXPECT_EQ(m_pScan->GetErrorCount(UNINSTALL), 0u);
+    EXPECT_EQ(OnDisk(kGone), "");
+
+    ASSERT_TRUE(Restore(strName));
+    EXPECT_EQ(OnDisk(kGone), strBefore);
+    EXPECT_FALSE(m_pTarget->Registry().IsDirty()) << "the restore is flushed at its end";
+}
+
+TEST_F(BackUpTest, ACreationThatSavesNothingAddsNoEntry) {
+    CRegError unselected = GoneApp();
+    Scan(UNINSTALL, {unselected});
+    m_pScan->GetErrors()[UNINSTALL].front().m_nState = 0;
+    EXPECT_EQ(CreateBackup(), L"");
+    EXPECT_TRUE(BackUps().GetBackups().empty());
+    BackUps().Reload();
+    EXPECT_TRUE(BackUps().GetBackups().empty());
+}
+
+TEST_F(BackUpTest, TwoBackupsInOneSecondAreOneEntryAfterReloadAndNeitherIsOverwritten) {
+    Scan(UNINSTALL, {GoneApp()});
+    const std::wstring strPattern = BackUps().GetFolder() + L"*.bak";
+    std::vector<Platform::CFindData> files;
+    bool bSameSecond = false;
+    // Each takes far less than a second; retried when a second boundary fell between them.
+    for (int nTry = 0; nTry < 5 && !bSameSecond; ++nTry) {
+        m_pTarget->Files().FindFiles(strPattern, files);
+        for (const Platform::CFindData& file : files) {
+            m_pTarget->Files().DeleteFile(BackUps().GetFolder() + file.m_strName);
+        }
+        const std::time_t t0 = std::time(nullptr);
+        CreateBackup();
+        CreateBackup();
+        bSameSecond = std::time(nullptr) == t0;
+    }
+    ASSERT_TRUE(bSameSecond);
+    BackUps().Reload();
+    EXPECT_EQ(BackUps().GetBackups().size(), 1u);
+    ASSERT_TRUE(m_pTarget->Files().FindFiles(strPattern, files).Ok());
+    EXPECT_EQ(files.size(), 2u) << "the second backup must not replace the first";
+}
+
+TEST_F(BackUpTest, NamesWithAndWithoutTheExtensionAddressTheSameFile) {
+    Scan(UNINSTALL, {GoneApp()});
+    const std::wstring strName = CreateBackup();
+    ASSERT_FALSE(strName.empty());
+    std::wstring strError;
+    EXPECT_FALSE(BackUps().DeleteBackup(L"..\\settings", strError));
+    EXPECT_FALSE(strError.empty());
+    EXPECT_TRUE(BackUps().DeleteBackup(strName + L".bak", strError)) << WideToUtf8(strError);
+    EXPECT_FALSE(BackUps().DeleteBackup(strName, strError));
+}
+
+TEST_F(BackUpTest, ABackupThatCannotBeLoadedChangesNothing) {
+    ASSERT_TRUE(m_pTarget->Files().CreateDirectory(BackUps().GetFolder()).Ok());
+    ASSERT_TRUE(m_pTarget->Files()
+                    .WriteFile(BackUps().GetFolder() + L"broken.bak", "<Backup><Registry_Key")
+                    .Ok());
+    // Quiet times that a restore would reset.
+    SetQuietTimes({86400, 86400, 86400, 86400, 86400, 86400, 86400, 86400, 86400, 86400, 86400,
+                   86400});
+    ASSERT_TRUE(m_pTarget->Registry().Flush().Ok());
+    const std::string strBefore = OnDisk(L"Software");
+    EXPECT_FALSE(Restore(L"broken"));
+    EXPECT_EQ(OnDisk(L"Software"), strBefore);
+    EXPECT_FALSE(m_pTarget->Registry().IsDirty());
+    EXPECT_TRUE(m_pTarget->Files().Exists(BackUps().GetFolder() + L"broken.bak"));
+    EXPECT_FALSE(m_box.GetShown().empty());
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+// The application core around the loaded engine, as the program runs it: a demo prefix, the
+// message runner and thread manager on real threads, the scan manager (and the backup manager)
+// over libfendral.so, and an observer that waits for messages.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "app/BackUp/BackUp.h"
+#include "app/ScanManager.h"
+#include "core/Text.h"
+#include "platform/demo/demo.h"
+
+namespace Branwick::Testing {
+
+// Counts the messages of every type it is given and keeps a copy of each CErrorAddedMessage.
+class CCounter : public IObserver {
+public:
+    void Processmessage(CMessage* pMessage) override {
+        std::lock_guard lock(m_mutex);
+        ++m_counts[pMessage->m_nType];
+        if (pMessage->m_nType == CErrorAddedMessage::kType) {
+            m_added.push_back(*static_cast<const CErrorAddedMessage*>(pMessage));
+        }
+        m_changed.notify_all();
+    }
+    // Waits (a minute at most) until nCount messages of the type have arrived since Clear.
+    bool WaitFor(std::int32_t nType, int nCount = 1) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::minutes(1),
+                                  [&] { return m_counts[nType] >= nCount; });
+    }
+    int Count(std::int32_t nType) {
+        std::lock_guard lock(m_mutex);
+        return m_counts[nType];
+    }
+    std::vector<CErrorAddedMessage> Added() {
+        std::lock_guard lock(m_mutex);
+        return m_added;
+    }
+    void Clear() {
+        std::lock_guard lock(m_mutex);
+        m_counts.clear();
+        m_added.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::int32_t, int> m_counts;
+    std::vector<CErrorAddedMessage> m_added;
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    static constexpr std::int32_t kTypes[] = {2, 3, 4, 6, 7, 9, 10};
+
+    EngineTest() {
+        m_folder = std::filesystem::temp_directory_path() /
+                   ("corvane-app-" + std::to_string(getpid()) + "-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(m_folder);
+        setenv("CORVANE_LOG_DIR", (m_folder / "Logs").c_str(), 1);
+        std::wstring strError;
+        EXPECT_TRUE(Platform::MakeDemoPrefix((m_folder / "prefix").string(), nullptr, strError))
+            << WideToUtf8(strError);
+        m_pTarget = Platform::CTarget::OpenWinePrefix((m_folder / "prefix").string(), strError);
+        EXPECT_NE(m_pTarget, nullptr) << WideToUtf8(strError);
+        m_previousBox = SetMessageBox(&m_box);
+        m_messages.Subscribe(CFinishThreadMessage::kType, &m_threads);
+        m_threads.StartThread(&CMessageRunnerData::MessageRunnerProc,
+                              std::make_unique<CMessageRunnerData>(&m_messages));
+        m_strData = m_pTarget->DataFolder();
+        m_pTarget->CreateDataFolder();
+        m_pScan = std::make_unique<CScanManager>(m_messages, m_threads, *m_pTarget, m_strData,
+                                                 &m_box);
+        // After the scan manager: it has handled a message when the counter sees it.
+        for (const std::int32_t nType : kTypes) {
+            m_messages.Subscribe(nType, &m_counter);
+        }
+    }
+    ~EngineTest() override {
+        m_pBackUps.reset();
+        m_pScan.reset();
+        m_threads.StopAllThreads();
+        for (const std::int32_t nType : kTypes) {
+            m_messages.Unsubscribe(nType, &m_counter);
+        }
+        m_messages.Unsubscribe(CFinishThreadMessage::kType, &m_threads);
+        SetMessageBox(m_previousBox);
+        std::filesystem::remove_all(m_folder);
+    }
+
+    CBackUpManager& BackUps() {
+        if (!m_pBackUps) {
+            m_pBackUps = std::make_unique<CBackUpManager>(m_messages, m_threads, *m_pScan,
+                                                          *m_pTarget, m_strData);
+        }
+        return *m_pBackUps;
+    }
+
+    // Writes the quiet times (seconds from now per category index) into the target's key.
+    void SetQuietTimes(const std::array<std::int64_t, 12>& offsets) {
+        Platform::CRegKey key;
+        ASSERT_EQ(m_pTarget->Registry().CreateKey(HKEY_LOCAL_MACHINE, kCorvaneKey,
+                                                  KEY_ALL_ACCESS | kCorvaneKeyView, &key),
+                  ERROR_SUCCESS);
+        Platform::CRegBytes bytes;
+        const std::int64_t nNow = std::time(nullptr);
+        for (const std::int64_t nOffset : offsets) {
+            const auto u = static_cast<std::uint64_t>(nNow + nOffset);
+            for (int i = 0; i < 8; ++i) {
+                bytes.push_back(static_cast<BYTE>(u >> (8 * i)));
+            }
+        }
+        ASSERT_EQ(key.SetValue(kQuietTimesValue, REG_BINARY, bytes), ERROR_SUCCESS);
+    }
+
+    // A scan of dwCategories through the loaded engine, with the findings posted into the sink
+    // as the engine's scanners post them; returns when all of them have been handled.
+    void Scan(DWORD dwCategories, const std::vector<CRegError>& vcFindings) {
+        m_counter.Clear();
+        ASSERT_NE(m_pScan->StartScan(dwCategories), 0u) << WideToUtf8(m_pScan->GetLastError());
+        for (const CRegError& record : vcFindings) {
+            m_messages.GetSink()->Post(
+                std::make_unique<CErrorFoundMessage>(record, record.m_nScanType));
+        }
+        ASSERT_TRUE(m_counter.WaitFor(CFinishScanMessage::kType));
+        ASSERT_TRUE(m_counter.WaitFor(CErrorFoundMessage::kType, static_cast<int>(vcFindings.size())));
+        ASSERT_FALSE(m_pScan->IsScanning());
+    }
+
+    static CRegError Finding(std::int32_t nBit, const std::wstring& strPath) {
+        return CRegError(nBit, HKEY_LOCAL_MACHINE, strPath, L"Test finding", KEY_WOW64_32KEY, true);
+    }
+
+    std::filesystem::path m_folder;
+    std::unique_ptr<Platform::CTarget> m_pTarget;
+    CRecordingMessageBox m_box;
+    IMessageBox* m_previousBox = nullptr;
+    CMessageManager m_messages;
+    CThreadManager m_threads;
+    CCounter m_counter;
+    std::wstring m_strData;
+    std::unique_ptr<CScanManager> m_pScan;
+    std::unique_ptr<CBackUpManager> m_pBackUps;
+};
+
+}  // namespace Branwick::Testing

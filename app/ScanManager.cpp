@@ -16,7 +16,7 @@ Platform::CRegBytes QuietTimesBytes(const std::array<std::int64_t, 12>& times) {
     for (const std::int64_t nTime : times) {
         const auto u = static_cast<std::uint64_t>(nTime);
         for (int i = 0; i < 8; ++i) {
-            bytes.push_back(static_cast<BYTE>(u >> (8 * i)));
+            bytes.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
         }
     }
     return bytes;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/cli/Core.h"
+#include "core/Exceptions.h"
 #include "core/Text.h"
 
 namespace Branwick::Cli {

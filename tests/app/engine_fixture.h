@@ -65,6 +65,7 @@ protected:
                    ("corvane-app-" + std::to_string(getpid()) + "-" +
                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(m_folder);
+        std::filesystem::create_directories(m_folder);
         setenv("CORVANE_LOG_DIR", (m_folder / "Logs").c_str(), 1);
         std::wstring strError;
         EXPECT_TRUE(Platform::MakeDemoPrefix((m_folder / "prefix").string(), nullptr, strError))
@@ -115,7 +116,7 @@ protected:
         for (const std::int64_t nOffset : offsets) {
             const auto u = static_cast<std::uint64_t>(nNow + nOffset);
             for (int i = 0; i < 8; ++i) {
-                bytes.push_back(static_cast<BYTE>(u >> (8 * i)));
+                bytes.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
             }
         }
         ASSERT_EQ(key.SetValue(kQuietTimesValue, REG_BINARY, bytes), ERROR_SUCCESS);

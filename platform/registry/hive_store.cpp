@@ -665,8 +665,7 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
     return status;
 }
 
-CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
-    Abort();
+CRegStatus CHiveStore::CheckWritable() const {
     if (!m_sIncomplete.empty()) {
         return Refuse(ERROR_REGISTRY_CORRUPT,
                       L"it was not read completely (" + m_sIncomplete +
@@ -691,6 +690,15 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
     }
     if (header.m_dwFileType != 0) {
         return Refuse(ERROR_CANTWRITE, L"it is not a primary hive file.");
+    }
+    return {};
+}
+
+CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
+    Abort();
+    CRegStatus status = CheckWritable();
+    if (!status.Ok()) {
+        return status;
     }
     errno = 0;
     CHive hive(hivex_open(m_sPath.c_str(), HIVEX_OPEN_WRITE));

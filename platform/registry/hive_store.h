@@ -62,6 +62,7 @@ public:
     ~CHiveStore() override;
 
     CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
+    CRegStatus CheckWritable() const override;
     CRegStatus Prepare(const CKeyNode& root) override;
     CRegStatus Commit() override;
     void Abort() override;

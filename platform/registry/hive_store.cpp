@@ -700,6 +700,11 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
     if (!status.Ok()) {
         return status;
     }
+    CHiveHeader header;
+    status = ReadHiveHeader(m_sPath, &header);
+    if (!status.Ok()) {
+        return Refuse(status.m_lCode, status.m_sMessage + L".");
+    }
     errno = 0;
     CHive hive(hivex_open(m_sPath.c_str(), HIVEX_OPEN_WRITE));
     if (hive == nullptr) {

@@ -96,13 +96,14 @@ CCore::CCore(std::unique_ptr<Platform::CTarget> pTarget, bool bTask, bool bProgr
         m_pSettings = std::make_unique<CSettings>(site);
         SetMessageBox(pPrevious);
     }
-    for (const std::int32_t nType : kWatched) {
-        m_messages.Subscribe(nType, &m_waiter);
-    }
     m_pScanManager =
         std::make_unique<CScanManager>(m_messages, m_threads, *m_pTarget, m_strDataFolder);
     m_pBackUpManager = std::make_unique<CBackUpManager>(m_messages, m_threads, *m_pScanManager,
                                                         *m_pTarget, m_strDataFolder);
+    // After the managers: when the waiter sees a finish message, they have handled it.
+    for (const std::int32_t nType : kWatched) {
+        m_messages.Subscribe(nType, &m_waiter);
+    }
 }
 
 CCore::~CCore() {

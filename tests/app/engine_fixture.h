@@ -136,6 +136,16 @@ protected:
         ASSERT_FALSE(m_pScan->IsScanning());
     }
 
+    // The test's own findings of the category in the collection (the engine's scanners may add
+    // the demo's planted problems beside them).
+    std::size_t TestFindings(std::int32_t nBit) {
+        std::size_t n = 0;
+        for (const CRegError& record : m_pScan->GetErrors()[static_cast<ScanType>(nBit)]) {
+            n += record.m_sDescription == L"Test finding" ? 1 : 0;
+        }
+        return n;
+    }
+
     static CRegError Finding(std::int32_t nBit, const std::wstring& strPath) {
         return CRegError(nBit, HKEY_LOCAL_MACHINE, strPath, L"Test finding", KEY_WOW64_32KEY, true);
     }

@@ -52,8 +52,6 @@ public:
     explicit CJunkFileFilter(CScanThreadData* pRecord);
     bool operator()(const std::wstring& sFolder, const std::wstring& sName) override;
 
-    const std::vector<std::wstring>& Found() const { return m_vcFound; }
-
 private:
     std::vector<std::wstring> m_vcFound;  // full paths reported so far
     CScanThreadData* m_pRecord;

@@ -148,13 +148,14 @@ std::wstring ExpandPath(const std::wstring& sText);
 
 // Whether FindFirstFile finds the path (a folder counts, a wildcard makes any match count). On a
 // 64-bit target a path below the Windows folder's system32 also counts when the file is in the real
-// system32 or in syswow64.
-bool FileExists(const std::wstring& sPath);
+// system32 or in syswow64. With bFileOnly only a file counts, never a folder.
+bool FileExists(const std::wstring& sPath, bool bFileOnly = false);
 
 // Cuts a file path out of a registry text (environment expanded, arguments dropped) and tests that
 // the file exists; with bSearch also below the Windows folder, its system32 and along PATH, and a
-// text naming "iexplore" counts as found.
-bool FindFile(const std::wstring& sText, bool bSearch);
+// text naming "iexplore" counts as found. With bFileOnly a folder does not count as found (the
+// first words of "C:\Program Files (x86)\App\x.exe" name the folder C:\Program Files).
+bool FindFile(const std::wstring& sText, bool bSearch, bool bFileOnly = false);
 
 // False only when the default value of root\path\command names an ".exe" or ".dll" that FindFile
 // (with search) cannot find.

@@ -61,10 +61,10 @@ std::wstring CutFilePath(const std::wstring& sText) {
 }
 
 // Steps 9 and 10 of FindFile: the Windows folder, its system32, then every folder of PATH.
-bool SearchWindowsFoldersAndPath(const std::wstring& sFile) {
+bool SearchWindowsFoldersAndPath(const std::wstring& sFile, bool bFileOnly) {
     const std::wstring sSystemRoot = Environment().Get(L"systemroot");
-    if (FileExists(sSystemRoot + L"\\" + sFile) ||
-        FileExists(sSystemRoot + L"\\system32\\" + sFile)) {
+    if (FileExists(sSystemRoot + L"\\" + sFile, bFileOnly) ||
+        FileExists(sSystemRoot + L"\\system32\\" + sFile, bFileOnly)) {
         return true;
     }
     std::wstring sRest = Environment().Get(L"path");
@@ -75,19 +75,19 @@ bool SearchWindowsFoldersAndPath(const std::wstring& sFile) {
          nSemicolon = sRest.find(L';')) {
         const std::wstring sFolder = sRest.substr(0, nSemicolon);
         sRest = Trim(sRest.substr(nSemicolon + 1), L"; \\\"");
-        if (FileExists(sFolder + L"\\" + sFile)) {
+        if (FileExists(sFolder + L"\\" + sFile, bFileOnly)) {
             return true;
         }
     }
-    return FileExists(sRest + L"\\" + sFile);
+    return FileExists(sRest + L"\\" + sFile, bFileOnly);
 }
 
-bool FindFileBody(const std::wstring& sText, bool bSearch) {
+bool FindFileBody(const std::wstring& sText, bool bSearch, bool bFileOnly) {
     if (sText.empty()) {
         return false;
     }
     const std::wstring sFile = CutFilePath(sText);
-    if (FileExists(sFile)) {
+    if (FileExists(sFile, bFileOnly)) {
         return true;
     }
     if (!bSearch) {
@@ -97,7 +97,15 @@ bool FindFileBody(const std::wstring& sText, bool bSearch) {
     if (sFile.find(L"iexplore") != std::wstring::npos) {
         return true;
     }
-    return SearchWindowsFoldersAndPath(sFile);
+    return SearchWindowsFoldersAndPath(sFile, bFileOnly);
+}
+
+// Whether FindFirstFile finds the path; with bFileOnly it must be a file, not a folder.
+bool Found(const std::wstring& sPath, bool bFileOnly) {
+    if (!Files().Exists(sPath)) {
+        return false;
+    }
+    return !bFileOnly || (Files().GetFileAttributes(sPath) & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace
@@ -125,8 +133,8 @@ std::wstring ExpandPath(const std::wstring& sText) {
     return Environment().Expand(sLower);
 }
 
-bool FileExists(const std::wstring& sPath) {
-    if (Files().Exists(sPath)) {
+bool FileExists(const std::wstring& sPath, bool bFileOnly) {
+    if (Found(sPath, bFileOnly)) {
         return true;
     }
     if (!IsWow64()) {
@@ -134,14 +142,14 @@ bool FileExists(const std::wstring& sPath) {
     }
     // What the 32-bit program saw as system32 was syswow64; the real system32 counts as well.
     Platform::CWow64RedirectionOff redirectionOff;
-    return Files().Exists(sPath);
+    return Found(sPath, bFileOnly);
 }
 
-bool FindFile(const std::wstring& sText, bool bSearch) {
+bool FindFile(const std::wstring& sText, bool bSearch, bool bFileOnly) {
     bool bFound = false;
     RunGuarded(
         L"FindFile", [] { return std::wstring(); },
-        [&] { bFound = FindFileBody(sText, bSearch); });
+        [&] { bFound = FindFileBody(sText, bSearch, bFileOnly); });
     return bFound;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/FileScanners.h"
 #include "engine/RegistryScanners.h"
+#include "engine/SystemScanners.h"
 
 namespace Branwick {
 
@@ -9,11 +10,11 @@ const SScanners& Scanners() {
     static const SScanners scanners = {
         .pfnCountFiles = &CountFiles,
         .pfnScanJunkFiles = &ScanJunkFiles,
-        .pfnComDriver = nullptr,
-        .pfnScanUninstalls = nullptr,
-        .pfnScanFontEntries = nullptr,
-        .pfnScanSharedDlls = nullptr,
-        .pfnScanStartups = nullptr,
+        .pfnComDriver = &ScanComRegistrations,
+        .pfnScanUninstalls = &ScanUninstalls,
+        .pfnScanFontEntries = &ScanFontEntries,
+        .pfnScanSharedDlls = &ScanSharedDlls,
+        .pfnScanStartups = &ScanStartups,
         .pfnScanFilePath = &ScanFilePath,
         .pfnScanShortcut = &ScanShortcut,
         .pfnEmptyKeyTest = &ScanEmptyKey,

@@ -51,6 +51,20 @@ INSTANTIATE_TEST_SUITE_P(Bitness, PathChecksTest, ::testing::Bool(),
 
 TEST_P(PathChecksTest, IsWow64IsTheTargetsBitness) { EXPECT_EQ(IsWow64(), GetParam()); }
 
+TEST_P(PathChecksTest, WhenAFileIsAskedForAFolderIsNotFound) {
+    EXPECT_TRUE(FileExists(L"C:\\windows\\system32"));
+    EXPECT_FALSE(FileExists(L"C:\\windows\\system32", true));
+    EXPECT_TRUE(FileExists(L"C:\\windows\\regedit.exe", true));
+    // The first words of a server path under "C:\Program Files (x86)".
+    EXPECT_TRUE(FindFile(L"C:\\Program Files", true));
+    EXPECT_FALSE(FindFile(L"C:\\Program Files", true, true));
+    EXPECT_TRUE(FindFile(L"\"C:\\Program Files\\App\\app.exe\" /s", true, true));
+    // The search finds the folder system32 in the Windows folder, and files along PATH.
+    EXPECT_TRUE(FindFile(L"system32", true));
+    EXPECT_FALSE(FindFile(L"system32", true, true));
+    EXPECT_TRUE(FindFile(L"more.exe", true, true));
+}
+
 TEST_P(PathChecksTest, FindFileCutsTheFileOutOfACommandLine) {
     // The text before the drive letter goes, the text is cut at '/', quote and space are trimmed.
     EXPECT_TRUE(FindFile(L"\"C:\\Program Files\\App\\app.exe\" /s", true));

@@ -1,5 +1,5 @@
-// What the tests of the reference and file scanners share: the findings of a scan through the
-// loaded library and a fix run of them as the program runs it.
+// What the tests of the scanners share: the findings of a scan through the loaded library, a fix
+// run of them as the program runs it, and looks into the target's registry afterwards.
 #pragma once
 
 #include <algorithm>
@@ -20,6 +20,12 @@ inline const std::string kDataFolder = R"(
 
 class FindingFixture : public FendralTest {
 protected:
+    // A test target whose registry also has the data folder.
+    static std::unique_ptr<CTestTarget> MakeTarget(bool b64Bit, const std::string& machine,
+                                                   const std::string& user = "") {
+        return std::make_unique<CTestTarget>(b64Bit, kDataFolder + machine, user);
+    }
+
     // The records the scan posted in a category, in order.
     std::vector<CRegError> Findings(std::int32_t nScanType) {
         std::vector<CRegError> out;
@@ -38,8 +44,19 @@ protected:
         return Findings(nScanType);
     }
 
-    // Fixes every record as the program does after the user accepted them all.
-    void FixAll(Platform::CTarget& target, const std::vector<CRegError>& records) {
+    static std::vector<std::wstring> FixTexts(const CRegError& record) {
+        std::vector<std::wstring> out;
+        for (const auto& pFix : record.GetFixes()) {
+            out.push_back(pFix->GetDescription());
+        }
+        return out;
+    }
+
+    // Fixes every record as the program does after the user accepted them all; the number fixed.
+    int FixAll(CTestTarget& target, const std::vector<CRegError>& records) {
+        return FixAll(*target.Get(), records);
+    }
+    int FixAll(Platform::CTarget& target, const std::vector<CRegError>& records) {
         CErrorCollection collection;
         DWORD dwFlags = 0;
         for (const CRegError& record : records) {
@@ -52,6 +69,13 @@ protected:
         CCurrentContextScope scope(context);
         m_recorder.Clear();
         Run(kFendralCleanUp, dwFlags, &target, &collection);
+        int nFixed = 0;
+        for (const CFinishFixMessage& m : m_recorder.Of<CFinishFixMessage>()) {
+            for (const auto& [nBit, counts] : m.m_mapStatistics) {
+                nFixed += counts.nFixed;
+            }
+        }
+        return nFixed;
     }
 
     static bool HasKey(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& sPath,
@@ -67,6 +91,19 @@ protected:
         Platform::CRegBytes data;
         return registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) == ERROR_SUCCESS &&
                key.QueryValue(sName, &dwType, &data) == ERROR_SUCCESS;
+    }
+
+    static std::vector<std::wstring> ValueNames(const Platform::CRegistry& registry, HKEY hRoot,
+                                                const std::wstring& sPath, REGSAM dwView = 0) {
+        std::vector<std::wstring> out;
+        Platform::CRegKey key;
+        if (registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) == ERROR_SUCCESS) {
+            Platform::CRegValue value;
+            for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
+                out.push_back(value.m_sName);
+            }
+        }
+        return out;
     }
 
     static std::vector<std::wstring> Paths(const std::vector<CRegError>& records) {

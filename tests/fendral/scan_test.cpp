@@ -35,7 +35,12 @@ TEST_F(ScanTest, FlagsZeroPostsOnlyTheFinishMessages) {
 }
 
 TEST_F(ScanTest, JunkFilesComeBeforeComWhateverTheBitOrder) {
-    CTestTarget target(true, "");
+    // Empty class and application id keys: the COM walks open them and find nothing to report.
+    CTestTarget target(true, R"(
+[Software\\Classes\\AppID]
+[Software\\Classes\\CLSID]
+[Software\\Classes\\Wow6432Node\\CLSID]
+)");
     const std::size_t nLog = LogSize("Scan.log");
     Run(kFendralScan, COM | JUNK_FILES, target.Get());
     std::vector<std::pair<int, std::int32_t>> starts;
@@ -84,10 +89,14 @@ TEST_F(ScanTest, ThreeUninstallEntriesShareTheProgressOfEachPass) {
     {
         CTestTarget target(false, kUninstall);
         Run(kFendralScan, UNINSTALL, target.Get());
+        // Each entry has no subkeys: its own walk closes with the end of its share.
         EXPECT_EQ(ScanProgress(UNINSTALL), (CProgress{{0, L"Starting..."},
                                                       {0, sKey + L"A"},
+                                                      {33, L"HKEY_LOCAL_MACHINE"},
                                                       {33, sKey + L"B"},
+                                                      {66, L"HKEY_LOCAL_MACHINE"},
                                                       {66, sKey + L"C"},
+                                                      {99, L"HKEY_LOCAL_MACHINE"},
                                                       {100, L"Starting..."}}));
     }
     m_recorder.Clear();
@@ -98,9 +107,13 @@ TEST_F(ScanTest, ThreeUninstallEntriesShareTheProgressOfEachPass) {
         Run(kFendralScan, UNINSTALL, target.Get());
         EXPECT_EQ(ScanProgress(UNINSTALL), (CProgress{{0, L"Starting..."},
                                                       {0, sKey + L"W"},
+                                                      {50, L"HKEY_LOCAL_MACHINE"},
                                                       {51, sKey + L"A"},
+                                                      {67, L"HKEY_LOCAL_MACHINE"},
                                                       {67, sKey + L"B"},
+                                                      {83, L"HKEY_LOCAL_MACHINE"},
                                                       {84, sKey + L"C"},
+                                                      {100, L"HKEY_LOCAL_MACHINE"},
                                                       {100, L"Starting..."}}));
     }
 }
@@ -141,8 +154,9 @@ TEST_F(ScanTest, AStopDuringAWalkStillRunsTheRemainingCategoriesToTheirEnd) {
     EXPECT_TRUE(m_threads.StopThread(dwId, INFINITE));
     ASSERT_TRUE(m_recorder.WaitFor(CFinishThreadMessage::kType));
 
-    // The walk stopped after its second entry; the other categories still start and end.
-    EXPECT_EQ(ScanProgress(UNINSTALL).size(), 4u);
+    // The walk stopped after its second entry (start, two entries with their closing messages,
+    // end); the other categories still start and end.
+    EXPECT_EQ(ScanProgress(UNINSTALL).size(), 6u);
     EXPECT_EQ(ScanProgress(FONTS), (CProgress{{0, L"Starting..."}, {100, L"Starting..."}}));
     // The classes root of this target has no subkeys: its walk ends at once with the closing
     // message of a key without subkeys.
@@ -191,6 +205,8 @@ TEST_F(ScanTest, BindingNamesWhatIsMissing) {
 
 TEST_F(ScanTest, CleanHistoryPostsItsFourteenStepsAndNoThreadFinish) {
     CTestTarget target(true, "");
+    // The recycle bin of a test target is the desktop trash: never the real user's.
+    setenv("XDG_DATA_HOME", (std::filesystem::temp_directory_path() / "corvane-no-such-data-home").c_str(), 1);
     const DWORD dwId = Start(kFendralCleanHistory,
                              std::make_unique<CScanThreadData>(m_messages.GetSink(), nullptr,
                                                                0x3FFF, target.Get(), &m_box));
@@ -208,6 +224,7 @@ TEST_F(ScanTest, CleanHistoryPostsItsFourteenStepsAndNoThreadFinish) {
     EXPECT_EQ(m_threads.GetThreadCount(), 2u) << "its entry stays until it is stopped";
     EXPECT_TRUE(m_threads.StopThread(dwId, INFINITE));
     EXPECT_EQ(m_threads.GetThreadCount(), 1u);
+    unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace

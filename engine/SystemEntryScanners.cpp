@@ -1,0 +1,132 @@
+// Value scanners of the system's lists of installed things: uninstall entries, fonts, shared DLL
+// counts and startup items.
+#include "core/RegError.h"
+#include "engine/SystemScanners.h"
+#include "platform/text/text.h"
+
+namespace Branwick {
+
+namespace {
+
+constexpr const wchar_t* kFileMissing = L"Specified file doesn't exist.";
+
+// Posts one finding about a key walked in a view, with its one fix.
+void PostFinding(std::int32_t nScanType, const std::wstring& sRoot, const std::wstring& sSubkey,
+                 const wchar_t* pszDescription, REGSAM dwView, bool bDeleteSelf,
+                 std::unique_ptr<IFix> pFix) {
+    CRegError record(nScanType, GetRootKeyHandle(sRoot), sSubkey, pszDescription, dwView,
+                     bDeleteSelf);
+    record.AddFix(std::move(pFix));
+    Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
+}
+
+std::unique_ptr<IFix> DeleteValue(const std::wstring& sRoot, const std::wstring& sSubkey,
+                                  const std::wstring& sName, const std::wstring& sData,
+                                  REGSAM dwView) {
+    return std::make_unique<CDeleteRegistryValue>(GetRootKeyHandle(sRoot), sSubkey, sName, sData,
+                                                  dwView);
+}
+
+void ScanUninstallValue(const std::wstring& sRoot, const std::wstring& sSubkey,
+                        const std::wstring& sValueName, const std::wstring& sValueData,
+                        REGSAM dwView) {
+    if (sValueName.empty()) {
+        return;
+    }
+    if (Platform::EqualNoCase(sValueName, L"DisplayName")) {
+        if (sValueData.empty()) {
+            PostFinding(UNINSTALL, sRoot, sSubkey, L"Uninstall entry has empty DisplayName value.",
+                        dwView, true, DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
+        }
+        return;
+    }
+    if (!Platform::EqualNoCase(sValueName, L"UninstallString")) {
+        return;
+    }
+    // An uninstaller without a drive path (MsiExec.exe /X{...}) is the system's own: not judged.
+    std::wstring sFile = sValueData;
+    if (ExtractFilePath(sFile) && !FindFile(sFile, true)) {
+        PostFinding(UNINSTALL, sRoot, sSubkey,
+                    L"Uninstall entry refers to non-existing uninstall file.", dwView, true,
+                    std::make_unique<CDeleteRegistryKey>(GetRootKeyHandle(sRoot), sSubkey,
+                                                         sValueName, sFile, dwView));
+    }
+}
+
+void ScanFontValue(const std::wstring& sRoot, const std::wstring& sSubkey,
+                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
+    if (sValueData.empty()) {
+        PostFinding(FONTS, sRoot, sSubkey, L"The valuedata is empty", dwView, false,
+                    DeleteValue(sRoot, sSubkey, sValueName, L"", dwView));
+        return;
+    }
+    std::wstring sFile = Trim(sValueData, L"\" ");
+    if (sFile.find(L'\\') == std::wstring::npos) {
+        sFile = Environment().Get(L"systemroot") + L"\\Fonts\\" + sFile;
+    }
+    if (!FindFile(sFile, false)) {
+        PostFinding(FONTS, sRoot, sSubkey, kFileMissing, dwView, false,
+                    DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
+    }
+}
+
+void ScanSharedDllValue(const std::wstring& sRoot, const std::wstring& sSubkey,
+                        const std::wstring& sValueName, const std::wstring& sValueData,
+                        REGSAM dwView) {
+    // The name is the DLL's path as its installer wrote it: taken literally, never expanded.
+    const std::wstring sFile = Trim(sValueName, L" \t\r\n\v\f");
+    if (sFile.empty() || FileExists(sFile)) {
+        return;
+    }
+    // The fix deletes the value by its own name: a name with blanks around the path trimmed away
+    // would name no value, and the fix could never succeed.
+    PostFinding(SHARED_DLLS, sRoot, sSubkey, kFileMissing, dwView, false,
+                DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
+}
+
+void ScanStartupValue(const std::wstring& sRoot, const std::wstring& sSubkey,
+                      const std::wstring& sValueName, const std::wstring& sValueData,
+                      REGSAM dwView) {
+    if (sValueData.empty()) {
+        return;
+    }
+    const std::wstring sCommand = Trim(sValueData, L"\" ");
+    if (!FindFile(sCommand, true)) {
+        PostFinding(STARTUP, sRoot, sSubkey, kFileMissing, dwView, false,
+                    DeleteValue(sRoot, sSubkey, sValueName, sCommand, dwView));
+    }
+}
+
+// Runs a value scanner inside the engine's handlers under its routine name.
+void Guarded(const wchar_t* pszRoutine, ValueCallback pfnScan, const std::wstring& sRoot,
+             const std::wstring& sSubkey, const std::wstring& sValueName,
+             const std::wstring& sValueData, REGSAM dwView) {
+    RunGuarded(
+        pszRoutine, [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
+        [&] { pfnScan(sRoot, sSubkey, sValueName, sValueData, dwView); });
+}
+
+}  // namespace
+
+void ScanUninstalls(const std::wstring& sRoot, const std::wstring& sSubkey,
+                    const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
+    Guarded(L"ScanUninstalls", &ScanUninstallValue, sRoot, sSubkey, sValueName, sValueData, dwView);
+}
+
+void ScanFontEntries(const std::wstring& sRoot, const std::wstring& sSubkey,
+                     const std::wstring& sValueName, const std::wstring& sValueData,
+                     REGSAM dwView) {
+    Guarded(L"ScanFontEntries", &ScanFontValue, sRoot, sSubkey, sValueName, sValueData, dwView);
+}
+
+void ScanSharedDlls(const std::wstring& sRoot, const std::wstring& sSubkey,
+                    const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
+    Guarded(L"ScanSharedDlls", &ScanSharedDllValue, sRoot, sSubkey, sValueName, sValueData, dwView);
+}
+
+void ScanStartups(const std::wstring& sRoot, const std::wstring& sSubkey,
+                  const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
+    Guarded(L"ScanStartups", &ScanStartupValue, sRoot, sSubkey, sValueName, sValueData, dwView);
+}
+
+}  // namespace Branwick

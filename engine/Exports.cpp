@@ -8,19 +8,6 @@
 
 namespace Branwick {
 
-void CleanHistory(DWORD dwFlags) {
-    if (Scanners().pfnCleanHistory != nullptr) {
-        Scanners().pfnCleanHistory(dwFlags);
-        return;
-    }
-    // No cleaner yet: its fourteen steps pass without cleaning anything.
-    constexpr int kSteps = 14;
-    for (int nStep = 1; nStep <= kSteps; ++nStep) {
-        Post(std::make_unique<CGenProgressMessage>(nStep, kSteps));
-    }
-    Post(std::make_unique<CFinishProgressMessage>());
-}
-
 void PostFinishThread(CMessageSink* pSink, CLogFile& log) {
     log.Write(L"Sending ThreadFinished message");
     pSink->Post(std::make_unique<CFinishThreadMessage>(Platform::GetCurrentThreadId()));
@@ -69,6 +56,8 @@ __attribute__((visibility("default"))) DWORD FendralCleanHistory(void* pArg) {
         Branwick::CleanHistory(pRecord->m_dwFlags);
     } catch (...) {
         Branwick::ShowMessageBox(L"CleanHistory exception", L"Corvane", Branwick::MB_OK);
+        // The program's progress window waits for this message and would otherwise never close.
+        Branwick::Post(std::make_unique<Branwick::CFinishProgressMessage>());
     }
     return 0;
 }

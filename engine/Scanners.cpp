@@ -21,7 +21,6 @@ const SScanners& Scanners() {
         .pfnScanHelpFiles = &ScanHelpFiles,
         .pfnScanAppPaths = &ScanAppPaths,
         .pfnScanFileAssociations = &ScanFileAssociations,
-        .pfnCleanHistory = nullptr,
     };
     return scanners;
 }

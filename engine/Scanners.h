@@ -1,4 +1,4 @@
-// Where the category scanners and the history cleaner plug into the engine's drivers. A hook that
+// Where the category scanners plug into the engine's drivers. A hook that
 // is still null has no scanner behind it: its category's registry walks run without a callback
 // (they report progress and examine nothing), its folder scan or driver is left out, and the
 // category still posts its start and end messages and writes its log lines.
@@ -18,9 +18,6 @@ using FolderScan = void (*)(const std::wstring& sFolder, int nPercentsStart,
                             int nPercentsInterval, int nCount);
 // A category that drives its own walks and posts its own start and end messages (COM).
 using CategoryDriver = void (*)();
-// The history cleaner: runs the history items of the flag word and posts its own progress and
-// finish messages through the current record.
-using HistoryCleaner = void (*)(DWORD dwFlags);
 
 struct SScanners {
     CountFilesProc pfnCountFiles;
@@ -36,7 +33,6 @@ struct SScanners {
     ValueCallback pfnScanHelpFiles;       // 0x100
     ValueCallback pfnScanAppPaths;        // 0x200
     ValueCallback pfnScanFileAssociations;  // 0x400
-    HistoryCleaner pfnCleanHistory;
 };
 
 const SScanners& Scanners();

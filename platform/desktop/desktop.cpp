@@ -14,6 +14,20 @@ namespace Branwick::Platform {
 namespace fs = std::filesystem;
 namespace {
 
+// The variable when it holds an absolute path, else the home folder followed by pszDefault.
+std::string XdgHome(const char* pszVariable, const char* pszDefault) {
+    const char* xdg = std::getenv(pszVariable);
+    if (xdg && xdg[0] == '/') {
+        return xdg;
+    }
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') {
+        return std::string(home) + pszDefault;
+    }
+    const passwd* user = ::getpwuid(::getuid());
+    return std::string(user && user->pw_dir ? user->pw_dir : "") + pszDefault;
+}
+
 std::string EntryPath(const std::wstring& strName) {
     return ConfigHome() + "/autostart/" + ToUtf8(strName) + ".desktop";
 }
@@ -39,18 +53,9 @@ std::string ExecArgument(const std::string& argument) {
 
 }  // namespace
 
-std::string ConfigHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') {
-        return std::string(home) + "/.config";
-    }
-    const passwd* user = ::getpwuid(::getuid());
-    return std::string(user && user->pw_dir ? user->pw_dir : "") + "/.config";
-}
+std::string ConfigHome() { return XdgHome("XDG_CONFIG_HOME", "/.config"); }
+
+std::string DataHome() { return XdgHome("XDG_DATA_HOME", "/.local/share"); }
 
 std::wstring GetProgramPath() {
     std::error_code ec;

@@ -1,5 +1,5 @@
 // The user's desktop session as the freedesktop.org conventions define it: where per-user
-// configuration lives, and the autostart entry that starts a program at log-in.
+// configuration and data live, and the autostart entry that starts a program at log-in.
 // Thread-safe: every call looks at the environment and the file system afresh.
 #pragma once
 
@@ -12,6 +12,10 @@ namespace Branwick::Platform {
 // $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config (the home folder from the
 // password database when HOME is not set). No trailing '/'.
 std::string ConfigHome();
+
+// $XDG_DATA_HOME when it is an absolute path, else $HOME/.local/share (as ConfigHome). Holds the
+// desktop trash ("Trash").
+std::string DataHome();
 
 // The host path of the running program, or empty when the kernel does not say.
 std::wstring GetProgramPath();

@@ -100,7 +100,8 @@ CRegBytes AppendPendingDelete(const CRegBytes& vcOld, const std::wstring& strSou
 
 CTarget::CTarget(ETargetKind eKind, std::string strFolder, CRegistry reg, const CEnvironmentUser& user,
                  CDriveMap map)
-    : m_eKind(eKind), m_strFolder(std::move(strFolder)), m_reg(std::move(reg)), m_env(BuildEnvironment(m_reg, user)) {
+    : m_eKind(eKind), m_strFolder(std::move(strFolder)), m_reg(std::move(reg)), m_env(BuildEnvironment(m_reg, user)),
+      m_strSid(user.m_strSid) {
     map.m_strSystemRoot = m_env.Get(L"SystemRoot");
     map.m_bWow64 = m_reg.Is64Bit();
     m_pFiles = std::make_unique<CFileSystem>(std::move(map));
@@ -216,6 +217,24 @@ CFileStatus CTarget::DeleteFileAtRestart(const std::wstring& strPath) const {
     if (rc != ERROR_SUCCESS) {
         return {rc, L"Scheduling \"" + strFull + L"\" for deletion at the next start failed (error " +
                         std::to_wstring(rc) + L")"};
+    }
+    return {};
+}
+
+std::wstring CTarget::UserSid() const {
+    if (!m_strSid.empty()) {
+        return m_strSid;
+    }
+    // A volume's registry holds its one user below HKEY_USERS under the SID it found for the
+    // profile (beside .DEFAULT and the user's <SID>_Classes).
+    CRegKey users;
+    std::wstring strName;
+    if (m_reg.OpenRoot(HKEY_USERS, &users) == ERROR_SUCCESS) {
+        for (DWORD i = 0; users.EnumKey(i, &strName) == ERROR_SUCCESS; ++i) {
+            if (strName.starts_with(L"S-1-") && !FoldCase(strName).ends_with(L"_CLASSES")) {
+                return strName;
+            }
+        }
     }
     return {};
 }

@@ -67,6 +67,12 @@ public:
     // changes: it reaches the disk with the operation's Flush, like any registry change.
     CFileStatus DeleteFileAtRestart(const std::wstring& strPath) const;
 
+    // The security identifier of the target's user, as HKEY_USERS names the user's hive: Wine's
+    // one fixed user (S-1-5-21-0-0-0-1000) in a prefix and a test target; on a volume the SID
+    // its registry found for the user (from the ProfileList, else from UsrClass.dat). Empty when
+    // the volume was opened without a user.
+    std::wstring UserSid() const;
+
 private:
     CTarget(ETargetKind eKind, std::string strFolder, CRegistry reg, const CEnvironmentUser& user, CDriveMap map);
 
@@ -74,6 +80,7 @@ private:
     std::string m_strFolder;
     CRegistry m_reg;
     CEnvironment m_env;
+    std::wstring m_strSid;  // when the kind of target fixes it
     std::unique_ptr<CFileSystem> m_pFiles;
 };
 

@@ -102,11 +102,6 @@ inline constexpr WORD TASK_LAST_WEEK = 5;
 inline constexpr DWORD TASK_FLAG_RUN_ONLY_IF_LOGGED_ON = 0x2000;
 inline constexpr DWORD NORMAL_PRIORITY_CLASS = 0x20;
 
-constexpr HRESULT HresultFromWin32(LONG error) {
-    return error <= 0 ? static_cast<HRESULT>(error)
-                      : static_cast<HRESULT>((static_cast<DWORD>(error) & 0xFFFFu) | 0x80070000u);
-}
-
 inline constexpr HRESULT SCHED_E_TRIGGER_NOT_FOUND = static_cast<HRESULT>(0x80041309u);
 inline constexpr HRESULT SCHED_E_SERVICE_NOT_RUNNING = static_cast<HRESULT>(0x80041315u);
 

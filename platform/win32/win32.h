@@ -129,4 +129,10 @@ inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 
+// HRESULT_FROM_WIN32: a Win32 error code as an HRESULT of FACILITY_WIN32 (0 stays S_OK).
+constexpr HRESULT HresultFromWin32(LONG error) {
+    return error <= 0 ? static_cast<HRESULT>(error)
+                      : static_cast<HRESULT>((static_cast<DWORD>(error) & 0xFFFFu) | 0x80070000u);
+}
+
 }  // namespace Branwick

@@ -102,6 +102,20 @@ TEST_F(TargetTest, AnOfflineVolumeOpensFromItsHives) {
     EXPECT_EQ(target->Registry().OpenKey(HKEY_CURRENT_USER, L"Environment", KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_EQ(target->Registry().OpenKey(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services", KEY_READ, &key),
               ERROR_SUCCESS);
+
+    // The user's SID is the one the machine's profile list gives the profile.
+    ASSERT_EQ(target->Registry().CreateKey(HKEY_LOCAL_MACHINE,
+                                           L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\"
+                                           L"S-1-5-21-11-22-33-1004",
+                                           KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(key.SetValue(L"ProfileImagePath", REG_EXPAND_SZ, ToUtf16Le(L"%SystemDrive%\\Users\\ann")), ERROR_SUCCESS);
+    key.Close();
+    const CRegStatus saved = target->Registry().Flush();
+    ASSERT_TRUE(saved.Ok()) << ToUtf8(saved.m_sMessage);
+    target = CTarget::Open(m_root.string(), L"Ann", strError);
+    ASSERT_NE(target, nullptr) << ToUtf8(strError);
+    EXPECT_EQ(target->UserSid(), L"S-1-5-21-11-22-33-1004");
 }
 
 TEST_F(TargetTest, ATestTargetBundlesItsRegistryFilesAndEnvironment) {
@@ -112,6 +126,7 @@ TEST_F(TargetTest, ATestTargetBundlesItsRegistryFilesAndEnvironment) {
     EXPECT_EQ(target->Environment().Expand(L"%SystemRoot%\\system32"), L"C:\\windows\\system32");
     EXPECT_TRUE(target->Files().DriveMap().m_bWow64);
     EXPECT_EQ(target->Files().DriveMap().m_strSystemRoot, L"C:\\windows");
+    EXPECT_EQ(target->UserSid(), L"S-1-5-21-0-0-0-1000");  // Wine's one user
     EXPECT_FALSE(TestTarget(false)->Is64Bit());
 }
 

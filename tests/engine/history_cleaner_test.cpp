@@ -10,6 +10,7 @@
 #include <set>
 
 #include "platform/text/text.h"
+#include "tests/support/locked_folder.h"
 
 using namespace Branwick;
 using namespace Branwick::Platform;
@@ -324,14 +325,15 @@ TEST_F(HistoryCleanerTest, AFileThatCannotBeDeletedIsHandedToTheNextStart) {
 }
 
 TEST_F(HistoryCleanerTest, AFileInAFolderThatForbidsDeletingIsHandedToTheNextStart) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "folder permissions do not stop root";
-    }
     MakeTarget(kUser);
     const std::wstring cookies = kUser + L"\\AppData\\Roaming\\Microsoft\\Windows\\Cookies";
     Plant(cookies + L"\\Locked\\in-use.txt");
-    fs::permissions(Host(cookies + L"\\Locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    CorvaneTest::CLockedFolder locked(Host(cookies + L"\\Locked"));
+    if (!locked.Locked()) {
+        GTEST_SKIP() << "this file system cannot lock a folder";
+    }
     Clean(0x4);
+    locked.Unlock();
     EXPECT_EQ(Items(), (std::set<SItem>{{0x4, cookies + L"\\Locked\\in-use.txt", 1}}));
     EXPECT_EQ(Pending(), L"\\??\\" + cookies + L"\\Locked\\in-use.txt|||");
 }

@@ -1,7 +1,11 @@
 // Value scanners of the system's lists of installed things: uninstall entries, fonts, shared DLL
 // counts and startup items.
+#include <algorithm>
+#include <vector>
+
 #include "core/RegError.h"
 #include "engine/SystemScanners.h"
+#include "platform/target/target.h"
 #include "platform/text/text.h"
 
 namespace Branwick {
@@ -53,6 +57,17 @@ void ScanUninstallValue(const std::wstring& sRoot, const std::wstring& sSubkey,
     }
 }
 
+// A bare file name is looked for in every font folder of the target: in a Wine prefix the fonts
+// Wine ships are registered by bare name but live in Wine's own folder, not in the prefix.
+bool FindFont(const std::wstring& sFile) {
+    if (sFile.find(L'\\') != std::wstring::npos) {
+        return FindFile(sFile, false);
+    }
+    const std::vector<std::wstring> vcFolders = Target()->FontFolders();
+    return std::any_of(vcFolders.begin(), vcFolders.end(),
+                       [&](const std::wstring& sFolder) { return FindFile(sFolder + L"\\" + sFile, false); });
+}
+
 void ScanFontValue(const std::wstring& sRoot, const std::wstring& sSubkey,
                    const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
     if (sValueData.empty()) {
@@ -60,11 +75,8 @@ void ScanFontValue(const std::wstring& sRoot, const std::wstring& sSubkey,
                     DeleteValue(sRoot, sSubkey, sValueName, L"", dwView));
         return;
     }
-    std::wstring sFile = Trim(sValueData, L"\" ");
-    if (sFile.find(L'\\') == std::wstring::npos) {
-        sFile = Environment().Get(L"systemroot") + L"\\Fonts\\" + sFile;
-    }
-    if (!FindFile(sFile, false)) {
+    const std::wstring sFile = Trim(sValueData, L"\" ");
+    if (!FindFont(sFile)) {
         PostFinding(FONTS, sRoot, sSubkey, kFileMissing, dwView, false,
                     DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
     }

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 
 #include "platform/target/offline_registry.h"
 #include "platform/text/text.h"
@@ -16,6 +19,12 @@ namespace {
 // Wine's one user, whatever the Linux user is called.
 const wchar_t kWineUserSid[] = L"S-1-5-21-0-0-0-1000";
 const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+
+// Where Wine's packages put the fonts Wine ships (Debian's, WineHQ's builds, a local build).
+const char* const kWineFontFolders[] = {
+    "/usr/share/wine/fonts",          "/usr/local/share/wine/fonts",    "/opt/wine-stable/share/wine/fonts",
+    "/opt/wine-devel/share/wine/fonts", "/opt/wine-staging/share/wine/fonts",
+};
 
 std::string DefaultPrefix() {
     if (const char* p = std::getenv("WINEPREFIX"); p && *p) {
@@ -121,8 +130,12 @@ std::unique_ptr<CTarget> CTarget::OpenWinePrefix(const std::string& strFolder, s
     }
     CDriveMap map = WineDriveMap(strPrefix);
     map.m_bDotFilesHidden = !ShowsDotFiles(reg);
-    return std::unique_ptr<CTarget>(
+    std::vector<std::wstring> vcFonts =
+        WindowsPathsOf(map, std::vector<std::string>(std::begin(kWineFontFolders), std::end(kWineFontFolders)));
+    std::unique_ptr<CTarget> pTarget(
         new CTarget(ETargetKind::WinePrefix, strPrefix, std::move(reg), {kWineUserSid, L""}, std::move(map)));
+    pTarget->m_vcWineFontFolders = std::move(vcFonts);
+    return pTarget;
 }
 
 std::unique_ptr<CTarget> CTarget::OpenOfflineVolume(const std::string& strFolder, const std::wstring& strUser,
@@ -219,6 +232,44 @@ CFileStatus CTarget::DeleteFileAtRestart(const std::wstring& strPath) const {
                         std::to_wstring(rc) + L")"};
     }
     return {};
+}
+
+std::vector<std::wstring> WindowsPathsOf(const CDriveMap& map, const std::vector<std::string>& vcHostFolders) {
+    namespace fs = std::filesystem;
+    std::vector<std::wstring> vcOut;
+    for (const std::string& strHost : vcHostFolders) {
+        std::error_code ec;
+        const fs::path real = fs::canonical(strHost, ec);
+        if (ec || !fs::is_directory(real, ec)) {
+            continue;
+        }
+        std::wstring strBest;
+        std::size_t nBestDepth = 0;
+        for (const auto& [cLetter, strDrive] : map.m_mapDrives) {
+            const fs::path drive = fs::canonical(strDrive, ec);
+            if (ec) {
+                continue;
+            }
+            const fs::path rest = real.lexically_relative(drive);
+            const std::size_t nDepth = std::distance(drive.begin(), drive.end());
+            if (!rest.empty() && *rest.begin() != ".." && (strBest.empty() || nDepth > nBestDepth)) {
+                std::wstring strRest = rest == "." ? L"" : FromUtf8(rest.string());
+                std::replace(strRest.begin(), strRest.end(), L'/', L'\\');
+                strBest = std::wstring(1, cLetter) + L":\\" + strRest;
+                nBestDepth = nDepth;
+            }
+        }
+        if (!strBest.empty()) {
+            vcOut.push_back(strBest);
+        }
+    }
+    return vcOut;
+}
+
+std::vector<std::wstring> CTarget::FontFolders() const {
+    std::vector<std::wstring> vcOut{m_env.Get(L"SystemRoot") + L"\\Fonts"};
+    vcOut.insert(vcOut.end(), m_vcWineFontFolders.begin(), m_vcWineFontFolders.end());
+    return vcOut;
 }
 
 std::wstring CTarget::UserSid() const {

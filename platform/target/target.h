@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/environment/environment.h"
 #include "platform/files/files.h"
@@ -23,6 +24,10 @@
 namespace Branwick::Platform {
 
 enum class ETargetKind { WinePrefix, OfflineVolume, Test };
+
+// The host folders of vcHostFolders that exist, as Windows paths through the drives of map (the
+// drive whose folder holds it most closely); those no drive reaches are left out.
+std::vector<std::wstring> WindowsPathsOf(const CDriveMap& map, const std::vector<std::string>& vcHostFolders);
 
 class CTarget {
 public:
@@ -67,6 +72,12 @@ public:
     // changes: it reaches the disk with the operation's Flush, like any registry change.
     CFileStatus DeleteFileAtRestart(const std::wstring& strPath) const;
 
+    // The folders a font registered by its bare file name is looked for in: the Windows folder's
+    // Fonts, and in a Wine prefix also Wine's own font folders on this machine (Wine registers the
+    // bitmap fonts it ships, "coure.fon" and friends, by bare name and loads them from there), as
+    // paths through the prefix's drives. A Wine font folder that no drive reaches is left out.
+    std::vector<std::wstring> FontFolders() const;
+
     // The security identifier of the target's user, as HKEY_USERS names the user's hive: Wine's
     // one fixed user (S-1-5-21-0-0-0-1000) in a prefix and a test target; on a volume the SID
     // its registry found for the user (from the ProfileList, else from UsrClass.dat). Empty when
@@ -81,6 +92,7 @@ private:
     CRegistry m_reg;
     CEnvironment m_env;
     std::wstring m_strSid;  // when the kind of target fixes it
+    std::vector<std::wstring> m_vcWineFontFolders;
     std::unique_ptr<CFileSystem> m_pFiles;
 };
 

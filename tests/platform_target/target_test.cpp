@@ -229,3 +229,20 @@ TEST_F(TargetTest, TheFixturePrefixHasTheEnvironmentWineGaveA32BitProgram) {
     ASSERT_NE(target, nullptr) << ToUtf8(strError);
     EXPECT_FALSE(target->Files().DriveMap().m_bDotFilesHidden);
 }
+
+TEST_F(TargetTest, WineFontFoldersAreReachedThroughTheClosestDrive) {
+    fs::create_directories(m_root / "host" / "share" / "wine" / "fonts");
+    fs::create_directories(m_root / "drive_c");
+    CDriveMap map;
+    map.m_mapDrives[L'C'] = (m_root / "drive_c").string();
+    map.m_mapDrives[L'Y'] = (m_root / "host").string();
+    fs::create_directory_symlink(m_root / "host" / "share", m_root / "share-link");
+    map.m_mapDrives[L'S'] = (m_root / "share-link").string();  // a drive by a link, and closer
+    EXPECT_EQ(WindowsPathsOf(map, {(m_root / "host" / "share" / "wine" / "fonts").string(),
+                                   (m_root / "host" / "missing").string(), "/"}),
+              (std::vector<std::wstring>{L"S:\\wine\\fonts"}));
+    map.m_mapDrives[L'Z'] = "/";
+    EXPECT_EQ(WindowsPathsOf(map, {(m_root / "host").string()}), (std::vector<std::wstring>{L"Y:\\"}));
+
+    EXPECT_EQ(TestTarget(false)->FontFolders(), (std::vector<std::wstring>{L"C:\\windows\\Fonts"}));
+}

@@ -78,19 +78,6 @@ std::string JoinHost(const std::string& strDir, const std::string& strName) {
     return strDir.empty() || strDir.back() != '/' ? strDir + '/' + strName : strDir + strName;
 }
 
-std::string RealPath(const std::string& strHost) {
-    char buf[PATH_MAX];
-    return realpath(strHost.c_str(), buf) ? std::string(buf) : std::string();
-}
-
-bool IsBelowOrSame(const std::string& strPath, const std::string& strRoot) {
-    if (strRoot == "/") {
-        return true;
-    }
-    return strPath == strRoot ||
-           (strPath.size() > strRoot.size() && strPath.compare(0, strRoot.size(), strRoot) == 0 &&
-            strPath[strRoot.size()] == '/');
-}
 
 // Names that no Windows path can spell are left out, as they could never be opened by name.
 bool IsWindowsName(const std::wstring& strName) {
@@ -210,6 +197,20 @@ bool IsLink(const std::string& strHost) {
 CFindData DotEntry(const wchar_t* pName) { return {pName, FILE_ATTRIBUTE_DIRECTORY, 0}; }
 
 }  // namespace
+
+std::string RealPath(const std::string& strHost) {
+    char buf[PATH_MAX];
+    return realpath(strHost.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+bool IsBelowOrSame(const std::string& strPath, const std::string& strRoot) {
+    if (strRoot == "/") {
+        return true;
+    }
+    return strPath == strRoot ||
+           (strPath.size() > strRoot.size() && strPath.compare(0, strRoot.size(), strRoot) == 0 &&
+            strPath[strRoot.size()] == '/');
+}
 
 // ---------------------------------------------------------------------------------------------
 // Drive map of a Wine prefix

@@ -60,6 +60,12 @@ struct CDriveMap {
     bool m_bDotFilesHidden = true;  // Wine shows names starting with '.' as hidden
 };
 
+// The host path with every link resolved (realpath), or empty when it does not exist.
+std::string RealPath(const std::string& strHost);
+
+// Whether the host path strPath is strRoot or lies below it (both real paths; "/" holds all).
+bool IsBelowOrSame(const std::string& strPath, const std::string& strRoot);
+
 // The drive map of a Wine prefix: every "dosdevices/<letter>:" link (not the "<letter>::" device
 // entries); the prefix folder and the system drive's folder are the target's own, unless that
 // drive is the host root or a folder that holds the prefix (z: never is).

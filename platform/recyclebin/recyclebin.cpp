@@ -49,19 +49,6 @@ bool IsRealFolder(const fs::path& path) {
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string RealPath(const fs::path& path) {
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
-
-bool IsBelowOrSame(const std::string& strPath, const std::string& strRoot) {
-    if (strRoot == "/") {
-        return true;
-    }
-    return strPath == strRoot || (strPath.size() > strRoot.size() && strPath.compare(0, strRoot.size(), strRoot) == 0 &&
-                                  strPath[strRoot.size()] == '/');
-}
-
 // Where a path that may no longer exist really is: its nearest existing folder with links
 // resolved, then the rest of it. A trashed file's old name is not itself followed, since another
 // file or link may have taken it since.
@@ -69,7 +56,7 @@ std::string RealLocation(const std::string& strPath) {
     const fs::path path = fs::path(strPath).lexically_normal();
     fs::path rest = path.filename();
     for (fs::path folder = path.parent_path();; folder = folder.parent_path()) {
-        const std::string strReal = RealPath(folder);
+        const std::string strReal = RealPath(folder.string());
         if (!strReal.empty()) {
             return (fs::path(strReal) / rest).lexically_normal().string();
         }

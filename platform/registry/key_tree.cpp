@@ -58,6 +58,19 @@ bool NamesEqual(CNameView a, CNameView b) {
 
 CName ToName(std::wstring_view s) {
     CName out;
+    ToName(s, &out);
+    return out;
+}
+
+std::wstring ToWide(CNameView s) {
+    std::wstring out;
+    ToWide(s, &out);
+    return out;
+}
+
+void ToName(std::wstring_view s, CName* pOut) {
+    CName& out = *pOut;
+    out.clear();
     out.reserve(s.size());
     for (const wchar_t wc : s) {
         auto c = static_cast<std::uint32_t>(wc);
@@ -72,11 +85,11 @@ CName ToName(std::wstring_view s) {
             out.push_back(static_cast<char16_t>(c));
         }
     }
-    return out;
 }
 
-std::wstring ToWide(CNameView s) {
-    std::wstring out;
+void ToWide(CNameView s, std::wstring* pOut) {
+    std::wstring& out = *pOut;
+    out.clear();
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
         const char16_t c = s[i];
@@ -89,7 +102,6 @@ std::wstring ToWide(CNameView s) {
             out.push_back(static_cast<wchar_t>(c));
         }
     }
-    return out;
 }
 
 CKeyNode::CKeyNode(CName sName, std::uint64_t qwTime)

@@ -29,6 +29,9 @@ bool NamesEqual(CNameView a, CNameView b);
 // std::wstring is UTF-32 on Linux; a lone surrogate passes through unchanged both ways.
 CName ToName(std::wstring_view s);
 std::wstring ToWide(CNameView s);
+// The same into a string whose storage is reused.
+void ToName(std::wstring_view s, CName* pOut);
+void ToWide(CNameView s, std::wstring* pOut);
 
 struct CValue {
     CName m_sName;

@@ -18,37 +18,54 @@ constexpr std::size_t kMaxKeyNameLen = 255;
 constexpr std::size_t kMaxValueNameLen = 16383;
 constexpr std::size_t kMaxDepth = 512;
 constexpr int kMaxLinkDepth = 16;
+constexpr std::size_t kNoRedirect = static_cast<std::size_t>(-1);
 constexpr std::u16string_view kWow6432Node = u"Wow6432Node";
 constexpr std::u16string_view kLinkValue = u"SymbolicLinkValue";
 // Below the classes keys only these are redirected for the 32-bit view; the rest is shared.
 constexpr std::array<std::u16string_view, 5> kRedirectedClasses = {
     u"CLSID", u"Interface", u"DirectShow", u"Media Type", u"MediaFoundation"};
 
-std::vector<CName> SplitPath(std::u16string_view s) {
-    std::vector<CName> out;
+// Calls onName with each name of a path of names separated by backslashes.
+template <class TChar, class TOnName>
+void ForEachName(std::basic_string_view<TChar> s, TOnName onName) {
     std::size_t start = 0;
     while (start <= s.size()) {
-        std::size_t stop = s.find(u'\\', start);
-        if (stop == std::u16string_view::npos) {
+        std::size_t stop = s.find(TChar('\\'), start);
+        if (stop == std::basic_string_view<TChar>::npos) {
             stop = s.size();
         }
         if (stop > start) {
-            out.emplace_back(s.substr(start, stop - start));
+            onName(s.substr(start, stop - start));
         }
         start = stop + 1;
     }
+}
+
+std::vector<CName> SplitPath(std::u16string_view s) {
+    std::vector<CName> out;
+    ForEachName(s, [&out](std::u16string_view sName) { out.emplace_back(sName); });
     return out;
 }
 
-LONG ParseSubKey(const std::wstring& s, std::vector<CName>* pOut) {
+// The names of a key path into *pOut, whose strings are reused: opening keys one by one while
+// walking a tree would otherwise allocate a path for every key.
+LONG ParseSubKey(std::wstring_view s, std::vector<CName>* pOut) {
     if (!s.empty() && s[0] == L'\\') {
         return ERROR_BAD_PATHNAME;
     }
-    *pOut = SplitPath(Reg::ToName(s));
+    std::size_t nNames = 0;
+    ForEachName(s, [pOut, &nNames](std::wstring_view sName) {
+        if (nNames == pOut->size()) {
+            pOut->emplace_back();
+        }
+        Reg::ToName(sName, &(*pOut)[nNames++]);
+    });
+    pOut->resize(nNames);
     return ERROR_SUCCESS;
 }
 
-bool StartsWith(const std::vector<CName>& path, const std::vector<CName>& prefix) {
+template <class TName>
+bool StartsWith(const std::vector<TName>& path, const std::vector<CName>& prefix) {
     if (path.size() < prefix.size()) {
         return false;
     }
@@ -67,6 +84,24 @@ std::vector<CName> Join(std::vector<CName> a, const std::vector<CName>& b) {
 
 CKeyNode* Live(CKeyNode* p) {
     return (p != nullptr && !p->Has(Reg::kNodeDeleted)) ? p : nullptr;
+}
+
+void CountSubKey(const CKeyNode& child, CRegKeyInfo* pInfo) {
+    ++pInfo->m_dwSubKeys;
+    pInfo->m_dwMaxSubKeyLen =
+        std::max(pInfo->m_dwMaxSubKeyLen, static_cast<DWORD>(child.Name().size()));
+    if (child.Class() != nullptr) {
+        pInfo->m_dwMaxClassLen =
+            std::max(pInfo->m_dwMaxClassLen, static_cast<DWORD>(child.Class()->size()));
+    }
+}
+
+void CountValue(const CValue& value, CRegKeyInfo* pInfo) {
+    ++pInfo->m_dwValues;
+    pInfo->m_dwMaxValueNameLen =
+        std::max(pInfo->m_dwMaxValueNameLen, static_cast<DWORD>(value.m_sName.size()));
+    pInfo->m_dwMaxValueLen =
+        std::max(pInfo->m_dwMaxValueLen, static_cast<DWORD>(value.m_vData.size()));
 }
 
 void ClearDirty(CKeyNode* pNode) {
@@ -152,9 +187,10 @@ CRegStatus CRegistryCore::Mount(std::unique_ptr<Reg::IRegStore> pStore,
     return status;
 }
 
-CRegistryCore::CWalk CRegistryCore::Walk(const std::vector<CName>& vPath, int nLinkDepth) {
+CRegistryCore::CWalk CRegistryCore::Walk(const std::vector<CName>& vPath, int nLinkDepth,
+                                         CKeyNode* pStart) {
     CWalk walk;
-    CKeyNode* node = m_pRoot.get();
+    CKeyNode* node = pStart != nullptr ? pStart : m_pRoot.get();
     for (std::size_t i = 0; i < vPath.size(); ++i) {
         CKeyNode* child = node->FindChild(vPath[i]);
         if (child == nullptr) {
@@ -201,29 +237,57 @@ std::vector<CName> CRegistryCore::AbsolutePath(const CKeyNode* pNode) const {
     return path;
 }
 
-void CRegistryCore::ApplyView(std::vector<CName>* pPath, REGSAM sam) const {
-    if (!m_layout.m_b64Bit || (sam & KEY_WOW64_32KEY) == 0 || (sam & KEY_WOW64_64KEY) != 0) {
-        return;
+bool CRegistryCore::Is32BitView(REGSAM sam) const {
+    return m_layout.m_b64Bit && (sam & KEY_WOW64_32KEY) != 0 && (sam & KEY_WOW64_64KEY) == 0;
+}
+
+std::size_t CRegistryCore::RedirectAt(const std::vector<CNameView>& path, REGSAM sam) const {
+    if (!Is32BitView(sam)) {
+        return kNoRedirect;
     }
-    std::vector<CName>& path = *pPath;
-    auto redirectClassesAt = [&path](std::size_t i) {
-        if (i < path.size() &&
+    auto classesAt = [&path](std::size_t i) {
+        const bool bRedirected =
+            i < path.size() &&
             std::any_of(kRedirectedClasses.begin(), kRedirectedClasses.end(),
-                        [&](std::u16string_view n) { return Reg::NamesEqual(path[i], n); })) {
-            path.insert(path.begin() + static_cast<std::ptrdiff_t>(i), CName(kWow6432Node));
-        }
+                        [&](std::u16string_view n) { return Reg::NamesEqual(path[i], n); });
+        return bRedirected ? i : kNoRedirect;
     };
     if (StartsWith(path, m_vMachineClasses)) {
-        redirectClassesAt(m_vMachineClasses.size());
-    } else if (m_layout.m_eClassesRoot == EClassesRoot::Merged &&
-               (StartsWith(path, m_vUserClasses) || StartsWith(path, m_vCurrentUserClasses))) {
-        redirectClassesAt(StartsWith(path, m_vUserClasses) ? m_vUserClasses.size()
-                                                           : m_vCurrentUserClasses.size());
-    } else if (path.size() >= 2 && Reg::NamesEqual(path[0], u"Machine") &&
-               Reg::NamesEqual(path[1], u"Software") &&
-               (path.size() == 2 || !Reg::NamesEqual(path[2], kWow6432Node))) {
-        path.insert(path.begin() + 2, CName(kWow6432Node));
+        return classesAt(m_vMachineClasses.size());
     }
+    if (m_layout.m_eClassesRoot == EClassesRoot::Merged &&
+        (StartsWith(path, m_vUserClasses) || StartsWith(path, m_vCurrentUserClasses))) {
+        return classesAt(StartsWith(path, m_vUserClasses) ? m_vUserClasses.size()
+                                                          : m_vCurrentUserClasses.size());
+    }
+    if (path.size() >= 2 && Reg::NamesEqual(path[0], u"Machine") &&
+        Reg::NamesEqual(path[1], u"Software") &&
+        (path.size() == 2 || !Reg::NamesEqual(path[2], kWow6432Node))) {
+        return 2;
+    }
+    return kNoRedirect;
+}
+
+void CRegistryCore::ApplyView(std::vector<CName>* pPath, REGSAM sam) const {
+    const std::size_t i = RedirectAt(std::vector<CNameView>(pPath->begin(), pPath->end()), sam);
+    if (i != kNoRedirect) {
+        pPath->insert(pPath->begin() + static_cast<std::ptrdiff_t>(i), CName(kWow6432Node));
+    }
+}
+
+bool CRegistryCore::IsRedirected(const CKeyNode* pBase, const std::vector<CName>& vRel,
+                                 REGSAM sam) {
+    if (!Is32BitView(sam)) {
+        return false;
+    }
+    std::vector<CNameView>& path = m_vViewPath;
+    path.clear();
+    for (; pBase != nullptr && pBase != m_pRoot.get(); pBase = pBase->Parent()) {
+        path.push_back(pBase->Name());
+    }
+    std::reverse(path.begin(), path.end());
+    path.insert(path.end(), vRel.begin(), vRel.end());
+    return RedirectAt(path, sam) != kNoRedirect;
 }
 
 bool CRegistryCore::RootPath(HKEY hRoot, std::vector<CName>* pPath) const {
@@ -361,38 +425,83 @@ LONG CRegistryCore::OpenMerged(std::vector<CName> vRel, REGSAM sam, bool bCreate
 LONG CRegistryCore::Open(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam,
                          bool bCreate, CRegKey* pOut, bool* pbCreated) {
     std::lock_guard lock(m_mutex);
-    std::vector<CName> rel;
+    CRegKey::CState state;
+    CKeyNode* pEnumerated = bCreate ? nullptr : EnumeratedChild(base, sSubKey);
+    if (pEnumerated != nullptr && !IsRedirected(pEnumerated, {}, sam)) {
+        // What Walk does with the last name of a path.
+        state.m_pNode = pEnumerated->Has(Reg::kNodeLink) ? FollowLink(pEnumerated, 0) : pEnumerated;
+        if (state.m_pNode == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        Hold(&state, pOut);
+        return ERROR_SUCCESS;
+    }
+    std::vector<CName>& rel = m_vRelPath;
     LONG result = ParseSubKey(sSubKey, &rel);
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    CRegKey::CState state;
     if (base.m_bMerged) {
         if (Live(base.m_pNode) == nullptr && Live(base.m_pMachine) == nullptr) {
             return ERROR_KEY_DELETED;
         }
         result = OpenMerged(Join(base.m_vClassPath, rel), sam, bCreate, &state, pbCreated);
     } else {
-        if (Live(base.m_pNode) == nullptr) {
+        CKeyNode* pBase = Live(base.m_pNode);
+        if (pBase == nullptr) {
             return ERROR_KEY_DELETED;
         }
-        std::vector<CName> path = Join(AbsolutePath(base.m_pNode), rel);
-        ApplyView(&path, sam);
-        const CWalk walk = Walk(path, 0);
-        if (pbCreated != nullptr) {
-            *pbCreated = false;
-        }
-        if (walk.m_eResult == EWalk::Found) {
-            state.m_pNode = walk.m_pNode;
-        } else if (walk.m_eResult == EWalk::Broken || !bCreate) {
-            result = ERROR_FILE_NOT_FOUND;
-        } else if ((result = CreateRest(path, walk, &state.m_pNode)) == ERROR_SUCCESS &&
-                   pbCreated != nullptr) {
-            *pbCreated = true;
-        }
+        result = OpenBelow(pBase, rel, sam, bCreate, &state.m_pNode, pbCreated);
     }
     if (result == ERROR_SUCCESS) {
         Hold(&state, pOut);
+    }
+    return result;
+}
+
+CKeyNode* CRegistryCore::EnumeratedChild(const CRegKey::CState& base,
+                                         const std::wstring& sName) const {
+    CKeyNode* child = base.m_pEnumerated;
+    if (child == nullptr || base.m_nEnumeratedGeneration != m_nGeneration ||
+        Live(base.m_pNode) == nullptr || child->Name().size() != sName.size()) {
+        return nullptr;
+    }
+    std::uint32_t nDiffers = 0;  // no early exit: the loop is vectorised
+    for (std::size_t i = 0; i < sName.size(); ++i) {
+        const auto c = static_cast<std::uint32_t>(sName[i]);
+        nDiffers |= (c ^ child->Name()[i]) | (c == L'\\' ? 1u : 0u);
+    }
+    return nDiffers == 0 ? child : nullptr;
+}
+
+LONG CRegistryCore::OpenBelow(CKeyNode* pBase, const std::vector<CName>& vRel, REGSAM sam,
+                              bool bCreate, CKeyNode** ppOut, bool* pbCreated) {
+    if (pbCreated != nullptr) {
+        *pbCreated = false;
+    }
+    if (!bCreate && !IsRedirected(pBase, vRel, sam)) {
+        // The key the whole path from the root leads to, found without walking down to the base
+        // again: a recursive walk opens every key below the one before it.
+        const CWalk walk = Walk(vRel, 0, pBase);
+        if (walk.m_eResult != EWalk::Found) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        *ppOut = walk.m_pNode;
+        return ERROR_SUCCESS;
+    }
+    std::vector<CName> path = Join(AbsolutePath(pBase), vRel);
+    ApplyView(&path, sam);
+    const CWalk walk = Walk(path, 0);
+    if (walk.m_eResult == EWalk::Found) {
+        *ppOut = walk.m_pNode;
+        return ERROR_SUCCESS;
+    }
+    if (walk.m_eResult == EWalk::Broken || !bCreate) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const LONG result = CreateRest(path, walk, ppOut);
+    if (result == ERROR_SUCCESS && pbCreated != nullptr) {
+        *pbCreated = true;
     }
     return result;
 }
@@ -546,12 +655,14 @@ LONG CRegistryCore::EnumKey(CRegKey::CState& key, DWORD dwIndex, std::wstring* p
         if (dwIndex >= node->ChildCount()) {
             return ERROR_NO_MORE_ITEMS;
         }
-        child = node->Child(dwIndex);
+        key.m_pEnumerated = node->Child(dwIndex);
+        key.m_nEnumeratedGeneration = m_nGeneration;
+        child = key.m_pEnumerated;
     }
     if (child->Name().size() >= dwCapacity) {
         return ERROR_MORE_DATA;
     }
-    *psName = Reg::ToWide(child->Name());
+    Reg::ToWide(child->Name(), psName);
     return ERROR_SUCCESS;
 }
 
@@ -581,7 +692,7 @@ LONG CRegistryCore::EnumValue(CRegKey::CState& key, DWORD dwIndex, CRegValue* pV
     if (value->m_sName.size() >= dwNameCapacity || value->m_vData.size() > dwDataCapacity) {
         return ERROR_MORE_DATA;
     }
-    pValue->m_sName = Reg::ToWide(value->m_sName);
+    Reg::ToWide(value->m_sName, &pValue->m_sName);
     pValue->m_dwType = value->m_dwType;
     pValue->m_vData = value->m_vData;
     return ERROR_SUCCESS;
@@ -589,16 +700,18 @@ LONG CRegistryCore::EnumValue(CRegKey::CState& key, DWORD dwIndex, CRegValue* pV
 
 LONG CRegistryCore::QueryInfo(CRegKey::CState& key, CRegKeyInfo* pInfo) {
     std::lock_guard lock(m_mutex);
-    std::vector<const CKeyNode*> keys;
-    std::vector<const CValue*> values;
     CRegKeyInfo info;
     if (key.m_bMerged) {
         if (Live(key.m_pNode) == nullptr && Live(key.m_pMachine) == nullptr) {
             return ERROR_KEY_DELETED;
         }
         BuildLists(key);
-        keys = key.m_vKeyList;
-        values = key.m_vValueList;
+        for (const CKeyNode* child : key.m_vKeyList) {
+            CountSubKey(*child, &info);
+        }
+        for (const CValue* v : key.m_vValueList) {
+            CountValue(*v, &info);
+        }
         for (const CKeyNode* node : {Live(key.m_pNode), Live(key.m_pMachine)}) {
             info.m_qwLastWriteTime =
                 std::max(info.m_qwLastWriteTime, node != nullptr ? node->m_qwTime : 0);
@@ -609,28 +722,12 @@ LONG CRegistryCore::QueryInfo(CRegKey::CState& key, CRegKeyInfo* pInfo) {
             return ERROR_KEY_DELETED;
         }
         for (std::size_t i = 0; i < node->ChildCount(); ++i) {
-            keys.push_back(node->Child(i));
+            CountSubKey(*node->Child(i), &info);
         }
         for (const CValue& v : node->Values()) {
-            values.push_back(&v);
+            CountValue(v, &info);
         }
         info.m_qwLastWriteTime = node->m_qwTime;
-    }
-    info.m_dwSubKeys = static_cast<DWORD>(keys.size());
-    info.m_dwValues = static_cast<DWORD>(values.size());
-    for (const CKeyNode* child : keys) {
-        info.m_dwMaxSubKeyLen =
-            std::max(info.m_dwMaxSubKeyLen, static_cast<DWORD>(child->Name().size()));
-        if (child->Class() != nullptr) {
-            info.m_dwMaxClassLen =
-                std::max(info.m_dwMaxClassLen, static_cast<DWORD>(child->Class()->size()));
-        }
-    }
-    for (const CValue* v : values) {
-        info.m_dwMaxValueNameLen =
-            std::max(info.m_dwMaxValueNameLen, static_cast<DWORD>(v->m_sName.size()));
-        info.m_dwMaxValueLen =
-            std::max(info.m_dwMaxValueLen, static_cast<DWORD>(v->m_vData.size()));
     }
     *pInfo = info;
     return ERROR_SUCCESS;

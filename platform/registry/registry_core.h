@@ -35,6 +35,10 @@ struct CRegKey::CState {
     std::uint64_t m_nListGeneration = 0;
     std::vector<const Reg::CKeyNode*> m_vKeyList;
     std::vector<const Reg::CValue*> m_vValueList;
+    // The subkey EnumKey gave last, while the registry has not changed since: a walk opens each
+    // subkey by the name it was just given, and this finds it without a search.
+    Reg::CKeyNode* m_pEnumerated = nullptr;
+    std::uint64_t m_nEnumeratedGeneration = 0;
 };
 
 class CRegistryCore : public std::enable_shared_from_this<CRegistryCore> {
@@ -91,10 +95,23 @@ private:
         std::size_t m_nMatched = 0;        // elements that exist
     };
 
-    CWalk Walk(const std::vector<Reg::CName>& vPath, int nLinkDepth);
+    // Follows vPath from pStart (null: the top of the tree).
+    CWalk Walk(const std::vector<Reg::CName>& vPath, int nLinkDepth,
+               Reg::CKeyNode* pStart = nullptr);
     Reg::CKeyNode* FollowLink(Reg::CKeyNode* pNode, int nLinkDepth);
     std::vector<Reg::CName> AbsolutePath(const Reg::CKeyNode* pNode) const;
+    bool Is32BitView(REGSAM sam) const;
+    // Where the 32-bit view puts Wow6432Node into an absolute path; std::size_t(-1) when it
+    // does not.
+    std::size_t RedirectAt(const std::vector<Reg::CNameView>& vPath, REGSAM sam) const;
     void ApplyView(std::vector<Reg::CName>* pPath, REGSAM sam) const;
+    // Whether the view sends pBase\vRel somewhere other than below pBase.
+    bool IsRedirected(const Reg::CKeyNode* pBase, const std::vector<Reg::CName>& vRel, REGSAM sam);
+    // The subkey of base that EnumKey gave last when sName is its name unit for unit; else null.
+    Reg::CKeyNode* EnumeratedChild(const CRegKey::CState& base, const std::wstring& sName) const;
+    // Opens (or creates) the key at pBase\vRel of a key outside the merged classes root.
+    LONG OpenBelow(Reg::CKeyNode* pBase, const std::vector<Reg::CName>& vRel, REGSAM sam,
+                   bool bCreate, Reg::CKeyNode** ppOut, bool* pbCreated);
     bool RootPath(HKEY hRoot, std::vector<Reg::CName>* pPath) const;
     LONG OpenMerged(std::vector<Reg::CName> vRel, REGSAM sam, bool bCreate, CRegKey::CState* pOut,
                     bool* pbCreated);
@@ -118,6 +135,10 @@ private:
     std::vector<CMount> m_vMounts;
     std::vector<std::wstring> m_vWarnings;
     std::uint64_t m_nGeneration = 1;
+    // Scratch paths of Open, kept so that opening a key allocates nothing for them; used only
+    // under m_mutex.
+    std::vector<Reg::CName> m_vRelPath;
+    std::vector<Reg::CNameView> m_vViewPath;
 };
 
 }  // namespace Branwick::Platform

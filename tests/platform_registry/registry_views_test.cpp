@@ -83,10 +83,8 @@ TEST(RegistryViews, ThirtyTwoBitTargetHasOneView) {
               L"native");
 }
 
-TEST(RegistryViews, LinkKeysAreFollowed) {
-    CRegistry reg = CRegistry::CreateInMemory();
-    // "\Registry\Machine\System\ControlSet001" and a link pointing at itself.
-    ASSERT_TRUE(reg.ImportText(HKEY_LOCAL_MACHINE, R"(
+// "\Registry\Machine\System\ControlSet001", a link to it, a link to itself and one to nowhere.
+constexpr const char* kLinkedSystem = R"(
 [System\\ControlSet001\\Control]
 "Real"="yes"
 [System\\CurrentControlSet]
@@ -100,8 +98,11 @@ TEST(RegistryViews, LinkKeysAreFollowed) {
   68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,00,5c,00,4c,00,6f,00,6f,00,70,00
 [System\\Broken]
 #link
-)")
-                    .Ok());
+)";
+
+TEST(RegistryViews, LinkKeysAreFollowed) {
+    CRegistry reg = CRegistry::CreateInMemory();
+    ASSERT_TRUE(reg.ImportText(HKEY_LOCAL_MACHINE, kLinkedSystem).Ok());
     EXPECT_EQ(ReadSz(reg, HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control", L"Real"),
               L"yes");
     CRegKey key;
@@ -120,6 +121,58 @@ TEST(RegistryViews, LinkKeysAreFollowed) {
     EXPECT_EQ(
         SubKeys(reg, HKEY_LOCAL_MACHINE, L"System"),
         (std::vector<std::wstring>{L"Broken", L"ControlSet001", L"CurrentControlSet", L"Loop"}));
+}
+
+// A walk opens each subkey right after EnumKey gave its name, which finds it without a search; it
+// must be the key that the name finds, in every view, through links, and after changes.
+TEST(RegistryViews, AnEnumeratedSubkeyOpensAsItsNameDoes) {
+    CRegistry reg = CRegistry::CreateInMemory({.m_b64Bit = true});
+    ASSERT_TRUE(reg.ImportText(HKEY_LOCAL_MACHINE, kWow64Machine).Ok());
+    ASSERT_TRUE(reg.ImportText(HKEY_LOCAL_MACHINE, kLinkedSystem).Ok());
+    struct SParent {
+        HKEY hRoot;
+        const wchar_t* pszPath;
+        REGSAM sam;
+    };
+    for (const SParent& parent : {SParent{HKEY_LOCAL_MACHINE, L"", KEY_WOW64_64KEY},
+                                  SParent{HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_64KEY},
+                                  SParent{HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_32KEY},
+                                  SParent{HKEY_CLASSES_ROOT, L"", KEY_WOW64_64KEY},
+                                  SParent{HKEY_LOCAL_MACHINE, L"System", 0}}) {
+        CRegKey key;
+        CRegKey unwalked;  // the same key, never enumerated
+        ASSERT_EQ(reg.OpenKey(parent.hRoot, parent.pszPath, parent.sam, &key), ERROR_SUCCESS);
+        ASSERT_EQ(key.OpenKey(L"", 0, &unwalked), ERROR_SUCCESS);
+        std::wstring sName;
+        for (DWORD i = 0; key.EnumKey(i, &sName) == ERROR_SUCCESS; ++i) {
+            for (const REGSAM sam : {REGSAM{0}, REGSAM{KEY_WOW64_32KEY}, REGSAM{KEY_WOW64_64KEY}}) {
+                CRegKey walked;
+                CRegKey named;
+                EXPECT_EQ(key.OpenKey(sName, sam, &walked), unwalked.OpenKey(sName, sam, &named))
+                    << key.GetPath() << " " << sName << " " << sam;
+                EXPECT_EQ(walked.GetPath(), named.GetPath()) << sName << " " << sam;
+            }
+        }
+    }
+    // The subkey enumerated last is deleted, and made again, before it is opened.
+    CRegKey software;
+    ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_64KEY, &software),
+              ERROR_SUCCESS);
+    std::wstring sName;
+    ASSERT_EQ(software.EnumKey(1, &sName), ERROR_SUCCESS);
+    ASSERT_EQ(sName, L"Vendor");
+    ASSERT_EQ(reg.DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), ERROR_SUCCESS);
+    CRegKey gone;
+    EXPECT_EQ(software.OpenKey(sName, 0, &gone), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(software.EnumKey(1, &sName), ERROR_SUCCESS);
+    ASSERT_EQ(sName, L"Wow6432Node");
+    ASSERT_EQ(reg.DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node"), ERROR_SUCCESS);
+    CRegKey again;
+    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\" + sName, 0, &again), ERROR_SUCCESS);
+    CRegKey found;
+    ASSERT_EQ(software.OpenKey(sName, 0, &found), ERROR_SUCCESS);
+    EXPECT_EQ(found.SetValue(L"v", REG_SZ, Sz(L"new")), ERROR_SUCCESS);
+    EXPECT_EQ(ReadSz(reg, HKEY_LOCAL_MACHINE, L"Software\\" + sName, L"v"), L"new");
 }
 
 TEST(RegistryViews, RootsOfAWinePrefix) {

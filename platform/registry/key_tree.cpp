@@ -70,6 +70,11 @@ std::wstring ToWide(CNameView s) {
 
 void ToName(std::wstring_view s, CName* pOut) {
     CName& out = *pOut;
+    if (std::all_of(s.begin(), s.end(), [](wchar_t c) { return c >= 0 && c < 0x10000; })) {
+        out.resize(s.size());  // assign() from another character type would copy twice
+        std::copy(s.begin(), s.end(), out.begin());
+        return;
+    }
     out.clear();
     out.reserve(s.size());
     for (const wchar_t wc : s) {
@@ -89,6 +94,11 @@ void ToName(std::wstring_view s, CName* pOut) {
 
 void ToWide(CNameView s, std::wstring* pOut) {
     std::wstring& out = *pOut;
+    if (std::none_of(s.begin(), s.end(), [](char16_t c) { return c >= 0xD800 && c < 0xDC00; })) {
+        out.resize(s.size());  // assign() from another character type would copy twice
+        std::copy(s.begin(), s.end(), out.begin());
+        return;
+    }
     out.clear();
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {

@@ -97,22 +97,33 @@ std::wstring FromUtf8(std::string_view str) {
 }
 
 std::wstring FromUtf16Le(const std::uint8_t* pData, std::size_t nBytes) {
-    std::wstring out;
-    const std::size_t nUnits = nBytes / 2;
     auto unit = [pData](std::size_t k) -> char32_t { return pData[2 * k] | (pData[2 * k + 1] << 8); };
+    std::size_t nUnits = 0;
+    bool bSurrogates = false;
+    for (; nUnits < nBytes / 2 && (pData[2 * nUnits] | pData[2 * nUnits + 1]) != 0; ++nUnits) {
+        bSurrogates = bSurrogates || (pData[2 * nUnits + 1] & 0xF8) == 0xD8;
+    }
+    // Every value a registry walk reads comes through here: one allocation, no growth.
+    std::wstring out(nUnits, L'\0');
+    if (!bSurrogates) {
+        for (std::size_t k = 0; k < nUnits; ++k) {
+            out[k] = static_cast<wchar_t>(unit(k));
+        }
+        return out;
+    }
+    std::size_t nOut = 0;
     for (std::size_t k = 0; k < nUnits; ++k) {
         const char32_t u = unit(k);
-        if (u == 0) {
-            break;
-        }
         if (u >= 0xD800 && u <= 0xDBFF && k + 1 < nUnits && unit(k + 1) >= 0xDC00 &&
             unit(k + 1) <= 0xDFFF) {
-            out += static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (unit(k + 1) - 0xDC00));
+            out[nOut++] =
+                static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (unit(k + 1) - 0xDC00));
             ++k;
         } else {
-            out += static_cast<wchar_t>(IsScalar(u) ? u : kReplacement);
+            out[nOut++] = static_cast<wchar_t>(IsScalar(u) ? u : kReplacement);
         }
     }
+    out.resize(nOut);
     return out;
 }
 

@@ -95,7 +95,7 @@ std::uint64_t ReadLittleEndian(const Platform::CRegBytes& vData, std::size_t nBy
     return nValue;
 }
 
-void PostProgress(int nProgress, const std::wstring& sText, std::int32_t nScanType) {
+void PostProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType) {
     Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
 }
 
@@ -124,7 +124,8 @@ const Platform::CRegValue* ReadValue(const Platform::CRegKey& key, DWORD dwIndex
     return key.EnumValue(dwIndex, &large) == ERROR_SUCCESS ? &large : nullptr;
 }
 
-// What stays the same through a whole recursive walk.
+// What stays the same through a whole recursive walk, and the strings it builds for every key,
+// kept so that their storage serves the whole walk.
 struct SWalk {
     HKEY hRoot;
     std::wstring sRootName;
@@ -132,25 +133,53 @@ struct SWalk {
     ValueCallback pfnCallback;
     std::int32_t nScanType;
     REGSAM dwView;
+    std::wstring sPath;  // the path of the key being walked
+    std::wstring sText;  // a progress message's text
 };
 
-// The key at root\sPath; opened by its name below the open parent when there is one (the same key
-// as the whole path gives, found without walking down from the root again).
-LONG OpenWalkedKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
-                   const std::wstring& sPath, Platform::CRegKey* pKey) {
-    const REGSAM sam = KEY_ALL_ACCESS | walk.dwView;
-    return pParent != nullptr ? pParent->OpenKey(sName, sam, pKey)
-                              : Registry().OpenKey(walk.hRoot, sPath, sam, pKey);
+// Appends a subkey's name to the walk's path for the lifetime of the object.
+class CChildPath {
+public:
+    CChildPath(std::wstring& sPath, const std::wstring& sName)
+        : m_sPath(sPath), m_nParent(sPath.size()) {
+        if (!m_sPath.empty()) {
+            m_sPath += L'\\';
+        }
+        m_sPath += sName;
+    }
+    ~CChildPath() { m_sPath.resize(m_nParent); }
+    CChildPath(const CChildPath&) = delete;
+    CChildPath& operator=(const CChildPath&) = delete;
+
+private:
+    std::wstring& m_sPath;
+    std::size_t m_nParent;
+};
+
+// Posts progress with the text root\path of the key being walked.
+void PostWalkProgress(SWalk& walk, int nProgress) {
+    walk.sText.assign(walk.sRootName).append(1, L'\\').append(walk.sPath);
+    PostProgress(nProgress, walk.sText, walk.nScanType);
 }
 
-LONG WalkKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
-             const std::wstring& sPath, int nPercentsStart, int nPercentsInterval);
+// The key at root\path; opened by its name below the open parent when there is one (the same key
+// as the whole path gives, found without walking down from the root again).
+LONG OpenWalkedKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+                   Platform::CRegKey* pKey) {
+    const REGSAM sam = KEY_ALL_ACCESS | walk.dwView;
+    return pParent != nullptr ? pParent->OpenKey(sName, sam, pKey)
+                              : Registry().OpenKey(walk.hRoot, walk.sPath, sam, pKey);
+}
+
+LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+             int nPercentsStart, int nPercentsInterval);
 
 // ProcessKey's body, without its handlers.
-LONG WalkKeyBody(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
-                 const std::wstring& sPath, int nPercentsStart, int nPercentsInterval) {
+LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+                 int nPercentsStart, int nPercentsInterval) {
+    const std::wstring& sPath = walk.sPath;
     Platform::CRegKey key;
-    const LONG lOpen = OpenWalkedKey(walk, pParent, sName, sPath, &key);
+    const LONG lOpen = OpenWalkedKey(walk, pParent, sName, &key);
     if (lOpen != ERROR_SUCCESS) {
         LogOpenFailure(walk.sRootName, sPath, lOpen);
         return lOpen;
@@ -181,10 +210,10 @@ LONG WalkKeyBody(const SWalk& walk, const Platform::CRegKey* pParent, const std:
             if (key.EnumKey(j, &sChildName, kSubKeyNameChars) != ERROR_SUCCESS) {
                 continue;
             }
-            const std::wstring sChild = sPath.empty() ? sChildName : sPath + L"\\" + sChildName;
-            PostProgress(Truncate(dPosition), walk.sRootName + L"\\" + sChild, walk.nScanType);
-            if (!IsExcluded(walk.hRoot, sChild, walk.nScanType)) {
-                WalkKey(walk, &key, sChildName, sChild, Truncate(dPosition), Truncate(dShare));
+            const CChildPath child(walk.sPath, sChildName);
+            PostWalkProgress(walk, Truncate(dPosition));
+            if (!IsExcluded(walk.hRoot, walk.sPath, walk.nScanType)) {
+                WalkKey(walk, &key, sChildName, Truncate(dPosition), Truncate(dShare));
             }
         }
     }
@@ -198,8 +227,8 @@ LONG WalkKeyBody(const SWalk& walk, const Platform::CRegKey* pParent, const std:
     return ERROR_SUCCESS;
 }
 
-LONG WalkKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
-             const std::wstring& sPath, int nPercentsStart, int nPercentsInterval) {
+LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+             int nPercentsStart, int nPercentsInterval) {
     LONG lResult = ERROR_SUCCESS;
     RunGuarded(
         L"ProcessKey",
@@ -207,12 +236,10 @@ LONG WalkKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wst
             return FormatText(
                 L"hRoot: %ls\nsSubkey: %ls\nnDeep: %d\nnPercentsStart: %d\nnPercentsInterval:%d\n"
                 L"ScanType: %d",
-                walk.sRootName.c_str(), sPath.c_str(), walk.nDeep, nPercentsStart,
+                walk.sRootName.c_str(), walk.sPath.c_str(), walk.nDeep, nPercentsStart,
                 nPercentsInterval, walk.nScanType);
         },
-        [&] {
-            lResult = WalkKeyBody(walk, pParent, sName, sPath, nPercentsStart, nPercentsInterval);
-        });
+        [&] { lResult = WalkKeyBody(walk, pParent, sName, nPercentsStart, nPercentsInterval); });
     return lResult;
 }
 
@@ -230,8 +257,8 @@ void EmptyKeyCallback(const std::wstring&, const std::wstring&, const std::wstri
 LONG ProcessKey(HKEY hRoot, const std::wstring& sPath, int nDeep, ValueCallback pfnCallback,
                 int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
                 REGSAM dwView) {
-    const SWalk walk{hRoot, GetRootKeyName(hRoot), nDeep, pfnCallback, nScanType, dwView};
-    return WalkKey(walk, nullptr, std::wstring(), sPath, nPercentsStart, nPercentsInterval);
+    SWalk walk{hRoot, GetRootKeyName(hRoot), nDeep, pfnCallback, nScanType, dwView, sPath, {}};
+    return WalkKey(walk, nullptr, std::wstring(), nPercentsStart, nPercentsInterval);
 }
 
 void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCallback,

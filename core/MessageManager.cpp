@@ -4,6 +4,13 @@
 
 namespace Branwick {
 
+namespace {
+
+// How long, after a drain, posts gather before the runner takes them (a delay no one sees).
+constexpr DWORD kGatherMs = 2;
+
+}  // namespace
+
 CMessageManager::CMessageManager() : m_sink(&m_queue) {}
 
 CMessageManager::~CMessageManager() = default;
@@ -77,6 +84,12 @@ DWORD CMessageRunnerData::MessageRunnerProc(void* pData) {
             Platform::WaitForAny({&pRunner->m_pSink->GetEvent(), &pRunner->m_stopEvent}, INFINITE);
         bLastPass = dwResult == WAIT_OBJECT_0 + 1;
         pRunner->DrainQueue();
+        if (!bLastPass) {
+            // Waking a sleeping runner costs the poster a system call, more than posting many
+            // messages; a producer that posts one per registry key would pay it for each. So the
+            // runner lets the next posts gather for a moment before it waits for them.
+            pRunner->m_stopEvent.Wait(kGatherMs);
+        }
     }
     return 0;
 }

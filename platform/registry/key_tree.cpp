@@ -157,6 +157,7 @@ CKeyNode* CKeyNode::FindOrAddChild(CNameView sName, std::uint64_t qwTime, bool* 
     *pbAdded = true;
     auto node = std::make_unique<CKeyNode>(CName(sName), qwTime);
     node->m_pParent = this;
+    CountChild(*node);
     m_vChildren.push_back(std::move(node));
     return m_vChildren.back().get();
 }
@@ -169,15 +170,59 @@ std::unique_ptr<CKeyNode> CKeyNode::DetachChild(CKeyNode* pChild) {
     std::unique_ptr<CKeyNode> out = std::move(m_vChildren[i]);
     m_vChildren.erase(m_vChildren.begin() + static_cast<std::ptrdiff_t>(i));
     out->m_pParent = nullptr;
+    m_bRecountChildren = m_bRecountChildren || out->m_sName.size() >= m_nMaxChildName ||
+                         (out->m_pClass != nullptr && out->m_pClass->size() >= m_nMaxChildClass);
     return out;
 }
 
 CKeyNode* CKeyNode::AttachChild(std::unique_ptr<CKeyNode> pChild) {
     const std::size_t i = LowerBoundChild(pChild->m_sName);
     pChild->m_pParent = this;
+    CountChild(*pChild);
     return m_vChildren
         .insert(m_vChildren.begin() + static_cast<std::ptrdiff_t>(i), std::move(pChild))
         ->get();
+}
+
+void CKeyNode::SetClass(CName sClass) {
+    if (m_pParent != nullptr && m_pClass != nullptr &&
+        m_pClass->size() >= m_pParent->m_nMaxChildClass) {
+        m_pParent->m_bRecountChildren = true;
+    }
+    m_pClass = std::make_unique<CName>(std::move(sClass));
+    if (m_pParent != nullptr) {
+        m_pParent->CountChild(*this);
+    }
+}
+
+void CKeyNode::CountChild(const CKeyNode& child) const {
+    m_nMaxChildName = std::max(m_nMaxChildName, static_cast<std::uint32_t>(child.m_sName.size()));
+    if (child.m_pClass != nullptr) {
+        m_nMaxChildClass =
+            std::max(m_nMaxChildClass, static_cast<std::uint32_t>(child.m_pClass->size()));
+    }
+}
+
+void CKeyNode::RecountChildren() const {
+    if (!m_bRecountChildren) {
+        return;
+    }
+    m_bRecountChildren = false;
+    m_nMaxChildName = 0;
+    m_nMaxChildClass = 0;
+    for (const std::unique_ptr<CKeyNode>& child : m_vChildren) {
+        CountChild(*child);
+    }
+}
+
+std::uint32_t CKeyNode::MaxChildNameLen() const {
+    RecountChildren();
+    return m_nMaxChildName;
+}
+
+std::uint32_t CKeyNode::MaxChildClassLen() const {
+    RecountChildren();
+    return m_nMaxChildClass;
 }
 
 std::size_t CKeyNode::FindValueIndex(CNameView sName) const {

@@ -89,7 +89,13 @@ public:
     std::vector<const CValue*> SortedValues() const;
 
     const CName* Class() const { return m_pClass.get(); }
-    void SetClass(CName sClass) { m_pClass = std::make_unique<CName>(std::move(sClass)); }
+    void SetClass(CName sClass);
+
+    // The longest subkey name and subkey class in UTF-16 units. Kept as subkeys come and go, and
+    // recounted only after the longest may have left: a walk asks at every key it enters, and
+    // counting would visit every subkey one more time.
+    std::uint32_t MaxChildNameLen() const;
+    std::uint32_t MaxChildClassLen() const;
 
     std::uint64_t m_qwTime = 0;  // last write, FILETIME; 0 while a loader has not set it
     std::uint32_t m_nHandles = 0;
@@ -98,10 +104,15 @@ private:
     std::size_t LowerBoundChild(CNameView sName) const;
     std::size_t FindValueIndex(CNameView sName) const;
     void RebuildValueIndex();
+    void CountChild(const CKeyNode& child) const;
+    void RecountChildren() const;
 
     CName m_sName;
     CKeyNode* m_pParent = nullptr;
     std::uint16_t m_wFlags = 0;
+    mutable bool m_bRecountChildren = false;
+    mutable std::uint32_t m_nMaxChildName = 0;
+    mutable std::uint32_t m_nMaxChildClass = 0;
     std::vector<std::unique_ptr<CKeyNode>> m_vChildren;
     std::vector<CValue> m_vValues;
     // Positions of m_vValues in name order, kept only for keys with many values so that lookups

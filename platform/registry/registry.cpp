@@ -721,9 +721,9 @@ LONG CRegistryCore::QueryInfo(CRegKey::CState& key, CRegKeyInfo* pInfo) {
         if (node == nullptr) {
             return ERROR_KEY_DELETED;
         }
-        for (std::size_t i = 0; i < node->ChildCount(); ++i) {
-            CountSubKey(*node->Child(i), &info);
-        }
+        info.m_dwSubKeys = static_cast<DWORD>(node->ChildCount());
+        info.m_dwMaxSubKeyLen = node->MaxChildNameLen();
+        info.m_dwMaxClassLen = node->MaxChildClassLen();
         for (const CValue& v : node->Values()) {
             CountValue(v, &info);
         }

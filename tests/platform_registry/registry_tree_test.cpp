@@ -191,6 +191,20 @@ TEST(RegistryTree, QueryInfoCountsAndLongestLengths) {
     EXPECT_EQ(info.m_dwMaxValueNameLen, 15u);
     EXPECT_EQ(info.m_dwMaxValueLen, 34u);
     EXPECT_GT(info.m_qwLastWriteTime, 0u);
+
+    // The longest lengths follow subkeys that come and go.
+    ASSERT_EQ(key.DeleteKey(L"a much longer name"), ERROR_SUCCESS);
+    ASSERT_EQ(key.QueryInfo(&info), ERROR_SUCCESS);
+    EXPECT_EQ(info.m_dwMaxSubKeyLen, 5u);
+    EXPECT_EQ(info.m_dwMaxClassLen, 0u);
+    CRegKey added;
+    ASSERT_EQ(key.CreateKey(L"a name of 20 letters", 0, &added), ERROR_SUCCESS);
+    ASSERT_TRUE(
+        reg.ImportText(HKEY_LOCAL_MACHINE, "[Software\\\\Info\\\\short]\n#class=\"C\"\n").Ok());
+    ASSERT_EQ(key.QueryInfo(&info), ERROR_SUCCESS);
+    EXPECT_EQ(info.m_dwSubKeys, 2u);
+    EXPECT_EQ(info.m_dwMaxSubKeyLen, 20u);
+    EXPECT_EQ(info.m_dwMaxClassLen, 1u);
 }
 
 TEST(RegistryTree, ReloadReturnsToTheLastFlush) {

@@ -1,5 +1,6 @@
 // The registry walkers: ProcessKey (values, and recursively subkeys) and ProcessSubkeys (one level
 // of subkeys), with the exclusion table and the text form of value data.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -60,22 +61,36 @@ const CExclusions& Exclusions() {
     return table;
 }
 
-bool IsListed(const CExclusions& table, std::int32_t nKey, HKEY hRoot, const std::wstring& sPath) {
+// The paths the table lists for one root in one category; null when there are none.
+const std::vector<std::wstring>* Listed(std::int32_t nKey, HKEY hRoot) {
+    const CExclusions& table = Exclusions();
     const auto category = table.find(nKey);
     if (category == table.end()) {
-        return false;
+        return nullptr;
     }
     const auto root = category->second.find(hRoot);
-    if (root == category->second.end()) {
-        return false;
-    }
-    for (const std::wstring& sListed : root->second) {
-        if (sListed.size() == sPath.size() && Platform::EqualNoCase(sListed, sPath)) {
-            return true;
-        }
-    }
-    return false;
+    return root != category->second.end() ? &root->second : nullptr;
 }
+
+// The subtrees a recursive walk of one root in one category leaves out, looked up once per walk.
+struct SExcluded {
+    SExcluded(HKEY hRoot, std::int32_t nScanType)
+        : pAll(Listed(kAllCategories, hRoot)), pCategory(Listed(nScanType, hRoot)) {}
+
+    bool Has(const std::wstring& sPath) const {
+        return Lists(pAll, sPath) || Lists(pCategory, sPath);
+    }
+
+    static bool Lists(const std::vector<std::wstring>* pList, const std::wstring& sPath) {
+        return pList != nullptr &&
+               std::any_of(pList->begin(), pList->end(), [&sPath](const std::wstring& sListed) {
+                   return sListed.size() == sPath.size() && Platform::EqualNoCase(sListed, sPath);
+               });
+    }
+
+    const std::vector<std::wstring>* pAll;
+    const std::vector<std::wstring>* pCategory;
+};
 
 // Toward zero, as a conversion to int does, but defined for every double.
 int Truncate(double dValue) {
@@ -133,6 +148,7 @@ struct SWalk {
     ValueCallback pfnCallback;
     std::int32_t nScanType;
     REGSAM dwView;
+    SExcluded excluded;
     std::wstring sPath;  // the path of the key being walked
     std::wstring sText;  // a progress message's text
 };
@@ -212,7 +228,7 @@ LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstri
             }
             const CChildPath child(walk.sPath, sChildName);
             PostWalkProgress(walk, Truncate(dPosition));
-            if (!IsExcluded(walk.hRoot, walk.sPath, walk.nScanType)) {
+            if (!walk.excluded.Has(walk.sPath)) {
                 WalkKey(walk, &key, sChildName, Truncate(dPosition), Truncate(dShare));
             }
         }
@@ -257,7 +273,8 @@ void EmptyKeyCallback(const std::wstring&, const std::wstring&, const std::wstri
 LONG ProcessKey(HKEY hRoot, const std::wstring& sPath, int nDeep, ValueCallback pfnCallback,
                 int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
                 REGSAM dwView) {
-    SWalk walk{hRoot, GetRootKeyName(hRoot), nDeep, pfnCallback, nScanType, dwView, sPath, {}};
+    SWalk walk{hRoot,  GetRootKeyName(hRoot),       nDeep, pfnCallback, nScanType,
+               dwView, SExcluded(hRoot, nScanType), sPath, {}};
     return WalkKey(walk, nullptr, std::wstring(), nPercentsStart, nPercentsInterval);
 }
 
@@ -292,9 +309,7 @@ void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCall
 }
 
 bool IsExcluded(HKEY hRoot, const std::wstring& sPath, std::int32_t nScanType) {
-    const CExclusions& table = Exclusions();
-    return IsListed(table, kAllCategories, hRoot, sPath) ||
-           IsListed(table, nScanType, hRoot, sPath);
+    return SExcluded(hRoot, nScanType).Has(sPath);
 }
 
 std::wstring ValueText(DWORD dwType, const Platform::CRegBytes& vData) {

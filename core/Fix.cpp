@@ -64,8 +64,9 @@ int CDeleteRegistryKey::Fix() {
     return 0;
 }
 
-void CDeleteRegistryKey::Backup(pugi::xml_node parent) const {
-    CRegDataSaver(parent, CurrentRegistry()).SaveKey(m_hRoot, m_sKeyPath, m_dwRegSam);
+void CDeleteRegistryKey::Backup(pugi::xml_node parent,
+                                const Platform::CRegistry& registry) const {
+    CRegDataSaver(parent, registry).SaveKey(m_hRoot, m_sKeyPath, m_dwRegSam);
 }
 
 std::unique_ptr<IFix> CDeleteRegistryValue::Clone() const {
@@ -88,8 +89,9 @@ int CDeleteRegistryValue::Fix() {
     return 0;
 }
 
-void CDeleteRegistryValue::Backup(pugi::xml_node parent) const {
-    CRegDataSaver(parent, CurrentRegistry())
+void CDeleteRegistryValue::Backup(pugi::xml_node parent,
+                                  const Platform::CRegistry& registry) const {
+    CRegDataSaver(parent, registry)
         .SaveValue(m_hRoot, m_sKeyPath, m_sValueName, m_dwRegSam);
 }
 
@@ -128,9 +130,9 @@ std::wstring CFixContainer::GetDescription() const {
     return m_vcFixes.empty() ? std::wstring() : m_vcFixes.front()->GetDescription();
 }
 
-void CFixContainer::Backup(pugi::xml_node parent) const {
+void CFixContainer::Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const {
     for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
-        pFix->Backup(parent);
+        pFix->Backup(parent, registry);
     }
 }
 

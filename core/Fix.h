@@ -4,6 +4,7 @@
 // A fix is built by a scan and run later by a fix run or a restore, possibly in the other module:
 // it holds only names, and reaches the target's registry and the sink for its log lines through
 // the current context (CurrentContext.h) when it runs. Without a context every Fix() fails.
+// Backup() is told the registry instead, because the program backs up the engine's fixes.
 // A fix is used by one thread at a time.
 #pragma once
 
@@ -27,8 +28,11 @@ public:
     // A short text saying what will be deleted, for display; may be empty.
     virtual std::wstring GetDescription() const = 0;
     // Appends to parent (an element of a backup document, RegData.h) what a restore needs to undo
-    // Fix(). What cannot be read is left out; nothing is reported.
-    virtual void Backup(pugi::xml_node parent) const = 0;
+    // Fix(), read from `registry`. What cannot be read is left out; nothing is reported.
+    // The registry is given rather than taken from the current context: a fix made by the engine
+    // runs the engine's code, whose context is set only while an engine operation runs, and the
+    // program backs fixes up between a scan and a fix.
+    virtual void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const = 0;
     virtual ~IFix() = default;
 
 protected:
@@ -70,7 +74,7 @@ public:
     std::unique_ptr<IFix> Clone() const override;
     int Fix() override;
     // A "Registry_Key" with the whole key.
-    void Backup(pugi::xml_node parent) const override;
+    void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
 };
 
 // Deletes the value named by the value name from the key.
@@ -80,7 +84,7 @@ public:
     std::unique_ptr<IFix> Clone() const override;
     int Fix() override;
     // An "INCORRECT_VALUE" with the value.
-    void Backup(pugi::xml_node parent) const override;
+    void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
 };
 
 // Fixes run together in the order they were added. Owns them; copies copy every fix.
@@ -98,7 +102,7 @@ public:
     // The first fix's description; empty when there is none.
     std::wstring GetDescription() const override;
     // Every fix's backup, in order.
-    void Backup(pugi::xml_node parent) const override;
+    void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
 
     // Appends a fix; a null one is ignored.
     void AddFix(std::unique_ptr<IFix> pFix);

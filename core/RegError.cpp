@@ -96,13 +96,13 @@ int CRegError::DeleteSelf() {
     return lDelete == ERROR_SUCCESS ? 0 : 1;
 }
 
-void CRegError::Backup(pugi::xml_node parent) const {
+void CRegError::Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const {
     // Saves exactly what Fix() deletes: without a path it deletes nothing of its own, and saving
     // "the key" would save the whole root.
     if (!m_bDeleteSelf || m_sPath.empty()) {
-        CFixContainer::Backup(parent);
+        CFixContainer::Backup(parent, registry);
     } else if (m_hRoot != 0) {
-        CRegDataSaver(parent, CurrentRegistry()).SaveKey(m_hRoot, m_sPath, m_dwRegSam);
+        CRegDataSaver(parent, registry).SaveKey(m_hRoot, m_sPath, m_dwRegSam);
     }
 }
 

@@ -93,7 +93,7 @@ void FixCategory(SFixRun& run, ScanType nBit, pugi::xml_node backup) {
         }
         // Junk files are not worth a backup.
         if (nBit != JUNK_FILES) {
-            it->Backup(backup);
+            it->Backup(backup, Registry());
         }
         if (it->Fix() != 0) {
             continue;

@@ -19,14 +19,14 @@ constexpr wchar_t kExtension[] = L".bak";
 class CCreateBackupThreadData : public CThreadComm {
 public:
     CCreateBackupThreadData(CErrorCollection* pErrors, DWORD dwCategories, CMessageSink* pSink,
-                            Platform::CFileSystem* pFiles, std::wstring strFolder)
-        : m_pErrors(pErrors), m_dwCategories(dwCategories), m_pSink(pSink), m_pFiles(pFiles),
+                            const Platform::CTarget* pTarget, std::wstring strFolder)
+        : m_pErrors(pErrors), m_dwCategories(dwCategories), m_pSink(pSink), m_pTarget(pTarget),
           m_strFolder(std::move(strFolder)) {}
 
     CErrorCollection* m_pErrors;
     DWORD m_dwCategories;
     CMessageSink* m_pSink;
-    Platform::CFileSystem* m_pFiles;
+    const Platform::CTarget* m_pTarget;
     std::wstring m_strFolder;
 };
 
@@ -70,13 +70,13 @@ DWORD CreateBackupThread(void* pArgument) {
                     break;
                 }
                 if (record.m_nState == 1) {
-                    backup.AddRegError(record);
+                    backup.AddRegError(record, pData->m_pTarget->Registry());
                 }
                 pData->m_pSink->Post(std::make_unique<CRestoreCreateBkupProgress>(++nWalked, 0));
             }
         }
         std::wstring strError;
-        nTime = backup.Save(*pData->m_pFiles, pData->m_strFolder, strError);
+        nTime = backup.Save(pData->m_pTarget->Files(), pData->m_strFolder, strError);
         if (!strError.empty()) {
             ShowAndLog(pData->m_pSink, strError);
         }
@@ -146,9 +146,9 @@ std::wstring BackupName(std::int64_t nTime) {
 
 CBackUp::CBackUp() : m_root(CreateBackupDocument(m_document)) {}
 
-void CBackUp::AddRegError(const CRegError& record) {
+void CBackUp::AddRegError(const CRegError& record, const Platform::CRegistry& registry) {
     try {
-        record.Backup(m_root);
+        record.Backup(m_root, registry);
         ++m_nAdded;
     } catch (const CBranwickException& e) {
         ShowMessageBox(e.GetMessage());
@@ -264,7 +264,7 @@ DWORD CBackUpManager::CreateBackup() {
         &CreateBackupThread,
         std::make_unique<CCreateBackupThreadData>(&m_scanManager.GetErrors(),
                                                   m_scanManager.GetScanCategories(),
-                                                  m_messages.GetSink(), &files, m_strFolder));
+                                                  m_messages.GetSink(), &m_target, m_strFolder));
     return m_dwThreadId;
 }
 

@@ -26,9 +26,9 @@ public:
     CBackUp(const CBackUp&) = delete;
     CBackUp& operator=(const CBackUp&) = delete;
 
-    // Adds what fixing the record would delete (read from the current context's registry).
+    // Adds what fixing the record would delete, read from the registry of the fix's target.
     // A failure is shown to the user and the record is not counted.
-    void AddRegError(const CRegError& record);
+    void AddRegError(const CRegError& record, const Platform::CRegistry& registry);
     std::size_t GetCount() const { return m_nAdded; }
     // Saves the document in strFolder (a Windows path ending in '\') of the files under the name
     // of the current local time; a second backup within the same second gets "_2", "_3", ...

@@ -14,6 +14,17 @@ constexpr wchar_t kDescription[] = L"Uninstall entry refers to a missing file (t
 
 class BackUpTest : public EngineTest {
 protected:
+    // The counter hears of a finished backup or restore only after the backup manager has.
+    BackUpTest() {
+        for (const std::int32_t nType : {CCreateBkupFinishMsg::kType, CRestoreBkupFinishMsg::kType}) {
+            m_messages.Unsubscribe(nType, &m_counter);
+        }
+        BackUps();
+        for (const std::int32_t nType : {CCreateBkupFinishMsg::kType, CRestoreBkupFinishMsg::kType}) {
+            m_messages.Subscribe(nType, &m_counter);
+        }
+    }
+
     // The key as the prefix's registry file on disk holds it.
     std::string OnDisk(const std::wstring& strPath) {
         Platform::CRegistry reread;
@@ -42,6 +53,13 @@ protected:
         return backups.empty() ? std::wstring() : backups.rbegin()->second;
     }
 
+    void Fix() {
+        m_counter.Clear();
+        ASSERT_NE(m_pScan->StartFix(), 0u);
+        ASSERT_TRUE(m_counter.WaitFor(CFinishFixMessage::kType));
+        EXPECT_FALSE(m_pScan->IsFixing());
+    }
+
     bool Restore(const std::wstring& strName) {
         m_counter.Clear();
         EXPECT_NE(BackUps().RestoreBackup(strName), 0u);
@@ -59,16 +77,28 @@ TEST_F(BackUpTest, ABackupOfAFixRestoredBringsBackEveryKeyAndValueByteForByte) {
     ASSERT_FALSE(strName.empty());
     ASSERT_EQ(BackUps().GetBackups().size(), 1u);
 
-    m_counter.Clear();
-    ASSERT_NE(m_pScan->StartFix(), 0u);
-    ASSERT_TRUE(m_counter.WaitFor(CFinishFixMessage::kType));
-    EXPECT_FALSE(m_pScan->IsFixing());
+    Fix();
     EXPECT_EQ(m_pScan->GetErrorCount(UNINSTALL), 0u);
     EXPECT_EQ(OnDisk(kGone), "");
 
     ASSERT_TRUE(Restore(strName));
     EXPECT_EQ(OnDisk(kGone), strBefore);
     EXPECT_FALSE(m_pTarget->Registry().IsDirty()) << "the restore is flushed at its end";
+}
+
+// The engine's own value findings: their fixes are objects of the engine, whose code once read the
+// registry from the engine's context, and that is gone when its scan thread has ended.
+TEST_F(BackUpTest, ABackupAfterTheScanThreadHasEndedHoldsTheValuesTheEnginesFixesDelete) {
+    constexpr wchar_t kEditor[] = L"Software\\Wow6432Node\\DemoVendor\\Demo Editor";
+    const std::string strBefore = OnDisk(kEditor);
+    Scan(FILE_PATH, {});
+    ASSERT_TRUE(m_counter.WaitFor(CFinishThreadMessage::kType));
+    ASSERT_GE(m_pScan->GetErrorCount(FILE_PATH), 1u);
+    const std::wstring strName = CreateBackup();
+    Fix();
+    ASSERT_NE(OnDisk(kEditor), strBefore);
+    ASSERT_TRUE(Restore(strName));
+    EXPECT_EQ(OnDisk(kEditor), strBefore);
 }
 
 TEST_F(BackUpTest, ACreationThatSavesNothingAddsNoEntry) {

@@ -153,7 +153,7 @@ TEST_F(FixTest, FileRecordDeletesTheFileAndBacksUpNothing) {
     CRegError record(JUNK_FILES, 0, L"C:\\JUNK.TMP", L"Junk file found: C:\\JUNK.TMP",
                      KEY_WOW64_32KEY, true);
     pugi::xml_document doc;
-    record.Backup(CreateBackupDocument(doc));
+    record.Backup(CreateBackupDocument(doc), m_registry);
     EXPECT_EQ(BackupDocumentText(doc), "<Backup/>");
 
     EXPECT_EQ(record.Fix(), 0);

@@ -264,7 +264,7 @@ protected:
 
         CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, sPath, L"The key is empty.", dwView, true);
         pugi::xml_document doc;
-        record.Backup(CreateBackupDocument(doc));
+        record.Backup(CreateBackupDocument(doc), m_registry);
         const std::string sText = BackupDocumentText(doc);
         EXPECT_EQ(record.Fix(), 0);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, sSeenAs));
@@ -274,7 +274,7 @@ protected:
         EXPECT_EQ(Export(), before);
         // The export sorts values; a second backup also shows their order.
         pugi::xml_document again;
-        record.Backup(CreateBackupDocument(again));
+        record.Backup(CreateBackupDocument(again), m_registry);
         EXPECT_EQ(BackupDocumentText(again), sText);
     }
 };
@@ -330,7 +330,7 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
         CCurrentContextScope scope(context);
         CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, sPath, L"The key is empty.", 0, true);
         pugi::xml_document doc;
-        record.Backup(CreateBackupDocument(doc));
+        record.Backup(CreateBackupDocument(doc), pTarget->Registry());
         std::wstring strError;
         ASSERT_TRUE(SaveBackupDocument(doc, sHistory, strError)) << WideToUtf8(strError);
         EXPECT_EQ(record.Fix(), 0);

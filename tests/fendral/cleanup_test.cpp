@@ -209,7 +209,7 @@ public:
     std::unique_ptr<IFix> Clone() const override { return std::make_unique<CThrowingFix>(); }
     int Fix() override { throw std::runtime_error("the fix broke down"); }
     std::wstring GetDescription() const override { return {}; }
-    void Backup(pugi::xml_node) const override {}
+    void Backup(pugi::xml_node, const Platform::CRegistry&) const override {}
 };
 
 TEST_F(CleanUpTest, AnExceptionInTheMiddleUndoesTheRunsRegistryChanges) {

@@ -61,12 +61,24 @@ std::unique_ptr<IFix> CRegError::Clone() const { return std::make_unique<CRegErr
 int CRegError::Fix() {
     const int nResult = CFixContainer::Fix();
     if (nResult != 0) {
-        return nResult;
+        // Every fix of a record works on its key or below it: when an earlier fix of the same
+        // run (another record's) removed that key, nothing is left to repair. A failure with the
+        // key still there stands, and keeps the record's own deletion from happening.
+        return IsKeyGone() ? 0 : nResult;
     }
     if (m_sPath.empty() || !m_bDeleteSelf) {
         return 0;
     }
     return DeleteSelf();
+}
+
+bool CRegError::IsKeyGone() const {
+    if (m_hRoot == 0 || m_sPath.empty()) {
+        return false;
+    }
+    Platform::CRegKey key;
+    return CurrentRegistry().OpenKey(m_hRoot, m_sPath, m_dwRegSam | KEY_READ, &key) ==
+           ERROR_FILE_NOT_FOUND;
 }
 
 int CRegError::DeleteSelf() {
@@ -89,7 +101,8 @@ int CRegError::DeleteSelf() {
         CurrentRegistry().OpenKey(m_hRoot, m_sPath, m_dwRegSam | kDeleteAccess, &key);
     PostLog(FormatText(L"CRegError::Fix. RegOpenKeyEx returns %d", lOpen));
     if (lOpen != ERROR_SUCCESS) {
-        return 1;
+        // Gone already (an attached fix may have deleted this very key): what it aimed for.
+        return lOpen == ERROR_FILE_NOT_FOUND ? 0 : 1;
     }
     const LONG lDelete = key.DeleteTree(L"");
     PostLog(FormatText(L"CRegError::Fix. SHDeleteKey returns %d", lDelete));

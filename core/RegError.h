@@ -31,7 +31,8 @@ public:
     std::unique_ptr<IFix> Clone() const override;
     // 0 on success. Runs the attached fixes and stops with their failure; then, with
     // m_bDeleteSelf and a path, deletes the file (root 0) or the whole key. A failed deletion
-    // gives 1, also when an attached fix had already removed the key.
+    // gives 1. A key record whose key no longer exists (removed by an attached fix or by an
+    // earlier fix of the same run) has reached its aim: 0.
     int Fix() override;
     // What Fix() deletes: with m_bDeleteSelf and a path the whole key (a file saves nothing);
     // otherwise every attached fix's backup.
@@ -51,6 +52,7 @@ public:
 
 private:
     int DeleteSelf();
+    bool IsKeyGone() const;
 };
 
 // Type 2: one finding, posted by the engine; the scan manager copies the record out of it.

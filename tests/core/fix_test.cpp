@@ -137,15 +137,28 @@ TEST_F(FixTest, RecordWithoutDeleteSelfOrFixesChangesNothing) {
     EXPECT_EQ(Export(), before);
 }
 
-// The engine counts such a record as not fixed although its key is gone; it relies on that.
-TEST_F(FixTest, RecordWhoseKeyFixRemovedItsKeyReportsFailure) {
+// A record whose key is gone has nothing left to repair, whoever removed the key: its own
+// attached fix, or another record's fix earlier in the same run.
+TEST_F(FixTest, RecordWhoseKeyIsAlreadyGoneIsFixed) {
     Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
     CRegError record(COM, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);
     record.AddFix(std::make_unique<CDeleteRegistryKey>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
                                                        L"AppID", L"{x}", 0));
-    EXPECT_EQ(record.Fix(), 1);
+    EXPECT_EQ(record.Fix(), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
     EXPECT_EQ(TakeLog().back(), L"CRegError::Fix. RegOpenKeyEx returns 2");
+
+    // Its value fix and its own deletion both find nothing; so does a record below it.
+    CRegError again = RecordWithThreeValueFixes(L"second");
+    EXPECT_EQ(again.Fix(), 0);
+    CRegError below(EMPTY_KEYS, HKEY_LOCAL_MACHINE, L"Software\\Bad\\Sub", L"d", 0, false);
+    below.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"Software\\Bad\\Sub",
+                                                        L"x", L"", 0));
+    EXPECT_EQ(below.Fix(), 0);
+    // Without a target nothing is known to be gone.
+    const CCurrentContext none;
+    CCurrentContextScope scope(none);
+    EXPECT_EQ(RecordWithThreeValueFixes(L"second").Fix(), 1);
 }
 
 TEST_F(FixTest, FileRecordDeletesTheFileAndBacksUpNothing) {

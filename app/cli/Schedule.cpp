@@ -1,8 +1,11 @@
 // corvane-cli schedule: the triggers of the program's scheduled scan.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "app/cli/Core.h"
 #include "core/Exceptions.h"
@@ -37,26 +40,83 @@ TASK_TRIGGER NewTrigger(TASK_TRIGGER_TYPE eType) {
     return trigger;
 }
 
-WORD ParseDays(const std::string& strDays) {
-    static const char* const kDays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
-    WORD wDays = 0;
+// A comma-separated list of names (or "all") as a mask: names[i] is bit i.
+WORD ParseMask(const std::string& strList, const char* const* names, int nCount, const char* pszWhat) {
+    if (strList == "all") {
+        return static_cast<WORD>((1u << nCount) - 1);
+    }
+    WORD wMask = 0;
     std::size_t nStart = 0;
-    while (nStart <= strDays.size()) {
-        const std::size_t nEnd = std::min(strDays.find(',', nStart), strDays.size());
-        const std::string strDay = strDays.substr(nStart, nEnd - nStart);
+    while (nStart <= strList.size()) {
+        const std::size_t nEnd = std::min(strList.find(',', nStart), strList.size());
+        const std::string strName = strList.substr(nStart, nEnd - nStart);
         WORD wBit = 0;
-        for (int i = 0; i < 7; ++i) {
-            if (strDay == kDays[i]) {
+        for (int i = 0; i < nCount; ++i) {
+            if (strName == names[i]) {
                 wBit = static_cast<WORD>(1u << i);
             }
         }
         if (wBit == 0) {
-            throw std::invalid_argument("'" + strDay + "' is not a day (mon, tue, ... sun).");
+            throw std::invalid_argument("'" + strName + "' is not " + pszWhat + ".");
         }
-        wDays |= wBit;
+        wMask |= wBit;
         nStart = nEnd + 1;
     }
-    return wDays;
+    return wMask;
+}
+
+WORD ParseDays(const std::string& strDays) {
+    static const char* const kDays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+    return ParseMask(strDays, kDays, 7, "a day (mon, tue, ... sun, or all)");
+}
+
+WORD ParseMonths(const std::string& strMonths) {
+    static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+    return ParseMask(strMonths, kMonths, 12, "a month (jan, feb, ... dec, or all)");
+}
+
+// Days of the month like 1,15,31; each must occur in at least one of the months, or the
+// trigger would never fire on it.
+DWORD ParseMonthDays(const std::string& strDays, WORD wMonths) {
+    constexpr WORD k31DayMonths = 0xAD5;  // Jan, Mar, May, Jul, Aug, Oct, Dec
+    constexpr WORD k30DayMonths = 0x528;  // Apr, Jun, Sep, Nov
+    const unsigned nLongest = (wMonths & k31DayMonths) != 0 ? 31 : (wMonths & k30DayMonths) != 0 ? 30 : 29;
+    DWORD dwDays = 0;
+    std::size_t nStart = 0;
+    while (nStart <= strDays.size()) {
+        const std::size_t nEnd = std::min(strDays.find(',', nStart), strDays.size());
+        const std::string strDay = strDays.substr(nStart, nEnd - nStart);
+        unsigned nDay = 0;
+        char cEnd = 0;
+        if (std::sscanf(strDay.c_str(), "%u%c", &nDay, &cEnd) != 1 || nDay < 1 || nDay > nLongest) {
+            throw std::invalid_argument("'" + strDay + "' is not a day of the month (1 to " +
+                                        std::to_string(nLongest) + " in those months).");
+        }
+        dwDays |= 1u << (nDay - 1);
+        nStart = nEnd + 1;
+    }
+    return dwDays;
+}
+
+WORD ParseWhichWeek(const std::string& strWeek) {
+    static const char* const kWeeks[] = {"first", "second", "third", "fourth", "last"};
+    for (WORD w = 0; w < 5; ++w) {
+        if (strWeek == kWeeks[w]) {
+            return static_cast<WORD>(TASK_FIRST_WEEK + w);
+        }
+    }
+    throw std::invalid_argument("'" + strWeek + "' is not a week (first, second, third, fourth, last).");
+}
+
+WORD ParseIdleMinutes(const std::string& strMinutes) {
+    unsigned nMinutes = 0;
+    char cEnd = 0;
+    if (std::sscanf(strMinutes.c_str(), "%u%c", &nMinutes, &cEnd) != 1 || nMinutes < 1 ||
+        nMinutes > 999) {
+        throw std::invalid_argument("'" + strMinutes + "' is not a number of minutes from 1 to 999.");
+    }
+    return static_cast<WORD>(nMinutes);
 }
 
 TASK_TRIGGER ParseTrigger(const std::vector<std::string>& w) {
@@ -74,6 +134,21 @@ TASK_TRIGGER ParseTrigger(const std::vector<std::string>& w) {
         ParseTime(w[3], trigger);
         return trigger;
     }
+    if (strKind == "monthly" && w.size() == 5) {
+        TASK_TRIGGER trigger = NewTrigger(TASK_TIME_TRIGGER_MONTHLYDATE);
+        trigger.Type.MonthlyDate.rgfMonths = ParseMonths(w[3]);
+        trigger.Type.MonthlyDate.rgfDays = ParseMonthDays(w[2], trigger.Type.MonthlyDate.rgfMonths);
+        ParseTime(w[4], trigger);
+        return trigger;
+    }
+    if (strKind == "monthly" && w.size() == 6) {
+        TASK_TRIGGER trigger = NewTrigger(TASK_TIME_TRIGGER_MONTHLYDOW);
+        trigger.Type.MonthlyDOW.wWhichWeek = ParseWhichWeek(w[2]);
+        trigger.Type.MonthlyDOW.rgfDaysOfTheWeek = ParseDays(w[3]);
+        trigger.Type.MonthlyDOW.rgfMonths = ParseMonths(w[4]);
+        ParseTime(w[5], trigger);
+        return trigger;
+    }
     if (strKind == "once" && w.size() == 4) {
         TASK_TRIGGER trigger = NewTrigger(TASK_TIME_TRIGGER_ONCE);
         unsigned nYear = 0, nMonth = 0, nDay = 0;
@@ -88,10 +163,26 @@ TASK_TRIGGER ParseTrigger(const std::vector<std::string>& w) {
         ParseTime(w[3], trigger);
         return trigger;
     }
+    if (strKind == "idle" && (w.size() == 2 || w.size() == 3)) {
+        return NewTrigger(TASK_EVENT_TRIGGER_ON_IDLE);
+    }
+    if (strKind == "startup" && w.size() == 2) {
+        return NewTrigger(TASK_EVENT_TRIGGER_AT_SYSTEMSTART);
+    }
     if (strKind == "logon" && w.size() == 2) {
         return NewTrigger(TASK_EVENT_TRIGGER_AT_LOGON);
     }
-    throw std::invalid_argument("schedule add takes once DATE TIME, daily TIME, weekly DAYS TIME or logon.");
+    throw std::invalid_argument(
+        "schedule add takes once DATE TIME, daily TIME, weekly DAYS TIME, monthly DAYS MONTHS "
+        "TIME, monthly WEEK DAYS MONTHS TIME, idle [MINUTES], startup or logon.");
+}
+
+void SetIdleWait(CSettings& settings, WORD wMinutes) {
+    try {
+        settings.SetIdleWait(wMinutes, 0);
+    } catch (const CBranwickException& e) {
+        throw std::runtime_error("The idle time could not be set: " + WideToUtf8(e.GetMessage()));
+    }
 }
 
 }  // namespace
@@ -108,6 +199,10 @@ int CommandSchedule(CCore& core, const std::vector<std::string>& vcWords) {
     }
     if (strVerb == "add") {
         const TASK_TRIGGER trigger = ParseTrigger(vcWords);
+        if (trigger.TriggerType == TASK_EVENT_TRIGGER_ON_IDLE && vcWords.size() == 3) {
+            // The idle time belongs to the task: every idle trigger waits for the same.
+            SetIdleWait(settings, ParseIdleMinutes(vcWords[2]));
+        }
         const WORD wIndex = settings.AddTrigger(trigger);
         if (wIndex == 0xFFFF) {
             throw std::runtime_error("The trigger could not be added to the scheduled task.");

@@ -105,12 +105,27 @@ Erases browsing and usage traces of the target's user.
 )"},
     {"schedule", R"(Usage: corvane-cli [TARGET] schedule list|add KIND ...|delete N
 
-  list                            the triggers of the scheduled scan, numbered
-  add once YYYY-MM-DD HH:MM       a scan at that time
-  add daily HH:MM                 a scan every day at that time
-  add weekly DAYS HH:MM           a scan on those days (mon,tue,...) at that time
-  add logon                       a scan at every log-on
-  delete N                        removes trigger N
+  list                       the triggers of the scheduled scan, numbered
+  add once YYYY-MM-DD HH:MM  a scan on that day at that time
+  add daily HH:MM            a scan every day at that time
+  add weekly DAYS HH:MM      a scan on those days of every week at that time
+  add monthly MDAYS MONTHS HH:MM
+                             a scan on those days of those months at that time
+  add monthly WEEK DAYS MONTHS HH:MM
+                             a scan on that week's days of those months at that time,
+                             e.g. monthly last fri all 18:00
+  add idle [MINUTES]         a scan when the computer has been idle that long (1 to 999;
+                             the idle time is the task's, shared by its idle triggers and
+                             kept when MINUTES is left out); checked only while Corvane runs
+  add startup                a scan at every system start
+  add logon                  a scan at every log-on
+  delete N                   removes trigger N
+
+  DAYS     mon,tue,wed,thu,fri,sat,sun or all
+  MDAYS    days of the month, e.g. 1,15 (each must occur in one of the months)
+  MONTHS   jan,feb,mar,apr,may,jun,jul,aug,sep,oct,nov,dec or all
+  WEEK     first, second, third, fourth or last
+  Each trigger begins today.
 )"},
 };
 

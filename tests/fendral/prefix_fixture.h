@@ -1,80 +1,21 @@
-// Whole Wine prefixes for the tests of the loaded library: a temporary folder, the real prefix of
-// the fixtures made into one, and snapshots of a registry and of drive_c to tell what a fix run
-// removed.
+// Whole Wine prefixes for the tests of the loaded library (the real prefix of the fixtures made
+// into one: tests/support/wine_fixture.h), and snapshots of a registry and of drive_c to tell what
+// a fix run removed.
 #pragma once
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "core/RegError.h"
 #include "core/Text.h"
 #include "platform/demo/demo.h"
 #include "platform/registry/registry.h"
 #include "platform/text/text.h"
+#include "tests/support/wine_fixture.h"
 
 namespace Branwick::Testing {
-
-// A fresh folder in the temporary folder, removed with everything in it at the end.
-class CTempFolder {
-public:
-    explicit CTempFolder(const std::string& strName)
-        : m_path(std::filesystem::temp_directory_path() /
-                 (strName + "-" + std::to_string(getpid()) + "-" + std::to_string(s_nNext++))) {
-        std::filesystem::remove_all(m_path);
-    }
-    ~CTempFolder() { std::filesystem::remove_all(m_path); }
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    static inline int s_nNext = 0;
-    std::filesystem::path m_path;
-};
-
-// The Wine fixture made into a prefix: its registry files, drive_c from its listing (empty files,
-// folders and the links into the home), and the drives c: and z: every prefix has. False when
-// drive_c did not come out.
-inline bool MaterialiseWineFixture(const std::filesystem::path& fixture,
-                                   const std::filesystem::path& prefix) {
-    namespace fs = std::filesystem;
-    fs::create_directories(prefix / "dosdevices");
-    for (const char* pszFile : {"system.reg", "user.reg", "userdef.reg"}) {
-        fs::copy_file(fixture / pszFile, prefix / pszFile);
-        fs::permissions(prefix / pszFile, fs::perms::owner_write, fs::perm_options::add);
-    }
-    fs::create_directory_symlink("../drive_c", prefix / "dosdevices" / "c:");
-    fs::create_directory_symlink("/", prefix / "dosdevices" / "z:");
-    std::ifstream listing(fixture / "drive_c-listing.tsv");
-    std::string strLine;
-    while (std::getline(listing, strLine)) {
-        std::vector<std::string> fields;
-        std::stringstream line(strLine);
-        for (std::string strField; std::getline(line, strField, '\t');) {
-            fields.push_back(strField);
-        }
-        if (fields.size() < 4) {
-            continue;
-        }
-        const fs::path host = prefix / fields[3];
-        fs::create_directories(host.parent_path());
-        if (fields[0] == "d") {
-            fs::create_directories(host);
-        } else if (fields[0] == "l" && fields.size() > 4) {
-            fs::create_symlink(fields[4], host);
-        } else {
-            std::ofstream{host};
-        }
-    }
-    return fs::exists(prefix / "drive_c" / "windows" / "system32");
-}
 
 // Every key (by its real place, after views and links) and every value of HKEY_LOCAL_MACHINE and
 // HKEY_USERS, folded: "K <path>" and "V <path>|<name>".

@@ -18,8 +18,10 @@
 
 #include <json/json.h>
 
+#include "core/RegError.h"
 #include "core/Text.h"
 #include "platform/demo/demo.h"
+#include "platform/target/target.h"
 #include "tests/support/wine_fixture.h"
 
 namespace {
@@ -416,6 +418,45 @@ TEST_F(CliTest, EveryCommandOnACopyOfTheRealWinePrefix) {
     EXPECT_EQ(run({"schedule", "add", "weekly", "sat", "10:00"}).nStatus, 0);
     r = run({"schedule", "list"});
     EXPECT_EQ(r.strOut.rfind("1. At 10:00 every Saturday", 0), 0u) << r.strOut;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace Branwick;
+
+// Whether a history trace of the demo (a Windows path or a key) is still in the prefix.
+bool TraceExists(const Platform::CTarget& target, const std::wstring& strTrace) {
+    const std::size_t nSlash = strTrace.find(L'\\');
+    const HKEY hRoot = GetRootKeyHandle(strTrace.substr(0, nSlash));
+    if (hRoot == 0) {
+        return target.Files().Exists(strTrace);
+    }
+    Platform::CRegKey key;
+    return target.Registry().OpenKey(hRoot, strTrace.substr(nSlash + 1), KEY_READ, &key) ==
+           ERROR_SUCCESS;
+}
+
+TEST_F(CliTest, HistoryErasesTheTracesOfTheChosenItemsAndNothingElse) {
+    const std::string strPrefix = Prefix();
+    constexpr DWORD kItems = 0x4 | 0x2000;  // ie-cookies, recent-documents
+    SResult r = Run({"--prefix", strPrefix, "history", "--items", "ie-cookies,recent-documents"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find("item(s) erased.\n"), std::string::npos) << r.strOut;
+
+    Platform::CDemoExpectations expect;
+    std::wstring strError;
+    ASSERT_TRUE(Platform::LoadDemoExpectations(strPrefix, expect, strError));
+    const auto pTarget = Platform::CTarget::OpenWinePrefix(strPrefix, strError);
+    ASSERT_NE(pTarget, nullptr) << WideToUtf8(strError);
+    int nErased = 0;
+    for (const Platform::CDemoTrace& trace : expect.m_vcHistory) {
+        const bool bGone = trace.m_bErased && (trace.m_dwItems & kItems) != 0;
+        nErased += bGone ? 1 : 0;
+        EXPECT_NE(TraceExists(*pTarget, trace.m_strPath), bGone) << WideToUtf8(trace.m_strPath);
+    }
+    EXPECT_GT(nErased, 0);
 }
 
 }  // namespace

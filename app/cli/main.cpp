@@ -401,7 +401,10 @@ std::vector<std::pair<int, CRegError*>> NumberedFindings(CScanManager& scan) {
 std::vector<std::string> FixTexts(const CRegError& record) {
     std::vector<std::string> texts;
     for (const auto& pFix : record.GetFixes()) {
-        texts.push_back(Narrow(pFix->GetDescription()));
+        // A key fix made without a data text has nothing to say; "delete the key" follows.
+        if (!pFix->GetDescription().empty()) {
+            texts.push_back(Narrow(pFix->GetDescription()));
+        }
     }
     if (record.m_bDeleteSelf) {
         texts.push_back(record.m_hRoot == 0 ? "delete the file" : "delete the key");

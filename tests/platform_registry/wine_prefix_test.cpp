@@ -401,6 +401,16 @@ TEST(WinePrefix, KilledFlushLeavesOldOrNewFiles) {
                 continue;
             }
             ++changedFiles;
+            if (now.empty()) {
+                // Seen once under load and not reproduced since: say what the file system shows.
+                struct stat st {};
+                const int nStat = stat(files[f].c_str(), &st);
+                const int nErrno = errno;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                ADD_FAILURE() << "round " << round << ": " << files[f] << " read empty; stat "
+                              << nStat << " errno " << nErrno << " size " << st.st_size
+                              << "; 50 ms later " << ReadFile(files[f]).size() << " bytes";
+            }
             // Not the old file: it must be the complete new one.
             EXPECT_NE(now.find(round4), std::string::npos)
                 << "round " << round << " file " << files[f];

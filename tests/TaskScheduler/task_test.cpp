@@ -9,30 +9,18 @@
 
 #include "core/Exceptions.h"
 #include "core/MessageBox.h"
+#include "tests/support/fake_user_manager.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/triggers.h"
 
 namespace Branwick {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CFakeUserManager : public Platform::IUserManager {
-public:
-    bool IsRunning() override { return m_bRunning; }
-    LONG Apply(const std::string&, bool) override { return ERROR_SUCCESS; }
-    bool m_bRunning = true;
-};
+using CorvaneTest::CFakeUserManager;
 
-TASK_TRIGGER Daily(WORD hour) {
-    TASK_TRIGGER t{};
-    t.cbTriggerSize = sizeof t;
-    t.TriggerType = TASK_TIME_TRIGGER_DAILY;
-    t.wBeginYear = 2026;
-    t.wBeginMonth = 12;
-    t.wBeginDay = 6;
-    t.wStartHour = hour;
-    t.Type.Daily.DaysInterval = 1;
-    return t;
-}
+TASK_TRIGGER Daily(WORD hour) { return Testing::Daily({2026, 12, 6}, 1, hour); }
 
 // Runs `operation` and checks that it throws with `cause` and `code`.
 void ExpectThrows(const std::function<void()>& operation, const std::wstring& cause, HRESULT code) {
@@ -49,16 +37,12 @@ void ExpectThrows(const std::function<void()>& operation, const std::wstring& ca
 class TaskTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "corvane-task-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
         m_pPrevious = SetMessageBox(&m_boxes);
     }
     void TearDown() override {
         SetMessageBox(m_pPrevious);
         ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(m_dir);
     }
     Platform::CScheduledJob Stored() {
         Platform::CScheduledJob job;
@@ -66,7 +50,8 @@ protected:
         return job;
     }
 
-    fs::path m_dir;
+    CorvaneTest::CTempFolder m_temp{"corvane-task"};
+    const fs::path m_dir = m_temp.Path();
     CFakeUserManager m_manager;
     Platform::CJobFolder m_folder{m_manager};
     CRecordingMessageBox m_boxes;

@@ -1,7 +1,6 @@
 // The settings store, the scheduled task and the ignore list on the demo prefix, as the program
 // uses them on a real Wine prefix.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,22 +9,20 @@
 #include "app/Settings/Settings.h"
 #include "core/MessageBox.h"
 #include "platform/demo/demo.h"
+#include "tests/support/fake_user_manager.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/triggers.h"
 
 namespace Branwick {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CFakeUserManager : public Platform::IUserManager {
-public:
-    bool IsRunning() override { return true; }
-    LONG Apply(const std::string&, bool) override { return ERROR_SUCCESS; }
-};
+using CorvaneTest::CFakeUserManager;
 
 TEST(DemoPrefix, SettingsScheduleAndIgnoreListLiveInThePrefix) {
-    std::string pattern = (fs::temp_directory_path() / "corvane-demo-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
+    const CorvaneTest::CTempFolder temp("corvane-demo-settings");
+    const fs::path& dir = temp.Path();
     ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     CRecordingMessageBox boxes;
     IMessageBox* pPrevious = SetMessageBox(&boxes);
@@ -45,15 +42,8 @@ TEST(DemoPrefix, SettingsScheduleAndIgnoreListLiveInThePrefix) {
         CTask task(L"Corvane", &jobs);
         CSettingsSite site{target.get(), folder, &task, nullptr, L"/opt/corvane/corvane"};
         CSettings settings(site);
-        TASK_TRIGGER t{};
-        t.cbTriggerSize = sizeof t;
-        t.TriggerType = TASK_TIME_TRIGGER_WEEKLY;
-        t.wBeginYear = 2026;
-        t.wBeginMonth = 12;
-        t.wBeginDay = 6;
-        t.wStartHour = 18;
-        t.Type.Weekly = {1, TASK_MONDAY | TASK_FRIDAY};
-        EXPECT_EQ(settings.AddTrigger(t), 0);
+        EXPECT_EQ(settings.AddTrigger(Testing::Weekly({2026, 12, 6}, TASK_MONDAY | TASK_FRIDAY, 1, 18)),
+                  0);
         settings.RemoveScanFlags(JUNK_FILES);
         EXPECT_EQ(settings.GetTriggerInfo(0),
                   L"At 18:00 every Monday and Friday, starting 06/12/2026");
@@ -82,7 +72,6 @@ TEST(DemoPrefix, SettingsScheduleAndIgnoreListLiveInThePrefix) {
 
     SetMessageBox(pPrevious);
     ::unsetenv("XDG_CONFIG_HOME");
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -10,35 +10,19 @@
 
 #include "core/MessageBox.h"
 #include "core/MessageSink.h"
+#include "tests/support/fake_user_manager.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/triggers.h"
 
 namespace Branwick {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CFakeUserManager : public Platform::IUserManager {
-public:
-    bool IsRunning() override { return true; }
-    LONG Apply(const std::string&, bool) override { return ERROR_SUCCESS; }
-};
+using CorvaneTest::CFakeUserManager;
 
-TASK_TRIGGER Trigger(TASK_TRIGGER_TYPE type, WORD hour = 9) {
-    TASK_TRIGGER t{};
-    t.cbTriggerSize = sizeof t;
-    t.TriggerType = type;
-    t.wBeginYear = 2026;
-    t.wBeginMonth = 12;
-    t.wBeginDay = 6;
-    t.wStartHour = hour;
-    t.wStartMinute = 30;
-    return t;
-}
-
-TASK_TRIGGER Daily(WORD hour) {
-    TASK_TRIGGER t = Trigger(TASK_TIME_TRIGGER_DAILY, hour);
-    t.Type.Daily.DaysInterval = 1;
-    return t;
-}
+TASK_TRIGGER Trigger(TASK_TRIGGER_TYPE type) { return Testing::MakeTrigger(type, {2026, 12, 6}, 9, 30); }
+TASK_TRIGGER Daily(WORD hour) { return Testing::Daily({2026, 12, 6}, 1, hour, 30); }
 
 // One kind of each, with every field the page can set.
 std::vector<TASK_TRIGGER> EveryKind() {
@@ -76,9 +60,6 @@ bool Same(const std::vector<TASK_TRIGGER>& a, const std::vector<TASK_TRIGGER>& b
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "corvane-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         fs::create_directories(m_dir / "drive_c");
         ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
         m_pTarget = TestTarget(true);
@@ -100,18 +81,12 @@ protected:
     void TearDown() override {
         SetMessageBox(m_pPrevious);
         ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(m_dir);
     }
 
     fs::path SettingsFile() const {
         return m_dir / "drive_c/ProgramData/Application Data/Corvane/settings.xml";
     }
-    std::string ReadSettings() const {
-        std::ifstream in(SettingsFile(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string ReadSettings() const { return CorvaneTest::ReadAll(SettingsFile()); }
     void WriteSettings(const std::string& text) const {
         std::ofstream(SettingsFile(), std::ios::binary | std::ios::trunc) << text;
     }
@@ -129,7 +104,8 @@ protected:
     }
     CTask& LastTask() { return *m_tasks.back(); }
 
-    fs::path m_dir;
+    CorvaneTest::CTempFolder m_temp{"corvane-settings"};
+    const fs::path m_dir = m_temp.Path();
     std::unique_ptr<Platform::CTarget> m_pTarget;
     std::wstring m_strFolder;
     CFakeUserManager m_manager;
@@ -327,10 +303,7 @@ TEST_F(SettingsTest, ADamagedFileLoadsWhatItCanAndKeepsTheRest) {
     EXPECT_NE(text.find("<my-notes>keep me</my-notes>"), std::string::npos);
     EXPECT_NE(text.find("<scan-flag>15</scan-flag>"), std::string::npos);
     EXPECT_NE(text.find("<item>HKLM run: x</item>"), std::string::npos);
-    std::ifstream bad(SettingsFile().string() + ".bad", std::ios::binary);
-    std::stringstream kept;
-    kept << bad.rdbuf();
-    EXPECT_EQ(kept.str(), original) << "the damaged file is kept as it was";
+    EXPECT_EQ(CorvaneTest::ReadAll(SettingsFile().string() + ".bad"), original) << "the damaged file is kept as it was";
 }
 
 TEST_F(SettingsTest, SectionsAfterTheDamageAreFoundAgain) {

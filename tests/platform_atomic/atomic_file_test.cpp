@@ -8,43 +8,24 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using Branwick::Platform::SaveFileAtomically;
 
-namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/corvane-atomic-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-}  // namespace
-
 TEST(AtomicFile, ReplacesContentKeepsModeAndLeavesNoTemporary) {
-    TempDir dir;
-    const fs::path file = dir.path / "settings.xml";
+    CorvaneTest::CTempFolder dir;
+    const fs::path file = dir.Path() / "settings.xml";
     std::string error;
     ASSERT_TRUE(SaveFileAtomically(file, "old", error)) << error;
     ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
     ASSERT_TRUE(SaveFileAtomically(file, "new content", error)) << error;
-    EXPECT_EQ(Read(file), "new content");
+    EXPECT_EQ(CorvaneTest::ReadAll(file), "new content");
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
 }
 
 TEST(AtomicFile, FailureLeavesTargetAndSaysWhy) {
@@ -54,8 +35,8 @@ TEST(AtomicFile, FailureLeavesTargetAndSaysWhy) {
 }
 
 TEST(AtomicFile, KilledWriterLeavesOldOrNewNeverTorn) {
-    TempDir dir;
-    const fs::path file = dir.path / "big.bin";
+    CorvaneTest::CTempFolder dir;
+    const fs::path file = dir.Path() / "big.bin";
     const std::string oldBytes(1 << 20, 'o');
     const std::string newBytes(3 << 20, 'n');
     std::string error;
@@ -72,25 +53,25 @@ TEST(AtomicFile, KilledWriterLeavesOldOrNewNeverTorn) {
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
-        const std::string now = Read(file);
+        const std::string now = CorvaneTest::ReadAll(file);
         EXPECT_TRUE(now == oldBytes || now == newBytes)
             << "torn file of " << now.size() << " bytes";
     }
 }
 
 TEST(AtomicFile, WritesThroughASymlinkAndRefusesHardLinks) {
-    TempDir dir;
-    const fs::path real = dir.path / "system.reg";
-    const fs::path link = dir.path / "link.reg";
+    CorvaneTest::CTempFolder dir;
+    const fs::path real = dir.Path() / "system.reg";
+    const fs::path link = dir.Path() / "link.reg";
     std::string error;
     ASSERT_TRUE(SaveFileAtomically(real, "one", error)) << error;
     fs::create_symlink(real, link);
     ASSERT_TRUE(SaveFileAtomically(link, "two", error)) << error;
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(Read(real), "two");
+    EXPECT_EQ(CorvaneTest::ReadAll(real), "two");
 
-    fs::create_hard_link(real, dir.path / "other.reg");
+    fs::create_hard_link(real, dir.Path() / "other.reg");
     EXPECT_FALSE(SaveFileAtomically(real, "three", error));
     EXPECT_NE(error.find("hard links"), std::string::npos);
-    EXPECT_EQ(Read(dir.path / "other.reg"), "two");
+    EXPECT_EQ(CorvaneTest::ReadAll(dir.Path() / "other.reg"), "two");
 }

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/temp_folder.h"
+
 namespace Branwick {
 namespace {
 
@@ -15,14 +17,10 @@ namespace fs = std::filesystem;
 class DesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "corvane-desktop-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
     }
     void TearDown() override {
         ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(m_dir);
     }
     std::string Entry() {
         std::ifstream in(m_dir / "autostart/corvane.desktop");
@@ -30,7 +28,8 @@ protected:
         text << in.rdbuf();
         return text.str();
     }
-    fs::path m_dir;
+    CorvaneTest::CTempFolder m_temp{"corvane-desktop"};
+    const fs::path m_dir = m_temp.Path();
 };
 
 TEST_F(DesktopTest, AutostartEntryIsWrittenReadAndRemoved) {

@@ -7,21 +7,15 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/temp_folder.h"
+
 using namespace Branwick;
 using namespace Branwick::Platform;
 namespace fs = std::filesystem;
 
 namespace {
 
-void Touch(const fs::path& p, const std::string& data = "") {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p) << data;
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using CorvaneTest::Touch;
 
 std::vector<std::wstring> Names(const std::vector<CFindData>& v) {
     std::vector<std::wstring> out;
@@ -36,9 +30,6 @@ std::vector<std::wstring> Names(const std::vector<CFindData>& v) {
 class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() / ("corvane-files-" + std::to_string(getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
         m_prefix = m_root / "prefix";
         m_home = m_root / "home";
         m_c = m_prefix / "drive_c";
@@ -53,17 +44,16 @@ protected:
         Touch(m_home / "Mine.lnk", "home");
         m_fs = std::make_unique<CFileSystem>(WineDriveMap(m_prefix.string()));
     }
-    void TearDown() override {
-        fs::permissions(m_root, fs::perms::all, fs::perm_options::add);
-        fs::remove_all(m_root);
-    }
+    void TearDown() override { fs::permissions(m_root, fs::perms::all, fs::perm_options::add); }
     std::wstring Z(const fs::path& p) const {  // the z: spelling of a host path
         std::wstring s = L"Z:" + p.wstring();
         std::replace(s.begin(), s.end(), L'/', L'\\');
         return s;
     }
 
-    fs::path m_root, m_prefix, m_home, m_c;
+    CorvaneTest::CTempFolder m_temp{"corvane-files"};
+    const fs::path m_root = m_temp.Path();
+    fs::path m_prefix, m_home, m_c;
     std::unique_ptr<CFileSystem> m_fs;
 };
 
@@ -237,7 +227,7 @@ TEST_F(FilesTest, WritesOutsideTheTargetAreRefusedWithAReason) {
     EXPECT_EQ(m_fs->CreateDirectory(Z(m_root / "outside" / "new")).m_nError, ERROR_ACCESS_DENIED);
     EXPECT_EQ(m_fs->WriteFile(victim, "x").m_nError, ERROR_ACCESS_DENIED);
     EXPECT_EQ(m_fs->MoveFile(victim, L"C:\\stolen.txt", false).m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Slurp(m_root / "outside" / "victim.txt"), "keep");
+    EXPECT_EQ(CorvaneTest::ReadAll(m_root / "outside" / "victim.txt"), "keep");
     EXPECT_FALSE(fs::exists(m_c / "stolen.txt"));
 
     // Through the Desktop link into the Linux home: refused, the file stays.
@@ -259,7 +249,7 @@ TEST_F(FilesTest, RemovingALinkLeavesWhatItPointsTo) {
     EXPECT_TRUE(m_fs->RemoveDirectory(L"C:\\users\\u\\desktop").Ok());
     EXPECT_FALSE(fs::exists(fs::symlink_status(m_c / "users" / "u" / "Desktop")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(m_c / "users" / "u" / "filelink")));
-    EXPECT_EQ(Slurp(m_home / "Mine.lnk"), "home");
+    EXPECT_EQ(CorvaneTest::ReadAll(m_home / "Mine.lnk"), "home");
 }
 
 TEST_F(FilesTest, DeleteRemoveCreateAndMoveFollowWin32) {
@@ -281,7 +271,7 @@ TEST_F(FilesTest, DeleteRemoveCreateAndMoveFollowWin32) {
 
     EXPECT_EQ(m_fs->MoveFile(L"C:\\w\\a.txt", L"C:\\w\\B.TXT", false).m_nError, ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(m_fs->MoveFile(L"C:\\w\\a.txt", L"C:\\w\\B.TXT", true).Ok());
-    EXPECT_EQ(Slurp(m_c / "w" / "b.txt"), "a");  // replaced under its existing spelling
+    EXPECT_EQ(CorvaneTest::ReadAll(m_c / "w" / "b.txt"), "a");  // replaced under its existing spelling
     EXPECT_FALSE(fs::exists(m_c / "w" / "a.txt"));
     EXPECT_TRUE(m_fs->MoveFile(L"C:\\w\\b.txt", L"C:\\w\\Renamed.TXT", false).Ok());
     EXPECT_TRUE(m_fs->MoveFile(L"C:\\w\\renamed.txt", L"C:\\w\\RENAMED.txt", false).Ok());  // case only
@@ -331,10 +321,10 @@ TEST_F(FilesTest, Wow64RedirectsSystem32OfA32BitProgram) {
 
 TEST_F(FilesTest, WriteFileReplacesWholeFilesAndKeepsTheirMode) {
     EXPECT_TRUE(m_fs->WriteFile(L"C:\\Data.xml", "<a/>").Ok());
-    EXPECT_EQ(Slurp(m_c / "Data.xml"), "<a/>");
+    EXPECT_EQ(CorvaneTest::ReadAll(m_c / "Data.xml"), "<a/>");
     chmod((m_c / "Data.xml").c_str(), 0640);
     EXPECT_TRUE(m_fs->WriteFile(L"C:\\DATA.XML", "<b/>").Ok());
-    EXPECT_EQ(Slurp(m_c / "Data.xml"), "<b/>");
+    EXPECT_EQ(CorvaneTest::ReadAll(m_c / "Data.xml"), "<b/>");
     EXPECT_EQ(fs::status(m_c / "Data.xml").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     std::string back;

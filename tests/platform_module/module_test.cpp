@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+
+#include "tests/support/temp_folder.h"
 
 using namespace Branwick::Platform;
 
@@ -19,16 +22,8 @@ TEST(Module, FolderIsTheProgramsOwn) {
 
 class LogsFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_root =
-            std::filesystem::temp_directory_path() / ("corvane-logs-" + std::to_string(getpid()));
-        std::filesystem::remove_all(m_root);
-    }
-    void TearDown() override {
-        unsetenv("CORVANE_LOG_DIR");
-        std::filesystem::remove_all(m_root);
-    }
-    std::filesystem::path m_root;
+    void TearDown() override { unsetenv("CORVANE_LOG_DIR"); }
+    CorvaneTest::CTempFolder m_root{"corvane-logs"};
 };
 
 TEST_F(LogsFolder, OverrideIsCreatedAndUsed) {
@@ -44,11 +39,8 @@ TEST_F(LogsFolder, BuildTreeUsesLogsBesideTheModule) {
 }
 
 TEST_F(LogsFolder, UnusableOverrideGivesNoFolder) {
-    std::filesystem::create_directories(m_root);
     const std::filesystem::path file = m_root / "a-file";
-    std::FILE* f = std::fopen(file.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
+    std::ofstream{file};
     setenv("CORVANE_LOG_DIR", (file / "logs").c_str(), 1);
     EXPECT_EQ(GetLogsFolder(), "");
 }

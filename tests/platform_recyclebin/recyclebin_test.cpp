@@ -11,6 +11,8 @@
 #include "platform/target/target.h"
 #include "platform/text/text.h"
 #include "tests/support/locked_folder.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/trash.h"
 
 using namespace Branwick;
 using namespace Branwick::Platform;
@@ -18,22 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Touch(const fs::path& path, const std::string& strText = "x") {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << strText;
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using CorvaneTest::Touch;
 
 class RecycleBinTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() / ("corvane-bin-" + std::to_string(getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
         fs::create_directories(m_root / "prefix" / "drive_c" / "users" / "demo");
         fs::create_directories(m_root / "prefix" / "dosdevices");
         fs::create_symlink("/", m_root / "prefix" / "dosdevices" / "z:");
@@ -42,20 +33,15 @@ protected:
         fs::create_directories(m_trash / "files");
         fs::create_directories(m_root / "home");
     }
-    void TearDown() override {
-        fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(m_root);
-    }
+    void TearDown() override { fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add); }
 
     // A trashed entry as the desktop puts it there: the file (or folder) and its .trashinfo.
     void Trash(const std::string& strName, const std::string& strPath, bool bFolder = false) {
+        CorvaneTest::PutInTrash(m_root / "data", strName, strPath);
         if (bFolder) {
-            Touch(m_trash / "files" / strName / "inner" / "page.htm");
-        } else {
-            Touch(m_trash / "files" / strName);
+            fs::remove(m_trash / "files" / strName);
+            Touch(m_trash / "files" / strName / "inner" / "page.htm", "x");
         }
-        std::ofstream(m_trash / "info" / (strName + ".trashinfo"))
-            << "[Trash Info]\nPath=" << strPath << "\nDeletionDate=2026-01-02T03:04:05\n";
     }
 
     bool InTrash(const std::string& strName) const {
@@ -65,7 +51,8 @@ protected:
 
     std::string Prefix() const { return (m_root / "prefix").string(); }
 
-    fs::path m_root;
+    CorvaneTest::CTempFolder m_temp{"corvane-bin"};
+    const fs::path m_root = m_temp.Path();
     fs::path m_trash;
 };
 
@@ -96,7 +83,7 @@ TEST_F(RecycleBinTest, OnlyWhatCameFromThePrefixLeavesTheTrash) {
     }
     EXPECT_TRUE(fs::exists(m_trash / "info" / "..trashinfo"));
     EXPECT_TRUE(fs::exists(m_trash / "files"));
-    EXPECT_EQ(ReadAll(m_trash / "directorysizes"), "8192 1700000001 Photos\n");
+    EXPECT_EQ(CorvaneTest::ReadAll(m_trash / "directorysizes"), "8192 1700000001 Photos\n");
 }
 
 TEST_F(RecycleBinTest, ALinkInATrashedFolderIsRemovedWithoutWhatItLeadsTo) {

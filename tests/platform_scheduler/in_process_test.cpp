@@ -2,7 +2,7 @@
 
 #include "platform/scheduler/scheduler.h"
 #include "platform/scheduler/system.h"
-#include "tests/platform_scheduler/triggers.h"
+#include "tests/support/triggers.h"
 
 namespace Branwick::Testing {
 namespace {

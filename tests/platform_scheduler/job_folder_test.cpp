@@ -9,31 +9,16 @@
 
 #include "platform/scheduler/scheduler.h"
 #include "platform/scheduler/system.h"
-#include "tests/platform_scheduler/triggers.h"
+#include "tests/support/triggers.h"
+#include "tests/support/fake_user_manager.h"
+#include "tests/support/temp_folder.h"
 
 namespace Branwick::Testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CFakeUserManager : public Platform::IUserManager {
-public:
-    bool IsRunning() override { return m_bRunning; }
-    LONG Apply(const std::string& timerUnit, bool enable) override {
-        m_vcCalls.push_back((enable ? "enable " : "disable ") + timerUnit);
-        return m_lResult;
-    }
-    bool m_bRunning = true;
-    LONG m_lResult = ERROR_SUCCESS;
-    std::vector<std::string> m_vcCalls;
-};
-
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using CorvaneTest::CFakeUserManager;
 
 bool SameRecords(const std::vector<TASK_TRIGGER>& a, const std::vector<TASK_TRIGGER>& b) {
     return a.size() == b.size() &&
@@ -43,9 +28,6 @@ bool SameRecords(const std::vector<TASK_TRIGGER>& a, const std::vector<TASK_TRIG
 class JobFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "corvane-jobs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
         m_job.m_strApplication = L"/bin/true";
         m_job.m_strWorkingDirectory = L"/bin";
@@ -58,7 +40,6 @@ protected:
     }
     void TearDown() override {
         ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(m_dir);
     }
 
     // systemd's own check of unit files; a user-mode check needs a private runtime folder.
@@ -73,7 +54,8 @@ protected:
         return status;
     }
 
-    fs::path m_dir;
+    CorvaneTest::CTempFolder m_temp{"corvane-jobs"};
+    const fs::path m_dir = m_temp.Path();
     CFakeUserManager m_manager;
     Platform::CScheduledJob m_job;
 };
@@ -86,7 +68,7 @@ TEST_F(JobFolderTest, SaveWritesTheJobAndUnitsAndStartsTheTimer) {
     EXPECT_EQ(folder.JobPath(L"Corvane"), (config / "corvane/tasks/Corvane.job").string());
     EXPECT_EQ(folder.TimerPath(L"Corvane"), (config / "systemd/user/corvane-scan.timer").string());
     EXPECT_TRUE(fs::exists(folder.JobPath(L"Corvane")));
-    const std::string timer = Read(folder.TimerPath(L"Corvane"));
+    const std::string timer = CorvaneTest::ReadAll(folder.TimerPath(L"Corvane"));
     EXPECT_NE(timer.find("OnCalendar=2026-12-06..31 09:00:00\nOnCalendar=2027/1-*-* 09:00:00\n"),
               std::string::npos)
         << timer;
@@ -95,7 +77,7 @@ TEST_F(JobFolderTest, SaveWritesTheJobAndUnitsAndStartsTheTimer) {
     EXPECT_NE(timer.find("# Trigger 2 (When the computer has been idle for 10 minutes (runs only "
                          "while Corvane is running)) is checked by Corvane itself."),
               std::string::npos);
-    const std::string service = Read(folder.ServicePath(L"Corvane"));
+    const std::string service = CorvaneTest::ReadAll(folder.ServicePath(L"Corvane"));
     EXPECT_NE(service.find("ExecStart=\"/bin/true\" \"-shed\"\n"), std::string::npos) << service;
     EXPECT_NE(service.find("WorkingDirectory=/bin\n"), std::string::npos);
     EXPECT_EQ(fs::read_symlink(config / "systemd/user/timers.target.wants/corvane-scan.timer"),
@@ -179,7 +161,7 @@ TEST_F(JobFolderTest, EveryKindOfTriggerSurvivesTheJobFile) {
 TEST_F(JobFolderTest, ADamagedJobFileYieldsWhatItCan) {
     Platform::CJobFolder folder(m_manager);
     ASSERT_EQ(folder.Save(L"Corvane", m_job), S_OK);
-    std::string text = Read(folder.JobPath(L"Corvane"));
+    std::string text = CorvaneTest::ReadAll(folder.JobPath(L"Corvane"));
     size_t cut = text.find("<trigger", text.find("<trigger") + 1) + 20;
     std::ofstream(folder.JobPath(L"Corvane"), std::ios::trunc) << text.substr(0, cut);
 
@@ -226,7 +208,7 @@ TEST_F(JobFolderTest, ServiceQuotesWhatSystemdWouldOtherwiseExpand) {
         m_job.m_strParameters = L"-shed  50%$HOME";
         Platform::CJobFolder folder(m_manager);
         ASSERT_EQ(folder.Save(L"Corvane", m_job), S_OK);
-        const std::string service = Read(folder.ServicePath(L"Corvane"));
+        const std::string service = CorvaneTest::ReadAll(folder.ServicePath(L"Corvane"));
         std::string expected = c.execStart;
         expected.replace(expected.find("DIR"), 3, dir.string());
         EXPECT_NE(service.find("ExecStart=" + expected + "\n"), std::string::npos) << service;

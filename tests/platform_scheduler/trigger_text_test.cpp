@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/scheduler/scheduler.h"
-#include "tests/platform_scheduler/triggers.h"
+#include "tests/support/triggers.h"
 
 namespace Branwick::Testing {
 namespace {

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "platform/text/text.h"
+#include "tests/support/temp_folder.h"
 
 using namespace Branwick;
 using namespace Branwick::Platform;
@@ -18,14 +19,6 @@ namespace {
 
 class TargetTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_root = fs::temp_directory_path() / ("corvane-target-" + std::to_string(getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-
     std::unique_ptr<CTarget> TestTarget(bool b64Bit) {
         CRegistry reg = CRegistry::CreateInMemory({.m_b64Bit = b64Bit});
         EXPECT_TRUE(reg.ImportText(HKEY_LOCAL_MACHINE, R"REG(
@@ -56,7 +49,8 @@ protected:
         return s;
     }
 
-    fs::path m_root;
+    CorvaneTest::CTempFolder m_temp{"corvane-target"};
+    const fs::path m_root = m_temp.Path();
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,33 @@
 #include "core/Text.h"
 
 namespace CorvaneTest {
+
+// The texts of a UTF-16LE log file's lines from byte nOffset on, without their headers
+// ("<time>\tThreadId: <id>\t"); the byte-order mark is checked and dropped.
+inline std::vector<std::wstring> ReadLogFile(const std::filesystem::path& file,
+                                             std::size_t nOffset = 0) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    if (nOffset < 2 && !bytes.empty()) {
+        EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    }
+    std::wstring text;
+    for (std::size_t i = std::max<std::size_t>(nOffset, 2); i + 1 < bytes.size(); i += 2) {
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    }
+    std::vector<std::wstring> lines;
+    std::size_t nStart = 0;
+    for (std::size_t nEnd; (nEnd = text.find(L'\n', nStart)) != std::wstring::npos;
+         nStart = nEnd + 1) {
+        std::wstring line = text.substr(nStart, nEnd - nStart);
+        if (const std::size_t nTab = line.find(L"\tThreadId: "); nTab != std::wstring::npos) {
+            line = line.substr(line.find(L'\t', nTab + 1) + 1);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 class CLogFolderTest : public ::testing::Test {
 protected:
@@ -30,27 +58,10 @@ protected:
         std::filesystem::remove_all(m_folder);
     }
 
-    // The texts of the lines of a log file in the folder, headers ("<time>\tThreadId: <id>\t")
-    // cut off; the byte-order mark is checked and dropped.
+    // The texts of the lines of a log file in the folder, headers cut off.
     std::vector<std::string> ReadLogLines(const std::string& strFileName) const {
-        std::ifstream in(m_folder / strFileName, std::ios::binary);
-        const std::string bytes(std::istreambuf_iterator<char>(in), {});
-        std::wstring text;
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                         static_cast<unsigned char>(bytes[i + 1]) << 8);
-        }
         std::vector<std::string> lines;
-        if (text.empty()) {
-            return lines;
-        }
-        EXPECT_EQ(text[0], L'\uFEFF');
-        size_t start = 1;
-        for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-            std::wstring line = text.substr(start, end - start);
-            if (const size_t tab = line.find(L"\tThreadId: "); tab != std::wstring::npos) {
-                line = line.substr(line.find(L'\t', tab + 1) + 1);
-            }
+        for (const std::wstring& line : ReadLogFile(m_folder / strFileName)) {
             lines.push_back(Branwick::WideToUtf8(line));
         }
         return lines;

@@ -1,4 +1,4 @@
-// Trigger records for the scheduler tests.
+// Test support: trigger records for the tests of the scheduler and of the scheduled task.
 #pragma once
 
 #include "platform/scheduler/trigger_time.h"

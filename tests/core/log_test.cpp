@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -9,15 +7,12 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Text.h"
+#include "tests/support/log_folder.h"
+#include "tests/support/temp_folder.h"
 
 using namespace Branwick;
 
 namespace {
-
-std::string ReadBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteBytes(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
@@ -47,24 +42,18 @@ std::string Shape(const std::string& text) {
 
 const std::string kHeader = "#-#-# #:#:#\tThreadId: #\t";
 
-// Each test logs into a folder of its own through CORVANE_LOG_DIR and records message boxes.
-class LogFile : public ::testing::Test {
+// Each test logs into a folder of its own and records message boxes.
+class LogFile : public CorvaneTest::CLogFolderTest {
 protected:
     void SetUp() override {
-        m_folder = std::filesystem::temp_directory_path() /
-                   ("corvane-log-" + std::to_string(getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(m_folder);
-        setenv("CORVANE_LOG_DIR", m_folder.c_str(), 1);
+        CLogFolderTest::SetUp();
         m_pPrevious = SetMessageBox(&m_boxes);
     }
     void TearDown() override {
         SetMessageBox(m_pPrevious);
-        unsetenv("CORVANE_LOG_DIR");
-        std::filesystem::remove_all(m_folder);
+        CLogFolderTest::TearDown();
     }
 
-    std::filesystem::path m_folder;
     CRecordingMessageBox m_boxes;
     IMessageBox* m_pPrevious = nullptr;
 };
@@ -75,7 +64,7 @@ TEST_F(LogFile, NewFileGetsOneMarkAndHeaderedLines) {
     ASSERT_TRUE(log.IsOpen());
     EXPECT_TRUE(log.Write(L"first"));
     EXPECT_TRUE(log.Write(L"second", false));
-    const std::string bytes = ReadBytes(m_folder / "Test.log");
+    const std::string bytes = CorvaneTest::ReadAll(m_folder / "Test.log");
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     const std::string text = FromUtf16LE(bytes.substr(2));
@@ -91,7 +80,7 @@ TEST_F(LogFile, EmptyTextWritesNothing) {
     EXPECT_EQ(std::filesystem::file_size(m_folder / "Empty.log"), 0u);
     // ...and did not use up the byte-order mark either.
     EXPECT_TRUE(log.Write(L"x", false));
-    EXPECT_EQ(ReadBytes(m_folder / "Empty.log"), std::string("\xFF\xFEx\0\n\0", 6));
+    EXPECT_EQ(CorvaneTest::ReadAll(m_folder / "Empty.log"), std::string("\xFF\xFEx\0\n\0", 6));
 }
 
 TEST_F(LogFile, FirstWriteRewritesTheMarkAndAppendsAtTheEnd) {
@@ -108,7 +97,7 @@ TEST_F(LogFile, FirstWriteRewritesTheMarkAndAppendsAtTheEnd) {
     CLogFile second;  // a later object rewrites the same two bytes, once
     second.Open(L"Old.log");
     EXPECT_TRUE(second.Write(L"last", false));
-    EXPECT_EQ(FromUtf16LE(ReadBytes(m_folder / "Old.log")), "\uFEFFold\nnew\nnewer\nlast\n");
+    EXPECT_EQ(FromUtf16LE(CorvaneTest::ReadAll(m_folder / "Old.log")), "\uFEFFold\nnew\nnewer\nlast\n");
 }
 
 TEST_F(LogFile, NotOpenWritesNothing) {
@@ -160,7 +149,7 @@ TEST_F(LogFile, ThreadsSharingOneObjectWriteWholeLines) {
     for (auto& thread : threads) {
         thread.join();
     }
-    const std::string text = FromUtf16LE(ReadBytes(m_folder / "Shared.log"));
+    const std::string text = FromUtf16LE(CorvaneTest::ReadAll(m_folder / "Shared.log"));
     std::string expected = "\uFEFF";
     for (int i = 0; i < kThreads * kLines; ++i) {
         expected += kHeader + "thread # line #\n";
@@ -177,7 +166,7 @@ TEST_F(LogFile, LoggerWritesSeparatorAndTextEachWithHeader) {
     logger.Processmessage(&message);
     CFinishScanMessage other;
     logger.Processmessage(&other);  // not a log message: ignored
-    const std::string text = FromUtf16LE(ReadBytes(m_folder / "Logger.log"));
+    const std::string text = FromUtf16LE(CorvaneTest::ReadAll(m_folder / "Logger.log"));
     EXPECT_EQ(Shape(text), "\uFEFF" + kHeader +
                                "\n--------------- New Log message -------------------\n\n" +
                                kHeader + "\r\n#-#-# #:#:#\nCause: x\n");

@@ -7,6 +7,7 @@
 
 #include "core/RegError.h"
 #include "target_fixture.h"
+#include "tests/support/temp_folder.h"
 
 using namespace Branwick;
 using Branwick::Test::CTargetTest;
@@ -288,10 +289,6 @@ TEST_F(RegDataFixtureTest, ThirtyTwoBitViewComesBackIntoThatView) {
               L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
 }
 
-}  // namespace
-
-namespace {
-
 // The same round trip on a Wine prefix, through its files: the fix and the restore each end with
 // one Flush, and every step is read back from disk.
 TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
@@ -299,10 +296,8 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
     if (!std::filesystem::exists(fixture / "system.reg")) {
         GTEST_SKIP() << "fixture " << fixture << " is absent";
     }
-    const std::filesystem::path prefix = std::filesystem::temp_directory_path() /
-                                         ("corvane-core-prefix-" + std::to_string(getpid()));
-    std::filesystem::remove_all(prefix);
-    std::filesystem::create_directories(prefix);
+    const CorvaneTest::CTempFolder temp("corvane-core-prefix");
+    const std::filesystem::path& prefix = temp.Path();
     for (const char* pszFile : {"system.reg", "user.reg", "userdef.reg"}) {
         std::filesystem::copy_file(fixture / pszFile, prefix / pszFile);
     }
@@ -350,7 +345,6 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
     const std::unique_ptr<Platform::CTarget> pRestored = open();
     ASSERT_NE(pRestored, nullptr);
     EXPECT_EQ(pRestored->Registry().ExportText(HKEY_LOCAL_MACHINE, L""), before);
-    std::filesystem::remove_all(prefix);
 }
 
 }  // namespace

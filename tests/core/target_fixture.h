@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -13,6 +12,7 @@
 
 #include "core/CurrentContext.h"
 #include "core/Text.h"
+#include "tests/support/temp_folder.h"
 
 namespace Branwick::Test {
 
@@ -29,10 +29,6 @@ inline Platform::CRegBytes Sz(const std::wstring& s) {
 class CTargetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = std::filesystem::temp_directory_path() /
-                 ("corvane-core-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(m_root);
         std::filesystem::create_directories(m_root / "drive_c");
         m_registry = Platform::CRegistry::CreateInMemory();
         m_pTarget = Platform::CTarget::OpenTest((m_root / "drive_c").string(), m_registry);
@@ -40,10 +36,7 @@ protected:
         m_context.m_pTarget = m_pTarget.get();
         m_pScope = std::make_unique<CCurrentContextScope>(m_context);
     }
-    void TearDown() override {
-        m_pScope.reset();
-        std::filesystem::remove_all(m_root);
-    }
+    void TearDown() override { m_pScope.reset(); }
 
     // The texts of the log messages posted since the last call, without their time stamps.
     std::vector<std::wstring> TakeLog() {
@@ -66,7 +59,8 @@ protected:
     }
     std::string Export() const { return m_registry.ExportText(HKEY_LOCAL_MACHINE, L""); }
 
-    std::filesystem::path m_root;
+    CorvaneTest::CTempFolder m_temp{"corvane-core"};
+    const std::filesystem::path m_root = m_temp.Path();
     Platform::CRegistry m_registry;
     std::unique_ptr<Platform::CTarget> m_pTarget;
     CMessageQueue m_queue;

@@ -12,16 +12,6 @@ TEST(Text, FormatGrowsForLongResults) {
               longText + L"|-3|80004005");
 }
 
-TEST(Text, Utf8RoundTripAndRepair) {
-    const std::wstring text = L"Ärger \u20AC \U0001F600";
-    EXPECT_EQ(WideToUtf8(text), "\xC3\x84rger \xE2\x82\xAC \xF0\x9F\x98\x80");
-    EXPECT_EQ(Utf8ToWide(WideToUtf8(text)), text);
-    EXPECT_EQ(Utf8ToWide("a\xFF"
-                         "b\xC3"),
-              L"a\uFFFDb\uFFFD");
-    EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD");  // an overlong '/' is not a slash
-}
-
 TEST(Text, Utf16LEUsesSurrogatePairs) {
     EXPECT_EQ(WideToUtf16LE(L"A\u00E4"), std::string("A\0\xE4\0", 4));
     EXPECT_EQ(WideToUtf16LE(L"\U0001F600"), std::string("\x3D\xD8\x00\xDE", 4));

@@ -1,7 +1,6 @@
 #include "engine/HistoryCleaner.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +10,8 @@
 
 #include "platform/text/text.h"
 #include "tests/support/locked_folder.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/trash.h"
 
 using namespace Branwick;
 using namespace Branwick::Platform;
@@ -50,9 +51,6 @@ struct SItem {
 class HistoryCleanerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() / ("corvane-history-" + std::to_string(getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
         fs::create_directories(m_root / "c" / "windows" / "temp");
         fs::create_directories(m_root / "outside");
         fs::create_directories(m_root / "data" / "Trash");
@@ -64,7 +62,6 @@ protected:
         for (const auto& e : fs::recursive_directory_iterator(m_root, ec)) {
             fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
         }
-        fs::remove_all(m_root);
     }
 
     // A target whose user profile is strProfile ("C:\users\tester" or an XP one).
@@ -149,7 +146,8 @@ protected:
         return m_target->Registry().OpenKey(HKEY_CURRENT_USER, strPath, KEY_READ, &key) == ERROR_SUCCESS;
     }
 
-    fs::path m_root;
+    CorvaneTest::CTempFolder m_temp{"corvane-history"};
+    const fs::path m_root = m_temp.Path();
     CTestRecord m_record;
     std::unique_ptr<CTarget> m_target;
     std::vector<SItem> m_vcItems;
@@ -174,81 +172,39 @@ TEST_F(HistoryCleanerTest, WithNoItemItPostsTheFourteenStepsAndTheFinishOnly) {
     EXPECT_TRUE(KeyExists(L"Software\\Microsoft\\Internet Explorer\\TypedURLs"));
 }
 
-// Every item of a profile of the newer layout (Wine spells "users" in lower case).
-TEST_F(HistoryCleanerTest, EveryItemOfTheNewerLayout) {
+// Every item of the newer layout is shown on the demo prefix through the loaded library; here is
+// what that test does not see: the folders left behind, a file named like a Firefox profile, and a
+// missing SPW key.
+TEST_F(HistoryCleanerTest, FoldersAreLeftAsTheItemsSayAndAFileIsNoProfile) {
     MakeTarget(kUser, R"REG(
-[Software\\Microsoft\\Internet Explorer\\TypedURLs]
-"url1"="http://a.invalid/"
 [Software\\Microsoft\\Internet Explorer\\IntelliForms\\Storage1]
 "4E0A2B1C"=hex:01,02
-[Software\\Microsoft\\Internet Explorer\\IntelliForms\\Storage2\\Deeper]
-"5F1B3C2D"=hex:03,04
 )REG");
-    const std::wstring ie = kUser + L"\\AppData\\Local\\Microsoft\\Windows\\Temporary Internet Files\\Content.IE5";
-    const std::wstring history = kUser + L"\\AppData\\Local\\Microsoft\\Windows\\History\\History.IE5";
-    const std::wstring cookies = kUser + L"\\AppData\\Roaming\\Microsoft\\Windows\\Cookies";
+    const std::wstring ie = kUser + L"\\AppData\\Local\\Microsoft\\Windows\\Temporary Internet Files";
     const std::wstring profiles = kUser + L"\\AppData\\Roaming\\Mozilla\\Firefox\\Profiles\\";
     const std::wstring cache = kUser + L"\\AppData\\Local\\Mozilla\\Firefox\\Profiles\\zz.default\\Cache";
-    const std::wstring recent = kUser + L"\\AppData\\Roaming\\Microsoft\\Windows\\Recent";
-    const std::wstring temp = kUser + L"\\AppData\\Local\\Temp";
-    for (const std::wstring& s :
-         {ie + L"\\Q1W2\\start[1].htm", history + L"\\MSHist01\\container.dat", cookies + L"\\t@a[1].txt",
-          kUser + L"\\Favorites\\index.dat", cache + L"\\0\\3F\\4A1C", profiles + L"zz.default\\places.sqlite",
-          profiles + L"zz.default\\downloads.sqlite", profiles + L"zz.default\\cookies.sqlite",
-          profiles + L"zz.default\\formhistory.sqlite", profiles + L"zz.default\\prefs.js",
-          profiles + L"aa.work\\places.sqlite", recent + L"\\Report.txt.lnk", std::wstring(L"C:\\windows\\setupapi.log"),
-          std::wstring(L"C:\\windows\\temp\\~DF1.tmp"), temp + L"\\~DF2.tmp", std::wstring(L"C:\\windows\\win.ini")}) {
-        Plant(s);
-    }
-    fs::create_directories(Host(profiles + L"b.default.ini").parent_path());
-    std::ofstream(Host(profiles + L"b.default.ini")) << "a file, not a profile";
-    fs::create_directories(m_root / "data" / "Trash" / "info");
-    fs::create_directories(m_root / "data" / "Trash" / "files");
-    std::ofstream(m_root / "data" / "Trash" / "files" / "gone.txt") << "x";
-    std::ofstream(m_root / "data" / "Trash" / "info" / "gone.txt.trashinfo")
-        << "[Trash Info]\nPath=" << (m_root / "c" / "gone.txt").string() << "\n";
-
-    Clean(0x3FFF);
-
     const std::set<SItem> expected = {
-        {0x1, ie + L"\\Q1W2\\start[1].htm", 0},
-        {0x2, history + L"\\MSHist01\\container.dat", 0},
-        {0x4, cookies + L"\\t@a[1].txt", 0},
+        {0x1, ie + L"\\Content.IE5\\Q1W2\\start[1].htm", 0},
         {0x8, L"HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Internet Explorer\\IntelliForms\\Storage1", 0},
-        {0x8, L"HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Internet Explorer\\IntelliForms\\Storage2", 0},
         {0x10, kUser + L"\\Favorites\\index.dat", 0},
         {0x20, cache + L"\\0\\3F\\4A1C", 0},
         {0x40, profiles + L"zz.default\\places.sqlite", 0},
-        {0x100, profiles + L"zz.default\\downloads.sqlite", 0},
-        {0x80, profiles + L"zz.default\\cookies.sqlite", 0},
-        {0x200, profiles + L"zz.default\\formhistory.sqlite", 0},
-        {0x1000, L"Recycle Bin", 0},
-        {0x2000, recent + L"\\Report.txt.lnk", 0},
-        {0x800, L"C:\\windows\\setupapi.log", 0},
-        {0x400, temp + L"\\~DF2.tmp", 0},
-        {0x400, L"C:\\windows\\Temp\\~DF1.tmp", 0},
     };
-    EXPECT_EQ(Items(), expected);
-    EXPECT_EQ(m_vcItems.size(), expected.size());
-    EXPECT_TRUE(m_vcLogs.empty()) << m_vcLogs.front();  // a missing SPW key is nothing to report
     for (const SItem& item : expected) {
-        if (item.strEntity[1] == L':') {
-            EXPECT_FALSE(fs::exists(Host(item.strEntity))) << ToUtf8(item.strEntity);
+        if (item.nType != 0x8) {
+            Plant(item.strEntity);
         }
     }
-    EXPECT_FALSE(fs::exists(m_root / "data" / "Trash" / "files" / "gone.txt"));
+    // Profiles are taken in name order: a file before the profile must not be taken for it.
+    Plant(profiles + L"b.default.ini");
+    Clean(0x1 | 0x8 | 0x10 | 0x20 | 0x40);
+    EXPECT_EQ(Items(), expected);
+    EXPECT_TRUE(m_vcLogs.empty()) << m_vcLogs.front();
     // The emptied subfolders of the unmasked cleanings went, the cleaned folders stayed.
-    EXPECT_FALSE(fs::exists(Host(ie + L"\\Q1W2")));
+    EXPECT_FALSE(fs::exists(Host(ie + L"\\Content.IE5\\Q1W2")));
     EXPECT_FALSE(fs::exists(Host(cache + L"\\0")));
-    EXPECT_TRUE(fs::exists(Host(kUser + L"\\AppData\\Local\\Microsoft\\Windows\\Temporary Internet Files")));
+    EXPECT_TRUE(fs::exists(Host(ie)));
     EXPECT_TRUE(fs::exists(Host(kUser + L"\\Favorites")));  // the masked cleaning keeps its folders
-    EXPECT_TRUE(fs::exists(Host(profiles + L"zz.default\\prefs.js")));
-    EXPECT_TRUE(fs::exists(Host(profiles + L"aa.work\\places.sqlite")));
-    EXPECT_TRUE(fs::exists(Host(L"C:\\windows\\win.ini")));
-    EXPECT_FALSE(KeyExists(L"Software\\Microsoft\\Internet Explorer\\TypedURLs"));
-    EXPECT_FALSE(KeyExists(L"Software\\Microsoft\\Internet Explorer\\IntelliForms\\Storage2"));
-    EXPECT_TRUE(KeyExists(L"Software\\Microsoft\\Internet Explorer\\IntelliForms"));
-    EXPECT_FALSE(m_target->Registry().IsDirty()) << "the deleted keys were saved";
 }
 
 TEST_F(HistoryCleanerTest, EveryItemOfTheOlderLayout) {
@@ -359,11 +315,7 @@ TEST_F(HistoryCleanerTest, CancellingStopsTheFolderCleaningsButNotTheOtherItems)
                                   profile + L"\\cookies.sqlite", cookie, temp}) {
         Plant(s);
     }
-    fs::create_directories(m_root / "data" / "Trash" / "info");
-    fs::create_directories(m_root / "data" / "Trash" / "files");
-    std::ofstream(m_root / "data" / "Trash" / "files" / "gone.txt") << "x";
-    std::ofstream(m_root / "data" / "Trash" / "info" / "gone.txt.trashinfo")
-        << "[Trash Info]\nPath=" << (m_root / "c" / "gone.txt").string() << "\n";
+    CorvaneTest::PutInTrash(m_root / "data", "gone.txt", (m_root / "c" / "gone.txt").string());
     // The user cancels as soon as the first temporary file is gone.
     m_record.m_stopWhen = [&] { return !fs::exists(Host(ie + L"\\a.htm")); };
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tests/fendral/fendral_fixture.h"
+#include "tests/support/temp_folder.h"
 
 using namespace Branwick;
 using namespace Branwick::Testing;
@@ -236,9 +237,6 @@ TEST_F(CleanUpTest, AnExceptionInTheMiddleUndoesTheRunsRegistryChanges) {
 class CBrokenPrefix {
 public:
     CBrokenPrefix() {
-        m_folder = std::filesystem::temp_directory_path() /
-                   ("corvane-broken-prefix-" + std::to_string(getpid()));
-        std::filesystem::remove_all(m_folder);
         std::filesystem::create_directories(m_folder / "dosdevices");
         std::filesystem::create_directories(m_folder / "drive_c" / "windows" / "system32");
         std::filesystem::create_directories(m_folder / "drive_c" / "temp");
@@ -260,16 +258,10 @@ this line cannot be read
 "v"="2"
 )";
         std::ofstream(m_folder / "user.reg") << "WINE REGISTRY Version 2\n\n#arch=win64\n";
-        m_systemReg = ReadAll(m_folder / "system.reg");
-    }
-    ~CBrokenPrefix() { std::filesystem::remove_all(m_folder); }
-
-    static std::string ReadAll(const std::filesystem::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        m_systemReg = CorvaneTest::ReadAll(m_folder / "system.reg");
     }
 
-    std::filesystem::path m_folder;
+    CorvaneTest::CTempFolder m_folder{"corvane-broken-prefix"};
     std::string m_systemReg;
 };
 
@@ -277,7 +269,7 @@ TEST_F(CleanUpTest, AFailedFlushChangesNoRegistryFileAndKeepsTheRegistryRecords)
     CBrokenPrefix prefix;
     std::wstring strError;
     std::unique_ptr<Platform::CTarget> pTarget =
-        Platform::CTarget::OpenWinePrefix(prefix.m_folder.string(), strError);
+        Platform::CTarget::OpenWinePrefix(prefix.m_folder.Path().string(), strError);
     ASSERT_NE(pTarget, nullptr) << WideToUtf8(strError);
     ASSERT_FALSE(pTarget->Registry().LoadWarnings().empty());
     CErrorCollection collection;
@@ -289,7 +281,7 @@ TEST_F(CleanUpTest, AFailedFlushChangesNoRegistryFileAndKeepsTheRegistryRecords)
         CCurrentContextScope scope(context);
         Run(kFendralCleanUp, UNINSTALL | JUNK_FILES, pTarget.get(), &collection);
     }
-    EXPECT_EQ(CBrokenPrefix::ReadAll(prefix.m_folder / "system.reg"), prefix.m_systemReg);
+    EXPECT_EQ(CorvaneTest::ReadAll(prefix.m_folder / "system.reg"), prefix.m_systemReg);
     EXPECT_TRUE(KeyExists(pTarget->Registry(), 1)) << "the registry in memory is what is on disk";
     EXPECT_TRUE(KeyExists(pTarget->Registry(), 2));
     EXPECT_FALSE(pTarget->Registry().IsDirty());

@@ -8,8 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "core/MessageManager.h"
 #include "core/Text.h"
 #include "tests/engine/test_target.h"
+#include "tests/support/log_folder.h"
 
 namespace Branwick::Testing {
 
@@ -104,24 +103,7 @@ inline ::testing::Environment* const g_pLogsFolderCleaner =
 
 // The texts of a log file's lines from byte nOffset on, without their time and thread-id header.
 inline std::vector<std::wstring> LogLines(const std::string& strFile, std::size_t nOffset = 0) {
-    std::ifstream in(LogsFolder() / strFile, std::ios::binary);
-    const std::string bytes(std::istreambuf_iterator<char>(in), {});
-    std::wstring text;
-    for (std::size_t i = std::max<std::size_t>(nOffset, 2); i + 1 < bytes.size(); i += 2) {
-        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
-    }
-    std::vector<std::wstring> lines;
-    std::size_t nStart = 0;
-    for (std::size_t nEnd; (nEnd = text.find(L'\n', nStart)) != std::wstring::npos;
-         nStart = nEnd + 1) {
-        std::wstring line = text.substr(nStart, nEnd - nStart);
-        if (const std::size_t nTab = line.find(L"\tThreadId: "); nTab != std::wstring::npos) {
-            line = line.substr(line.find(L'\t', nTab + 1) + 1);
-        }
-        lines.push_back(line);
-    }
-    return lines;
+    return CorvaneTest::ReadLogFile(LogsFolder() / strFile, nOffset);
 }
 
 inline std::size_t LogSize(const std::string& strFile) {

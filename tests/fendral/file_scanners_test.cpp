@@ -5,6 +5,7 @@
 
 #include "platform/shelllink/shelllink.h"
 #include "tests/fendral/finding_fixture.h"
+#include "tests/support/lnk_builder.h"
 
 using namespace Branwick;
 using namespace Branwick::Testing;
@@ -18,48 +19,6 @@ constexpr char kUser[] = R"reg(
 [Volatile Environment]
 "USERPROFILE"="C:\\users\\me"
 )reg";
-
-// A shell link with only an ID list (My Computer): no file-system target.
-std::string ShellFolderLink() {
-    std::string link = Platform::MakeShellLink(L"C:\\x").substr(0, 0x4C);
-    link[0x14] = 0x1 | static_cast<char>(0x80);  // HasLinkTargetIDList | IsUnicode
-    const unsigned char kIdList[] = {22,   0,    20,   0,    0x1F, 0x50, 0xE0, 0x4F, 0xD0,
-                                     0x20, 0xEA, 0x3A, 0x69, 0x10, 0xA2, 0xD8, 0x08, 0x00,
-                                     0x2B, 0x30, 0x30, 0x9D, 0,    0,    0,    0,    0,    0};
-    return link + std::string(reinterpret_cast<const char*>(kIdList), sizeof kIdList);
-}
-
-void PutU32(std::string& out, std::uint32_t n) {
-    for (int i = 0; i < 4; ++i) {
-        out += static_cast<char>((n >> (8 * i)) & 0xFF);
-    }
-}
-
-// A shell link to \\server\share\tool.exe: a LinkInfo with only a network part.
-std::string NetworkLink() {
-    const std::string strShare("\\\\server\\share", 15);  // with its NUL
-    const std::string strSuffix("tool.exe", 9);
-    std::string network;
-    PutU32(network, 0x14 + static_cast<std::uint32_t>(strShare.size()));
-    PutU32(network, 0);     // flags: no device name, no provider type
-    PutU32(network, 0x14);  // NetNameOffset
-    PutU32(network, 0);     // DeviceNameOffset
-    PutU32(network, 0);     // NetworkProviderType
-    network += strShare;
-    std::string info;
-    const auto nSuffix = static_cast<std::uint32_t>(0x1C + network.size());
-    PutU32(info, nSuffix + static_cast<std::uint32_t>(strSuffix.size()));
-    PutU32(info, 0x1C);
-    PutU32(info, 2);  // CommonNetworkRelativeLinkAndPathSuffix
-    PutU32(info, 0);
-    PutU32(info, 0);
-    PutU32(info, 0x1C);
-    PutU32(info, nSuffix);
-    std::string link = Platform::MakeShellLink(L"C:\\x").substr(0, 0x4C) + info + network +
-                       strSuffix;
-    PutU32(link, 0);  // terminal block
-    return link;
-}
 
 class FileScannersTest : public FindingFixture {
 protected:
@@ -150,8 +109,9 @@ TEST_F(FileScannersTest, ShortcutsToMissingTargets) {
     MakeLink("users/me/Desktop/Good.lnk", L"C:\\Tools\\good.exe");
     MakeLink("users/me/Desktop/Folder.lnk", L"C:\\Tools");
     MakeLink("users/me/Desktop/Comma.lnk", L"C:\\Apps\\A, B\\app.exe");
-    m_target.MakeFile("users/me/Desktop/Share.lnk", NetworkLink());
-    m_target.MakeFile("users/me/Desktop/Computer.lnk", ShellFolderLink());
+    m_target.MakeFile("users/me/Desktop/Share.lnk",
+                      CorvaneTest::BuildLink({.net = "\\\\server\\share", .suffix = "tool.exe"}));
+    m_target.MakeFile("users/me/Desktop/Computer.lnk", CorvaneTest::BuildLink({.bIdList = true}));
     m_target.MakeFile("users/me/Desktop/Broken.lnk", "not a shell link");
     MakeLink("users/me/Start Menu/Programs/Old/Old.lnk", L"C:\\Missing\\old.exe");
     MakeLink("users/me/Upper.LNK", L"C:\\Missing\\upper.exe");
@@ -163,12 +123,6 @@ TEST_F(FileScannersTest, ShortcutsToMissingTargets) {
         std::ofstream(m_outside / "Out.lnk") << Platform::MakeShellLink(L"C:\\Missing\\out.exe");
     }
     fs::create_directory_symlink(m_outside, m_target.Folder() / "users/me/Linked");
-
-    std::wstring strShare;
-    ASSERT_EQ(Platform::GetLinkPath(m_target.Get()->Files(), L"C:\\users\\me\\Desktop\\Share.lnk",
-                                    strShare),
-              S_OK);
-    EXPECT_EQ(strShare.rfind(L"\\\\server\\share", 0), 0u) << WideToUtf8(strShare);
 
     const std::vector<CRegError> found = Scan(SHOTCATS, *m_target.Get());
     fs::permissions(m_target.Folder() / "users/me/ReadOnly", fs::perms::owner_write,

@@ -6,6 +6,8 @@
 #include "platform/demo/demo.h"
 #include "platform/text/text.h"
 #include "tests/fendral/fendral_fixture.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/trash.h"
 
 using namespace Branwick;
 using namespace Branwick::Testing;
@@ -18,15 +20,9 @@ const DWORD kItems[] = {0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x100, 0x80, 0x200
 class HistoryDemoTest : public FendralTest {
 protected:
     HistoryDemoTest() {
-        m_folder = fs::temp_directory_path() / ("corvane-fendral-history-" + std::to_string(getpid()));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
         setenv("XDG_DATA_HOME", (m_folder / "data").c_str(), 1);  // never the real user's trash
     }
-    ~HistoryDemoTest() override {
-        unsetenv("XDG_DATA_HOME");
-        fs::remove_all(m_folder);
-    }
+    ~HistoryDemoTest() override { unsetenv("XDG_DATA_HOME"); }
 
     fs::path Prefix() const { return m_folder / "prefix"; }
 
@@ -61,15 +57,6 @@ protected:
         }
     }
 
-    // A trashed file as the desktop keeps it, with the place it came from.
-    void Trash(const std::string& strName, const fs::path& from) {
-        fs::create_directories(m_folder / "data" / "Trash" / "files");
-        fs::create_directories(m_folder / "data" / "Trash" / "info");
-        std::ofstream(m_folder / "data" / "Trash" / "files" / strName) << "x";
-        std::ofstream(m_folder / "data" / "Trash" / "info" / (strName + ".trashinfo"))
-            << "[Trash Info]\nPath=" << from.string() << "\nDeletionDate=2026-01-02T03:04:05\n";
-    }
-
     // One history cleaning to its finish; its thread is then stopped, as the program does.
     void Clean(DWORD dwItems, Platform::CTarget* pTarget) {
         m_recorder.Clear();
@@ -80,7 +67,7 @@ protected:
         EXPECT_EQ(m_recorder.Of<CGenProgressMessage>().size(), 14u);
     }
 
-    fs::path m_folder;
+    CorvaneTest::CTempFolder m_folder{"corvane-fendral-history"};
 };
 
 TEST_F(HistoryDemoTest, EachItemErasesWhatItNamesAndNothingElse) {
@@ -89,8 +76,10 @@ TEST_F(HistoryDemoTest, EachItemErasesWhatItNamesAndNothingElse) {
     ASSERT_TRUE(Platform::MakeDemoPrefix(Prefix().string(), &expected, strError)) << WideToUtf8(strError);
     std::unique_ptr<Platform::CTarget> pTarget = Platform::CTarget::OpenWinePrefix(Prefix().string(), strError);
     ASSERT_NE(pTarget, nullptr) << WideToUtf8(strError);
-    Trash("old-notes.txt", Prefix() / "drive_c" / "users" / "demo" / "Desktop" / "old-notes.txt");
-    Trash("holiday.jpg", m_folder / "home" / "Pictures" / "holiday.jpg");
+    CorvaneTest::PutInTrash(m_folder / "data", "old-notes.txt",
+                            (Prefix() / "drive_c/users/demo/Desktop/old-notes.txt").string());
+    CorvaneTest::PutInTrash(m_folder / "data", "holiday.jpg",
+                            (m_folder / "home/Pictures/holiday.jpg").string());
 
     std::set<std::wstring> before = OnDisk();
     for (DWORD dwItem : kItems) {

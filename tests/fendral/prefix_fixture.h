@@ -13,9 +13,12 @@
 #include "platform/demo/demo.h"
 #include "platform/registry/registry.h"
 #include "platform/text/text.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/wine_fixture.h"
 
 namespace Branwick::Testing {
+
+using CorvaneTest::CTempFolder;
 
 // Every key (by its real place, after views and links) and every value of HKEY_LOCAL_MACHINE and
 // HKEY_USERS, folded: "K <path>" and "V <path>|<name>".

@@ -75,6 +75,15 @@ TEST_F(PrefixTest, TheDemoReportsItsPlantedProblemsAndAFixRemovesOnlyThem) {
     }
     ASSERT_GE(expectedKeys.size(), 24u) << "two problems or more of each of the twelve categories";
     EXPECT_TRUE(m_box.GetShown().empty());
+    std::vector<std::int32_t> starts;
+    for (const auto& m : m_recorder.Of<CScanProgressMessage>()) {
+        if (m.m_strScanDescription == L"Starting..." && m.m_nProgress == 0) {
+            starts.push_back(m.m_nScanType);
+        }
+    }
+    EXPECT_EQ(starts, (std::vector<std::int32_t>{JUNK_FILES, COM, UNINSTALL, FONTS, SHARED_DLLS,
+                                                 STARTUP, FILE_PATH, SHOTCATS, EMPTY_KEYS,
+                                                 HELP_FILES, APP_PATH, FILE_ASSOCIATIONS}));
 
     // No finding names a look-alike: neither its key or file nor, through a fix, its value.
     for (const Platform::CDemoEntry& sound : expect.m_vcSound) {
@@ -133,6 +142,15 @@ TEST_F(PrefixTest, TheDemoReportsItsPlantedProblemsAndAFixRemovesOnlyThem) {
     std::set_difference(filesBefore.begin(), filesBefore.end(), filesAfter.begin(),
                         filesAfter.end(), std::inserter(filesGone, filesGone.end()));
     EXPECT_EQ(filesGone, expectedFilesGone);
+    std::set<std::string> filesAdded;
+    std::set_difference(filesAfter.begin(), filesAfter.end(), filesBefore.begin(),
+                        filesBefore.end(), std::inserter(filesAdded, filesAdded.end()));
+    ASSERT_EQ(filesAdded.size(), 1u) << "the fix run's history file and nothing else";
+    EXPECT_NE(filesAdded.begin()->find("/Application Data/Corvane/History/"), std::string::npos)
+        << *filesAdded.begin();
+    Platform::CRegistry reread;
+    ASSERT_TRUE(Platform::CRegistry::OpenWinePrefix(folder.Path().string(), {}, &reread).Ok());
+    EXPECT_EQ(Snapshot(reread), after) << "the fix reached the prefix's files";
 
     // The fixed prefix has nothing left to report in these categories.
     for (const CRegError& record : ScanAll(*target)) {

@@ -2,8 +2,6 @@
 // folder: for the tests that run scans and fixes on it.
 #pragma once
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,24 +9,6 @@
 #include <vector>
 
 namespace Branwick::Testing {
-
-// A fresh folder in the temporary folder, removed with everything in it at the end.
-class CTempFolder {
-public:
-    explicit CTempFolder(const std::string& strName)
-        : m_path(std::filesystem::temp_directory_path() /
-                 (strName + "-" + std::to_string(getpid()) + "-" + std::to_string(s_nNext++))) {
-        std::filesystem::remove_all(m_path);
-    }
-    ~CTempFolder() { std::filesystem::remove_all(m_path); }
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    static inline int s_nNext = 0;
-    std::filesystem::path m_path;
-};
 
 // The Wine fixture made into a prefix: its registry files, drive_c from its listing (empty files,
 // folders and the links into the home), and the drives c: and z: every prefix has. False when

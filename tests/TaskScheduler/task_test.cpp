@@ -58,21 +58,15 @@ protected:
     IMessageBox* m_pPrevious = nullptr;
 };
 
-TEST_F(TaskTest, CreateTaskWritesTheProgramAccountAndParameters) {
-    CTask task(L"Corvane", &m_folder);
-    task.CreateTask(L"/opt/corvane/bin/corvane");
-    Platform::CScheduledJob job = Stored();
-    EXPECT_EQ(job.m_strApplication, L"/opt/corvane/bin/corvane");
-    EXPECT_EQ(job.m_strWorkingDirectory, L"/opt/corvane/bin");
-    EXPECT_EQ(job.m_strParameters, L"-shed");
-    EXPECT_EQ(job.m_dwPriority, NORMAL_PRIORITY_CLASS);
-    EXPECT_EQ(job.m_dwFlags, TASK_FLAG_RUN_ONLY_IF_LOGGED_ON);
-    EXPECT_NE(job.m_strAccount.find(L'\\'), std::wstring::npos);
-    EXPECT_EQ(task.GetTriggersCount(), 0);
-    EXPECT_TRUE(m_boxes.GetShown().empty());
-}
-
-TEST_F(TaskTest, CreatingAnExistingTaskReopensItAndAppliesEverythingAgain) {
+TEST_F(TaskTest, CreateTaskWritesTheJobAndAppliesEverythingAgainToAnExistingOne) {
+    {
+        CTask task(L"Corvane", &m_folder);
+        task.CreateTask(L"/opt/corvane/bin/corvane");
+        EXPECT_EQ(Stored().m_strWorkingDirectory, L"/opt/corvane/bin");
+        EXPECT_NE(Stored().m_strAccount.find(L'\\'), std::wstring::npos);
+        EXPECT_EQ(task.GetTriggersCount(), 0);
+        EXPECT_TRUE(m_boxes.GetShown().empty());
+    }
     Platform::CScheduledJob old;
     old.m_strApplication = L"/old/corvane";
     old.m_strParameters = L"-scan";

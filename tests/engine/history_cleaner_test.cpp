@@ -10,6 +10,7 @@
 
 #include "platform/text/text.h"
 #include "tests/support/locked_folder.h"
+#include "tests/support/pending_renames.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/trash.h"
 
@@ -124,22 +125,7 @@ protected:
 
     std::set<SItem> Items() const { return {m_vcItems.begin(), m_vcItems.end()}; }
 
-    std::wstring Pending() const {
-        CRegKey key;
-        DWORD dwType = 0;
-        CRegBytes data;
-        if (m_target->Registry().OpenKey(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                                         KEY_READ, &key) != ERROR_SUCCESS ||
-            key.QueryValue(L"PendingFileRenameOperations", &dwType, &data) != ERROR_SUCCESS) {
-            return L"";
-        }
-        std::wstring s;
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-            const wchar_t ch = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-            s += ch ? ch : L'|';
-        }
-        return s;
-    }
+    std::wstring Pending() const { return CorvaneTest::PendingRenames(m_target->Registry()); }
 
     bool KeyExists(const std::wstring& strPath) const {
         CRegKey key;

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "platform/text/text.h"
+#include "tests/support/pending_renames.h"
 #include "tests/support/temp_folder.h"
 
 using namespace Branwick;
@@ -30,23 +31,6 @@ protected:
         EXPECT_TRUE(reg.Flush().Ok());  // so that IsDirty tells what the target changed
         fs::create_directories(m_root / "c" / "windows");
         return CTarget::OpenTest((m_root / "c").string(), reg);
-    }
-
-    static std::wstring Pending(const CTarget& target) {
-        CRegKey key;
-        DWORD dwType = 0;
-        CRegBytes data;
-        if (target.Registry().OpenKey(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                                      KEY_READ, &key) != ERROR_SUCCESS ||
-            key.QueryValue(L"PendingFileRenameOperations", &dwType, &data) != ERROR_SUCCESS || dwType != REG_MULTI_SZ) {
-            return L"<none>";
-        }
-        std::wstring s;  // NULs shown as '|'
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-            const wchar_t ch = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-            s += ch ? ch : L'|';
-        }
-        return s;
     }
 
     CorvaneTest::CTempFolder m_temp{"corvane-target"};
@@ -155,7 +139,7 @@ TEST_F(TargetTest, DeleteAtRestartAppendsInTheFormWineReads) {
 
     ASSERT_TRUE(target->DeleteFileAtRestart(L"c:\\A.TMP").Ok());
     ASSERT_TRUE(target->DeleteFileAtRestart(L"C:\\Windows\\B.log").Ok());
-    EXPECT_EQ(Pending(*target),
+    EXPECT_EQ(CorvaneTest::PendingRenames(target->Registry()),
               L"\\??\\C:\\old|\\??\\C:\\new|\\??\\C:\\gone||\\??\\C:\\A.TMP||\\??\\C:\\Windows\\B.log|||");
     EXPECT_TRUE(fs::exists(m_root / "c" / "a.tmp"));  // only scheduled
 
@@ -170,7 +154,7 @@ TEST_F(TargetTest, DeleteAtRestartStaysInTheTarget) {
     const CFileStatus s = target->DeleteFileAtRestart(L"C:\\Desktop\\victim.txt");
     EXPECT_EQ(s.m_nError, ERROR_ACCESS_DENIED);
     EXPECT_NE(s.m_strText.find(L"outside the target"), std::wstring::npos) << s.m_strText;
-    EXPECT_EQ(Pending(*target), L"<none>");
+    EXPECT_EQ(CorvaneTest::PendingRenames(target->Registry()), L"<none>");
     EXPECT_FALSE(target->Registry().IsDirty());
 }
 

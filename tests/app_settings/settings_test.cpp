@@ -41,7 +41,10 @@ std::vector<TASK_TRIGGER> EveryKind() {
     weekly.Type.Weekly = {2, TASK_SUNDAY | TASK_FRIDAY};
     all.push_back(weekly);
     TASK_TRIGGER date = Trigger(TASK_TIME_TRIGGER_MONTHLYDATE);
-    date.Type.MonthlyDate = {1u << 28, 0x2};
+    // Field by field: a braced assignment leaves the padding after rgfMonths undetermined, and the
+    // records are compared byte for byte.
+    date.Type.MonthlyDate.rgfDays = 1u << 28;
+    date.Type.MonthlyDate.rgfMonths = 0x2;
     all.push_back(date);
     TASK_TRIGGER dow = Trigger(TASK_TIME_TRIGGER_MONTHLYDOW);
     dow.Type.MonthlyDOW = {TASK_LAST_WEEK, TASK_MONDAY, 0xFFF};

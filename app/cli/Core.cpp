@@ -1,5 +1,6 @@
 #include "app/cli/Core.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/Text.h"
@@ -159,6 +160,17 @@ bool CCore::CleanHistory(DWORD dwItems) {
     }
     m_waiter.WaitFor(CFinishThreadMessage::kType);
     return true;
+}
+
+std::vector<std::string> SplitCommaList(const std::string& strList) {
+    std::vector<std::string> vcItems;
+    std::size_t nStart = 0;
+    while (nStart <= strList.size()) {
+        const std::size_t nEnd = std::min(strList.find(',', nStart), strList.size());
+        vcItems.push_back(strList.substr(nStart, nEnd - nStart));
+        nStart = nEnd + 1;
+    }
+    return vcItems;
 }
 
 }  // namespace Branwick::Cli

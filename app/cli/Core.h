@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/BackUp/BackUp.h"
 #include "app/ScanManager.h"
@@ -77,5 +78,9 @@ private:
     std::unique_ptr<CScanManager> m_pScanManager;
     std::unique_ptr<CBackUpManager> m_pBackUpManager;
 };
+
+// The items of a comma-separated list in order ("a,,b" gives an empty middle item, which the
+// caller refuses as it refuses any unknown name).
+std::vector<std::string> SplitCommaList(const std::string& strList);
 
 }  // namespace Branwick::Cli

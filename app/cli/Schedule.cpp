@@ -46,10 +46,7 @@ WORD ParseMask(const std::string& strList, const char* const* names, int nCount,
         return static_cast<WORD>((1u << nCount) - 1);
     }
     WORD wMask = 0;
-    std::size_t nStart = 0;
-    while (nStart <= strList.size()) {
-        const std::size_t nEnd = std::min(strList.find(',', nStart), strList.size());
-        const std::string strName = strList.substr(nStart, nEnd - nStart);
+    for (const std::string& strName : SplitCommaList(strList)) {
         WORD wBit = 0;
         for (int i = 0; i < nCount; ++i) {
             if (strName == names[i]) {
@@ -60,7 +57,6 @@ WORD ParseMask(const std::string& strList, const char* const* names, int nCount,
             throw std::invalid_argument("'" + strName + "' is not " + pszWhat + ".");
         }
         wMask |= wBit;
-        nStart = nEnd + 1;
     }
     return wMask;
 }
@@ -83,10 +79,7 @@ DWORD ParseMonthDays(const std::string& strDays, WORD wMonths) {
     constexpr WORD k30DayMonths = 0x528;  // Apr, Jun, Sep, Nov
     const unsigned nLongest = (wMonths & k31DayMonths) != 0 ? 31 : (wMonths & k30DayMonths) != 0 ? 30 : 29;
     DWORD dwDays = 0;
-    std::size_t nStart = 0;
-    while (nStart <= strDays.size()) {
-        const std::size_t nEnd = std::min(strDays.find(',', nStart), strDays.size());
-        const std::string strDay = strDays.substr(nStart, nEnd - nStart);
+    for (const std::string& strDay : SplitCommaList(strDays)) {
         unsigned nDay = 0;
         char cEnd = 0;
         if (std::sscanf(strDay.c_str(), "%u%c", &nDay, &cEnd) != 1 || nDay < 1 || nDay > nLongest) {
@@ -94,7 +87,6 @@ DWORD ParseMonthDays(const std::string& strDays, WORD wMonths) {
                                         std::to_string(nLongest) + " in those months).");
         }
         dwDays |= 1u << (nDay - 1);
-        nStart = nEnd + 1;
     }
     return dwDays;
 }

@@ -178,10 +178,7 @@ DWORD ParseNames(const std::string& strList, const SName (&names)[N], const char
         return dw;
     }
     DWORD dw = 0;
-    std::size_t nStart = 0;
-    while (nStart <= strList.size()) {
-        const std::size_t nEnd = std::min(strList.find(',', nStart), strList.size());
-        const std::string strName = strList.substr(nStart, nEnd - nStart);
+    for (const std::string& strName : SplitCommaList(strList)) {
         DWORD dwBit = 0;
         for (const SName& n : names) {
             if (strName == n.pszName) {
@@ -193,7 +190,6 @@ DWORD ParseNames(const std::string& strList, const SName (&names)[N], const char
                               NameList(names) + ".");
         }
         dw |= dwBit;
-        nStart = nEnd + 1;
     }
     return dw;
 }
@@ -211,10 +207,7 @@ std::string BitNames(DWORD dwBits, const SName (&names)[N]) {
 
 std::set<int> ParseIds(const std::string& strList) {
     std::set<int> ids;
-    std::size_t nStart = 0;
-    while (nStart <= strList.size()) {
-        const std::size_t nEnd = std::min(strList.find(',', nStart), strList.size());
-        const std::string strItem = strList.substr(nStart, nEnd - nStart);
+    for (const std::string& strItem : SplitCommaList(strList)) {
         const std::size_t nDash = strItem.find('-');
         try {
             std::size_t nUsed = 0;
@@ -229,7 +222,6 @@ std::set<int> ParseIds(const std::string& strList) {
         } catch (const std::logic_error&) {
             throw SUsageError("'" + strItem + "' is not a finding number or range like 3-7.");
         }
-        nStart = nEnd + 1;
     }
     return ids;
 }

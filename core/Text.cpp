@@ -2,6 +2,9 @@
 
 #include <cstdarg>
 #include <cwchar>
+#include <iomanip>
+#include <locale>
+#include <sstream>
 #include <vector>
 
 #include "platform/text/text.h"
@@ -36,12 +39,27 @@ std::string WideToUtf16LE(std::wstring_view text) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+namespace {
+
+std::wstring FormatTime(const std::tm& time, const char* pszPattern) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << std::put_time(&time, pszPattern);
+    return Utf8ToWide(text.str());
+}
+
+}  // namespace
+
 std::wstring LocalTimeText(std::time_t time, const char* pszPattern) {
     std::tm local{};
     localtime_r(&time, &local);
-    char buffer[128];
-    const size_t n = std::strftime(buffer, sizeof buffer, pszPattern, &local);
-    return Utf8ToWide(std::string_view(buffer, n));
+    return FormatTime(local, pszPattern);
+}
+
+std::wstring UtcTimeText(std::time_t time, const char* pszPattern) {
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    return FormatTime(utc, pszPattern);
 }
 
 std::wstring LogTimeStamp() {

@@ -18,8 +18,11 @@ std::wstring Utf8ToWide(std::string_view text);
 // The text as UTF-16LE bytes without a terminator; characters beyond U+FFFF become surrogate pairs.
 std::string WideToUtf16LE(std::wstring_view text);
 
-// `time` as local time, formatted with the strftime pattern `pszPattern`.
+// `time` as local time or as UTC, formatted with the strftime pattern `pszPattern` in the classic
+// locale: names of months and days are English whatever locale the program runs in, so that file
+// names made from them stay the same.
 std::wstring LocalTimeText(std::time_t time, const char* pszPattern);
+std::wstring UtcTimeText(std::time_t time, const char* pszPattern);
 
 // LocalTimeText of now with "%d-%m-%Y %H:%M:%S", the stamp of log lines and log messages.
 std::wstring LogTimeStamp();

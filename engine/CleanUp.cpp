@@ -1,9 +1,6 @@
 // The fix run: backs up and fixes the selected records of the error collection, category by
 // category, writes the registry to disk once, and keeps the backup as a history file.
 #include <ctime>
-#include <iomanip>
-#include <locale>
-#include <sstream>
 #include <vector>
 
 #include "core/RegData.h"
@@ -33,15 +30,9 @@ struct SFixRun {
     std::vector<SFixed> vcFixed;
 };
 
-// "Corvanes_history_%B_%d_%Y_%H_%M_%S" of the UTC time, month names in English whatever the
-// program's locale.
+// The name of the history file of a run at "now", in UTC.
 std::wstring HistoryName(std::time_t now) {
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << std::put_time(&utc, "Corvanes_history_%B_%d_%Y_%H_%M_%S");
-    return Utf8ToWide(text.str());
+    return UtcTimeText(now, "Corvanes_history_%B_%d_%Y_%H_%M_%S");
 }
 
 // The history file of this run in the target's data folder, its folders created; empty when there

@@ -1,9 +1,6 @@
 #include "app/BackUp/BackUp.h"
 
 #include <ctime>
-#include <iomanip>
-#include <locale>
-#include <sstream>
 #include <stdexcept>
 
 #include "core/Exceptions.h"
@@ -133,13 +130,7 @@ DWORD RestoreBackupThread(void* pArgument) {
 }  // namespace
 
 std::wstring BackupName(std::int64_t nTime) {
-    const auto t = static_cast<std::time_t>(nTime);
-    std::tm local{};
-    localtime_r(&t, &local);
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << std::put_time(&local, "Corvanes_%B_%d_%Y_%H_%M_%S");
-    return Utf8ToWide(text.str());
+    return LocalTimeText(static_cast<std::time_t>(nTime), "Corvanes_%B_%d_%Y_%H_%M_%S");
 }
 
 // ---- CBackUp ----

@@ -74,13 +74,7 @@ bool NameFromUtf8(const char* psName, CName* pOut) {
         if (len == 0) {
             return false;
         }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            pOut->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            pOut->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            pOut->push_back(static_cast<char16_t>(c));
-        }
+        PushCodePoint(c, pOut);
         p += len;
     }
     return true;

@@ -45,6 +45,17 @@ inline std::size_t DecodeUtf8(const char* p, const char* end, std::uint32_t* pCo
 }
 
 // Lenient UTF-8 to UTF-32 for messages (file names, paths): invalid bytes become U+FFFD.
+// Appends the code point as UTF-16: one unit, or a surrogate pair beyond U+FFFF.
+inline void PushCodePoint(std::uint32_t c, std::u16string* pOut) {
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        pOut->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        pOut->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+        pOut->push_back(static_cast<char16_t>(c));
+    }
+}
+
 inline std::wstring WidenUtf8(std::string_view s) {
     std::wstring out;
     out.reserve(s.size());

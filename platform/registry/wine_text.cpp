@@ -45,16 +45,6 @@ inline bool StartsWith(const char* p, const char* end, std::string_view s) {
     return static_cast<std::size_t>(end - p) >= s.size() && std::memcmp(p, s.data(), s.size()) == 0;
 }
 
-void PushCodePoint(std::uint32_t c, CName* pOut) {
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        pOut->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        pOut->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-        pOut->push_back(static_cast<char16_t>(c));
-    }
-}
-
 // An escape after a backslash at p (p < end). Returns the position after it, or nullptr when
 // the escaped character is not plain ASCII (the caller then decodes it as text).
 const char* ParseEscape(const char* p, const char* end, CName* pOut) {

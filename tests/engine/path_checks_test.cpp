@@ -1,8 +1,7 @@
 // The reference checks on 64- and 32-bit test targets with real files on drive C:.
 #include <gtest/gtest.h>
 
-#include "engine/Fendral.h"
-#include "tests/engine/test_target.h"
+#include "tests/engine/operation_fixture.h"
 
 using namespace Branwick;
 
@@ -25,11 +24,9 @@ const char kMachine[] = R"REG(
 @="notepad"
 )REG";
 
-class PathChecksTest : public ::testing::TestWithParam<bool> {
+class PathChecksTest : public ::testing::TestWithParam<bool>, protected Testing::COperationFixture {
 protected:
-    PathChecksTest()
-        : m_target(GetParam(), kMachine), m_sink(&m_queue),
-          m_record(&m_sink, nullptr, 0, m_target.Get(), &m_box), m_scope(&m_record) {
+    PathChecksTest() : COperationFixture(GetParam(), kMachine) {
         m_target.MakeFile("Program Files/App/app.exe");
         m_target.MakeFile("windows/system32/rundll32.exe");
         m_target.MakeFile("windows/regedit.exe");
@@ -37,13 +34,6 @@ protected:
         m_target.MakeFile("more tools/more.exe");
         m_target.MakeFile("last/last.exe");
     }
-
-    Testing::CTestTarget m_target;
-    CMessageQueue m_queue;
-    CMessageSink m_sink;
-    CRecordingMessageBox m_box;
-    CScanThreadData m_record;
-    COperationScope m_scope;
 };
 
 INSTANTIATE_TEST_SUITE_P(Bitness, PathChecksTest, ::testing::Bool(),

@@ -9,7 +9,7 @@
 #include "core/Text.h"
 #include "engine/Fendral.h"
 #include "platform/text/text.h"
-#include "tests/engine/test_target.h"
+#include "tests/engine/operation_fixture.h"
 
 using namespace Branwick;
 
@@ -57,13 +57,9 @@ const char kMachine[] = R"(
 "none"=hex(0):
 )";
 
-class WalkerTest : public ::testing::Test {
+class WalkerTest : public ::testing::Test, protected Testing::COperationFixture {
 protected:
-    WalkerTest()
-        : m_target(true, kMachine), m_sink(&m_queue),
-          m_record(&m_sink, nullptr, 0, m_target.Get(), &m_box), m_scope(&m_record) {
-        g_calls.clear();
-    }
+    WalkerTest() : COperationFixture(true, kMachine) { g_calls.clear(); }
 
     // The scan progress posted since the last call, in order.
     std::vector<SProgress> Progress() {
@@ -75,13 +71,6 @@ protected:
         }
         return out;
     }
-
-    Testing::CTestTarget m_target;
-    CMessageQueue m_queue;
-    CMessageSink m_sink;
-    CRecordingMessageBox m_box;
-    CScanThreadData m_record;
-    COperationScope m_scope;
 };
 
 TEST_F(WalkerTest, ThreeSubkeysShareTheIntervalAndEachChildClosesItsShare) {

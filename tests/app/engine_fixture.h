@@ -7,65 +7,16 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <map>
-#include <mutex>
 
 #include "app/BackUp/BackUp.h"
 #include "app/ScanManager.h"
 #include "core/Text.h"
 #include "platform/demo/demo.h"
+#include "tests/support/recorder.h"
 
 namespace Branwick::Testing {
-
-// Counts the messages of every type it is given and keeps a copy of each CErrorAddedMessage.
-class CCounter : public IObserver {
-public:
-    void Processmessage(CMessage* pMessage) override {
-        std::lock_guard lock(m_mutex);
-        ++m_counts[pMessage->m_nType];
-        if (pMessage->m_nType == CErrorAddedMessage::kType) {
-            m_added.push_back(*static_cast<const CErrorAddedMessage*>(pMessage));
-        } else if (pMessage->m_nType == CErrorFoundMessage::kType) {
-            ++m_found[static_cast<const CErrorFoundMessage*>(pMessage)->m_regError.m_sDescription];
-        }
-        m_changed.notify_all();
-    }
-    // Waits (a minute at most) until nCount messages of the type have arrived since Clear.
-    bool WaitFor(std::int32_t nType, int nCount = 1) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::minutes(1),
-                                  [&] { return m_counts[nType] >= nCount; });
-    }
-    // Waits (a minute at most) until nCount findings with this description have arrived.
-    bool WaitForFound(const std::wstring& strDescription, int nCount) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::minutes(1),
-                                  [&] { return m_found[strDescription] >= nCount; });
-    }
-    int Count(std::int32_t nType) {
-        std::lock_guard lock(m_mutex);
-        return m_counts[nType];
-    }
-    std::vector<CErrorAddedMessage> Added() {
-        std::lock_guard lock(m_mutex);
-        return m_added;
-    }
-    void Clear() {
-        std::lock_guard lock(m_mutex);
-        m_counts.clear();
-        m_added.clear();
-        m_found.clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::map<std::int32_t, int> m_counts;
-    std::vector<CErrorAddedMessage> m_added;
-    std::map<std::wstring, int> m_found;  // findings by description
-};
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -179,7 +130,7 @@ protected:
     IMessageBox* m_previousBox = nullptr;
     CMessageManager m_messages;
     CThreadManager m_threads;
-    CCounter m_counter;
+    CorvaneTest::CRecorder m_counter;
     std::wstring m_strData;
     std::unique_ptr<CScanManager> m_pScan;
     std::unique_ptr<CBackUpManager> m_pBackUps;

@@ -76,7 +76,7 @@ TEST_F(ScanManagerTest, IgnoredFindingsAreNotAddedAndTheCountsStartAtEachScan) {
         EXPECT_EQ(record.m_nState, 1);
     }
     std::vector<int> counts;
-    for (const CErrorAddedMessage& added : m_counter.Added()) {
+    for (const CErrorAddedMessage& added : m_counter.Of<CErrorAddedMessage>()) {
         EXPECT_EQ(added.m_nScanType, COM);
         counts.push_back(added.m_nErrorCount);
     }
@@ -84,8 +84,8 @@ TEST_F(ScanManagerTest, IgnoredFindingsAreNotAddedAndTheCountsStartAtEachScan) {
 
     Scan(0, {kept});
     ASSERT_TRUE(m_counter.WaitFor(CErrorAddedMessage::kType, 1));
-    ASSERT_EQ(m_counter.Added().size(), 1u);
-    EXPECT_EQ(m_counter.Added()[0].m_nErrorCount, 1);
+    ASSERT_EQ(m_counter.Of<CErrorAddedMessage>().size(), 1u);
+    EXPECT_EQ(m_counter.Of<CErrorAddedMessage>()[0].m_nErrorCount, 1);
 }
 
 TEST_F(ScanManagerTest, IgnoreErrorRemovesExactlyThatRecord) {

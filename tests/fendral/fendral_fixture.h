@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,63 +17,11 @@
 #include "core/Text.h"
 #include "tests/engine/test_target.h"
 #include "tests/support/log_folder.h"
+#include "tests/support/recorder.h"
 
 namespace Branwick::Testing {
 
-// Keeps a copy of every message it is given, in order.
-class CRecorder : public IObserver {
-public:
-    void Processmessage(CMessage* pMessage) override {
-        std::lock_guard lock(m_mutex);
-        m_vMessages.push_back(pMessage->Clone());
-        m_changed.notify_all();
-    }
-
-    // Waits until a message of the type has arrived (at most a minute).
-    bool WaitFor(std::int32_t nType) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::minutes(1), [&] {
-            for (const auto& p : m_vMessages) {
-                if (p->m_nType == nType) {
-                    return true;
-                }
-            }
-            return false;
-        });
-    }
-
-    // Copies of the messages of the type, in order.
-    template <class T>
-    std::vector<T> Of() {
-        std::lock_guard lock(m_mutex);
-        std::vector<T> out;
-        for (const auto& p : m_vMessages) {
-            if (p->m_nType == T::kType) {
-                out.push_back(static_cast<const T&>(*p));
-            }
-        }
-        return out;
-    }
-
-    std::vector<std::int32_t> Types() {
-        std::lock_guard lock(m_mutex);
-        std::vector<std::int32_t> out;
-        for (const auto& p : m_vMessages) {
-            out.push_back(p->m_nType);
-        }
-        return out;
-    }
-
-    void Clear() {
-        std::lock_guard lock(m_mutex);
-        m_vMessages.clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<std::unique_ptr<CMessage>> m_vMessages;
-};
+using CorvaneTest::CRecorder;
 
 // Every test of the loaded library shares one Logs folder: the engine opens "Scan.log" once in
 // the library's lifetime and keeps it. The folder goes when the tests are over.

@@ -53,6 +53,9 @@ bool CEvent::TryTake() {
 }
 
 DWORD CEvent::Wait(DWORD dwMilliseconds) {
+    if (dwMilliseconds == 0 && !m_bSignalled.load(std::memory_order_acquire)) {
+        return WAIT_TIMEOUT;
+    }
     {
         // The common cases (a poll, or an event already set) need no waiter.
         std::lock_guard lock(m_mutex);

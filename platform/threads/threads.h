@@ -6,6 +6,7 @@
 // program can be set by code of libfendral.so, which carries its own copy of this library.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <initializer_list>
@@ -51,7 +52,9 @@ private:
 
     std::mutex m_mutex;
     const bool m_bManualReset;
-    bool m_bSignalled;
+    // Written only under m_mutex; atomic so that a poll of an unset event (a worker asks whether
+    // it is to stop between every two items) needs no lock.
+    std::atomic<bool> m_bSignalled;
     std::vector<SWaiter*> m_vWaiters;
 };
 

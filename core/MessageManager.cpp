@@ -7,7 +7,7 @@ namespace Branwick {
 namespace {
 
 // How long, after a drain, posts gather before the runner takes them (a delay no one sees).
-constexpr DWORD kGatherMs = 2;
+constexpr DWORD kGatherMs = 1;
 
 }  // namespace
 
@@ -96,14 +96,13 @@ DWORD CMessageRunnerData::MessageRunnerProc(void* pData) {
 
 void CMessageRunnerData::DrainQueue() {
     CMessageQueue* pQueue = m_pSink->GetQueue();
-    std::unique_lock lock(m_cs);
-    while (std::unique_ptr<CMessage> pMessage = pQueue->PopFront()) {
-        lock.unlock();
-        if (IsRunning(0) || pMessage->m_nType == CLogMessage::kType) {
-            m_pManager->Dispatch(pMessage.get());
+    for (auto batch = pQueue->TakeAll(); !batch.empty(); batch = pQueue->TakeAll()) {
+        for (const std::unique_ptr<CMessage>& pMessage : batch) {
+            if (IsRunning(0) || pMessage->m_nType == CLogMessage::kType) {
+                m_pManager->Dispatch(pMessage.get());
+            }
         }
-        pMessage.reset();
-        lock.lock();
+        pQueue->GiveBack(std::move(batch));
     }
 }
 

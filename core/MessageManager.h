@@ -77,7 +77,6 @@ public:
 private:
     CMessageSink* m_pSink;
     CMessageManager* m_pManager;
-    std::mutex m_cs;  // one drain at a time
 };
 
 }  // namespace Branwick

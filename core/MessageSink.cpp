@@ -1,38 +1,108 @@
 #include "core/MessageSink.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace Branwick {
 
-void CMessageQueue::Push(std::unique_ptr<CMessage> pMessage) {
+CMessageQueue::~CMessageQueue() {
+    for (CMessage* pMessage = m_pPushed.exchange(nullptr); pMessage != nullptr;) {
+        std::unique_ptr<CMessage> pDeleted(pMessage);
+        pMessage = pMessage->m_pNextQueued;
+    }
+}
+
+bool CMessageQueue::Push(std::unique_ptr<CMessage> pMessage) {
+    CMessage* pNew = pMessage.release();
+    pNew->m_pNextQueued = m_pPushed.load(std::memory_order_relaxed);
+    while (!m_pPushed.compare_exchange_weak(pNew->m_pNextQueued, pNew, std::memory_order_release,
+                                            std::memory_order_relaxed)) {
+    }
+    if (pNew->m_pNextQueued != nullptr) {
+        return false;
+    }
+    // The chain was empty, but messages taken from it may still wait to be popped.
     std::lock_guard lock(m_cs);
-    m_queue.push_back(std::move(pMessage));
+    return m_taken.empty();
+}
+
+void CMessageQueue::TakePushed() {
+    CMessage* pNewest = m_pPushed.exchange(nullptr, std::memory_order_acquire);
+    const size_t nBefore = m_taken.size();
+    for (CMessage* pMessage = pNewest; pMessage != nullptr;) {
+        CMessage* pOlder = pMessage->m_pNextQueued;
+        pMessage->m_pNextQueued = nullptr;
+        m_taken.emplace_back(pMessage);
+        pMessage = pOlder;
+    }
+    std::reverse(m_taken.begin() + static_cast<std::ptrdiff_t>(nBefore), m_taken.end());
 }
 
 std::unique_ptr<CMessage> CMessageQueue::PopFront() {
     std::lock_guard lock(m_cs);
-    if (m_queue.empty()) {
+    if (m_taken.empty()) {
+        TakePushed();
+    }
+    if (m_taken.empty()) {
         return nullptr;
     }
-    std::unique_ptr<CMessage> pMessage = std::move(m_queue.front());
-    m_queue.pop_front();
+    std::unique_ptr<CMessage> pMessage = std::move(m_taken.front());
+    m_taken.pop_front();
     return pMessage;
+}
+
+std::vector<std::unique_ptr<CMessage>> CMessageQueue::TakeAll() {
+    std::lock_guard lock(m_cs);
+    TakePushed();
+    std::vector<std::unique_ptr<CMessage>> batch(std::make_move_iterator(m_taken.begin()),
+                                                 std::make_move_iterator(m_taken.end()));
+    m_taken.clear();
+    return batch;
+}
+
+void CMessageQueue::GiveBack(std::vector<std::unique_ptr<CMessage>> delivered) {
+    std::lock_guard lock(m_cs);
+    while (m_spent.size() < kKeptForReuse && !delivered.empty()) {
+        m_spent.push_back(std::move(delivered.back()));
+        delivered.pop_back();
+    }
+}
+
+void CMessageQueue::Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMessage>>* pReused) {
+    std::vector<std::unique_ptr<CMessage>> spent;  // the others, freed after the lock is released
+    {
+        std::lock_guard lock(m_cs);
+        spent.swap(m_spent);
+    }
+    for (std::unique_ptr<CMessage>& pMessage : spent) {
+        if (pMessage->m_nType == nType) {
+            pReused->push_back(std::move(pMessage));
+        }
+    }
 }
 
 bool CMessageQueue::IsEmpty() const {
     std::lock_guard lock(m_cs);
-    return m_queue.empty();
+    return m_taken.empty() && m_pPushed.load() == nullptr;
 }
 
 size_t CMessageQueue::Size() const {
     std::lock_guard lock(m_cs);
-    return m_queue.size();
+    size_t nSize = m_taken.size();
+    for (const CMessage* pMessage = m_pPushed.load(); pMessage != nullptr;
+         pMessage = pMessage->m_pNextQueued) {
+        ++nSize;
+    }
+    return nSize;
 }
 
 void CMessageSink::Post(std::unique_ptr<CMessage> pMessage) {
     if (pMessage == nullptr) {
         return;
     }
-    m_pQueue->Push(std::move(pMessage));
-    m_event.Set();
+    if (m_pQueue->Push(std::move(pMessage))) {
+        m_event.Set();
+    }
 }
 
 }  // namespace Branwick

@@ -4,37 +4,64 @@
 // must be built from this one header.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "core/Messages.h"
 #include "platform/threads/threads.h"
 
 namespace Branwick {
 
-// First in, first out, owning the messages it holds. Every operation takes the queue's own lock
-// for that operation only, so any thread may push while the runner pops. Messages still queued
-// when the queue is destroyed are deleted with it.
+// First in, first out, owning the messages it holds; any thread may push while the runner takes.
+// A push takes no lock (a walk pushes two messages per registry key): it links the message in
+// front of the chain of those pushed since the last take, which the taker turns round. The
+// runner hands the messages it has delivered back, and a producer that posts many messages of
+// one type fills those anew instead of allocating (see m_spent). Messages still queued or handed
+// back when the queue is destroyed are deleted with it.
 class CMessageQueue {
 public:
     CMessageQueue() = default;
+    ~CMessageQueue();
     CMessageQueue(const CMessageQueue&) = delete;
     CMessageQueue& operator=(const CMessageQueue&) = delete;
 
-    void Push(std::unique_ptr<CMessage> pMessage);
+    // True when the queue was empty before: only then need the runner be woken.
+    bool Push(std::unique_ptr<CMessage> pMessage);
     // The front message, removed from the queue; null when the queue is empty.
     std::unique_ptr<CMessage> PopFront();
+    // Every message queued, in order, leaving the queue empty.
+    std::vector<std::unique_ptr<CMessage>> TakeAll();
+    // Hands back messages that have been delivered: up to kKeptForReuse are kept for Reclaim
+    // (at most a few megabytes, held until the next Reclaim), the others are destroyed.
+    void GiveBack(std::vector<std::unique_ptr<CMessage>> delivered);
+    // Moves every delivered message of type nType to the end of *pReused, to be filled anew and
+    // pushed again; the delivered messages of other types are destroyed.
+    void Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMessage>>* pReused);
     bool IsEmpty() const;
     size_t Size() const;
 
 private:
-    mutable std::mutex m_cs;
-    std::deque<std::unique_ptr<CMessage>> m_queue;
+    static constexpr size_t kKeptForReuse = 8192;
+
+    // Moves the pushed chain, oldest first, behind m_taken; the caller holds m_cs.
+    void TakePushed();
+
+    std::atomic<CMessage*> m_pPushed{nullptr};  // the newest message pushed; it links the older
+    mutable std::mutex m_cs;                     // guards what follows
+    std::deque<std::unique_ptr<CMessage>> m_taken;  // taken from the chain, not yet popped
+    // Delivered messages wait here to be filled anew by a producer that posts many of one type
+    // (a walk posts two progress messages per registry key). Freed by the runner and allocated
+    // again by the producer, every message would have both threads take the allocator's lock of
+    // the producer's arena, and that costs more than the walk itself.
+    std::vector<std::unique_ptr<CMessage>> m_spent;
 };
 
-// The one way into the queue: Post pushes the message and then sets the sink's auto-reset event,
-// on which the runner waits. Callable from any thread of either module. Not copyable.
+// The one way into the queue: Post pushes the message and sets the sink's auto-reset event, on
+// which the runner waits, when the queue was empty. Callable from any thread of either module.
+// Not copyable.
 class CMessageSink {
 public:
     // pQueue must outlive the sink. The event starts non-signalled.
@@ -42,8 +69,9 @@ public:
     CMessageSink(const CMessageSink&) = delete;
     CMessageSink& operator=(const CMessageSink&) = delete;
 
-    // Takes ownership of pMessage; a null message is ignored. One set of the event may cover
-    // several posts: the runner drains the queue until it is empty.
+    // Takes ownership of pMessage; a null message is ignored. The event is set only by the post
+    // that finds the queue empty: the runner drains the queue until it is empty, so the posts
+    // that follow before it does are covered by that set.
     void Post(std::unique_ptr<CMessage> pMessage);
 
     CMessageQueue* GetQueue() const { return m_pQueue; }

@@ -61,8 +61,16 @@ public:
 
 protected:
     explicit CMessage(std::int32_t nType) : m_nType(nType) {}
-    CMessage(const CMessage&) = default;
-    CMessage& operator=(const CMessage&) = default;
+    // A copy is not queued where its original is.
+    CMessage(const CMessage& other) : m_nType(other.m_nType) {}
+    CMessage& operator=(const CMessage& other) {
+        m_nType = other.m_nType;
+        return *this;
+    }
+
+private:
+    friend class CMessageQueue;
+    CMessage* m_pNextQueued = nullptr;  // the queue's link, while the message is queued
 };
 
 // Gives a message class its Clone(): class CFoo : public CMessageImpl<CFoo> { ... }.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -183,14 +184,71 @@ TEST(Bus, ProducersOnSeveralThreadsKeepTheirOrder) {
 }
 
 TEST(Bus, QueueDeletesWhatIsLeftInIt) {
-    // Run under LeakSanitizer: a message left in the queue must not leak.
+    // Run under LeakSanitizer: a message left in the queue, taken from it but not popped, or
+    // delivered and handed back must not leak.
     CMessageManager manager;
+    CMessageQueue* pQueue = manager.GetSink()->GetQueue();
+    manager.Send(std::make_unique<CLogMessage>(L"delivered"));
+    Drain(manager);
     manager.Send(std::make_unique<CLogMessage>(L"never drained"));
     manager.Send(std::make_unique<CFinishFixMessage>());
-    EXPECT_EQ(manager.GetSink()->GetQueue()->Size(), 2u);
-    std::unique_ptr<CMessage> pFirst = manager.GetSink()->GetQueue()->PopFront();
+    EXPECT_EQ(pQueue->Size(), 2u);
+    std::unique_ptr<CMessage> pFirst = pQueue->PopFront();
     ASSERT_NE(pFirst, nullptr);
     EXPECT_EQ(pFirst->m_nType, 0);
+    manager.Send(std::make_unique<CInvalidateMessage>());
+    EXPECT_EQ(pQueue->Size(), 2u);
+    EXPECT_EQ(pQueue->PopFront()->m_nType, CFinishFixMessage::kType);
+}
+
+TEST(Bus, OnlyThePostThatFindsTheQueueEmptyWakesTheRunner) {
+    CMessageManager manager;
+    CMessageSink* pSink = manager.GetSink();
+    pSink->Post(std::make_unique<CStartScanMessage>());
+    EXPECT_EQ(pSink->GetEvent().Wait(0), WAIT_OBJECT_0);
+    pSink->Post(std::make_unique<CFinishScanMessage>());
+    EXPECT_EQ(pSink->GetEvent().Wait(0), WAIT_TIMEOUT) << "the first post's wake covers it";
+    EXPECT_EQ(pSink->GetQueue()->TakeAll().size(), 2u);
+    pSink->Post(std::make_unique<CFinishScanMessage>());
+    EXPECT_EQ(pSink->GetEvent().Wait(0), WAIT_OBJECT_0) << "a post after the take wakes again";
+}
+
+TEST(Bus, DeliveredMessagesOfOneTypeComeBackToBeFilledAnew) {
+    CMessageManager manager;
+    CRecorder observer;
+    manager.Subscribe(CGenProgressMessage::kType, &observer);
+    std::vector<const CMessage*> vPosted;
+    for (int i = 0; i < 3; ++i) {
+        auto pMessage = std::make_unique<CGenProgressMessage>(i, 0);
+        vPosted.push_back(pMessage.get());
+        manager.Send(std::move(pMessage));
+        manager.Send(std::make_unique<CLogMessage>(L"between"));
+    }
+    CMessageQueue* pQueue = manager.GetSink()->GetQueue();
+    std::vector<std::unique_ptr<CMessage>> vReused;
+    pQueue->Reclaim(CGenProgressMessage::kType, &vReused);
+    EXPECT_TRUE(vReused.empty()) << "nothing comes back before it has been delivered";
+
+    Drain(manager);
+    EXPECT_EQ(observer.m_vValues, (std::vector<std::int32_t>{0, 1, 2}));
+    pQueue->Reclaim(CGenProgressMessage::kType, &vReused);
+    std::vector<const CMessage*> vBack;
+    for (const auto& pMessage : vReused) {
+        vBack.push_back(pMessage.get());
+    }
+    std::sort(vPosted.begin(), vPosted.end());
+    std::sort(vBack.begin(), vBack.end());
+    EXPECT_EQ(vBack, vPosted) << "the very messages delivered, the log lines left out";
+
+    // Posted again, a refilled message is delivered with its new content.
+    static_cast<CGenProgressMessage*>(vReused.back().get())->m_nCurProgress = 7;
+    manager.Send(std::move(vReused.back()));
+    vReused.pop_back();
+    Drain(manager);
+    EXPECT_EQ(observer.m_vValues.back(), 7);
+    std::vector<std::unique_ptr<CMessage>> vAgain;
+    pQueue->Reclaim(CGenProgressMessage::kType, &vAgain);
+    EXPECT_EQ(vAgain.size(), 1u) << "what was reclaimed once is not handed out twice";
 }
 
 }  // namespace

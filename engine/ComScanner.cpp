@@ -188,7 +188,7 @@ void ScanAppId(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dw
 }
 
 void PostStartOrEnd(int nProgress) {
-    Post(std::make_unique<CScanProgressMessage>(nProgress, L"Starting...", COM));
+    PostScanProgress(nProgress, L"Starting...", COM);
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ namespace {
 struct SEngineState {
     CScanThreadData* pRecord = nullptr;
     CLogFile scanLog;
+    // Progress messages the program has delivered, kept for the operation to fill anew: a walk
+    // posts two per registry key, and allocating each would cost more than the walk itself.
+    std::vector<std::unique_ptr<CMessage>> vDeliveredProgress;
 };
 
 SEngineState& State() {
@@ -41,6 +44,7 @@ COperationScope::COperationScope(CScanThreadData* pRecord) : m_pSaved(std::make_
 }
 
 COperationScope::~COperationScope() {
+    State().vDeliveredProgress.clear();
     m_pSaved->pContextScope.reset();
     if (m_pSaved->bBoxInstalled) {
         SetMessageBox(m_pSaved->pPreviousBox);
@@ -74,6 +78,23 @@ void Post(std::unique_ptr<CMessage> pMessage) {
 }
 
 void PostLogLine(const std::wstring& strText) { Post(std::make_unique<CLogMessage>(strText)); }
+
+void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType) {
+    std::vector<std::unique_ptr<CMessage>>& vDelivered = State().vDeliveredProgress;
+    if (vDelivered.empty()) {
+        State().pRecord->m_pSink->GetQueue()->Reclaim(CScanProgressMessage::kType, &vDelivered);
+    }
+    if (vDelivered.empty()) {
+        Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
+        return;
+    }
+    auto* pMessage = static_cast<CScanProgressMessage*>(vDelivered.back().get());
+    pMessage->m_nProgress = nProgress;
+    pMessage->m_strScanDescription.assign(sText);
+    pMessage->m_nScanType = nScanType;
+    Post(std::move(vDelivered.back()));
+    vDelivered.pop_back();
+}
 
 CLogFile& ScanLog() { return State().scanLog; }
 

@@ -56,6 +56,8 @@ bool IsRunning();
 void Post(std::unique_ptr<CMessage> pMessage);
 // Posts a CLogMessage with the text.
 void PostLogLine(const std::wstring& strText);
+// Posts a CScanProgressMessage, refilling one the program has delivered when there is one.
+void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType);
 
 // The engine log "Scan.log", opened by the first scan of the library's lifetime.
 CLogFile& ScanLog();

@@ -87,8 +87,7 @@ void ScanShortcutBody(const std::wstring& sFolder, int nPercentsStart, int nPerc
         const std::wstring sPath = sFolder + L"\\" + entry.m_strName;
         if (nPercentsStart != -1) {
             dPosition += dShare;
-            Post(std::make_unique<CScanProgressMessage>(static_cast<int>(dPosition), sPath,
-                                                        SHOTCATS));
+            PostScanProgress(static_cast<int>(dPosition), sPath, SHOTCATS);
         }
         if (IsDotEntry(entry.m_strName)) {
             continue;

@@ -132,7 +132,7 @@ void RunStep(const SCategory& category, const SStep& step) {
 }
 
 void PostStartOrEnd(int nProgress, std::int32_t nScanType) {
-    Post(std::make_unique<CScanProgressMessage>(nProgress, L"Starting...", nScanType));
+    PostScanProgress(nProgress, L"Starting...", nScanType);
 }
 
 void ScanCategory(const SCategory& category, bool bWow64) {

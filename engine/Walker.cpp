@@ -110,10 +110,6 @@ std::uint64_t ReadLittleEndian(const Platform::CRegBytes& vData, std::size_t nBy
     return nValue;
 }
 
-void PostProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType) {
-    Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
-}
-
 void LogOpenFailure(const std::wstring& sRootName, const std::wstring& sPath, LONG lResult) {
     ScanLog().Write(FormatText(L"Can not open key: %ls\\%ls \r\nError %d", sRootName.c_str(),
                                sPath.c_str(), lResult));
@@ -175,7 +171,7 @@ private:
 // Posts progress with the text root\path of the key being walked.
 void PostWalkProgress(SWalk& walk, int nProgress) {
     walk.sText.assign(walk.sRootName).append(1, L'\\').append(walk.sPath);
-    PostProgress(nProgress, walk.sText, walk.nScanType);
+    PostScanProgress(nProgress, walk.sText, walk.nScanType);
 }
 
 // The key at root\path; opened by its name below the open parent when there is one (the same key
@@ -234,7 +230,7 @@ LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstri
         }
     }
     if (info.m_dwSubKeys == 0 && walk.pfnCallback != nullptr) {
-        PostProgress(Truncate(dPosition + dShare), walk.sRootName, walk.nScanType);
+        PostScanProgress(Truncate(dPosition + dShare), walk.sRootName, walk.nScanType);
     }
     if (walk.pfnCallback == &EmptyKeyCallback && Scanners().pfnEmptyKeyTest != nullptr) {
         Scanners().pfnEmptyKeyTest(walk.sRootName, sPath, info.m_dwSubKeys, info.m_dwValues,
@@ -304,7 +300,7 @@ void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCall
             pfnCallback(sRootName, sChild, std::wstring(), std::wstring(), dwView);
         }
         dPosition += dShare;
-        PostProgress(Truncate(dPosition), sRootName + L"\\" + sChild, nScanType);
+        PostScanProgress(Truncate(dPosition), sRootName + L"\\" + sChild, nScanType);
     }
 }
 

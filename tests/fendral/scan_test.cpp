@@ -118,6 +118,38 @@ TEST_F(ScanTest, ThreeUninstallEntriesShareTheProgressOfEachPass) {
     }
 }
 
+TEST_F(ScanTest, ProgressMessagesFilledAnewCarryTheirOwnTexts) {
+    // Thousands of keys: the walk posts faster than the runner delivers, so most of its progress
+    // messages are ones the runner has handed back, filled anew while others are still queued.
+    constexpr int kEntries = 3000;
+    const std::wstring sKey =
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    std::string machine;
+    std::vector<std::wstring> expected{L"Starting..."};
+    for (int i = 0; i < kEntries; ++i) {
+        const std::string sNumber = std::to_string(i);
+        const std::string sName = "E" + std::string(4 - sNumber.size(), '0') + sNumber;
+        machine += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\" + sName + "]\n";
+        expected.push_back(sKey + Utf8ToWide(sName));
+        expected.push_back(L"HKEY_LOCAL_MACHINE");
+    }
+    expected.push_back(L"Starting...");
+    CTestTarget target(false, machine);
+    ASSERT_TRUE(target.Imported());
+    for (int nRun = 0; nRun < 2; ++nRun) {
+        m_recorder.Clear();
+        Run(kFendralScan, UNINSTALL, target.Get());
+        std::vector<std::wstring> texts;
+        for (const auto& [nProgress, sText] : ScanProgress(UNINSTALL)) {
+            texts.push_back(sText);
+        }
+        ASSERT_EQ(texts.size(), expected.size()) << "run " << nRun;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(texts[i], expected[i]) << "run " << nRun << ", message " << i;
+        }
+    }
+}
+
 // A record that lets the scan run until its walk has polled a few times, then waits there for
 // the stop request, so that the stop lands inside the walk whatever the machine's speed.
 class CStoppedInWalk : public CScanThreadData {

@@ -14,11 +14,13 @@ CMessageQueue::~CMessageQueue() {
 
 bool CMessageQueue::Push(std::unique_ptr<CMessage> pMessage) {
     CMessage* pNew = pMessage.release();
-    pNew->m_pNextQueued = m_pPushed.load(std::memory_order_relaxed);
-    while (!m_pPushed.compare_exchange_weak(pNew->m_pNextQueued, pNew, std::memory_order_release,
-                                            std::memory_order_relaxed)) {
-    }
-    if (pNew->m_pNextQueued != nullptr) {
+    CMessage* pOlder = m_pPushed.load(std::memory_order_relaxed);
+    // Once linked in, the message belongs to the taker: it is not touched again here.
+    do {
+        pNew->m_pNextQueued = pOlder;
+    } while (!m_pPushed.compare_exchange_weak(pOlder, pNew, std::memory_order_release,
+                                              std::memory_order_relaxed));
+    if (pOlder != nullptr) {
         return false;
     }
     // The chain was empty, but messages taken from it may still wait to be popped.

@@ -62,11 +62,24 @@ std::vector<std::unique_ptr<CMessage>> CMessageQueue::TakeAll() {
     return batch;
 }
 
+namespace {
+
+// The bit of a message type in the set of reclaimed types; 0 for a type the set cannot hold.
+std::uint64_t TypeBit(std::int32_t nType) {
+    return nType >= 0 && nType < 64 ? std::uint64_t{1} << nType : 0;
+}
+
+}  // namespace
+
 void CMessageQueue::GiveBack(std::vector<std::unique_ptr<CMessage>> delivered) {
     std::lock_guard lock(m_cs);
-    while (m_spent.size() < kKeptForReuse && !delivered.empty()) {
-        m_spent.push_back(std::move(delivered.back()));
-        delivered.pop_back();
+    for (std::unique_ptr<CMessage>& pMessage : delivered) {
+        if (m_spent.size() == kKeptForReuse) {
+            break;
+        }
+        if ((TypeBit(pMessage->m_nType) & m_nReclaimedTypes) != 0) {
+            m_spent.push_back(std::move(pMessage));
+        }
     }
 }
 
@@ -74,6 +87,7 @@ void CMessageQueue::Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMes
     std::vector<std::unique_ptr<CMessage>> spent;  // the others, freed after the lock is released
     {
         std::lock_guard lock(m_cs);
+        m_nReclaimedTypes |= TypeBit(nType);
         spent.swap(m_spent);
     }
     for (std::unique_ptr<CMessage>& pMessage : spent) {

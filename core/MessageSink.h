@@ -34,11 +34,13 @@ public:
     std::unique_ptr<CMessage> PopFront();
     // Every message queued, in order, leaving the queue empty.
     std::vector<std::unique_ptr<CMessage>> TakeAll();
-    // Hands back messages that have been delivered: up to kKeptForReuse are kept for Reclaim
-    // (at most a few megabytes, held until the next Reclaim), the others are destroyed.
+    // Hands back messages that have been delivered: those of a type that has been reclaimed
+    // before are kept for Reclaim, up to kKeptForReuse in all (a few megabytes at most, held until
+    // the next Reclaim); the others are destroyed.
     void GiveBack(std::vector<std::unique_ptr<CMessage>> delivered);
-    // Moves every delivered message of type nType to the end of *pReused, to be filled anew and
-    // pushed again; the delivered messages of other types are destroyed.
+    // Moves every delivered message of type nType that was kept to the end of *pReused, to be
+    // filled anew and pushed again; from now on messages of that type are kept. The messages of
+    // other types that were kept are destroyed.
     void Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMessage>>* pReused);
     bool IsEmpty() const;
     size_t Size() const;
@@ -57,6 +59,7 @@ private:
     // again by the producer, every message would have both threads take the allocator's lock of
     // the producer's arena, and that costs more than the walk itself.
     std::vector<std::unique_ptr<CMessage>> m_spent;
+    std::uint64_t m_nReclaimedTypes = 0;  // bit n: messages of type n are kept
 };
 
 // The one way into the queue: Post pushes the message and sets the sink's auto-reset event, on

@@ -66,6 +66,15 @@ protected:
         EXPECT_TRUE(m_counter.WaitFor(CRestoreBkupFinishMsg::kType));
         return BackUps().LastRestoreSucceeded();
     }
+
+    // What the boxes said: why a restore that should have worked did not.
+    std::string Shown() const {
+        std::string strShown;
+        for (const auto& shown : m_box.GetShown()) {
+            strShown += WideToUtf8(shown.strText) + "\n";
+        }
+        return strShown;
+    }
 };
 
 TEST_F(BackUpTest, ABackupOfAFixRestoredBringsBackEveryKeyAndValueByteForByte) {
@@ -81,7 +90,7 @@ TEST_F(BackUpTest, ABackupOfAFixRestoredBringsBackEveryKeyAndValueByteForByte) {
     EXPECT_EQ(m_pScan->GetErrorCount(UNINSTALL), 0u);
     EXPECT_EQ(OnDisk(kGone), "");
 
-    ASSERT_TRUE(Restore(strName));
+    ASSERT_TRUE(Restore(strName)) << Shown();
     EXPECT_EQ(OnDisk(kGone), strBefore);
     EXPECT_FALSE(m_pTarget->Registry().IsDirty()) << "the restore is flushed at its end";
 }
@@ -97,7 +106,7 @@ TEST_F(BackUpTest, ABackupAfterTheScanThreadHasEndedHoldsTheValuesTheEnginesFixe
     const std::wstring strName = CreateBackup();
     Fix();
     ASSERT_NE(OnDisk(kEditor), strBefore);
-    ASSERT_TRUE(Restore(strName));
+    ASSERT_TRUE(Restore(strName)) << Shown();
     EXPECT_EQ(OnDisk(kEditor), strBefore);
 }
 

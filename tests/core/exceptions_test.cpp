@@ -70,15 +70,4 @@ TEST(BranwickException, MacroRecordsThePlaceOfTheThrow) {
     }
 }
 
-TEST(CorvaneException, NetworkExceptionIsACException) {
-    try {
-        throw Corvane::Exception::CNetworkException(
-            3, L"Receiving data from server error.. Last error: 12002.");
-    } catch (const Corvane::Exception::CException& e) {
-        EXPECT_EQ(e.GetCode(), 3);
-        EXPECT_EQ(e.GetMessage(), L"Receiving data from server error.. Last error: 12002.");
-        EXPECT_STREQ(e.what(), "Receiving data from server error.. Last error: 12002.");
-    }
-}
-
 }  // namespace

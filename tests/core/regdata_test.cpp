@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "core/RegError.h"
 #include "target_fixture.h"
 #include "tests/support/temp_folder.h"
@@ -210,11 +207,9 @@ TEST_F(RegDataTest, SavedFileIsTheDocumentText) {
     const std::string sPath = (m_root / "Corvanes_history.his").string();
     std::wstring strError;
     ASSERT_TRUE(SaveBackupDocument(doc, sPath, strError)) << WideToUtf8(strError);
-    std::ifstream in(sPath, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    EXPECT_EQ(content.str(), BackupDocumentText(doc));
-    EXPECT_EQ(content.str().rfind("<Backup><Registry_Key Root_key=\"-2147483646\" Path=\"Software\"", 0), 0u);
+    const std::string content = CorvaneTest::ReadAll(sPath);
+    EXPECT_EQ(content, BackupDocumentText(doc));
+    EXPECT_EQ(content.rfind("<Backup><Registry_Key Root_key=\"-2147483646\" Path=\"Software\"", 0), 0u);
 
     EXPECT_FALSE(SaveBackupDocument(doc, (m_root / "no" / "such.his").string(), strError));
     EXPECT_FALSE(strError.empty());
@@ -247,13 +242,10 @@ protected:
     void SetUp() override {
         CTargetTest::SetUp();
         const std::string sFile = CORVANE_FIXTURES_DIR "/wine8-win64/system.reg";
-        std::ifstream in(sFile, std::ios::binary);
-        if (!in) {
+        if (!std::filesystem::exists(sFile)) {
             GTEST_SKIP() << "fixture " << sFile << " is absent";
         }
-        std::stringstream text;
-        text << in.rdbuf();
-        Import(HKEY_LOCAL_MACHINE, text.str());
+        Import(HKEY_LOCAL_MACHINE, CorvaneTest::ReadAll(sFile));
     }
 
     // Backs the key up through its problem record, deletes it, and restores it from the saved
@@ -337,10 +329,7 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
     Platform::CRegKey key;
     EXPECT_EQ(registry.OpenKey(HKEY_LOCAL_MACHINE, sPath, 0, &key), ERROR_FILE_NOT_FOUND);
 
-    std::ifstream in(sHistory, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    RestoreText(registry, text.str());
+    RestoreText(registry, CorvaneTest::ReadAll(sHistory));
     ASSERT_TRUE(registry.Flush().Ok());
     const std::unique_ptr<Platform::CTarget> pRestored = open();
     ASSERT_NE(pRestored, nullptr);

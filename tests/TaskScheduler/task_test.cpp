@@ -89,22 +89,6 @@ TEST_F(TaskTest, CreateTaskWritesTheJobAndAppliesEverythingAgainToAnExistingOne)
     EXPECT_EQ(task.GetTriggersCount(), 2);
 }
 
-TEST_F(TaskTest, RemovingTriggerZeroOfThreeRenumbersTheRest) {
-    CTask task(L"Corvane", &m_folder);
-    task.CreateTask(L"/bin/corvane");
-    EXPECT_EQ(task.AddTrigger(Daily(7)), 0);
-    EXPECT_EQ(task.AddTrigger(Daily(8)), 1);
-    EXPECT_EQ(task.AddTrigger(Daily(9)), 2);
-    task.RemoveTrigger(0);
-    ASSERT_EQ(task.GetTriggersCount(), 2);
-    EXPECT_EQ(task.GetTriggerInfo(0), L"At 08:00 every day, starting 06/12/2026");
-    EXPECT_EQ(task.GetTriggerInfo(1), L"At 09:00 every day, starting 06/12/2026");
-    Platform::CScheduledJob job = Stored();
-    ASSERT_EQ(job.m_vcTriggers.size(), 2u);
-    EXPECT_EQ(job.m_vcTriggers[0].wStartHour, 8);
-    EXPECT_EQ(job.m_vcTriggers[1].wStartHour, 9);
-}
-
 TEST_F(TaskTest, ChangeTriggerIdleWaitAndTemporaryDescriptions) {
     CTask task(L"Corvane", &m_folder);
     task.CreateTask(L"/bin/corvane");
@@ -193,12 +177,6 @@ TEST_F(TaskTest, AFailedSaveLeavesTaskAndJobAsTheyWere) {
                  HresultFromWin32(ERROR_WRITE_FAULT));
     EXPECT_EQ(task.GetTriggersCount(), 1);
 }
-
-}  // namespace
-}  // namespace Branwick
-
-namespace Branwick {
-namespace {
 
 TEST(TriggerText, NamesEveryFieldAndTheKind) {
     TASK_TRIGGER t = Daily(9);

@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "core/Text.h"
 #include "platform/demo/demo.h"
 #include "platform/target/target.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/wine_fixture.h"
 
 namespace {
@@ -34,21 +34,11 @@ struct SResult {
     std::string strErr;
 };
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using CorvaneTest::ReadAll;
 
 class CliTest : public ::testing::Test {
 protected:
-    CliTest() {
-        m_folder = fs::temp_directory_path() /
-                   ("corvane-cli-" + std::to_string(getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder / "config");
-    }
-    ~CliTest() override { fs::remove_all(m_folder); }
+    CliTest() { fs::create_directories(m_folder / "config"); }
 
     // Runs corvane-cli with the arguments; its logs and configuration stay in the test's folder.
     SResult Run(const std::vector<std::string>& vcArgs) {
@@ -91,7 +81,8 @@ protected:
         return strPrefix;
     }
 
-    fs::path m_folder;
+    CorvaneTest::CTempFolder m_temp{"corvane-cli"};
+    const fs::path m_folder = m_temp.Path();
 };
 
 // Today as the schedule shows a trigger's first day.
@@ -184,9 +175,7 @@ TEST_F(CliTest, ScanOfTheDemoAsTextAndJson) {
 
     r = Run({"--prefix", Prefix(), "scan", "--json", "--categories", "uninstall,junk-files"});
     ASSERT_EQ(r.nStatus, 0) << r.strErr;
-    Json::Value root;
-    std::istringstream in(r.strOut);
-    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &root, nullptr)) << r.strOut;
+    const Json::Value root = ParseJson(r);
     ASSERT_EQ(root["categories"].size(), 2u);
     EXPECT_EQ(root["categories"][0]["category"].asString(), "uninstall");
     EXPECT_EQ(root["categories"][1]["category"].asString(), "junk-files");
@@ -335,10 +324,6 @@ TEST_F(CliTest, SettingsBackupsAndIgnoreList) {
     EXPECT_EQ(r.nStatus, 1);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(CliTest, ScheduleAddsEveryKindOfTrigger) {
     const std::string strPrefix = Prefix();
     const std::vector<std::vector<std::string>> kinds = {
@@ -364,10 +349,6 @@ TEST_F(CliTest, ScheduleAddsEveryKindOfTrigger) {
               "7. At system startup\n"
               "8. At logon\n");
 }
-
-}  // namespace
-
-namespace {
 
 // Every command on a copy of a prefix as Wine made it. Its findings are whatever Wine's own
 // registry holds; what the test insists on is that each command works there and that a fix
@@ -419,10 +400,6 @@ TEST_F(CliTest, EveryCommandOnACopyOfTheRealWinePrefix) {
     r = run({"schedule", "list"});
     EXPECT_EQ(r.strOut.rfind("1. At 10:00 every Saturday", 0), 0u) << r.strOut;
 }
-
-}  // namespace
-
-namespace {
 
 using namespace Branwick;
 

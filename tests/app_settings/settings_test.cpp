@@ -390,7 +390,9 @@ TEST_F(SettingsTest, AutoRunIsTheDesktopsAutostartEntry) {
     EXPECT_TRUE(fs::exists(m_dir / "config/autostart/corvane.desktop"));
     settings->SetAutoRun(false);
     EXPECT_FALSE(settings->IsAutoRun());
+    EXPECT_FALSE(fs::exists(m_dir / "config/autostart/corvane.desktop"));
     EXPECT_TRUE(m_boxes.GetShown().empty());
+    EXPECT_EQ(m_queue.PopFront(), nullptr) << "switching off what is not there logs no failure";
 }
 
 }  // namespace

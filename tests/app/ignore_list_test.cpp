@@ -1,18 +1,18 @@
 #include "app/IgnoreList.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/target/target.h"
+#include "tests/support/temp_folder.h"
 
 namespace Branwick {
 namespace {
 
 namespace fs = std::filesystem;
+using CorvaneTest::ReadAll;
 
 // A registry record of the given view with one value fix per text.
 CRegError Record(const std::wstring& strPath, REGSAM dwView,
@@ -28,28 +28,19 @@ CRegError Record(const std::wstring& strPath, REGSAM dwView,
 class IgnoreListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "corvane-ignore-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         fs::create_directories(m_dir / "c/Corvane");
         m_pTarget = Platform::CTarget::OpenTest((m_dir / "c").string(),
                                                 Platform::CRegistry::CreateInMemory());
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     std::unique_ptr<CIgnoreList> Open() {
         return std::make_unique<CIgnoreList>(m_pTarget->Files(), L"C:\\Corvane\\");
     }
     fs::path File() const { return m_dir / "c/Corvane/ignorelist.xml"; }
-    std::string Read(const fs::path& path) const {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
     void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
 
-    fs::path m_dir;
+    CorvaneTest::CTempFolder m_temp{"corvane-ignore"};
+    const fs::path m_dir = m_temp.Path();
     std::unique_ptr<Platform::CTarget> m_pTarget;
 };
 
@@ -59,7 +50,7 @@ TEST_F(IgnoreListTest, AnIgnoredRecordIsIgnoredAfterARestart) {
     list->Add(COM, Record(L"Software\\Classes\\CLSID\\{1}", KEY_WOW64_32KEY));
     CRegError file(JUNK_FILES, 0, L"C:\\temp\\x.tmp", L"Junk file found", 0, true);
     list->Add(JUNK_FILES, file);
-    EXPECT_EQ(Read(File()),
+    EXPECT_EQ(ReadAll(File()),
               "<IgnoreList>\n"
               "\t<COM>\n"
               "\t\t<REG_ERROR hRoot=\"-2147483646\" Path=\"HKEY_LOCAL_MACHINE\\Software\\Classes\\"
@@ -133,10 +124,10 @@ TEST_F(IgnoreListTest, RemovedEntriesAreGoneAfterTheListIsDestroyed) {
     list->Remove(FONTS, first);
     EXPECT_EQ(list->GetCount(COM), 1u);
     EXPECT_EQ(list->GetCount(STARTUP), 1u);
-    EXPECT_NE(Read(File()).find("Software\\A"), std::string::npos) << "not written yet";
+    EXPECT_NE(ReadAll(File()).find("Software\\A"), std::string::npos) << "not written yet";
     list->Remove(STARTUP, &list->GetEntries(STARTUP).front());
     list.reset();
-    const std::string text = Read(File());
+    const std::string text = ReadAll(File());
     EXPECT_EQ(text.find("Software\\A"), std::string::npos);
     EXPECT_NE(text.find("Software\\B"), std::string::npos);
     EXPECT_EQ(text.find("STARTUP"), std::string::npos) << "an emptied category is not written";
@@ -161,9 +152,9 @@ TEST_F(IgnoreListTest, ReadsWhatOtherVersionsWrote) {
     EXPECT_EQ(list->GetEntries(FONTS).front().m_dwRegSam, 512u) << "RegSam 7 reads as 512";
     EXPECT_FALSE(fs::exists(File().string() + ".bad"));
     ASSERT_TRUE(list->Save());
-    EXPECT_NE(Read(File()).find("\t<MY_OWN keep=\"yes\">\n\t\t<thing>1</thing>\n\t</MY_OWN>\n"),
+    EXPECT_NE(ReadAll(File()).find("\t<MY_OWN keep=\"yes\">\n\t\t<thing>1</thing>\n\t</MY_OWN>\n"),
               std::string::npos)
-        << Read(File());
+        << ReadAll(File());
 }
 
 TEST_F(IgnoreListTest, ADamagedFileLoadsWhatItCanAndLosesNothing) {
@@ -179,9 +170,9 @@ TEST_F(IgnoreListTest, ADamagedFileLoadsWhatItCanAndLosesNothing) {
     EXPECT_TRUE(list->IsIgnored(COM, Record(L"a", KEY_WOW64_32KEY)));
     EXPECT_EQ(list->GetCount(COM), 1u) << "the entry without a root is left out, not the rest";
     EXPECT_EQ(list->GetCount(UNINSTALL), 1u) << "categories after a bad entry still load";
-    EXPECT_EQ(Read(File().string() + ".bad"), original);
+    EXPECT_EQ(ReadAll(File().string() + ".bad"), original);
     list->Add(HELP_FILES, Record(L"h", KEY_WOW64_32KEY));
-    const std::string text = Read(File());
+    const std::string text = ReadAll(File());
     EXPECT_NE(text.find("HKEY_LOCAL_MACHINE\\a"), std::string::npos);
     EXPECT_NE(text.find("<UNINSTALL>"), std::string::npos);
     EXPECT_NE(text.find("<HELP_FILES>"), std::string::npos);

@@ -194,19 +194,19 @@ TEST(HiveRead, DamagedFilesGiveClearErrors) {
     EXPECT_NE(corrupt.m_status.m_sMessage.find(L"damaged"), std::wstring::npos)
         << ToUtf8(corrupt.m_status.m_sMessage);
 
-    const std::string whole = RegTest::ReadFile(FixtureHive("regipy__NTUSER.DAT"));
+    const std::string whole = RegTest::ReadAll(FixtureHive("regipy__NTUSER.DAT"));
     const std::string truncated = dir.Path() + "/truncated";
-    RegTest::WriteFile(truncated, whole.substr(0, 65536));
+    RegTest::Touch(truncated, whole.substr(0, 65536));
     EXPECT_EQ(Load(truncated).m_status.m_lCode, ERROR_REGISTRY_CORRUPT);
 
     std::string badSum = whole;
     badSum[0x100] ^= 1;
-    RegTest::WriteFile(dir.Path() + "/badsum", badSum);
+    RegTest::Touch(dir.Path() + "/badsum", badSum);
     const CLoaded sum = Load(dir.Path() + "/badsum");
     EXPECT_EQ(sum.m_status.m_lCode, ERROR_REGISTRY_CORRUPT);
     EXPECT_NE(sum.m_status.m_sMessage.find(L"shut it down cleanly"), std::wstring::npos);
 
-    RegTest::WriteFile(dir.Path() + "/text", "WINE REGISTRY Version 2\n");
+    RegTest::Touch(dir.Path() + "/text", "WINE REGISTRY Version 2\n");
     EXPECT_EQ(Load(dir.Path() + "/text").m_status.m_lCode, ERROR_NOT_REGISTRY_FILE);
     EXPECT_EQ(Load(dir.Path() + "/missing").m_status.m_lCode, ERROR_CANTREAD);
 
@@ -222,7 +222,7 @@ TEST(HiveRead, DamagedFilesGiveClearErrors) {
     std::free(values);
     hivex_close(h);
     const std::string holedPath = dir.Path() + "/holed";
-    RegTest::WriteFile(holedPath, holed);
+    RegTest::Touch(holedPath, holed);
     CHiveStore store(holedPath, L"holed");
     auto root = std::make_unique<CKeyNode>(u"Root");
     root->Set(Reg::kNodeMount, true);

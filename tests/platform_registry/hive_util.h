@@ -69,7 +69,7 @@ inline std::string BuildVolume(const std::string& dir, const CVolumeSpec& spec =
             CopyFixture(*name, path);
         }
     }
-    WriteFile(profile + "/ntuser.dat.LOG1", "");
+    Touch(profile + "/ntuser.dat.LOG1", "");
     return config;
 }
 
@@ -122,7 +122,7 @@ inline void EraseTree(CHiveDump* pDump, const std::string& path) {
 
 // The two sequence numbers of a hive's header.
 inline std::pair<std::uint32_t, std::uint32_t> Sequences(const std::string& path) {
-    const std::string head = ReadFile(path).substr(0, 12);
+    const std::string head = ReadAll(path).substr(0, 12);
     std::uint32_t a = 0;
     std::uint32_t b = 0;
     std::memcpy(&a, head.data() + 4, 4);

@@ -19,7 +19,7 @@ namespace Branwick::Platform {
 namespace {
 
 using RegTest::DumpHive;
-using RegTest::ReadFile;
+using RegTest::ReadAll;
 using RegTest::Sz;
 
 constexpr wchar_t kStartPage[] =
@@ -74,7 +74,7 @@ TEST(HiveWrite, DeleteAndCommitRemovesExactlyWhatWasDeleted) {
     RegTest::CHiveDump system = DumpHive(volume.System());
     RegTest::CHiveDump software = DumpHive(volume.Software());
     RegTest::CHiveDump user = DumpHive(volume.m_sNtUser);
-    const std::string defaultBytes = ReadFile(volume.m_sConfig + "/DEFAULT");
+    const std::string defaultBytes = ReadAll(volume.m_sConfig + "/DEFAULT");
     const auto sequences = RegTest::Sequences(volume.System());
     const CRegistry& reg = volume.m_reg;
 
@@ -107,7 +107,7 @@ TEST(HiveWrite, DeleteAndCommitRemovesExactlyWhatWasDeleted) {
     EXPECT_TRUE(DumpHive(volume.System()) == system);
     EXPECT_TRUE(DumpHive(volume.Software()) == software);
     EXPECT_TRUE(DumpHive(volume.m_sNtUser) == user);
-    EXPECT_EQ(ReadFile(volume.m_sConfig + "/DEFAULT"), defaultBytes) << "unchanged, untouched";
+    EXPECT_EQ(ReadAll(volume.m_sConfig + "/DEFAULT"), defaultBytes) << "unchanged, untouched";
     EXPECT_EQ(RegTest::Sequences(volume.System()),
               std::make_pair(sequences.first + 1, sequences.first + 1))
         << "committed clean";
@@ -181,15 +181,15 @@ TEST(HiveWrite, NewKeysAndValuesOfEveryKindRoundTrip) {
 
 // Every refusal leaves every file as it was and the change in memory.
 void ExpectRefused(const CVolume& volume, LONG code, const std::wstring& text) {
-    const std::string system = ReadFile(volume.System());
-    const std::string software = ReadFile(volume.Software());
-    const std::string user = ReadFile(volume.m_sNtUser);
+    const std::string system = ReadAll(volume.System());
+    const std::string software = ReadAll(volume.Software());
+    const std::string user = ReadAll(volume.m_sNtUser);
     const CRegStatus status = volume.m_reg.Flush();
     EXPECT_EQ(status.m_lCode, code);
     EXPECT_NE(status.m_sMessage.find(text), std::wstring::npos) << ToUtf8(status.m_sMessage);
-    EXPECT_TRUE(ReadFile(volume.System()) == system);
-    EXPECT_TRUE(ReadFile(volume.Software()) == software);
-    EXPECT_TRUE(ReadFile(volume.m_sNtUser) == user);
+    EXPECT_TRUE(ReadAll(volume.System()) == system);
+    EXPECT_TRUE(ReadAll(volume.Software()) == software);
+    EXPECT_TRUE(ReadAll(volume.m_sNtUser) == user);
     EXPECT_TRUE(volume.m_reg.IsDirty());
     EXPECT_EQ(volume.ConfigFiles(), (std::vector<std::string>{"DEFAULT", "SOFTWARE", "system"}));
     ASSERT_TRUE(volume.m_reg.Reload().Ok());
@@ -287,13 +287,13 @@ void MakeLiList(const std::string& hive, const char* path) {
     hive_node_h node = hivex_node_get_child(h, hivex_root(h), path);
     ASSERT_EQ(hivex_node_nr_children(h, node), 1u);
     hivex_close(h);
-    std::string bytes = ReadFile(hive);
+    std::string bytes = ReadAll(hive);
     std::uint32_t list = 0;
     std::memcpy(&list, bytes.data() + node + 4 + 0x1C, 4);  // nk: subkey list offset
     char* cell = bytes.data() + 0x1000 + list + 4;
     ASSERT_TRUE(cell[0] == 'l' && (cell[1] == 'h' || cell[1] == 'f'));
     cell[1] = 'i';  // li: the count, then 4-byte offsets without hashes; the first one stays
-    RegTest::WriteFile(hive, bytes);
+    RegTest::Touch(hive, bytes);
 }
 
 TEST(HiveWrite, DeletingBelowAnLiListIsRefused) {

@@ -66,9 +66,8 @@ inline std::wstring ReadSz(const CRegistry& reg, HKEY root, const std::wstring& 
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+
+#include "tests/support/temp_folder.h"
 
 namespace Branwick::Platform::RegTest {
 
@@ -86,14 +85,8 @@ private:
     std::string m_sPath;
 };
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using CorvaneTest::ReadAll;
+using CorvaneTest::Touch;
 
 // The fixture folder of a Wine prefix, or empty (the caller skips) when the fixtures are absent.
 inline std::string WineFixture(const char* name) {

@@ -18,11 +18,11 @@ namespace Branwick::Platform {
 namespace {
 
 using RegTest::CTempDir;
-using RegTest::ReadFile;
+using RegTest::ReadAll;
 using RegTest::ReadSz;
 using RegTest::SubKeys;
 using RegTest::Sz;
-using RegTest::WriteFile;
+using RegTest::Touch;
 
 std::string Narrow(const std::wstring& s) {
     return std::string(s.begin(), s.end());
@@ -30,7 +30,7 @@ std::string Narrow(const std::wstring& s) {
 
 void CopyPrefix(const std::string& from, const std::string& to) {
     for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
-        WriteFile(to + "/" + name, ReadFile(from + "/" + name));
+        Touch(to + "/" + name, ReadAll(from + "/" + name));
     }
 }
 
@@ -95,7 +95,7 @@ TEST(WinePrefix, FlushWritesOnlyTheChangedFileInWinesForm) {
     CopyPrefix(fixture, tmp.Path());
     chmod((tmp.Path() + "/user.reg").c_str(), 0640);
     const struct stat systemBefore = StatOf(tmp.Path() + "/system.reg");
-    const std::string userBefore = ReadFile(tmp.Path() + "/user.reg");
+    const std::string userBefore = ReadAll(tmp.Path() + "/user.reg");
 
     CRegistry reg;
     ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok());
@@ -113,7 +113,7 @@ TEST(WinePrefix, FlushWritesOnlyTheChangedFileInWinesForm) {
 
     // The new file is the old one with the key's two time lines renewed and the value added in
     // its sorted place (last here).
-    const std::string userAfter = ReadFile(tmp.Path() + "/user.reg");
+    const std::string userAfter = ReadAll(tmp.Path() + "/user.reg");
     const std::size_t section = userBefore.find("\n[Environment] ");
     ASSERT_NE(section, std::string::npos);
     const std::size_t timeLineEnd = userBefore.find('\n', userBefore.find("#time=", section)) + 1;
@@ -137,13 +137,13 @@ TEST(WinePrefix, BadFilesAreRefusedWithTheirName) {
     EXPECT_EQ(status.m_lCode, ERROR_FILE_NOT_FOUND);
     EXPECT_NE(status.m_sMessage.find(L"no system.reg"), std::wstring::npos);
 
-    WriteFile(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n\n#arch=win64\n");
-    WriteFile(tmp.Path() + "/userdef.reg", "\xef\xbb\xbfWINE REGISTRY Version 2\n");
+    Touch(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n\n#arch=win64\n");
+    Touch(tmp.Path() + "/userdef.reg", "\xef\xbb\xbfWINE REGISTRY Version 2\n");
     status = CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg);
     EXPECT_EQ(status.m_lCode, ERROR_NOT_REGISTRY_FILE);
     EXPECT_NE(status.m_sMessage.find(L"userdef.reg"), std::wstring::npos);
 
-    WriteFile(tmp.Path() + "/userdef.reg", "WINE REGISTRY Version 2\n#arch=win32\n");
+    Touch(tmp.Path() + "/userdef.reg", "WINE REGISTRY Version 2\n#arch=win32\n");
     status = CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg);
     EXPECT_EQ(status.m_lCode, ERROR_NOT_REGISTRY_FILE);
     EXPECT_NE(status.m_sMessage.find(L"mismatched architecture"), std::wstring::npos);
@@ -165,7 +165,7 @@ TEST(WinePrefix, NewPrefixFilesHaveWinesHeader) {
                     .Ok());
     ASSERT_TRUE(reg.Flush().Ok());
     EXPECT_EQ(
-        ReadFile(tmp.Path() + "/system.reg"),
+        ReadAll(tmp.Path() + "/system.reg"),
         "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n"
         "\n[Software\\\\Corvane] 1700000000\n#time=1da1747c66d0000\n\"FirstRun\"=dword:00000001\n");
     EXPECT_FALSE(std::filesystem::exists(tmp.Path() + "/user.reg")) << "nothing changed there";
@@ -175,7 +175,7 @@ TEST(WinePrefix, FileWithUnreadableLinesIsReadButNotWritten) {
     CTempDir tmp;
     const std::string system =
         "WINE REGISTRY Version 2\n#arch=win64\n[Software\\\\A]\n\"v\"=\"1\"\ngarbage\n";
-    WriteFile(tmp.Path() + "/system.reg", system);
+    Touch(tmp.Path() + "/system.reg", system);
     CRegistry reg;
     ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok());
     ASSERT_EQ(reg.LoadWarnings().size(), 1u);
@@ -187,7 +187,7 @@ TEST(WinePrefix, FileWithUnreadableLinesIsReadButNotWritten) {
     const CRegStatus status = reg.Flush();
     EXPECT_EQ(status.m_lCode, ERROR_REGISTRY_CORRUPT);
     EXPECT_NE(status.m_sMessage.find(L"would be lost"), std::wstring::npos);
-    EXPECT_EQ(ReadFile(tmp.Path() + "/system.reg"), system);
+    EXPECT_EQ(ReadAll(tmp.Path() + "/system.reg"), system);
     EXPECT_TRUE(reg.IsDirty());
     ASSERT_TRUE(reg.Reload().Ok());
     EXPECT_FALSE(reg.IsDirty());
@@ -200,8 +200,8 @@ TEST(WinePrefix, WritesThroughASymlinkedFile) {
     std::filesystem::create_directory(real);
     const std::string prefix = tmp.Path() + "/prefix";
     std::filesystem::create_directory(prefix);
-    WriteFile(prefix + "/system.reg", "WINE REGISTRY Version 2\n");
-    WriteFile(real + "/user.reg", "WINE REGISTRY Version 2\n");
+    Touch(prefix + "/system.reg", "WINE REGISTRY Version 2\n");
+    Touch(real + "/user.reg", "WINE REGISTRY Version 2\n");
     ASSERT_EQ(symlink((real + "/user.reg").c_str(), (prefix + "/user.reg").c_str()), 0);
     CRegistry reg;
     ASSERT_TRUE(CRegistry::OpenWinePrefix(prefix, {}, &reg).Ok());
@@ -209,7 +209,7 @@ TEST(WinePrefix, WritesThroughASymlinkedFile) {
     ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Linked", 0, &key), ERROR_SUCCESS);
     ASSERT_TRUE(reg.Flush().Ok());
     EXPECT_TRUE(std::filesystem::is_symlink(prefix + "/user.reg"));
-    EXPECT_NE(ReadFile(real + "/user.reg").find("[Software\\\\Linked]"), std::string::npos);
+    EXPECT_NE(ReadAll(real + "/user.reg").find("[Software\\\\Linked]"), std::string::npos);
 }
 
 TEST(WinePrefix, LinesLongerThanTheReadBuffer) {
@@ -220,7 +220,7 @@ TEST(WinePrefix, LinesLongerThanTheReadBuffer) {
         text += i + 1 < bytes ? "ab," : "ab";
     }
     text += "\n[After]\n\"v\"=\"1\"\n";
-    WriteFile(tmp.Path() + "/system.reg", text);
+    Touch(tmp.Path() + "/system.reg", text);
     CRegistry reg;
     ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok());
     EXPECT_TRUE(reg.LoadWarnings().empty());
@@ -256,8 +256,8 @@ TEST(WinePrefix, RefusesToWriteWhileAWineserverHoldsItsLock) {
     if (base != "/tmp") {
         GTEST_SKIP() << "TMPDIR is not /tmp";
     }
-    WriteFile(tmp.Path() + "/wineserver", serverRoot.Path().substr(5) + "\n");
-    WriteFile(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n\n#arch=win64\n");
+    Touch(tmp.Path() + "/wineserver", serverRoot.Path().substr(5) + "\n");
+    Touch(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n\n#arch=win64\n");
     const std::string lockPath = MakeServerDir(tmp.Path(), serverRoot.Path()) + "/lock";
     const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lockFd, 0);
@@ -276,16 +276,16 @@ TEST(WinePrefix, RefusesToWriteWhileAWineserverHoldsItsLock) {
     EXPECT_NE(refused.m_sMessage.find(L"wineserver (process " + std::to_wstring(getpid()) + L")"),
               std::wstring::npos)
         << Narrow(refused.m_sMessage);
-    EXPECT_EQ(ReadFile(tmp.Path() + "/system.reg"), "WINE REGISTRY Version 2\n\n#arch=win64\n");
+    EXPECT_EQ(ReadAll(tmp.Path() + "/system.reg"), "WINE REGISTRY Version 2\n\n#arch=win64\n");
 
     close(lockFd);  // the server has gone
     EXPECT_TRUE(reg.Flush().Ok());
-    EXPECT_NE(ReadFile(tmp.Path() + "/system.reg").find("[Software\\\\X]"), std::string::npos);
+    EXPECT_NE(ReadAll(tmp.Path() + "/system.reg").find("[Software\\\\X]"), std::string::npos);
 }
 
 TEST(WinePrefix, RefusesToWriteWhileAWineserverProcessServesThePrefix) {
     CTempDir tmp;
-    WriteFile(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n");
+    Touch(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n");
     // A process named wineserver whose working folder is the prefix's server folder.
     const std::string program = tmp.Path() + "/wineserver";
     std::filesystem::copy_file("/bin/sleep", program);
@@ -339,7 +339,7 @@ TEST(WinePrefix, KilledFlushLeavesOldOrNewFiles) {
         ASSERT_TRUE(reg.Flush().Ok());
     }
     const std::string files[] = {tmp.Path() + "/system.reg", tmp.Path() + "/user.reg"};
-    std::string before[] = {ReadFile(files[0]), ReadFile(files[1])};
+    std::string before[] = {ReadAll(files[0]), ReadAll(files[1])};
 
     auto runChild = [&](int round, int readyFd) {
         CRegistry reg;
@@ -396,7 +396,7 @@ TEST(WinePrefix, KilledFlushLeavesOldOrNewFiles) {
             return std::string(hex);
         }() + "\n";
         for (int f = 0; f < 2; ++f) {
-            const std::string now = ReadFile(files[f]);
+            const std::string now = ReadAll(files[f]);
             if (now == before[f]) {
                 continue;
             }
@@ -409,7 +409,7 @@ TEST(WinePrefix, KilledFlushLeavesOldOrNewFiles) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 ADD_FAILURE() << "round " << round << ": " << files[f] << " read empty; stat "
                               << nStat << " errno " << nErrno << " size " << st.st_size
-                              << "; 50 ms later " << ReadFile(files[f]).size() << " bytes";
+                              << "; 50 ms later " << ReadAll(files[f]).size() << " bytes";
             }
             // Not the old file: it must be the complete new one.
             EXPECT_NE(now.find(round4), std::string::npos)

@@ -2,6 +2,8 @@
 // odd input is read as wineserver reads it and written as wineserver writes it.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "platform/registry/key_tree.h"
 #include "platform/registry/wine_text.h"
 #include "tests/platform_registry/test_util.h"
@@ -10,7 +12,7 @@ namespace Branwick::Platform {
 namespace {
 
 using Reg::CKeyNode;
-using RegTest::ReadFile;
+using RegTest::ReadAll;
 using RegTest::ReadSz;
 using RegTest::SubKeys;
 using RegTest::Sz;
@@ -73,7 +75,7 @@ TEST(WineText, FixturesRoundTripByteForByte) {
             GTEST_SKIP() << "fixtures not present: " << CORVANE_FIXTURES_DIR;
         }
         for (const CFile& file : files) {
-            const std::string original = ReadFile(dir + "/" + file.m_pszName);
+            const std::string original = ReadAll(dir + "/" + file.m_pszName);
             std::size_t warnings = 0;
             CCounts counts;
             const std::string saved = RoundTrip(original, file.m_pszBranch, &counts, &warnings);
@@ -231,7 +233,7 @@ TEST(WineText, ParserProbeMatchesWine) {
         GTEST_SKIP() << "fixtures not present: " << CORVANE_FIXTURES_DIR;
     }
     // The probe is the lines injected after #arch and appended at the end; "# " lines annotate it.
-    std::istringstream probe(ReadFile(dir + "/parser-probe/input-injected-into-user.reg.txt"));
+    std::istringstream probe(ReadAll(dir + "/parser-probe/input-injected-into-user.reg.txt"));
     std::string text = "WINE REGISTRY Version 2\n\n#arch=win64\n";
     for (std::string line; std::getline(probe, line);) {
         if (line.rfind("# ", 0) != 0) {
@@ -260,7 +262,7 @@ TEST(WineText, ParserProbeMatchesWine) {
     const std::string saved = out.Text();
     // Wine's re-save, but for the values its own test added ("Touched") and the class that its
     // reg.exe cleared on the keys it touched.
-    std::istringstream excerpt(ReadFile(dir + "/parser-probe/wine-resaved-excerpt.txt"));
+    std::istringstream excerpt(ReadAll(dir + "/parser-probe/wine-resaved-excerpt.txt"));
     std::string wine;
     for (std::string line; std::getline(excerpt, line);) {
         wine += line + "\n";

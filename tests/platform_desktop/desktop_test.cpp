@@ -49,6 +49,8 @@ TEST_F(DesktopTest, ConfigHomeFallsBackToHome) {
     const std::string saved = home ? home : "";
     ::setenv("HOME", m_dir.c_str(), 1);
     EXPECT_EQ(Platform::ConfigHome(), (m_dir / ".config").string());
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(Platform::ConfigHome(), (m_dir / ".config").string());
     ::setenv("XDG_DATA_HOME", "relative/path", 1);
     EXPECT_EQ(Platform::DataHome(), (m_dir / ".local" / "share").string());
     ::setenv("XDG_DATA_HOME", "/elsewhere/data", 1);

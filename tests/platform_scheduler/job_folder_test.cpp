@@ -217,16 +217,6 @@ TEST_F(JobFolderTest, ServiceQuotesWhatSystemdWouldOtherwiseExpand) {
     }
 }
 
-TEST_F(JobFolderTest, WithoutXdgConfigHomeTheHomeConfigIsUsed) {
-    ::unsetenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    std::string savedHome = home ? home : "";
-    ::setenv("HOME", m_dir.c_str(), 1);
-    Platform::CJobFolder folder(m_manager);
-    EXPECT_EQ(folder.JobPath(L"Corvane"), (m_dir / ".config/corvane/tasks/Corvane.job").string());
-    ::setenv("HOME", savedHome.c_str(), 1);
-}
-
 TEST(AccountName, IsDomainBackslashUser) {
     std::wstring account;
     ASSERT_EQ(Platform::GetAccountName(account), ERROR_SUCCESS);

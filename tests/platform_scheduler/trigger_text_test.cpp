@@ -9,24 +9,13 @@ namespace {
 using Platform::DescribeTrigger;
 using Platform::ValidateTrigger;
 
-TEST(DescribeTrigger, EveryKindReadsAsEnglish) {
+// The schedule list of the command line reads every kind back; here are the forms it does not show.
+TEST(DescribeTrigger, OneDayAndAnOrdinalWeekReadAsEnglish) {
     const Platform::CivilDate dec6{2026, 12, 6};
-    EXPECT_EQ(DescribeTrigger(Daily(dec6), 10), L"At 09:00 every day, starting 06/12/2026");
-    EXPECT_EQ(DescribeTrigger(Weekly(dec6, TASK_MONDAY | TASK_WEDNESDAY), 10),
-              L"At 09:00 every Monday and Wednesday, starting 06/12/2026");
     EXPECT_EQ(DescribeTrigger(MonthlyDate(dec6, 1u << 14), 10),
               L"At 09:00 on day 15 of every month, starting 06/12/2026");
-    EXPECT_EQ(DescribeTrigger(MonthlyDate(dec6, 1u | 1u << 14, TASK_JANUARY | 0x8), 10),
-              L"At 09:00 on days 1 and 15 of January and April, starting 06/12/2026");
-    EXPECT_EQ(DescribeTrigger(MonthlyDow(dec6, TASK_LAST_WEEK, TASK_FRIDAY), 10),
-              L"At 09:00 on the last Friday of every month, starting 06/12/2026");
     EXPECT_EQ(DescribeTrigger(MonthlyDow(dec6, 2, TASK_SUNDAY, TASK_DECEMBER), 10),
               L"At 09:00 on the second Sunday of December, starting 06/12/2026");
-    EXPECT_EQ(DescribeTrigger(MakeTrigger(TASK_TIME_TRIGGER_ONCE, {2027, 3, 14}, 7, 5), 10),
-              L"At 07:05 on 14/03/2027");
-    EXPECT_EQ(DescribeTrigger(MakeTrigger(TASK_EVENT_TRIGGER_AT_SYSTEMSTART, dec6), 10),
-              L"At system startup");
-    EXPECT_EQ(DescribeTrigger(MakeTrigger(TASK_EVENT_TRIGGER_AT_LOGON, dec6), 10), L"At logon");
 }
 
 TEST(DescribeTrigger, SaysWhichTriggersOnlyRunWhileCorvaneRuns) {

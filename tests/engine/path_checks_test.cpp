@@ -39,8 +39,6 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Bitness, PathChecksTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Win64" : "Win32"; });
 
-TEST_P(PathChecksTest, IsWow64IsTheTargetsBitness) { EXPECT_EQ(IsWow64(), GetParam()); }
-
 TEST_P(PathChecksTest, WhenAFileIsAskedForAFolderIsNotFound) {
     EXPECT_TRUE(FileExists(L"C:\\windows\\system32"));
     EXPECT_FALSE(FileExists(L"C:\\windows\\system32", true));

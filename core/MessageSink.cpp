@@ -20,30 +20,28 @@ bool CMessageQueue::Push(std::unique_ptr<CMessage> pMessage) {
         pNew->m_pNextQueued = pOlder;
     } while (!m_pPushed.compare_exchange_weak(pOlder, pNew, std::memory_order_release,
                                               std::memory_order_relaxed));
-    if (pOlder != nullptr) {
-        return false;
-    }
-    // The chain was empty, but messages taken from it may still wait to be popped.
-    std::lock_guard lock(m_cs);
-    return m_taken.empty();
+    return pOlder == nullptr;
 }
 
-void CMessageQueue::TakePushed() {
-    CMessage* pNewest = m_pPushed.exchange(nullptr, std::memory_order_acquire);
-    const size_t nBefore = m_taken.size();
-    for (CMessage* pMessage = pNewest; pMessage != nullptr;) {
+std::vector<std::unique_ptr<CMessage>> CMessageQueue::TakePushed() {
+    std::vector<std::unique_ptr<CMessage>> pushed;
+    for (CMessage* pMessage = m_pPushed.exchange(nullptr, std::memory_order_acquire);
+         pMessage != nullptr;) {
         CMessage* pOlder = pMessage->m_pNextQueued;
         pMessage->m_pNextQueued = nullptr;
-        m_taken.emplace_back(pMessage);
+        pushed.emplace_back(pMessage);
         pMessage = pOlder;
     }
-    std::reverse(m_taken.begin() + static_cast<std::ptrdiff_t>(nBefore), m_taken.end());
+    std::reverse(pushed.begin(), pushed.end());
+    return pushed;
 }
 
 std::unique_ptr<CMessage> CMessageQueue::PopFront() {
     std::lock_guard lock(m_cs);
     if (m_taken.empty()) {
-        TakePushed();
+        std::vector<std::unique_ptr<CMessage>> pushed = TakePushed();
+        m_taken.assign(std::make_move_iterator(pushed.begin()),
+                       std::make_move_iterator(pushed.end()));
     }
     if (m_taken.empty()) {
         return nullptr;
@@ -54,11 +52,16 @@ std::unique_ptr<CMessage> CMessageQueue::PopFront() {
 }
 
 std::vector<std::unique_ptr<CMessage>> CMessageQueue::TakeAll() {
+    std::vector<std::unique_ptr<CMessage>> pushed = TakePushed();
     std::lock_guard lock(m_cs);
-    TakePushed();
+    if (m_taken.empty()) {
+        return pushed;
+    }
+    // Popped ones were taken from the chain before these were pushed.
     std::vector<std::unique_ptr<CMessage>> batch(std::make_move_iterator(m_taken.begin()),
                                                  std::make_move_iterator(m_taken.end()));
     m_taken.clear();
+    std::move(pushed.begin(), pushed.end(), std::back_inserter(batch));
     return batch;
 }
 
@@ -72,22 +75,36 @@ std::uint64_t TypeBit(std::int32_t nType) {
 }  // namespace
 
 void CMessageQueue::GiveBack(std::vector<std::unique_ptr<CMessage>> delivered) {
+    // Sorted out before the lock is taken; what is not kept is freed after it is released.
+    const std::uint64_t nTypes = m_nReclaimedTypes.load(std::memory_order_relaxed);
+    std::vector<std::unique_ptr<CMessage>> kept;
+    for (auto it = delivered.rbegin(); it != delivered.rend(); ++it) {
+        if ((TypeBit((*it)->m_nType) & nTypes) != 0) {
+            kept.push_back(std::move(*it));
+        }
+    }
+    if (kept.empty()) {
+        return;
+    }
     std::lock_guard lock(m_cs);
-    for (std::unique_ptr<CMessage>& pMessage : delivered) {
-        if (m_spent.size() == kKeptForReuse) {
-            break;
-        }
-        if ((TypeBit(pMessage->m_nType) & m_nReclaimedTypes) != 0) {
-            m_spent.push_back(std::move(pMessage));
-        }
+    if (m_spent.empty()) {
+        m_spent.swap(kept);  // the usual case: the producer has taken the last batch
+    }
+    while (m_spent.size() < kKeptForReuse && !kept.empty()) {
+        m_spent.push_back(std::move(kept.back()));
+        kept.pop_back();
+    }
+    while (m_spent.size() > kKeptForReuse) {
+        kept.push_back(std::move(m_spent.back()));
+        m_spent.pop_back();
     }
 }
 
 void CMessageQueue::Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMessage>>* pReused) {
+    m_nReclaimedTypes.fetch_or(TypeBit(nType), std::memory_order_relaxed);
     std::vector<std::unique_ptr<CMessage>> spent;  // the others, freed after the lock is released
     {
         std::lock_guard lock(m_cs);
-        m_nReclaimedTypes |= TypeBit(nType);
         spent.swap(m_spent);
     }
     for (std::unique_ptr<CMessage>& pMessage : spent) {

@@ -28,7 +28,8 @@ public:
     CMessageQueue(const CMessageQueue&) = delete;
     CMessageQueue& operator=(const CMessageQueue&) = delete;
 
-    // True when the queue was empty before: only then need the runner be woken.
+    // True when nothing had been pushed since the last take: only then need the runner, which
+    // takes everything each time, be woken.
     bool Push(std::unique_ptr<CMessage> pMessage);
     // The front message, removed from the queue; null when the queue is empty.
     std::unique_ptr<CMessage> PopFront();
@@ -48,18 +49,18 @@ public:
 private:
     static constexpr size_t kKeptForReuse = 8192;
 
-    // Moves the pushed chain, oldest first, behind m_taken; the caller holds m_cs.
-    void TakePushed();
+    // The messages pushed since the last take, oldest first; no lock needed.
+    std::vector<std::unique_ptr<CMessage>> TakePushed();
 
     std::atomic<CMessage*> m_pPushed{nullptr};  // the newest message pushed; it links the older
     mutable std::mutex m_cs;                     // guards what follows
-    std::deque<std::unique_ptr<CMessage>> m_taken;  // taken from the chain, not yet popped
+    std::deque<std::unique_ptr<CMessage>> m_taken;  // taken from the chain by PopFront, not yet popped
     // Delivered messages wait here to be filled anew by a producer that posts many of one type
     // (a walk posts two progress messages per registry key). Freed by the runner and allocated
     // again by the producer, every message would have both threads take the allocator's lock of
     // the producer's arena, and that costs more than the walk itself.
     std::vector<std::unique_ptr<CMessage>> m_spent;
-    std::uint64_t m_nReclaimedTypes = 0;  // bit n: messages of type n are kept
+    std::atomic<std::uint64_t> m_nReclaimedTypes{0};  // bit n: messages of type n are kept
 };
 
 // The one way into the queue: Post pushes the message and sets the sink's auto-reset event, on

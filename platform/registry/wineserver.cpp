@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "platform/registry/utf8.h"
@@ -18,9 +16,27 @@ namespace Branwick::Platform::Reg {
 
 namespace {
 
+// What could be read of the file; empty when it cannot be opened. A process's entries in /proc
+// fail to read once the process has ended, which may happen between the open and the read: that is
+// an answer (the process is gone), never an error. The standard streams would throw there.
 std::string ReadSmallFile(const std::string& sPath) {
-    std::ifstream in(sPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string sText;
+    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return sText;
+    }
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof(buffer))) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        sText.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return sText;
 }
 
 // The process that holds the server's lock (-1 when the kernel does not say), or 0.

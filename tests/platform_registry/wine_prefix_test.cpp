@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -320,6 +321,40 @@ TEST(WinePrefix, RefusesToWriteWhileAWineserverProcessServesThePrefix) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_TRUE(reg.Flush().Ok());
+}
+
+// Looking for a wineserver reads every process's entry in /proc; a process that ends between the
+// opening and the reading of its entry once made the whole save fail.
+TEST(WinePrefix, ProcessesEndingWhileTheSaveLooksForAWineserverDoNotFailIt) {
+    CTempDir tmp;
+    Touch(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n");
+    CRegistry reg;
+    ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok());
+    CRegKey key;
+    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\X", 0, &key), ERROR_SUCCESS);
+    std::atomic<bool> bStop{false};
+    std::thread churn([&bStop] {
+        while (!bStop) {
+            const pid_t child = fork();
+            if (child == 0) {
+                _exit(0);
+            }
+            waitpid(child, nullptr, 0);
+        }
+    });
+    int nFailed = 0;
+    for (std::uint32_t i = 0; i < 500; ++i) {
+        ASSERT_EQ(key.SetValue(L"n", REG_DWORD, RegTest::Dword(i)), ERROR_SUCCESS);
+        try {
+            nFailed += reg.Flush().Ok() ? 0 : 1;
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "save " << i << " threw: " << e.what();
+            break;
+        }
+    }
+    bStop = true;
+    churn.join();
+    EXPECT_EQ(nFailed, 0);
 }
 
 // Flush killed at random instants: every file is the old one or a complete new one.

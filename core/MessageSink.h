@@ -53,19 +53,19 @@ private:
     std::vector<std::unique_ptr<CMessage>> TakePushed();
 
     std::atomic<CMessage*> m_pPushed{nullptr};  // the newest message pushed; it links the older
-    mutable std::mutex m_cs;                     // guards what follows
+    std::atomic<std::uint64_t> m_nReclaimedTypes{0};  // bit n: messages of type n are kept
+    mutable std::mutex m_cs;                          // guards what follows
     std::deque<std::unique_ptr<CMessage>> m_taken;  // taken from the chain by PopFront, not yet popped
     // Delivered messages wait here to be filled anew by a producer that posts many of one type
     // (a walk posts two progress messages per registry key). Freed by the runner and allocated
     // again by the producer, every message would have both threads take the allocator's lock of
     // the producer's arena, and that costs more than the walk itself.
     std::vector<std::unique_ptr<CMessage>> m_spent;
-    std::atomic<std::uint64_t> m_nReclaimedTypes{0};  // bit n: messages of type n are kept
 };
 
-// The one way into the queue: Post pushes the message and sets the sink's auto-reset event, on
-// which the runner waits, when the queue was empty. Callable from any thread of either module.
-// Not copyable.
+// The one way into the queue: Post pushes the message and, when nothing had been pushed since the
+// runner's last take, sets the sink's auto-reset event on which the runner waits. Callable from
+// any thread of either module. Not copyable.
 class CMessageSink {
 public:
     // pQueue must outlive the sink. The event starts non-signalled.

@@ -187,21 +187,17 @@ void ScanAppId(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dw
     finding.PostIfFound();
 }
 
-void PostStartOrEnd(int nProgress) {
-    PostScanProgress(nProgress, L"Starting...", COM);
-}
-
 }  // namespace
 
 void ScanComRegistrations() {
-    PostStartOrEnd(0);
+    PostStartOrEnd(0, COM);
     const std::span<const SComPass> passes = IsWow64() ? std::span<const SComPass>(kWow64Passes)
                                                        : std::span<const SComPass>(kPlainPasses);
     for (const SComPass& pass : passes) {
         ProcessSubkeys(HKEY_CLASSES_ROOT, pass.pszKey, pass.pfnCallback, pass.nStart, pass.nShare,
                        COM, pass.dwView);
     }
-    PostStartOrEnd(100);
+    PostStartOrEnd(100, COM);
 }
 
 void ScanCOMClsid(const std::wstring& sRoot, const std::wstring& sSubkey,

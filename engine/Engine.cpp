@@ -96,6 +96,10 @@ void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScan
     vDelivered.pop_back();
 }
 
+void PostStartOrEnd(int nProgress, std::int32_t nScanType) {
+    PostScanProgress(nProgress, L"Starting...", nScanType);
+}
+
 CLogFile& ScanLog() { return State().scanLog; }
 
 void ReportException(const CBranwickException& e, const std::wstring& strParameters) {

@@ -58,6 +58,8 @@ void Post(std::unique_ptr<CMessage> pMessage);
 void PostLogLine(const std::wstring& strText);
 // Posts a CScanProgressMessage, refilling one the program has delivered when there is one.
 void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType);
+// The progress "Starting..." that opens (0) and closes (100) a category.
+void PostStartOrEnd(int nProgress, std::int32_t nScanType);
 
 // The engine log "Scan.log", opened by the first scan of the library's lifetime.
 CLogFile& ScanLog();

@@ -131,10 +131,6 @@ void RunStep(const SCategory& category, const SStep& step) {
     }
 }
 
-void PostStartOrEnd(int nProgress, std::int32_t nScanType) {
-    PostScanProgress(nProgress, L"Starting...", nScanType);
-}
-
 void ScanCategory(const SCategory& category, bool bWow64) {
     // A category that drives itself posts its own start and end messages (COM).
     const bool bPostsItself = category.pfnDriver != nullptr;

@@ -8,14 +8,13 @@
 #include <cwctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/files/files.h"
 #include "platform/text/text.h"
+#include "tests/support/wine_fixture.h"
 
 using namespace Branwick::Platform;
 namespace fs = std::filesystem;
@@ -24,30 +23,14 @@ namespace {
 
 constexpr int kTests = 100000;
 
-// Builds drive_c from lines "type\tmode\tsize\tpath\tlink target"; returns the Windows paths made.
+// drive_c built from the fixture's listing; returns the Windows paths made.
 std::vector<std::wstring> Materialise(const fs::path& listing, const fs::path& prefix) {
     std::vector<std::wstring> paths;
-    std::ifstream in(listing);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        for (std::string part; std::getline(ss, part, '\t');) {
-            f.push_back(part);
-        }
-        if (f.size() < 4 || f[3] == "drive_c") {
+    for (const std::string& strMade : Branwick::Testing::MaterialiseListing(listing, prefix)) {
+        if (strMade == "drive_c") {
             continue;
         }
-        const fs::path host = prefix / f[3];
-        fs::create_directories(host.parent_path());
-        if (f[0] == "d") {
-            fs::create_directories(host);
-        } else if (f[0] == "l" && f.size() > 4) {
-            fs::create_symlink(f[4], host);
-        } else {
-            std::ofstream{host};
-        }
-        std::wstring win = L"C:" + FromUtf8(f[3].substr(7));
+        std::wstring win = L"C:" + FromUtf8(strMade.substr(7));
         std::replace(win.begin(), win.end(), L'/', L'\\');
         paths.push_back(win);
     }

@@ -1,6 +1,5 @@
 #include "app/cli/Core.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "core/Text.h"
@@ -41,9 +40,7 @@ void CWaiter::Processmessage(CMessage* pMessage) {
             m_bProgressShown = false;
         }
     }
-    if (pMessage->m_nType == CFinishFixMessage::kType) {
-        m_finishFix = *static_cast<const CFinishFixMessage*>(pMessage);
-    } else if (pMessage->m_nType == CHistoryCleanerMessage::kType) {
+    if (pMessage->m_nType == CHistoryCleanerMessage::kType) {
         const auto* p = static_cast<const CHistoryCleanerMessage*>(pMessage);
         m_history.push_back(p->m_sHistoryEntity +
                             (p->m_hcRes == 0 ? L"" : L" (deleted at the next start of Windows)"));
@@ -61,11 +58,6 @@ void CWaiter::Reset() {
 void CWaiter::WaitFor(std::int32_t nType) {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [&] { return m_seen.count(nType) != 0; });
-}
-
-CFinishFixMessage CWaiter::GetFinishFix() {
-    std::lock_guard lock(m_mutex);
-    return m_finishFix;
 }
 
 std::vector<std::wstring> CWaiter::GetHistoryLines() {
@@ -101,6 +93,8 @@ CCore::CCore(std::unique_ptr<Platform::CTarget> pTarget, bool bTask, bool bProgr
         std::make_unique<CScanManager>(m_messages, m_threads, *m_pTarget, m_strDataFolder);
     m_pBackUpManager = std::make_unique<CBackUpManager>(m_messages, m_threads, *m_pScanManager,
                                                         *m_pTarget, m_strDataFolder);
+    m_pSession = std::make_unique<CScanSession>(m_messages, *m_pScanManager, *m_pBackUpManager,
+                                                *m_pSettings);
     // After the managers: when the waiter sees a finish message, they have handled it.
     for (const std::int32_t nType : kWatched) {
         m_messages.Subscribe(nType, &m_waiter);
@@ -108,6 +102,7 @@ CCore::CCore(std::unique_ptr<Platform::CTarget> pTarget, bool bTask, bool bProgr
 }
 
 CCore::~CCore() {
+    m_pSession.reset();
     m_pBackUpManager.reset();
     m_pScanManager.reset();
     for (const std::int32_t nType : kWatched) {
@@ -115,33 +110,6 @@ CCore::~CCore() {
     }
     m_threads.StopAllThreads();
     m_messages.Unsubscribe(CFinishThreadMessage::kType, &m_threads);
-}
-
-bool CCore::Scan(DWORD dwCategories) {
-    m_waiter.Reset();
-    if (m_pScanManager->StartScan(dwCategories) == 0) {
-        return false;
-    }
-    m_waiter.WaitFor(CFinishScanMessage::kType);
-    return true;
-}
-
-bool CCore::Fix() {
-    m_waiter.Reset();
-    if (m_pScanManager->StartFix() == 0) {
-        return false;
-    }
-    m_waiter.WaitFor(CFinishFixMessage::kType);
-    return true;
-}
-
-bool CCore::CreateBackup() {
-    m_waiter.Reset();
-    if (m_pBackUpManager->CreateBackup() == 0) {
-        return false;
-    }
-    m_waiter.WaitFor(CCreateBkupFinishMsg::kType);
-    return true;
 }
 
 bool CCore::RestoreBackup(const std::wstring& strName) {
@@ -160,17 +128,6 @@ bool CCore::CleanHistory(DWORD dwItems) {
     }
     m_waiter.WaitFor(CFinishThreadMessage::kType);
     return true;
-}
-
-std::vector<std::string> SplitCommaList(const std::string& strList) {
-    std::vector<std::string> vcItems;
-    std::size_t nStart = 0;
-    while (nStart <= strList.size()) {
-        const std::size_t nEnd = std::min(strList.find(',', nStart), strList.size());
-        vcItems.push_back(strList.substr(nStart, nEnd - nStart));
-        nStart = nEnd + 1;
-    }
-    return vcItems;
 }
 
 }  // namespace Branwick::Cli

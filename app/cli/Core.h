@@ -1,6 +1,7 @@
 // The application core as corvane-cli runs it: the message manager and its runner, the thread
-// manager, the target, the settings, the scan manager and the backup manager, made in the order
-// the desktop program makes them, and a waiter that lets the command wait for an operation's end.
+// manager, the target, the settings, the scan manager, the backup manager and the scan-and-fix
+// session, made in the order the desktop program makes them, and a waiter that shows progress and
+// lets a command wait for the end of a restore or a history cleaning.
 #pragma once
 
 #include <condition_variable>
@@ -12,6 +13,7 @@
 
 #include "app/BackUp/BackUp.h"
 #include "app/ScanManager.h"
+#include "app/Session/ScanSession.h"
 #include "app/Settings/Settings.h"
 #include "app/ThreadManager.h"
 #include "core/MessageManager.h"
@@ -27,8 +29,6 @@ public:
     void Reset();
     // Waits until a message of the type has arrived.
     void WaitFor(std::int32_t nType);
-    // The last CFinishFixMessage.
-    CFinishFixMessage GetFinishFix();
     // The history cleaner's entities, one line each.
     std::vector<std::wstring> GetHistoryLines();
 
@@ -37,7 +37,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::set<std::int32_t> m_seen;
-    CFinishFixMessage m_finishFix;
     std::vector<std::wstring> m_history;
     bool m_bProgressShown = false;
 };
@@ -56,14 +55,10 @@ public:
     CScanManager& ScanManager() { return *m_pScanManager; }
     CBackUpManager& BackUpManager() { return *m_pBackUpManager; }
     CWaiter& Waiter() { return m_waiter; }
+    CScanSession& Session() { return *m_pSession; }
     const std::wstring& DataFolder() const { return m_strDataFolder; }
 
-    // Runs a scan of the categories to its end; false when it could not start.
-    bool Scan(DWORD dwCategories);
-    // Runs a fix of the records in state 1 to its end; false when it could not start.
-    bool Fix();
-    // Runs a backup creation, a restore or a history cleaning to its end.
-    bool CreateBackup();
+    // Runs a restore or a history cleaning to its end.
     bool RestoreBackup(const std::wstring& strName);
     bool CleanHistory(DWORD dwItems);
 
@@ -77,10 +72,7 @@ private:
     CWaiter m_waiter;
     std::unique_ptr<CScanManager> m_pScanManager;
     std::unique_ptr<CBackUpManager> m_pBackUpManager;
+    std::unique_ptr<CScanSession> m_pSession;
 };
-
-// The items of a comma-separated list in order ("a,,b" gives an empty middle item, which the
-// caller refuses as it refuses any unknown name).
-std::vector<std::string> SplitCommaList(const std::string& strList);
 
 }  // namespace Branwick::Cli

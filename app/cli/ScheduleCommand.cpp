@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/Core.h"
+#include "app/cli/Commands.h"
 #include "core/Exceptions.h"
 #include "core/Text.h"
 
@@ -177,10 +177,37 @@ void SetIdleWait(CSettings& settings, WORD wMinutes) {
     }
 }
 
-}  // namespace
+std::string Help() {
+    return R"(Usage: corvane-cli [TARGET] schedule list|add KIND ...|delete N
 
-int CommandSchedule(CCore& core, const std::vector<std::string>& vcWords) {
-    CSettings& settings = core.Settings();
+  list                       the triggers of the scheduled scan, numbered
+  add once YYYY-MM-DD HH:MM  a scan on that day at that time
+  add daily HH:MM            a scan every day at that time
+  add weekly DAYS HH:MM      a scan on those days of every week at that time
+  add monthly MDAYS MONTHS HH:MM
+                             a scan on those days of those months at that time
+  add monthly WEEK DAYS MONTHS HH:MM
+                             a scan on that week's days of those months at that time,
+                             e.g. monthly last fri all 18:00
+  add idle [MINUTES]         a scan when the computer has been idle that long (1 to 999;
+                             the idle time is the task's, shared by its idle triggers and
+                             kept when MINUTES is left out); checked only while Corvane runs
+  add startup                a scan at every system start
+  add logon                  a scan at every log-on
+  delete N                   removes trigger N
+
+  DAYS     mon,tue,wed,thu,fri,sat,sun or all
+  MDAYS    days of the month, e.g. 1,15 (each must occur in one of the months)
+  MONTHS   jan,feb,mar,apr,may,jun,jul,aug,sep,oct,nov,dec or all
+  WEEK     first, second, third, fourth or last
+  Each trigger begins today.
+)";
+}
+
+int Run(CInvocation& invocation) {
+    invocation.CheckOptions(false);
+    const std::vector<std::string>& vcWords = invocation.Args().vcWords;
+    CSettings& settings = invocation.Core().Settings();
     const std::string strVerb = vcWords.empty() ? "" : vcWords[0];
     if (strVerb == "list" && vcWords.size() == 1) {
         const auto nCount = static_cast<WORD>(settings.GetTriggers().size());
@@ -220,5 +247,10 @@ int CommandSchedule(CCore& core, const std::vector<std::string>& vcWords) {
     }
     throw std::invalid_argument("schedule takes list, add KIND ... or delete N.");
 }
+
+}  // namespace
+
+const SCommand kScheduleCommand = {"schedule", "list or change the times of unattended scans",
+                                   &Help, {}, true, true, &Run};
 
 }  // namespace Branwick::Cli

@@ -1,0 +1,17 @@
+// Every command of corvane-cli, in the order the usage text lists them. A new command is a new
+// file that defines its SCommand, and its line in the table below.
+#pragma once
+
+#include "app/cli/Command.h"
+
+namespace Branwick::Cli {
+
+extern const SCommand kScanCommand, kFixCommand, kBackupsCommand, kIgnoreCommand,
+    kHistoryCommand, kSettingsCommand, kScheduleCommand;
+
+inline const SCommand* const kCommands[] = {
+    &kScanCommand,    &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,
+    &kHistoryCommand, &kSettingsCommand, &kScheduleCommand,
+};
+
+}  // namespace Branwick::Cli

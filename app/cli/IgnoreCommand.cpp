@@ -1,0 +1,96 @@
+// corvane-cli ignore: the problems that scans leave alone.
+#include <iostream>
+
+#include "app/cli/Commands.h"
+
+namespace Branwick::Cli {
+
+namespace {
+
+std::string Help() {
+    return R"(Usage: corvane-cli [TARGET] ignore list|add IDS|remove N [--categories LIST]
+
+  list           the ignored problems, numbered
+  add IDS        scans and adds the findings with these numbers to the ignore list
+  remove N       removes entry N of the list
+)";
+}
+
+// The ignore list's entries in the order they are numbered.
+std::vector<std::pair<std::int32_t, const CIgnoreEntry*>> Entries(const CIgnoreList& list) {
+    std::vector<std::pair<std::int32_t, const CIgnoreEntry*>> out;
+    for (const SScanTypeInfo& info : ScanTypes()) {
+        for (const CIgnoreEntry& entry : list.GetEntries(info.nBit)) {
+            out.emplace_back(info.nBit, &entry);
+        }
+    }
+    return out;
+}
+
+void Add(CInvocation& invocation) {
+    CCore& core = invocation.Core();
+    const std::set<int> ids = ParseIds(invocation.Args().vcWords[1]);
+    RunScan(core, Categories(invocation));
+    const auto findings = core.Session().Findings();
+    for (const int nId : ids) {
+        if (nId > static_cast<int>(findings.size())) {
+            throw SFailure("There is no finding " + std::to_string(nId) + "; the scan found " +
+                           std::to_string(findings.size()) + ".");
+        }
+    }
+    for (const auto& [nId, pRecord] : findings) {
+        if (ids.count(nId) != 0) {
+            std::cout << "Ignored: " << Narrow(pRecord->GetFullPath()) << "\n";
+            core.ScanManager().IgnoreError(pRecord->m_nScanType, pRecord);
+        }
+    }
+}
+
+void Remove(CInvocation& invocation) {
+    const std::string& strEntry = invocation.Args().vcWords[1];
+    CIgnoreList& list = invocation.Core().ScanManager().GetIgnoreList();
+    const std::set<int> ids = ParseIds(strEntry);
+    const auto entries = Entries(list);
+    if (ids.size() != 1 || *ids.begin() > static_cast<int>(entries.size())) {
+        throw SFailure("There is no entry " + strEntry + " in the ignore list.");
+    }
+    const auto& [nBit, pEntry] = entries[static_cast<std::size_t>(*ids.begin() - 1)];
+    std::cout << "Removed: " << Narrow(pEntry->m_strPath) << "\n";
+    list.Remove(nBit, pEntry);
+    if (!list.Save()) {
+        throw SFailure("The ignore list could not be saved.");
+    }
+}
+
+int Run(CInvocation& invocation) {
+    const SArgs& args = invocation.Args();
+    const std::string strVerb = args.vcWords.empty() ? "" : args.vcWords[0];
+    if (strVerb == "list") {
+        invocation.CheckWords(1, false);
+        int n = 0;
+        for (const auto& [nBit, pEntry] : Entries(invocation.Core().ScanManager().GetIgnoreList())) {
+            std::cout << ++n << ". " << Narrow(ScanTypeDisplayName(nBit)) << ": "
+                      << Narrow(pEntry->m_strPath) << "\n";
+        }
+        return kOk;
+    }
+    if (strVerb == "add") {
+        invocation.CheckWords(2);
+        Add(invocation);
+        return kOk;
+    }
+    if (strVerb == "remove") {
+        invocation.CheckWords(2, false);
+        Remove(invocation);
+        return kOk;
+    }
+    throw SUsageError("ignore takes list, add IDS or remove N.");
+}
+
+}  // namespace
+
+const SCommand kIgnoreCommand = {"ignore",
+                                 "list or change the problems that scans leave alone",
+                                 &Help, {{"--categories", true}}, false, true, &Run};
+
+}  // namespace Branwick::Cli

@@ -1,0 +1,103 @@
+// corvane-cli scan: the problems found, numbered, by category.
+#include <iostream>
+
+#include <json/json.h>
+
+#include "app/cli/Commands.h"
+
+namespace Branwick::Cli {
+
+namespace {
+
+std::string Help() {
+    return R"(Usage: corvane-cli [TARGET] scan [--categories LIST] [--json]
+
+Scans the target and lists the problems found, grouped by category, each with a number (the id
+that fix --only/--exclude and ignore add take), its full path and what fixing it does.
+  --categories LIST   comma-separated categories (default: those of the settings):
+                      )" +
+           NameList(kCategoryNames) + "\n  --json              the result as JSON\n";
+}
+
+void PrintJson(CCore& core) {
+    CScanManager& scan = core.ScanManager();
+    const auto findings = core.Session().Findings();
+    const DWORD dwQuiet = core.Session().QuietCategories();
+    Json::Value root(Json::objectValue);
+    root["target"] = core.Target().Folder();
+    root["categories"] = Json::Value(Json::arrayValue);
+    for (const SScanTypeInfo& info : ScanTypes()) {
+        if ((scan.GetScanCategories() & static_cast<DWORD>(info.nBit)) == 0) {
+            continue;
+        }
+        Json::Value category(Json::objectValue);
+        category["category"] = BitNames(static_cast<DWORD>(info.nBit), kCategoryNames);
+        category["name"] = Narrow(info.pszDisplayName);
+        category["quiet"] = (dwQuiet & static_cast<DWORD>(info.nBit)) != 0;
+        category["findings"] = Json::Value(Json::arrayValue);
+        for (const auto& [nId, pRecord] : findings) {
+            if (pRecord->m_nScanType != info.nBit) {
+                continue;
+            }
+            Json::Value finding(Json::objectValue);
+            finding["id"] = nId;
+            finding["path"] = Narrow(pRecord->GetFullPath());
+            finding["description"] = Narrow(pRecord->m_sDescription);
+            finding["view"] = pRecord->m_hRoot == 0 ? 0 : static_cast<int>(pRecord->m_dwRegSam);
+            finding["fixes"] = Json::Value(Json::arrayValue);
+            for (const std::string& strFix : FixTexts(*pRecord)) {
+                finding["fixes"].append(strFix);
+            }
+            category["findings"].append(finding);
+        }
+        root["categories"].append(category);
+    }
+    root["total"] = static_cast<int>(findings.size());
+    std::cout << root << "\n";
+}
+
+void PrintText(CCore& core) {
+    const auto findings = core.Session().Findings();
+    for (const SScanTypeInfo& info : ScanTypes()) {
+        const std::size_t nCount = core.ScanManager().GetErrorCount(info.nBit);
+        if (nCount == 0) {
+            continue;
+        }
+        std::cout << Narrow(info.pszDisplayName) << " (" << nCount << ")\n";
+        for (const auto& [nId, pRecord] : findings) {
+            if (pRecord->m_nScanType != info.nBit) {
+                continue;
+            }
+            std::cout << "  " << nId << ". " << Narrow(pRecord->GetFullPath()) << "\n"
+                      << "     " << Narrow(pRecord->m_sDescription) << "\n";
+            for (const std::string& strFix : FixTexts(*pRecord)) {
+                std::cout << "     fix: " << strFix << "\n";
+            }
+        }
+    }
+    const DWORD dwQuiet = core.Session().QuietCategories();
+    if (dwQuiet != 0) {
+        std::cout << "Quiet for seven days after a fix, not reported: "
+                  << BitNames(dwQuiet, kCategoryNames) << "\n";
+    }
+    std::cout << "Total: " << findings.size() << " problem(s) found.\n";
+}
+
+int Run(CInvocation& invocation) {
+    invocation.CheckWords(0);
+    CCore& core = invocation.Core();
+    RunScan(core, Categories(invocation));
+    if (invocation.Args().bJson) {
+        PrintJson(core);
+    } else {
+        PrintText(core);
+    }
+    return kOk;
+}
+
+}  // namespace
+
+const SCommand kScanCommand = {"scan", "list the problems found", &Help,
+                               {{"--categories", true}}, false, true, &Run};
+
+}  // namespace Branwick::Cli

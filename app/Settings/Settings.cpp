@@ -263,6 +263,7 @@ void CSettings::SerializeOrThrow(bool bSave) {
             SerializeDisabledItems(node, bSave);
         }
     }
+    SerializeFormatService(root, bSave);
     if (bSave) {
         SaveDocument(doc);
     }
@@ -472,6 +473,22 @@ void CSettings::SerializeScheduling(pugi::xml_node node, bool bSave) {
     }
 }
 
+// Written only once an address is set, so that the files of users who never set one stay as
+// they were.
+void CSettings::SerializeFormatService(pugi::xml_node root, bool bSave) {
+    pugi::xml_node node = root.child("format-service");
+    if (!bSave) {
+        m_strFormatService = Utf8ToWide(node.text().get());
+        return;
+    }
+    if (!node && !m_strFormatService.empty()) {
+        node = root.append_child("format-service");
+    }
+    if (node) {
+        node.text().set(Utf8(m_strFormatService).c_str());
+    }
+}
+
 void CSettings::SerializeDisabledItems(pugi::xml_node node, bool bSave) {
     if (bSave) {
         node.remove_children();
@@ -660,6 +677,11 @@ void CSettings::RemoveDisabledItem(const std::wstring& strRecord) {
     if (m_DisabledItems.erase(strRecord) != 0) {
         Save();
     }
+}
+
+void CSettings::SetFormatService(const std::wstring& strUrl) {
+    m_strFormatService = strUrl;
+    Save();
 }
 
 void CSettings::SetAutoRun(bool bOn) {

@@ -113,6 +113,11 @@ public:
     void SetAutoRun(bool bOn);
     bool IsAutoRun() const;
 
+    // The address of a shared file format service ("http://HOST[:PORT]"); empty for the
+    // service the program runs itself. Saved at once.
+    const std::wstring& GetFormatService() const { return m_strFormatService; }
+    void SetFormatService(const std::wstring& strUrl);
+
     const std::wstring& GetPath() const { return m_strPath; }
 
 private:
@@ -124,6 +129,7 @@ private:
     void SerializeLastScan(pugi::xml_document& doc, pugi::xml_node node, bool bSave);
     void SerializeScheduling(pugi::xml_node node, bool bSave);
     void SerializeDisabledItems(pugi::xml_node node, bool bSave);
+    void SerializeFormatService(pugi::xml_node root, bool bSave);
     void SaveDocument(pugi::xml_document& doc);
     void Save() { Serialize(true); }
     bool Guard(const wchar_t* pszOperation, const std::wstring& strParameters,
@@ -134,6 +140,7 @@ private:
     std::wstring m_strPath;
     DWORD m_dwGeneral = 12;
     std::set<std::wstring> m_DisabledItems;
+    std::wstring m_strFormatService;
     std::vector<TASK_TRIGGER> m_Triggers;
     DWORD m_dwScanFlags = 4095;
     std::map<std::int32_t, CLastScanCounters> m_LastScan;

@@ -380,6 +380,16 @@ TEST_F(SettingsTest, OptionsAreSavedAtOnce) {
     EXPECT_EQ(Open()->GetDisabledItems(), (std::set<std::wstring>{L"b"}));
 }
 
+TEST_F(SettingsTest, FormatServiceAddressIsKeptOnlyOnceSet) {
+    auto settings = Open();
+    ASSERT_TRUE(settings->Serialize(true));
+    EXPECT_EQ(ReadSettings().find("format-service"), std::string::npos);
+    settings->SetFormatService(L"http://formats.example.org:8080");
+    EXPECT_EQ(Open()->GetFormatService(), L"http://formats.example.org:8080");
+    settings->SetFormatService(L"");
+    EXPECT_EQ(Open()->GetFormatService(), L"");
+}
+
 TEST_F(SettingsTest, AutoRunIsTheDesktopsAutostartEntry) {
     auto settings = Open();
     settings->SetAutoRun(false);

@@ -667,16 +667,20 @@ CLastScanCounters CSettings::GetLastScan(std::int32_t nScanType) const {
     return it == m_LastScan.end() ? CLastScanCounters{} : it->second;
 }
 
-void CSettings::AddDisabledItem(const std::wstring& strRecord) {
-    if (m_DisabledItems.insert(strRecord).second) {
-        Save();
+bool CSettings::AddDisabledItem(const std::wstring& strRecord) {
+    if (!m_DisabledItems.insert(strRecord).second || Serialize(true)) {
+        return true;
     }
+    m_DisabledItems.erase(strRecord);
+    return false;
 }
 
-void CSettings::RemoveDisabledItem(const std::wstring& strRecord) {
-    if (m_DisabledItems.erase(strRecord) != 0) {
-        Save();
+bool CSettings::RemoveDisabledItem(const std::wstring& strRecord) {
+    if (m_DisabledItems.erase(strRecord) == 0 || Serialize(true)) {
+        return true;
     }
+    m_DisabledItems.insert(strRecord);
+    return false;
 }
 
 void CSettings::SetFormatService(const std::wstring& strUrl) {

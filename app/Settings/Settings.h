@@ -104,10 +104,12 @@ public:
     void SetLastScanTime(std::int64_t nTime) { m_LastScanTime = nTime; }
     std::int64_t GetLastScanTime() const { return m_LastScanTime; }
 
-    // Startup entries the startup manager has disabled (its record texts).
+    // Startup entries the startup manager has disabled (its record texts). Add and Remove return
+    // whether the file now holds the change (also when there was nothing to change); when the
+    // save fails the list stays as it was, so that the caller can undo what the record stands for.
     const std::set<std::wstring>& GetDisabledItems() const { return m_DisabledItems; }
-    void AddDisabledItem(const std::wstring& strRecord);
-    void RemoveDisabledItem(const std::wstring& strRecord);
+    bool AddDisabledItem(const std::wstring& strRecord);
+    bool RemoveDisabledItem(const std::wstring& strRecord);
 
     // The desktop session's autostart entry for the program.
     void SetAutoRun(bool bOn);

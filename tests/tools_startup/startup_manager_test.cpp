@@ -135,6 +135,9 @@ TEST_F(StartupTest, TheDemoListsBothViewsTheUserAndTheFoldersInOrderLeavingOutIt
     EXPECT_EQ(One(L"Notepad.lnk").m_strData,
               L"C:\\users\\demo\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\Notepad.lnk");
     EXPECT_EQ(One(L"GoodTray").m_strData, L"\"C:\\Program Files (x86)\\Good App\\tray32.exe\" /min");
+    EXPECT_EQ(StartupLocation(One(L"GoneTray"), true),
+              L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run (64-bit view)");
+    EXPECT_EQ(StartupLocation(One(L"Notes"), true), L"HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
 }
 
 TEST_F(StartupTest, AMachineRunValueOfThe64BitViewComesBackExactlyAndLeavesNoRecord) {

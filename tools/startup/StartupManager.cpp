@@ -68,6 +68,18 @@ std::wstring StartupRecord(const CStartupItem& item) {
                       item.m_strData.c_str(), item.m_strSubKey.c_str(), static_cast<unsigned>(item.m_dwAccess));
 }
 
+std::wstring StartupLocation(const CStartupItem& item, bool b64Bit) {
+    if (item.IsFile()) {
+        return item.m_bAllUsers ? L"All users' Startup folder" : L"Startup folder";
+    }
+    const bool bMachine = item.m_dwRoot == HKEY_LOCAL_MACHINE;
+    std::wstring strText = (bMachine ? L"HKEY_LOCAL_MACHINE\\" : L"HKEY_CURRENT_USER\\") + item.m_strSubKey;
+    if (bMachine && b64Bit) {
+        strText += item.m_dwAccess == KEY_WOW64_64KEY ? L" (64-bit view)" : L" (32-bit view)";
+    }
+    return strText;
+}
+
 CStartupItem ParseStartupRecord(const std::wstring& strRecord) {
     std::vector<std::wstring> vcFields;
     std::size_t nStart = 0;

@@ -53,6 +53,11 @@ std::wstring StartupRecord(const CStartupItem& item);
 // KEY_WOW64_32KEY, as records of old carry none.
 CStartupItem ParseStartupRecord(const std::wstring& strRecord);
 
+// Where the entry lives, for people: "HKEY_LOCAL_MACHINE\...\Run" (with "(32-bit view)" or
+// "(64-bit view)" for the machine's values of a 64-bit target), "Startup folder", or "All users'
+// Startup folder".
+std::wstring StartupLocation(const CStartupItem& item, bool b64Bit);
+
 class CStartupManager {
 public:
     // strDataFolder: the program's data folder in the target (GetDataFolder), with its trailing

@@ -7,11 +7,11 @@
 namespace Branwick::Cli {
 
 extern const SCommand kScanCommand, kFixCommand, kBackupsCommand, kIgnoreCommand,
-    kHistoryCommand, kSettingsCommand, kScheduleCommand;
+    kHistoryCommand, kSettingsCommand, kScheduleCommand, kFormatCommand;
 
 inline const SCommand* const kCommands[] = {
     &kScanCommand,    &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,
-    &kHistoryCommand, &kSettingsCommand, &kScheduleCommand,
+    &kHistoryCommand, &kSettingsCommand, &kScheduleCommand, &kFormatCommand,
 };
 
 }  // namespace Branwick::Cli

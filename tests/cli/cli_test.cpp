@@ -21,7 +21,9 @@
 #include "core/Text.h"
 #include "platform/demo/demo.h"
 #include "platform/target/target.h"
+#include "tests/support/format_data.h"
 #include "tests/support/temp_folder.h"
+#include "tools/FileFormatHelp/FileFormatHelp.h"
 #include "tests/support/wine_fixture.h"
 
 namespace {
@@ -434,6 +436,36 @@ TEST_F(CliTest, HistoryErasesTheTracesOfTheChosenItemsAndNothingElse) {
         EXPECT_NE(TraceExists(*pTarget, trace.m_strPath), bGone) << WideToUtf8(trace.m_strPath);
     }
     EXPECT_GT(nErased, 0);
+}
+
+// Without --service the program serves the look-up itself, from the data folders it is given.
+TEST_F(CliTest, FormatLooksUpAnExtensionInTheProgramsOwnService) {
+    const CorvaneTest::CTempFolder data;
+    CorvaneTest::WriteFormatData(data.Path());
+    setenv("XDG_DATA_DIRS", data.Path().c_str(), 1);
+    SResult r = Run({"format", "doc"});
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(r.strOut,
+              "File type: Word document\nDeveloper: Microsoft\n"
+              "Media type application/msword, a kind of OLE2 compound document storage. "
+              "Extensions: .DOC, .DOT.\n  Image Viewer\n  Writer  https://writer.example.org/\n");
+
+    r = Run({"format", ".PNG", "--json"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    Json::Value root;
+    ASSERT_TRUE(Json::Reader().parse(r.strOut, root)) << r.strOut;
+    ASSERT_EQ(root.size(), 1u);
+    EXPECT_EQ(root[0]["Developer"].asString(), "W3C");
+    EXPECT_EQ(CorvaneTest::PngSize(Branwick::DecodeBase64(root[0]["Image"].asString())),
+              std::pair(48, 48));
+    EXPECT_TRUE(root[0]["Applications"][0]["Url"].isNull());
+
+    r = Run({"format", "qqq"});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_EQ(r.strErr, "corvane-cli: Information about this file format is not found.\n");
+    EXPECT_EQ(Run({"format", "a/b"}).nStatus, 2);
+    EXPECT_EQ(Run({"format", "doc", "--service", "ftp://formats.example.org"}).nStatus, 2);
+    unsetenv("XDG_DATA_DIRS");
 }
 
 }  // namespace

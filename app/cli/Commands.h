@@ -7,11 +7,11 @@
 namespace Branwick::Cli {
 
 extern const SCommand kScanCommand, kFixCommand, kBackupsCommand, kIgnoreCommand,
-    kHistoryCommand, kSettingsCommand, kScheduleCommand, kFormatCommand;
+    kHistoryCommand, kStartupCommand, kSettingsCommand, kScheduleCommand, kFormatCommand;
 
 inline const SCommand* const kCommands[] = {
-    &kScanCommand,    &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,
-    &kHistoryCommand, &kSettingsCommand, &kScheduleCommand, &kFormatCommand,
+    &kScanCommand,    &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,  &kHistoryCommand,
+    &kStartupCommand, &kSettingsCommand, &kScheduleCommand, &kFormatCommand,
 };
 
 }  // namespace Branwick::Cli

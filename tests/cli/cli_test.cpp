@@ -289,7 +289,8 @@ TEST_F(CliTest, RefusesToWriteWhileAWineserverHoldsItsLock) {
         CServerLock lock(strPrefix, root);
         ASSERT_TRUE(lock.Held());
         for (const std::vector<std::string>& write :
-             std::vector<std::vector<std::string>>{{"fix"}, {"history"}, {"backups", "restore", "x"}}) {
+             std::vector<std::vector<std::string>>{{"fix"}, {"history"}, {"backups", "restore", "x"},
+                                                  {"startup", "disable", "1"}}) {
             std::vector<std::string> args = {"--prefix", strPrefix};
             args.insert(args.end(), write.begin(), write.end());
             const SResult r = Run(args);
@@ -401,6 +402,54 @@ TEST_F(CliTest, EveryCommandOnACopyOfTheRealWinePrefix) {
     EXPECT_EQ(run({"schedule", "add", "weekly", "sat", "10:00"}).nStatus, 0);
     r = run({"schedule", "list"});
     EXPECT_EQ(r.strOut.rfind("1. At 10:00 every Saturday", 0), 0u) << r.strOut;
+}
+
+// The ids of the startup list's entries with the name, and their states, in list order.
+std::vector<std::pair<int, std::string>> StartupEntries(const Json::Value& list, const std::string& strName) {
+    std::vector<std::pair<int, std::string>> found;
+    for (const Json::Value& entry : list) {
+        if (entry["name"].asString() == strName) {
+            found.emplace_back(entry["id"].asInt(), entry["state"].asString());
+        }
+    }
+    return found;
+}
+
+TEST_F(CliTest, StartupDisablesEnablesAndDeletesEntriesOfTheDemo) {
+    const std::string strPrefix = Prefix();
+    const auto list = [&] { return ParseJson(Run({"--prefix", strPrefix, "startup", "list", "--json"})); };
+    const auto id = [&](const std::string& strName) {
+        const auto found = StartupEntries(list(), strName);
+        return found.size() == 1 ? std::to_string(found[0].first) : std::string("none");
+    };
+    SResult r = Run({"--prefix", strPrefix, "startup", "list"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find("GoneTray  [Enabled]\n     C:\\Program Files\\Gone App\\tray.exe\n"
+                            "     HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run (64-bit view)\n"),
+              std::string::npos)
+        << r.strOut;
+
+    r = Run({"--prefix", strPrefix, "startup", "disable", id("GoneTray") + "," + id("Notepad.lnk")});
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(r.strOut, "Disabled: GoneTray\nDisabled: Notepad.lnk\n");
+    const auto disabled = StartupEntries(list(), "GoneTray");
+    ASSERT_EQ(disabled.size(), 1u);
+    EXPECT_EQ(disabled[0].second, "Disabled");
+    EXPECT_FALSE(fs::exists(strPrefix + "/drive_c/users/demo/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/"
+                                        "StartUp/Notepad.lnk"));
+
+    EXPECT_EQ(Run({"--prefix", strPrefix, "startup", "enable", id("GoneTray")}).nStatus, 0);
+    EXPECT_EQ(StartupEntries(list(), "GoneTray")[0].second, "Enabled");
+    r = Run({"--prefix", strPrefix, "startup", "delete", id("Notepad.lnk"), "--json"});
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_TRUE(ParseJson(r)[0]["ok"].asBool());
+    EXPECT_TRUE(StartupEntries(list(), "Notepad.lnk").empty());
+
+    r = Run({"--prefix", strPrefix, "startup", "enable", "99"});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_EQ(Lines(r.strErr), 1) << r.strErr;
+    EXPECT_EQ(Run({"--prefix", strPrefix, "startup", "pause", "1"}).nStatus, 2);
+    EXPECT_EQ(Run({"--prefix", strPrefix, "startup", "disable"}).nStatus, 2);
 }
 
 using namespace Branwick;

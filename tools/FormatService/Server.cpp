@@ -42,6 +42,9 @@ CFormatServer::~CFormatServer() {
 unsigned short CFormatServer::Listen(const std::string& strHost, unsigned short nPort) {
     Stop();
     auto pServer = std::make_unique<httplib::Server>();
+    // Answers are small and go out in two writes (headers, body): with Nagle's algorithm the
+    // second waits for the client's delayed acknowledgement, some 40 ms per request.
+    pServer->set_tcp_nodelay(true);
     const auto refuse = [this](const httplib::Request& request, httplib::Response& response,
                                const std::string& strWhat) {
         response.status = 400;

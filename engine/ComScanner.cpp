@@ -50,6 +50,13 @@ bool IsServerKey(const std::wstring& sName) {
     return false;
 }
 
+// The 16-bit servers (no "32"): a 64-bit system, Wine's 64-bit builds included, never starts one,
+// so on a 64-bit target what they name proves nothing about the class.
+bool IsUnusedServerKey(const std::wstring& sName) {
+    return IsWow64() && (Platform::EqualNoCase(sName, L"InprocServer") ||
+                         Platform::EqualNoCase(sName, L"LocalServer"));
+}
+
 bool AppIdExists(const std::wstring& sId, REGSAM dwView) {
     return KeyExists(HKEY_CLASSES_ROOT, L"AppID\\" + sId, dwView);
 }
@@ -129,6 +136,9 @@ void ScanClass(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dw
             continue;
         }
         const std::wstring sChild = sSubkey + L"\\" + sName;
+        if (IsUnusedServerKey(sName)) {
+            continue;
+        }
         if (IsServerKey(sName)) {
             const std::wstring sServer = ReadDefaultValue(HKEY_CLASSES_ROOT, sChild, dwView);
             if (sServer.empty()) {

@@ -2,6 +2,7 @@
 #include "engine/FileScanners.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <vector>
 
 #include "core/RegError.h"
@@ -54,13 +55,26 @@ void PostFileRecord(CMessageSink& sink, std::int32_t nScanType, const std::wstri
 
 // ---- Program shortcuts ----
 
+// "http://...", "mailto:...": a scheme of two characters or more before the first ':' (one
+// character is a drive letter).
+bool IsUrl(const std::wstring& sTarget) {
+    const std::size_t nColon = sTarget.find(L':');
+    return nColon != std::wstring::npos && nColon >= 2 &&
+           std::all_of(sTarget.begin(), sTarget.begin() + static_cast<std::ptrdiff_t>(nColon),
+                       [](wchar_t ch) {
+                           return std::iswalnum(static_cast<wint_t>(ch)) || ch == L'+' ||
+                                  ch == L'-' || ch == L'.';
+                       });
+}
+
 void TestShortcut(const std::wstring& sLink) {
     std::wstring sTarget;
     if (Platform::GetLinkPath(Files(), sLink, sTarget) != S_OK || sTarget.empty()) {
         return;
     }
-    // A share on the network cannot be reached from here, so its absence proves nothing.
-    if (sTarget.rfind(L"\\\\", 0) == 0) {
+    // A share on the network cannot be reached from here, so its absence proves nothing; a URL
+    // names no file at all.
+    if (sTarget.rfind(L"\\\\", 0) == 0 || IsUrl(sTarget)) {
         return;
     }
     // The target is a plain path, not a registry text: a ',' or ';' in a folder name is part of

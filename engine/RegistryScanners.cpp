@@ -2,10 +2,12 @@
 // references, and the empty-key test.
 #include "engine/RegistryScanners.h"
 
+#include <cwctype>
 #include <initializer_list>
 
 #include "core/RegError.h"
 #include "core/Text.h"
+#include "engine/WineContent.h"
 #include "platform/text/text.h"
 
 namespace Branwick {
@@ -47,6 +49,70 @@ std::wstring ParentPath(const std::wstring& sPath) {
     return nSlash == std::wstring::npos ? std::wstring() : sPath.substr(0, nSlash);
 }
 
+// ---- Empty keys ----
+
+// Deeper than this, a tree of empty keys is taken as not empty: the climb stops below it.
+constexpr int kMaxEmptyTreeDepth = 64;
+
+// Whether root\sPath (open as key) and every key below it hold no value and would each be
+// reported when empty: the fix that deletes the empty keys below it leaves it empty too.
+bool IsEmptyTree(const Platform::CRegKey& key, HKEY hRoot, const std::wstring& sPath, int nDepth) {
+    Platform::CRegKeyInfo info;
+    if (nDepth > kMaxEmptyTreeDepth || key.QueryInfo(&info) != ERROR_SUCCESS ||
+        info.m_dwValues != 0 || !IsReportableEmptyKey(hRoot, sPath)) {
+        return false;
+    }
+    std::wstring sName;
+    for (DWORD j = 0; j < info.m_dwSubKeys; ++j) {
+        Platform::CRegKey child;
+        if (key.EnumKey(j, &sName) != ERROR_SUCCESS ||
+            key.OpenKey(sName, KEY_READ, &child) != ERROR_SUCCESS ||
+            !IsEmptyTree(child, hRoot, sPath + L"\\" + sName, nDepth + 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether every subkey of root\sParent but sKnown (an empty tree already) is an empty tree.
+bool OthersAreEmptyTrees(const Platform::CRegKey& parent, HKEY hRoot, const std::wstring& sParent,
+                         const std::wstring& sKnown, DWORD dwSubKeys) {
+    std::wstring sName;
+    for (DWORD j = 0; j < dwSubKeys; ++j) {
+        if (parent.EnumKey(j, &sName) != ERROR_SUCCESS) {
+            return false;
+        }
+        const std::wstring sChild = sParent + L"\\" + sName;
+        Platform::CRegKey child;
+        if (!Platform::EqualNoCase(sChild, sKnown) &&
+            (parent.OpenKey(sName, KEY_READ, &child) != ERROR_SUCCESS ||
+             !IsEmptyTree(child, hRoot, sChild, 0))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The first key without subkeys below root\sPath (or the key itself) in the walk's order.
+std::wstring FirstLeaf(HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
+    std::wstring sLeaf = sPath;
+    Platform::CRegKey key;
+    if (Registry().OpenKey(hRoot, sPath, KEY_READ | dwView, &key) != ERROR_SUCCESS) {
+        return sLeaf;
+    }
+    std::wstring sName;
+    for (int nDepth = 0; nDepth <= kMaxEmptyTreeDepth && key.EnumKey(0, &sName) == ERROR_SUCCESS;
+         ++nDepth) {
+        Platform::CRegKey child;
+        if (key.OpenKey(sName, KEY_READ, &child) != ERROR_SUCCESS) {
+            break;
+        }
+        sLeaf += L"\\" + sName;
+        key = std::move(child);
+    }
+    return sLeaf;
+}
+
 // ---- File associations ----
 
 // An extension's class, or its perceived type's key, must exist below the root. The test goes
@@ -66,13 +132,32 @@ void CheckAssociatedKey(const std::wstring& sRoot, const std::wstring& sSubkey,
                                                        dwView));
 }
 
+// The perceived types Windows itself defines: sound whether or not a key describes them.
+bool IsSystemPerceivedType(const std::wstring& sType) {
+    for (const wchar_t* pszType :
+         {L"text", L"image", L"audio", L"video", L"compressed", L"document", L"system",
+          L"application", L"gamemedia", L"contacts"}) {
+        if (Platform::EqualNoCase(sType, pszType)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An extension is a key right below the root whose name starts with '.'; the keys below one
+// (.txt\PersistentHandler, .txt\shell\open\command) hold CLSIDs and commands, not class names.
+bool IsExtensionKey(const std::wstring& sSubkey) {
+    return !sSubkey.empty() && sSubkey.front() == L'.' && sSubkey.find(L'\\') == std::wstring::npos;
+}
+
 void ScanFileAssociationsBody(const std::wstring& sRoot, const std::wstring& sSubkey,
                               const std::wstring& sValueName, const std::wstring& sValueData,
                               REGSAM dwView) {
-    if (!sSubkey.empty() && sSubkey.front() == L'.') {
+    if (IsExtensionKey(sSubkey)) {
         if (sValueName.empty()) {
             CheckAssociatedKey(sRoot, sSubkey, sValueName, sValueData, sValueData, dwView);
-        } else if (Platform::EqualNoCase(sValueName, L"PerceivedType")) {
+        } else if (Platform::EqualNoCase(sValueName, L"PerceivedType") &&
+                   !IsSystemPerceivedType(sValueData)) {
             CheckAssociatedKey(sRoot, sSubkey, sValueName, sValueData,
                                L"SystemFileAssociations\\" + sValueData, dwView);
         }
@@ -197,14 +282,40 @@ bool HasOnlyMissingFiles(const std::wstring& sText) {
     return bMissing;
 }
 
+// The program of a command written as "C:\Dir\app.exe" -check: a quoted drive path followed by
+// nothing or by arguments. Empty for any other text (a quoted list "a","b" is no command).
+std::wstring QuotedProgram(const std::wstring& sText) {
+    const std::wstring sCommand = Trim(sText, L" ");
+    const std::size_t nClose = sCommand.find(L'"', 1);
+    if (sCommand.size() < 4 || sCommand[0] != L'"' || !std::iswalpha(sCommand[1]) ||
+        sCommand.compare(2, 2, L":\\") != 0 || nClose == std::wstring::npos ||
+        (nClose + 1 < sCommand.size() && sCommand[nClose + 1] != L' ')) {
+        return {};
+    }
+    return sCommand.substr(1, nClose - 1);
+}
+
+// A command is broken, as a Run entry is, when its program is a file that cannot be found.
+bool IsMissingProgram(const std::wstring& sProgram) {
+    const std::size_t nName = sProgram.rfind(L'\\');
+    return sProgram.find(L'.', nName) != std::wstring::npos && !FileExists(ExpandPath(sProgram)) &&
+           !FindFile(sProgram, true);
+}
+
 void ScanFilePathBody(const std::wstring& sRoot, const std::wstring& sSubkey,
                       const std::wstring& sValueName, const std::wstring& sValueData,
                       REGSAM dwView) {
-    if (sValueData.empty() || IsFilePathSkipped(sRoot, sSubkey) ||
-        !HasOnlyMissingFiles(sValueData)) {
+    if (sValueData.empty() || IsFilePathSkipped(sRoot, sSubkey)) {
+        return;
+    }
+    const std::wstring sProgram = QuotedProgram(sValueData);
+    if (sProgram.empty() ? !HasOnlyMissingFiles(sValueData) : !IsMissingProgram(sProgram)) {
         return;
     }
     const HKEY hRoot = GetRootKeyHandle(sRoot);
+    if (IsWineOwnContent(FILE_PATH, hRoot, sSubkey, sValueName, sValueData)) {
+        return;
+    }
     PostFinding(FILE_PATH, hRoot, sSubkey, kFileMissing, dwView, false,
                 std::make_unique<CDeleteRegistryValue>(hRoot, sSubkey, sValueName, sValueData,
                                                        dwView));
@@ -248,27 +359,37 @@ void ScanFilePath(const std::wstring& sRoot, const std::wstring& sSubkey,
 
 void ScanEmptyKey(const std::wstring& sRoot, const std::wstring& sSubkey, DWORD dwSubKeys,
                   DWORD dwValues, REGSAM dwView) {
-    // A key right below the root is a hive of HKEY_USERS (or of the machine): never removed.
-    if (dwSubKeys != 0 || dwValues != 0 || sSubkey.find(L'\\') == std::wstring::npos ||
-        ContainsAny(sSubkey, {L"Microsoft", L"Classes", L"\\Printers"}) ||
-        IsBelowDefaultUser(sSubkey)) {
+    const HKEY hRoot = GetRootKeyHandle(sRoot);
+    if (dwSubKeys != 0 || dwValues != 0 || !IsReportableEmptyKey(hRoot, sSubkey)) {
         return;
     }
-    const HKEY hRoot = GetRootKeyHandle(sRoot);
-    PostFinding(EMPTY_KEYS, hRoot, TopEmptyAncestor(hRoot, sSubkey, dwView), L"The key is empty.",
-                dwView, true, std::make_unique<CDeleteRegistryKey>(hRoot, sSubkey, L"", L"", dwView));
+    // Empty keys that share their top are one problem with one fix: it is reported once, for the
+    // first of them the walk meets.
+    const std::wstring sTop = TopEmptyAncestor(hRoot, sSubkey, dwView);
+    if (!Platform::EqualNoCase(FirstLeaf(hRoot, sTop, dwView), sSubkey)) {
+        return;
+    }
+    PostFinding(EMPTY_KEYS, hRoot, sTop, L"The key is empty.", dwView, true,
+                std::make_unique<CDeleteRegistryKey>(hRoot, sSubkey, L"", L"", dwView));
+}
+
+bool IsReportableEmptyKey(HKEY hRoot, const std::wstring& sPath) {
+    // A key right below the root is a hive of HKEY_USERS (or of the machine): never removed.
+    return sPath.find(L'\\') != std::wstring::npos &&
+           !ContainsAny(sPath, {L"Microsoft", L"Classes", L"\\Printers"}) &&
+           !IsBelowDefaultUser(sPath) && !IsWineOwnContent(EMPTY_KEYS, hRoot, sPath);
 }
 
 std::wstring TopEmptyAncestor(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView) {
     std::wstring sResult = sKeyPath;
-    for (std::wstring sParent = ParentPath(sKeyPath); sParent.find(L'\\') != std::wstring::npos;
+    for (std::wstring sParent = ParentPath(sKeyPath); IsReportableEmptyKey(hRoot, sParent);
          sParent = ParentPath(sParent)) {
         Platform::CRegKey key;
         Platform::CRegKeyInfo info;
         // An ancestor with values of its own is not empty: deleting it would lose them.
         if (Registry().OpenKey(hRoot, sParent, KEY_ALL_ACCESS | dwView, &key) != ERROR_SUCCESS ||
-            key.QueryInfo(&info) != ERROR_SUCCESS || info.m_dwSubKeys != 1 ||
-            info.m_dwValues != 0) {
+            key.QueryInfo(&info) != ERROR_SUCCESS || info.m_dwValues != 0 ||
+            !OthersAreEmptyTrees(key, hRoot, sParent, sResult, info.m_dwSubKeys)) {
             break;
         }
         sResult = sParent;

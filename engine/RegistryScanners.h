@@ -38,9 +38,14 @@ void ScanFilePath(const std::wstring& sRoot, const std::wstring& sSubkey,
 void ScanEmptyKey(const std::wstring& sRoot, const std::wstring& sSubkey, DWORD dwSubKeys,
                   DWORD dwValues, REGSAM dwView);
 
-// The highest key above root\sKeyPath (or the key itself) whose only content along the way is the
-// single chain of subkeys down to it. The climb stops below a key with another subkey, with
-// values, or at the top level below the root (the hives of HKEY_USERS are never given).
+// Whether an empty key at root\sPath is reported: not a hive (a key right below the root), no
+// skip word in its path, not the default user's, not Wine's own configuration.
+bool IsReportableEmptyKey(HKEY hRoot, const std::wstring& sPath);
+
+// The highest key above the empty key root\sKeyPath (or the key itself) that a fix deleting the
+// empty keys below it leaves empty: every key on the way up holds no values, and every other key
+// below it is itself a tree of keys without values that the scan reports. The climb stops below
+// a key with values or another content, and at the top level below the root.
 std::wstring TopEmptyAncestor(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView);
 
 }  // namespace Branwick

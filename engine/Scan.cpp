@@ -16,6 +16,8 @@ enum class EStep {
     Values,     // ProcessKey over the key's own values
     Subkeys,    // ProcessSubkeys
     Folder,     // CountFiles and a folder scan of the folder an environment variable names
+    Shared,     // a folder scan without progress of a folder of all users ("%VAR%\..."), when
+                // it is a plain folder
     Driver,     // the category's own driver
     Line,       // a line in Scan.log
 };
@@ -40,6 +42,7 @@ SStep Values(HKEY hRoot, const wchar_t* pszPath, REGSAM dwView, int nStart, int 
     return {EStep::Values, hRoot, pszPath, dwView, nStart, nShare};
 }
 SStep Line(const wchar_t* pszLine) { return {EStep::Line, 0, pszLine}; }
+SStep Shared(const wchar_t* pszFolder) { return {EStep::Shared, 0, pszFolder}; }
 
 struct SCategory {
     ScanType nBit;
@@ -86,7 +89,13 @@ const std::vector<SCategory>& Categories() {
         {FILE_PATH, L"File/Path references", s.pfnScanFilePath, nullptr, nullptr,
          {Recursive(kHklm, L"", k32, 0, 100)}, {}},
         {SHOTCATS, L"Program shortcuts", nullptr, s.pfnScanShortcut, nullptr,
-         {{EStep::Folder, 0, L"USERPROFILE", 0, 0, 100}}, {}},
+         {{EStep::Folder, 0, L"USERPROFILE", 0, 0, 100},
+          // Programs installed for everyone put their shortcuts here; Windows XP's layout, then
+          // the later one's (each is a link to the other's place where both are present).
+          Shared(L"%ALLUSERSPROFILE%\\Start Menu"), Shared(L"%ALLUSERSPROFILE%\\Desktop"),
+          Shared(L"%ALLUSERSPROFILE%\\Microsoft\\Windows\\Start Menu"),
+          Shared(L"%PUBLIC%\\Desktop")},
+         {}},
         {EMPTY_KEYS, L"Empty key entries",
          s.pfnEmptyKeyTest != nullptr ? &EmptyKeyCallback : nullptr, nullptr, nullptr,
          {Recursive(HKEY_USERS, L"", k32, 0, 100)}, {}},
@@ -120,6 +129,20 @@ void RunStep(const SCategory& category, const SStep& step) {
                 const DWORD dwCount = Scanners().pfnCountFiles(sFolder);
                 category.pfnFolderScan(sFolder, step.nStart, step.nShare,
                                        static_cast<int>(dwCount));
+            }
+            break;
+        case EStep::Shared:
+            if (category.pfnFolderScan != nullptr) {
+                const std::wstring sFolder = Environment().Expand(step.pszText);
+                // A name left unexpanded names no folder; a link (Vista's "All Users\Desktop"
+                // leads to the public one) would scan a folder twice.
+                const DWORD dwAttributes = Files().GetFileAttributes(sFolder);
+                if (sFolder.find(L'%') == std::wstring::npos &&
+                    dwAttributes != INVALID_FILE_ATTRIBUTES &&
+                    (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                    (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                    category.pfnFolderScan(sFolder, -1, -1, -1);
+                }
             }
             break;
         case EStep::Driver:

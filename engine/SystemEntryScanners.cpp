@@ -5,6 +5,7 @@
 
 #include "core/RegError.h"
 #include "engine/SystemScanners.h"
+#include "engine/WineContent.h"
 #include "platform/target/target.h"
 #include "platform/text/text.h"
 
@@ -76,7 +77,8 @@ void ScanFontValue(const std::wstring& sRoot, const std::wstring& sSubkey,
         return;
     }
     const std::wstring sFile = Trim(sValueData, L"\" ");
-    if (!FindFont(sFile)) {
+    if (!FindFont(sFile) &&
+        !IsWineOwnContent(FONTS, GetRootKeyHandle(sRoot), sSubkey, sValueName, sFile)) {
         PostFinding(FONTS, sRoot, sSubkey, kFileMissing, dwView, false,
                     DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
     }

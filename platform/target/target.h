@@ -77,6 +77,12 @@ public:
     // bitmap fonts it ships, "coure.fon" and friends, by bare name and loads them from there), as
     // paths through the prefix's drives. A Wine font folder that no drive reaches is left out.
     std::vector<std::wstring> FontFolders() const;
+    // Replaces Wine's font folders (Windows paths) that FontFolders() gives: for a look at a
+    // prefix as a machine with Wine's fonts elsewhere, or none, would see it. Before the target is
+    // shared with another thread.
+    void UseWineFontFolders(std::vector<std::wstring> vcFolders) {
+        m_vcWineFontFolders = std::move(vcFolders);
+    }
 
     // The security identifier of the target's user, as HKEY_USERS names the user's hive: Wine's
     // one fixed user (S-1-5-21-0-0-0-1000) in a prefix and a test target; on a volume the SID

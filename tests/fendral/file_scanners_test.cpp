@@ -169,4 +169,35 @@ TEST_F(FileScannersTest, ShortcutsToMissingTargets) {
     EXPECT_TRUE(fs::exists(m_outside / "Out.lnk"));
 }
 
+// Programs installed for every user keep their shortcuts in the all-users Start Menu and on the
+// public Desktop: they are judged as the user's own are, and the same look-alikes are sound.
+TEST_F(FileScannersTest, AllUsersShortcutsAreJudgedLikeTheUsers) {
+    CTestTarget target(false, kDataFolder + R"reg(
+[Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList]
+"Public"="C:\\users\\Public"
+)reg",
+                       kUser);
+    ASSERT_TRUE(target.Imported());
+    target.MakeFile("Tools/good.exe");
+    const std::string kMenu = "ProgramData/Microsoft/Windows/Start Menu/Programs/";
+    target.MakeFile(kMenu + "Gone/Gone.lnk", Platform::MakeShellLink(L"C:\\Missing\\shared.exe"));
+    target.MakeFile(kMenu + "Good.lnk", Platform::MakeShellLink(L"C:\\Tools\\good.exe"));
+    target.MakeFile(kMenu + "Folder.lnk", Platform::MakeShellLink(L"C:\\Tools"));
+    target.MakeFile("users/Public/Desktop/Old.lnk",
+                    Platform::MakeShellLink(L"C:\\Missing\\public.exe"));
+    target.MakeFile("users/Public/Desktop/Web.lnk",
+                    Platform::MakeShellLink(L"http://www.example.invalid/start"));
+    target.MakeFile("users/Public/Desktop/Places.lnk", CorvaneTest::BuildLink({.bIdList = true}));
+
+    const std::vector<CRegError> found = Scan(SHOTCATS, *target.Get());
+    EXPECT_EQ(Paths(found),
+              (std::vector<std::wstring>{
+                  L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Gone\\Gone.lnk",
+                  L"C:\\users\\Public\\Desktop\\Old.lnk"}));
+    // The user's own scan still reports progress for the top folder alone.
+    for (const auto& step : ScanProgress(SHOTCATS)) {
+        EXPECT_EQ(step.second.find(L"Public"), std::wstring::npos) << WideToUtf8(step.second);
+    }
+}
+
 }  // namespace

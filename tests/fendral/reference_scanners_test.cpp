@@ -78,6 +78,35 @@ TEST_F(ReferenceScannersTest, FileAssociations) {
     EXPECT_TRUE(Scan(FILE_ASSOCIATIONS, *target.Get()).empty());
 }
 
+// Only the keys right below the root are extensions: what lies below one names CLSIDs and
+// commands, not classes. The perceived types Windows defines need no key of their own.
+TEST_F(ReferenceScannersTest, ExtensionsAreTheKeysRightBelowTheRoot) {
+    CTestTarget target(false, kDataFolder + R"reg(
+[Software\\Classes\\.fluid\\shell\\open\\command]
+@="\"C:\\Tools\\fluid.exe\" \"%1\""
+[Software\\Classes\\.xyz]
+"PerceivedType"="Text"
+[Software\\Classes\\.xyz\\PersistentHandler]
+@="{5E941D80-BF96-11CD-B579-08002B30BFEB}"
+[Software\\Classes\\.xyz\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}]
+@="{C7657C4A-9F68-40fa-A4DF-96BC08EB3551}"
+[Software\\Classes\\.pic]
+"PerceivedType"="image"
+[Software\\Classes\\.odd]
+"PerceivedType"="textual"
+[Software\\Classes\\.gone]
+@="Gone.Class"
+)reg");
+    ASSERT_TRUE(target.Imported());
+    target.MakeFile("Tools/fluid.exe");
+
+    const std::vector<CRegError> found = Scan(FILE_ASSOCIATIONS, *target.Get());
+    ASSERT_EQ(Paths(found), (std::vector<std::wstring>{L".gone", L".odd"}));
+    EXPECT_EQ(found[1].m_sDescription,
+              L"Associated class \"HKEY_CLASSES_ROOT\\SystemFileAssociations\\textual\" doesn't "
+              L"exist");
+}
+
 TEST_F(ReferenceScannersTest, ApplicationPaths) {
     CTestTarget target(false, kDataFolder + R"reg(
 [Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\gone.exe]
@@ -157,6 +186,11 @@ TEST_F(ReferenceScannersTest, FilePathReferences) {
 "Url"="http://example.invalid/x.dll"
 "Number"=dword:00000007
 "Relative"="gone.dll"
+"Command"="\"C:\\Gone Dir\\app.exe\" -check"
+"GoodCommand"="\"C:\\Tools\\b.dll\" -check, or so"
+"QuotedAlone"="\"C:\\Tools\\b.dll\""
+"QuotedFolder"="\"C:\\No Such Folder\" -x"
+"QuotedList"="\"C:\\gone\\3.dll\",\"C:\\Tools\\b.dll\""
 [Software\\Vendor\\VirtualStore\\App]
 "Gone"="C:\\gone\\virtual.dll"
 [System\\CurrentControlSet\\Services\\Gone]
@@ -168,7 +202,7 @@ TEST_F(ReferenceScannersTest, FilePathReferences) {
     target.MakeFile("Tools/b.dll");
 
     const std::vector<CRegError> found = Scan(FILE_PATH, *target.Get());
-    ASSERT_EQ(found.size(), 2u);
+    ASSERT_EQ(found.size(), 3u);
     for (const CRegError& record : found) {
         EXPECT_EQ(record.m_hRoot, HKEY_LOCAL_MACHINE);
         EXPECT_EQ(record.m_sPath, L"Software\\Vendor\\App");
@@ -177,6 +211,8 @@ TEST_F(ReferenceScannersTest, FilePathReferences) {
     }
     EXPECT_EQ(found[0].GetDescription(), L"Switch = C:\\missing\\x.dll /s;");
     EXPECT_EQ(found[1].GetDescription(), L"Both = C:\\gone\\1.dll;;C:\\gone\\2.dll;");
+    // A quoted command is judged by its program, as a Run entry is.
+    EXPECT_EQ(found[2].GetDescription(), L"Command = \"C:\\Gone Dir\\app.exe\" -check;");
 
     FixAll(*target.Get(), found);
     const Platform::CRegistry& reg = target.Registry();
@@ -241,6 +277,37 @@ TEST_F(ReferenceScannersTest, EmptyKeysAreReportedUnderTheirTopEmptyAncestor) {
     // is empty now.
     EXPECT_EQ(Paths(Scan(EMPTY_KEYS, *target.Get())),
               (std::vector<std::wstring>{kUser + L"Software\\Vendor"}));
+}
+
+// A key the fix leaves empty, because every key below it was an empty key, goes with them: one
+// record for the whole tree, and a rescan after the fix finds nothing the fix caused. Keys that
+// are never reported (skip words) and values stop the climb.
+TEST_F(ReferenceScannersTest, AFixOfEmptyKeysLeavesNoEmptyKeyBehind) {
+    CTestTarget target(false, kDataFolder, R"reg(
+[Software\\Tallow Labs\\Candlewick Viewer\\Recent]
+[Software\\Tallow Labs\\Candlewick Viewer\\Window\\Placement]
+[Software\\Kept Vendor\\App\\Empty]
+[Software\\Kept Vendor\\App\\Settings]
+"Size"="1"
+[Software\\Guarded\\Gone]
+[Software\\Guarded\\Microsoft]
+[Software\\Other]
+"x"="1"
+)reg");
+    ASSERT_TRUE(target.Imported());
+    const std::wstring kUser = L"S-1-5-21-0-0-0-1000\\Software\\";
+    const std::vector<CRegError> found = Scan(EMPTY_KEYS, *target.Get());
+    ASSERT_EQ(Paths(found), (std::vector<std::wstring>{kUser + L"Guarded\\Gone",
+                                                       kUser + L"Kept Vendor\\App\\Empty",
+                                                       kUser + L"Tallow Labs"}));
+    EXPECT_EQ(found[2].GetFixes().size(), 1u);
+
+    EXPECT_EQ(FixAll(target, found), 3);
+    const Platform::CRegistry& reg = target.Registry();
+    EXPECT_FALSE(HasKey(reg, HKEY_CURRENT_USER, L"Software\\Tallow Labs"));
+    EXPECT_TRUE(HasValue(reg, HKEY_CURRENT_USER, L"Software\\Kept Vendor\\App\\Settings", L"Size"));
+    EXPECT_TRUE(HasKey(reg, HKEY_CURRENT_USER, L"Software\\Guarded\\Microsoft"));
+    EXPECT_TRUE(Scan(EMPTY_KEYS, *target.Get()).empty());
 }
 
 }  // namespace

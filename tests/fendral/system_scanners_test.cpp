@@ -111,6 +111,49 @@ TEST_F(SystemScannersTest, ServerPathsAreExpandedSearchedAndCutBeforeTheirArgume
                          {L"CLSID\\{G1}", KEY_WOW64_32KEY}, {L"CLSID\\{G2}", KEY_WOW64_32KEY}}));
 }
 
+// 16-bit servers run nowhere on a 64-bit system, so there they neither prove nor break a class;
+// a 32-bit target still checks them.
+TEST_F(SystemScannersTest, SixteenBitServersCountOnlyOnA32BitTarget) {
+    const std::string classes = R"reg(
+[Software\\Classes\\CLSID\\{S1}\\InprocServer]
+@="avifile.dll"
+[Software\\Classes\\CLSID\\{S1}\\InprocServer32]
+@="C:\\windows\\system32\\avifil32.dll"
+[Software\\Classes\\CLSID\\{S2}\\LocalServer]
+@="C:\\Old\\server16.exe"
+[Software\\Classes\\CLSID\\{S3}\\InprocServer]
+@="C:\\windows\\system32\\ole2disp.dll"
+[Software\\Classes\\CLSID\\{S3}\\InprocServer32]
+@="C:\\Gone\\x32.dll"
+)reg";
+    auto wide = MakeTarget(true, classes);
+    ASSERT_TRUE(wide->Imported());
+    wide->MakeFile("windows/system32/avifil32.dll");
+    wide->MakeFile("windows/system32/ole2disp.dll");
+    Run(kFendralScan, COM, wide->Get());
+    // {S3}'s 16-bit server exists but is no server here: without a valid one the class goes.
+    std::vector<std::wstring> paths;
+    for (const CRegError& record : Findings(COM)) {
+        paths.push_back(record.m_sPath);
+        EXPECT_TRUE(record.m_bDeleteSelf);
+    }
+    EXPECT_EQ(paths, (std::vector<std::wstring>{L"CLSID\\{S3}"}));
+
+    auto narrow = MakeTarget(false, classes);
+    ASSERT_TRUE(narrow->Imported());
+    narrow->MakeFile("windows/system32/avifil32.dll");
+    narrow->MakeFile("windows/system32/ole2disp.dll");
+    m_recorder.Clear();
+    Run(kFendralScan, COM, narrow->Get());
+    const std::vector<CRegError> found = Findings(COM);
+    ASSERT_EQ(Paths(found),
+              (std::vector<std::wstring>{L"CLSID\\{S1}", L"CLSID\\{S2}", L"CLSID\\{S3}"}));
+    EXPECT_FALSE(found[0].m_bDeleteSelf);
+    EXPECT_EQ(FixTexts(found[0]), (std::vector<std::wstring>{L"(Default) = avifile.dll;"}));
+    EXPECT_TRUE(found[1].m_bDeleteSelf);
+    EXPECT_FALSE(found[2].m_bDeleteSelf) << "the 16-bit server is valid on a 32-bit target";
+}
+
 TEST_F(SystemScannersTest, ApplicationIdsMustNameAnExistingApplicationId) {
     auto target = MakeTarget(false, R"reg(
 [Software\\Classes\\AppID\\{AP1}]

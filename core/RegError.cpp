@@ -3,6 +3,7 @@
 #include <array>
 
 #include "core/CurrentContext.h"
+#include "core/FileMove.h"
 #include "core/RegData.h"
 #include "core/Text.h"
 
@@ -93,6 +94,9 @@ int CRegError::DeleteSelf() {
         const DWORD dwNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & dwNotAFile) != 0) {
             return 1;
+        }
+        if (!m_sBackupPath.empty()) {
+            return MoveFileKeepingIt(*pFiles, m_sPath, m_sBackupPath).Ok() ? 0 : 1;
         }
         return pFiles->DeleteFile(m_sPath).Ok() ? 0 : 1;
     }

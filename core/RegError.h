@@ -30,7 +30,8 @@ public:
 
     std::unique_ptr<IFix> Clone() const override;
     // 0 on success. Runs the attached fixes and stops with their failure; then, with
-    // m_bDeleteSelf and a path, deletes the file (root 0) or the whole key. A failed deletion
+    // m_bDeleteSelf and a path, deletes the file (root 0; moves it to m_sBackupPath when that
+    // is set) or the whole key. A failed deletion
     // gives 1. A key record whose key no longer exists (removed by an attached fix or by an
     // earlier fix of the same run) has reached its aim: 0.
     int Fix() override;
@@ -49,6 +50,9 @@ public:
     bool m_bDeleteSelf;
     HKEY m_hRoot;                // 0: the record names a file
     REGSAM m_dwRegSam;           // the view bits the key is opened with
+    // A file record's place in the backup taken before the fix (a Windows path): the fix moves
+    // the file there instead of deleting it. Empty: no backup holds it, the fix deletes it.
+    std::wstring m_sBackupPath;
 
 private:
     int DeleteSelf();

@@ -1,9 +1,11 @@
 #include "app/BackUp/BackUp.h"
 
+#include <algorithm>
 #include <ctime>
 #include <stdexcept>
 
 #include "core/Exceptions.h"
+#include "core/FileMove.h"
 #include "core/RegData.h"
 #include "core/Text.h"
 
@@ -12,6 +14,7 @@ namespace Branwick {
 namespace {
 
 constexpr wchar_t kExtension[] = L".bak";
+constexpr wchar_t kFilesExtension[] = L".files";
 
 class CCreateBackupThreadData : public CThreadComm {
 public:
@@ -62,7 +65,7 @@ DWORD CreateBackupThread(void* pArgument) {
                 continue;
             }
             std::int32_t nWalked = 0;
-            for (const CRegError& record : itList->second) {
+            for (CRegError& record : itList->second) {
                 if (!pData->IsRunning(0)) {
                     break;
                 }
@@ -115,6 +118,17 @@ DWORD RestoreBackupThread(void* pArgument) {
             ShowAndLog(pData->m_pSink,
                        L"The backup was not restored, because the registry could not be saved: " +
                            status.m_sMessage);
+        } else {
+            // The files go back only once the registry is restored, so that a refused restore
+            // changes nothing at all.
+            std::vector<std::wstring> vcRefused;
+            backup.RestoreFiles(pData->m_pTarget->Files(), BackupFilesFolder(pData->m_strPath),
+                                vcRefused);
+            for (const std::wstring& strRefused : vcRefused) {
+                ShowAndLog(pData->m_pSink, strRefused);
+            }
+            // A file left in the backup keeps the backup: deleting it would lose the file.
+            bOk = vcRefused.empty();
         }
     } catch (const CBranwickException& e) {
         ShowAndLog(pData->m_pSink, e.GetMessage());
@@ -133,13 +147,25 @@ std::wstring BackupName(std::int64_t nTime) {
     return LocalTimeText(static_cast<std::time_t>(nTime), "Corvanes_%B_%d_%Y_%H_%M_%S");
 }
 
+std::wstring BackupFilesFolder(const std::wstring& strBakPath) {
+    std::wstring strFolder = strBakPath;
+    if (strFolder.ends_with(kExtension)) {
+        strFolder.resize(strFolder.size() - std::wstring_view(kExtension).size());
+    }
+    return strFolder + kFilesExtension;
+}
+
 // ---- CBackUp ----
 
 CBackUp::CBackUp() : m_root(CreateBackupDocument(m_document)) {}
 
-void CBackUp::AddRegError(const CRegError& record, const Platform::CRegistry& registry) {
+void CBackUp::AddRegError(CRegError& record, const Platform::CRegistry& registry) {
     try {
-        record.Backup(m_root, registry);
+        if (record.m_hRoot == 0 && record.m_bDeleteSelf && !record.m_sPath.empty()) {
+            AddFile(record);
+        } else {
+            record.Backup(m_root, registry);
+        }
         ++m_nAdded;
     } catch (const CBranwickException& e) {
         ShowMessageBox(e.GetMessage());
@@ -148,6 +174,15 @@ void CBackUp::AddRegError(const CRegError& record, const Platform::CRegistry& re
                                           Utf8ToWide(e.what()))
                            .GetMessage());
     }
+}
+
+void CBackUp::AddFile(CRegError& record) {
+    const std::wstring strName = std::to_wstring(m_vcFiles.size() + 1) + L"-" +
+                                 record.m_sPath.substr(record.m_sPath.rfind(L'\\') + 1);
+    pugi::xml_node file = m_root.append_child("File");
+    file.append_attribute("Path") = WideToUtf8(record.m_sPath).c_str();
+    file.append_attribute("Name") = WideToUtf8(strName).c_str();
+    m_vcFiles.push_back({&record, strName});
 }
 
 std::int64_t CBackUp::Save(Platform::CFileSystem& files, const std::wstring& strFolder,
@@ -159,13 +194,23 @@ std::int64_t CBackUp::Save(Platform::CFileSystem& files, const std::wstring& str
     const std::int64_t nTime = std::time(nullptr);
     const std::wstring strName = strFolder + BackupName(nTime);
     std::wstring strPath = strName + kExtension;
-    for (int n = 2; files.Exists(strPath); ++n) {
+    for (int n = 2; files.Exists(strPath) || files.Exists(BackupFilesFolder(strPath)); ++n) {
         strPath = strName + L"_" + std::to_wstring(n) + kExtension;
     }
-    const Platform::CFileStatus status = files.WriteFile(strPath, BackupDocumentText(m_document));
+    const std::wstring strFiles = BackupFilesFolder(strPath);
+    Platform::CFileStatus status;
+    if (!m_vcFiles.empty()) {
+        status = files.CreateDirectory(strFiles);
+    }
+    if (status.Ok()) {
+        status = files.WriteFile(strPath, BackupDocumentText(m_document));
+    }
     if (!status.Ok()) {
         strError = L"The backup " + strPath + L" could not be saved: " + status.m_strText;
         return 0;
+    }
+    for (const SFile& file : m_vcFiles) {
+        file.pRecord->m_sBackupPath = strFiles + L"\\" + file.strName;
     }
     return nTime;
 }
@@ -197,6 +242,64 @@ bool CBackUp::RestoreNext(const Platform::CRegistry& registry) {
     CRegDataRestorer(registry).Restore(m_next);
     m_next = m_next.next_sibling();
     return true;
+}
+
+namespace {
+
+// Creates the missing folders above a file's path.
+void CreateParentFolders(Platform::CFileSystem& files, const std::wstring& strPath) {
+    const std::size_t nSlash = strPath.rfind(L'\\');
+    if (nSlash == std::wstring::npos || nSlash < 3 ||
+        files.GetFileAttributes(strPath.substr(0, nSlash)) != INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    CreateParentFolders(files, strPath.substr(0, nSlash));
+    files.CreateDirectory(strPath.substr(0, nSlash));
+}
+
+// Puts one file back; empty, or why it stays in the backup.
+std::wstring RestoreFile(Platform::CFileSystem& files, const std::wstring& strStored,
+                         const std::wstring& strPath) {
+    if (files.GetFileAttributes(strPath) != INVALID_FILE_ATTRIBUTES) {
+        std::string strHere;
+        std::string strKept;
+        // A move between two file systems that ended before its last step left both copies.
+        if (files.ReadFile(strPath, strHere).Ok() && files.ReadFile(strStored, strKept).Ok() &&
+            strHere == strKept && files.DeleteFile(strStored).Ok()) {
+            return {};
+        }
+        return L"The file " + strPath + L" was not put back, because a file of that name has " +
+               L"appeared since; it stays in the backup as " + strStored + L".";
+    }
+    CreateParentFolders(files, strPath);
+    const Platform::CFileStatus status = MoveFileKeepingIt(files, strStored, strPath);
+    return status.Ok() ? std::wstring()
+                       : L"The file " + strPath + L" was not put back: " + status.m_strText;
+}
+
+// A name the backup's own folder can hold: no path, no "." or "..".
+bool IsPlainName(const std::wstring& strName) {
+    return !strName.empty() && strName != L"." && strName != L".." &&
+           strName.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+}  // namespace
+
+void CBackUp::RestoreFiles(Platform::CFileSystem& files, const std::wstring& strFolder,
+                           std::vector<std::wstring>& vcRefused) const {
+    for (const pugi::xml_node file : m_root.children("File")) {
+        const std::wstring strPath = Utf8ToWide(file.attribute("Path").as_string());
+        const std::wstring strName = Utf8ToWide(file.attribute("Name").as_string());
+        const std::wstring strStored = strFolder + L"\\" + strName;
+        // A file the fix never reached is still in its place.
+        if (strPath.empty() || !IsPlainName(strName) ||
+            files.GetFileAttributes(strStored) == INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        if (std::wstring strWhy = RestoreFile(files, strStored, strPath); !strWhy.empty()) {
+            vcRefused.push_back(std::move(strWhy));
+        }
+    }
 }
 
 // ---- CBackUpManager ----
@@ -288,9 +391,39 @@ bool CBackUpManager::DeleteBackup(const std::wstring& strName, std::wstring& str
         strError = L"\"" + strName + L"\" is not the name of a backup.";
         return false;
     }
-    const Platform::CFileStatus status = m_target.Files().DeleteFile(strPath);
+    // The files first: a delete cut short leaves a backup that still lists what it lost, rather
+    // than files that no backup lists.
+    Platform::CFileSystem& files = m_target.Files();
+    const std::wstring strFiles = BackupFilesFolder(strPath);
+    std::vector<Platform::CFindData> vcFound;
+    files.FindFiles(strFiles + L"\\*", vcFound);
+    for (const Platform::CFindData& found : vcFound) {
+        if ((found.m_dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            files.DeleteFile(strFiles + L"\\" + found.m_strName);
+        }
+    }
+    if (files.GetFileAttributes(strFiles) != INVALID_FILE_ATTRIBUTES) {
+        if (const Platform::CFileStatus status = files.RemoveDirectory(strFiles); !status.Ok()) {
+            strError = status.m_strText;
+            return false;
+        }
+    }
+    const Platform::CFileStatus status = files.DeleteFile(strPath);
     strError = status.m_strText;
     return status.Ok();
+}
+
+std::size_t CBackUpManager::CountFiles(const std::wstring& strName) const {
+    const std::wstring strPath = BackupPath(strName);
+    std::vector<Platform::CFindData> vcFound;
+    if (strPath.empty() ||
+        !m_target.Files().FindFiles(BackupFilesFolder(strPath) + L"\\*", vcFound).Ok()) {
+        return 0;
+    }
+    return static_cast<std::size_t>(
+        std::count_if(vcFound.begin(), vcFound.end(), [](const Platform::CFindData& found) {
+            return (found.m_dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        }));
 }
 
 void CBackUpManager::StopBackup() {

@@ -1,6 +1,10 @@
 // Backups taken before a fix: the registry data that the selected problem records will delete,
 // saved as a ".bak" file (the backup document of core/RegData.h) in the "Backups" folder of the
-// program's data folder inside the target, listed, restored and deleted.
+// program's data folder inside the target, listed, restored and deleted. The files the fix
+// removes are moved into a folder beside it ("<name>.files"), and its document says where each
+// came from, in elements of its own that a restorer of registry data passes over:
+//
+//     <File Path="C:\users\me\Temp\x.tmp" Name="1-x.tmp"/>
 #pragma once
 
 #include <atomic>
@@ -8,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -18,6 +23,10 @@ namespace Branwick {
 // "Corvanes_%B_%d_%Y_%H_%M_%S" of the local time nTime (English month names).
 std::wstring BackupName(std::int64_t nTime);
 
+// The folder that holds the files of the backup file strBakPath: its path without ".bak",
+// followed by ".files" (no trailing backslash).
+std::wstring BackupFilesFolder(const std::wstring& strBakPath);
+
 // One backup document. Used by one thread at a time.
 class CBackUp {
 public:
@@ -26,14 +35,19 @@ public:
     CBackUp(const CBackUp&) = delete;
     CBackUp& operator=(const CBackUp&) = delete;
 
-    // Adds what fixing the record would delete, read from the registry of the fix's target.
-    // A failure is shown to the user and the record is not counted.
-    void AddRegError(const CRegError& record, const Platform::CRegistry& registry);
+    // Adds what fixing the record would delete, read from the registry of the fix's target; for
+    // a file record, where the file comes from. Once Save has written the backup, a file record
+    // names its place in the backup (m_sBackupPath), so that the fix moves the file there: the
+    // record must outlive this object. A failure is shown to the user and the record is not
+    // counted.
+    void AddRegError(CRegError& record, const Platform::CRegistry& registry);
     std::size_t GetCount() const { return m_nAdded; }
     // Saves the document in strFolder (a Windows path ending in '\') of the files under the name
     // of the current local time; a second backup within the same second gets "_2", "_3", ...
-    // rather than replacing the first. Returns the creation time, or 0 when no record was added
-    // (nothing is written) or the file could not be written (strError says why).
+    // rather than replacing the first. The folder for the files comes first, so that a file
+    // record never names a place that is not there. Returns the creation time, or 0 when no
+    // record was added (nothing is written) or the backup could not be written (strError says
+    // why; no file record then names a place).
     std::int64_t Save(Platform::CFileSystem& files, const std::wstring& strFolder,
                       std::wstring& strError);
     // Loads a backup file; nCount receives the number of items to restore. False with one
@@ -44,12 +58,25 @@ public:
     // Writes the next item into the registry (in memory; the caller flushes once at the end).
     // False when every item has been restored.
     bool RestoreNext(const Platform::CRegistry& registry);
+    // Puts every file of the loaded backup, whose folder is strFolder, back where it came from.
+    // A file the fix never moved is passed over; one whose place holds another file by now is
+    // left in the backup, and a sentence about it is added to vcRefused.
+    void RestoreFiles(Platform::CFileSystem& files, const std::wstring& strFolder,
+                      std::vector<std::wstring>& vcRefused) const;
 
 private:
+    void AddFile(CRegError& record);
+
+    struct SFile {
+        CRegError* pRecord;
+        std::wstring strName;  // in the backup's folder
+    };
+
     pugi::xml_document m_document;
     pugi::xml_node m_root;
     pugi::xml_node m_next;
     std::size_t m_nAdded = 0;
+    std::vector<SFile> m_vcFiles;
 };
 
 // The list of backups and the create and restore threads. Threads: construction, Reload,
@@ -78,8 +105,11 @@ public:
     // registry that refuses the write, changes nothing (shown to the user; see
     // LastRestoreSucceeded). Returns the thread id (0: not started, e.g. a name with a path).
     DWORD RestoreBackup(const std::wstring& strName);
-    // Deletes the backup file; the list is the caller's to update. False with strError.
+    // Deletes the backup file and the files it holds; the list is the caller's to update. False
+    // with strError.
     bool DeleteBackup(const std::wstring& strName, std::wstring& strError);
+    // The number of files the backup holds (that a fix moved into it).
+    std::size_t CountFiles(const std::wstring& strName) const;
     // Stops the running create or restore thread and waits for it.
     void StopBackup();
 

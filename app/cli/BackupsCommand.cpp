@@ -14,10 +14,11 @@ namespace {
 std::string Help() {
     return R"(Usage: corvane-cli [TARGET] backups list|restore NAME|delete NAME [--json]
 
-  list           the backups, oldest first, with their times
-  restore NAME   writes the backup's keys and values back into the registry; the backup is
-                 deleted once it has been restored
-  delete NAME    deletes the backup
+  list           the backups, oldest first, with their times and the number of files they hold
+  restore NAME   writes the backup's keys and values back into the registry and puts its files
+                 back (never over a file that has appeared since); the backup is deleted once
+                 everything in it has been restored
+  delete NAME    deletes the backup and the files it holds
 )";
 }
 
@@ -29,13 +30,15 @@ void List(CCore& core, bool bJson) {
         std::tm local{};
         localtime_r(&t, &local);
         std::strftime(szTime, sizeof(szTime), "%Y-%m-%d %H:%M:%S", &local);
+        const std::size_t nFiles = core.BackUpManager().CountFiles(strName);
         if (bJson) {
             Json::Value entry(Json::objectValue);
             entry["name"] = Narrow(strName);
             entry["time"] = Json::Int64(nTime);
+            entry["files"] = Json::UInt64(nFiles);
             list.append(entry);
         } else {
-            std::cout << Narrow(strName) << "\t" << szTime << "\n";
+            std::cout << Narrow(strName) << "\t" << szTime << "\t" << nFiles << " file(s)\n";
         }
     }
     if (bJson) {
@@ -61,7 +64,8 @@ int Run(CInvocation& invocation) {
     if (strVerb == "restore") {
         RequireWritable(core);
         if (!core.RestoreBackup(strName)) {
-            throw SFailure("The backup " + args.vcWords[1] + " was not restored.");
+            throw SFailure("The backup " + args.vcWords[1] +
+                           " was not restored completely, so it is kept.");
         }
         core.BackUpManager().DeleteBackup(strName, strError);
         std::cout << "Restored " << args.vcWords[1] << ".\n";

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -202,25 +203,85 @@ TEST_F(CliTest, FixTakesABackupFirstAndAScanAfterwardsFindsNothingOfWhatWasFixed
     EXPECT_EQ(FindingPaths(ParseJson(r)).size(), 0u) << r.strOut;
 }
 
-TEST_F(CliTest, RestoringTheFixBackupBringsTheKeysBackAndRemovesTheBackup) {
+// The host path of a Windows path on drive C: of a prefix.
+fs::path DriveCPath(const std::string& strPrefix, const std::string& strWindows) {
+    std::string strRelative = strWindows.substr(3);
+    std::replace(strRelative.begin(), strRelative.end(), '\\', '/');
+    return fs::path(strPrefix) / "drive_c" / strRelative;
+}
+
+TEST_F(CliTest, RestoringTheFixBackupBringsTheKeysAndFilesBackAndRemovesTheBackup) {
     const std::string strPrefix = Prefix();
     SResult r = Run({"--prefix", strPrefix, "scan", "--json"});
     ASSERT_EQ(r.nStatus, 0) << r.strErr;
     const std::vector<std::string> keysBefore = FindingPaths(ParseJson(r), "HKEY_");
+    const std::vector<std::string> files = FindingPaths(ParseJson(r), "C:\\");
     ASSERT_FALSE(keysBefore.empty()) << r.strOut;
+    ASSERT_GE(files.size(), 2u) << "junk files and shortcuts";
+    std::map<fs::path, std::string> contents;
+    for (const std::string& strFile : files) {
+        const fs::path host = DriveCPath(strPrefix, strFile);
+        if (host.extension() != ".lnk") {  // a shortcut keeps its bytes: it must still load
+            std::ofstream(host, std::ios::binary) << "bytes of " << strFile << '\0' << '\xff';
+        }
+        contents[host] = ReadAll(host);
+    }
     ASSERT_EQ(Run({"--prefix", strPrefix, "fix"}).nStatus, 0);
+    for (const auto& [host, strBytes] : contents) {
+        EXPECT_FALSE(fs::exists(host)) << host;
+    }
     r = Run({"--prefix", strPrefix, "backups", "list"});
     ASSERT_EQ(r.nStatus, 0) << r.strErr;
     ASSERT_EQ(Lines(r.strOut), 1) << r.strOut;
+    EXPECT_NE(r.strOut.find("\t" + std::to_string(files.size()) + " file(s)\n"), std::string::npos)
+        << r.strOut;
     const std::string strName = r.strOut.substr(0, r.strOut.find('\t'));
 
     r = Run({"--prefix", strPrefix, "backups", "restore", strName});
     ASSERT_EQ(r.nStatus, 0) << r.strErr;
     EXPECT_EQ(Run({"--prefix", strPrefix, "backups", "list"}).strOut, "");
-    // Files are not backed up; every registry finding is back.
+    for (const auto& [host, strBytes] : contents) {
+        EXPECT_EQ(ReadAll(host), strBytes) << host;
+    }
+    // Every finding is back, the files' as well.
     r = Run({"--prefix", strPrefix, "scan", "--json"});
     ASSERT_EQ(r.nStatus, 0) << r.strErr;
     EXPECT_EQ(FindingPaths(ParseJson(r), "HKEY_"), keysBefore);
+    EXPECT_EQ(FindingPaths(ParseJson(r), "C:\\"), files);
+}
+
+// A file that has appeared where a backed-up file was is never overwritten: the restore says so,
+// fails, and keeps the backup with the file in it; deleting the backup deletes its files.
+TEST_F(CliTest, ARestoreNeverReplacesAFileThatAppearedSince) {
+    const std::string strPrefix = Prefix();
+    SResult r = Run({"--prefix", strPrefix, "scan", "--json", "--categories", "junk-files"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    const std::vector<std::string> files = FindingPaths(ParseJson(r), "C:\\");
+    ASSERT_FALSE(files.empty());
+    ASSERT_EQ(Run({"--prefix", strPrefix, "fix", "--categories", "junk-files"}).nStatus, 0);
+    const fs::path taken = DriveCPath(strPrefix, files[0]);
+    std::ofstream(taken) << "new";
+    r = Run({"--prefix", strPrefix, "backups", "list"});
+    const std::string strName = r.strOut.substr(0, r.strOut.find('\t'));
+
+    r = Run({"--prefix", strPrefix, "backups", "restore", strName});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.strErr.find("a file of that name has appeared since"), std::string::npos)
+        << r.strErr;
+    EXPECT_EQ(ReadAll(taken), "new");
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        EXPECT_TRUE(fs::exists(DriveCPath(strPrefix, files[i]))) << files[i];
+    }
+    r = Run({"--prefix", strPrefix, "backups", "list"});
+    EXPECT_NE(r.strOut.find(strName + "\t"), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strOut.find("\t1 file(s)\n"), std::string::npos) << r.strOut;
+
+    ASSERT_EQ(Run({"--prefix", strPrefix, "backups", "delete", strName}).nStatus, 0);
+    EXPECT_EQ(Run({"--prefix", strPrefix, "backups", "list"}).strOut, "");
+    for (const auto& entry : fs::recursive_directory_iterator(strPrefix)) {
+        EXPECT_EQ(entry.path().string().find("Backups/" + strName), std::string::npos)
+            << entry.path();
+    }
 }
 
 TEST_F(CliTest, AnIgnoredFindingIsLeftOutOfLaterScans) {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,31 +10,66 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <random>
 
 namespace Branwick::Platform {
 
 namespace {
 
-std::string Folder(const std::string& sPath) {
-    const std::size_t slash = sPath.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : sPath.substr(0, slash);
-}
+// A temporary file younger than this may belong to a writer that has created it but not yet
+// locked it.
+constexpr time_t kLeftoverAge = 10;
 
-// Temporary files that a killed writer left beside the target.
-void RemoveLeftovers(const std::string& sFolder, const std::string& sPrefix) {
-    DIR* dir = opendir(sFolder.c_str());
+// Temporary files that a killed writer left beside the target. A live writer holds an flock on
+// its file, so a file whose lock can be taken and that is not brand new has no writer any more.
+void RemoveLeftovers(int fdFolder, const std::string& sPrefix) {
+    const int fdList = fcntl(fdFolder, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = fdList >= 0 ? fdopendir(fdList) : nullptr;
     if (dir == nullptr) {
+        if (fdList >= 0) {
+            close(fdList);
+        }
         return;
     }
     while (dirent* entry = readdir(dir)) {
-        if (std::strncmp(entry->d_name, sPrefix.c_str(), sPrefix.size()) == 0) {
-            unlinkat(dirfd(dir), entry->d_name, 0);
+        if (std::strncmp(entry->d_name, sPrefix.c_str(), sPrefix.size()) != 0) {
+            continue;
         }
+        const int fd = openat(fdFolder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            time(nullptr) - st.st_ctime > kLeftoverAge) {
+            unlinkat(fdFolder, entry->d_name, 0);
+        }
+        close(fd);
     }
     closedir(dir);
+}
+
+// A new, locked temporary file named sPrefix + six random characters in the folder.
+int CreateTemporary(int fdFolder, const std::string& sPrefix, std::string& sName) {
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        sName = sPrefix;
+        for (int i = 0; i < 6; ++i) {
+            sName += kChars[random() % (sizeof kChars - 1)];
+        }
+        const int fd = openat(fdFolder, sName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            flock(fd, LOCK_EX);
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -66,7 +102,7 @@ bool CAtomicFile::Refuse(const std::string& sWhy) {
     return false;
 }
 
-bool CAtomicFile::Create(const std::string& sPath) {
+bool CAtomicFile::Create(const std::string& sPath, const std::string& sConfineTo) {
     Abort();
     m_sError.clear();
     m_sTarget = sPath;
@@ -78,12 +114,35 @@ bool CAtomicFile::Create(const std::string& sPath) {
         }
         m_sTarget = real;
     }
+    std::string folder;
+    if (!SplitReal(m_sTarget, folder, m_sLeaf)) {
+        return Fail("cannot open the folder of", errno);
+    }
+    std::string root = folder;
+    if (!sConfineTo.empty()) {
+        char real[PATH_MAX];
+        if (realpath(sConfineTo.c_str(), real) == nullptr) {
+            return Fail("cannot open the folder that must hold", errno);
+        }
+        root = real;
+    }
+    if (!m_folder.Open(root, folder)) {
+        if (errno == EXDEV) {
+            return Refuse(sPath + " is not written: it leads to " + folder + "/" + m_sLeaf +
+                          ", outside " + sConfineTo);
+        }
+        return Fail("cannot open the folder of", errno);
+    }
+    m_sTarget = folder + (folder == "/" ? "" : "/") + m_sLeaf;
     mode_t mode = 0644;
-    const bool exists = stat(m_sTarget.c_str(), &st) == 0;
+    const bool exists = fstatat(m_folder.Fd(), m_sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) {
         return Fail("cannot examine", errno);
     }
     if (exists) {
+        if (S_ISLNK(st.st_mode)) {
+            return Refuse(m_sTarget + " became a symbolic link while it was being written");
+        }
         if (!S_ISREG(st.st_mode)) {
             return Refuse(m_sTarget + " is not a regular file");
         }
@@ -92,18 +151,16 @@ bool CAtomicFile::Create(const std::string& sPath) {
         }
         mode = st.st_mode & 07777;
     }
-    const std::size_t slash = m_sTarget.rfind('/');
-    // Appended piece by piece: GCC 12 at -O3 warns wrongly (-Wrestrict) about "." + substr.
+    // Appended piece by piece: GCC 12 at -O3 warns wrongly (-Wrestrict) about "." + name.
     std::string prefix = ".";
-    prefix += m_sTarget.substr(slash == std::string::npos ? 0 : slash + 1);
+    prefix += m_sLeaf;
     prefix += ".corvane-";
-    RemoveLeftovers(Folder(m_sTarget), prefix);
-    std::string temp = Folder(m_sTarget) + "/" + prefix + "XXXXXX";
-    m_fd = mkostemp(temp.data(), O_CLOEXEC);
+    RemoveLeftovers(m_folder.Fd(), prefix);
+    m_fd = CreateTemporary(m_folder.Fd(), prefix, m_sTemp);
     if (m_fd < 0) {
+        m_sTemp.clear();
         return Fail("cannot create a temporary file beside", errno);
     }
-    m_sTemp = temp;
     if (fchmod(m_fd, mode) != 0) {
         return Fail("cannot set the permissions of the new", errno);
     }
@@ -118,30 +175,20 @@ bool CAtomicFile::Finish() {
     if (fsync(m_fd) != 0) {
         return Fail("cannot sync the new", errno);
     }
-    const int fd = m_fd;
-    m_fd = -1;
-    if (close(fd) != 0) {
-        return Fail("cannot write", errno);
-    }
     return true;
 }
 
 bool CAtomicFile::Commit() {
-    if (rename(m_sTemp.c_str(), m_sTarget.c_str()) != 0) {
+    if (renameat(m_folder.Fd(), m_sTemp.c_str(), m_folder.Fd(), m_sLeaf.c_str()) != 0) {
         return Fail("cannot replace", errno);
     }
     m_sTemp.clear();
-    const int dir = open(Folder(m_sTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        return Fail("cannot open the folder of", errno);
-    }
-    const int synced = fsync(dir);
+    close(m_fd);  // its data were synced by Finish
+    m_fd = -1;
+    const bool synced = fsync(m_folder.Fd()) == 0;
     const int err = errno;
-    close(dir);
-    if (synced != 0) {
-        return Fail("cannot sync the folder of", err);
-    }
-    return true;
+    m_folder.Close();
+    return synced || Fail("cannot sync the folder of", err);
 }
 
 void CAtomicFile::Abort() {
@@ -150,15 +197,16 @@ void CAtomicFile::Abort() {
         m_fd = -1;
     }
     if (!m_sTemp.empty()) {
-        unlink(m_sTemp.c_str());
+        unlinkat(m_folder.Fd(), m_sTemp.c_str(), 0);
         m_sTemp.clear();
     }
+    m_folder.Close();
 }
 
-bool SaveFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+bool SaveFileAtomically(const std::string& path, std::string_view bytes, std::string& error,
+                        const std::string& confineTo) {
     CAtomicFile file;
-    if (!file.Create(path)) {
-        error = file.Error();
+    if (!file.Create(path, confineTo)) {        error = file.Error();
         return false;
     }
     if (!WriteAll(file.Fd(), bytes)) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/atomic/confined.h"
+
 namespace Branwick::Platform {
 
 // A file replaced in two steps, for writers that stream their content or must replace several
@@ -22,12 +24,16 @@ public:
     // Opens a temporary file beside sPath, or beside the file a symbolic link at sPath points to
     // (the link stays). It gets the mode, owner and group of the existing file; a new file gets
     // 0644. Refuses a target that is not a regular file or has other hard links (replacing it would
-    // split them). Temporary files that a killed writer left for the same target are removed.
-    bool Create(const std::string& sPath);
+    // split them). Temporary files that a killed writer left for the same target are removed; a
+    // live writer's are not (each holds an flock on its own until Commit or Abort).
+    // With sConfineTo (an absolute folder), the file is written only when it lies in that folder
+    // or below it: a link at sPath that leads elsewhere is refused, and the folder is reached
+    // without following links (CConfinedFolder), so a swap cannot redirect the write.
+    bool Create(const std::string& sPath, const std::string& sConfineTo = {});
     int Fd() const { return m_fd; }
-    // Syncs and closes the temporary file.
+    // Syncs the temporary file; it stays open until Commit or Abort.
     bool Finish();
-    // Renames it over the target and syncs the folder.
+    // Renames it over the target, relative to the folder opened by Create, and syncs the folder.
     bool Commit();
     // Removes the temporary file, if any.
     void Abort();
@@ -38,15 +44,18 @@ private:
     bool Fail(const std::string& sWhat, int nErrno);
     bool Refuse(const std::string& sWhy);
 
-    std::string m_sTarget;
-    std::string m_sTemp;
+    std::string m_sTarget;  // after following a link, for messages
+    std::string m_sLeaf;    // its name in m_folder
+    std::string m_sTemp;    // the temporary file's name in m_folder
     std::string m_sError;
+    CConfinedFolder m_folder;
     int m_fd = -1;
 };
 
 // Replaces (or creates) the file at the host path `path` with `bytes`, through CAtomicFile.
-// Returns true on success; on failure the target is untouched and `error` says why.
-// Safe to call from several threads for different paths.
-bool SaveFileAtomically(const std::string& path, std::string_view bytes, std::string& error);
+// Returns true on success; on failure the target is untouched and `error` says why. `confineTo`
+// as for CAtomicFile::Create. Safe to call from several threads for different paths.
+bool SaveFileAtomically(const std::string& path, std::string_view bytes, std::string& error,
+                        const std::string& confineTo = {});
 
 }  // namespace Branwick::Platform

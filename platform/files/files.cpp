@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/atomic/atomic_file.h"
+#include "platform/atomic/confined.h"
 #include "platform/files/winpath.h"
 #include "platform/text/text.h"
 
@@ -194,6 +195,11 @@ bool IsLink(const std::string& strHost) {
     return lstat(strHost.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+// The name of the last element on the host, for the *at calls relative to its folder.
+std::string LeafOf(const std::string& strHost) {
+    return strHost.substr(strHost.rfind('/') + 1);
+}
+
 CFindData DotEntry(const wchar_t* pName) { return {pName, FILE_ATTRIBUTE_DIRECTORY, 0}; }
 
 }  // namespace
@@ -342,9 +348,20 @@ CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLe
     return r;
 }
 
+const std::string* CFileSystem::OwnRootOf(const std::string& strReal) const {
+    for (const std::string& root : m_vcRealRoots) {
+        if (IsBelowOrSame(strReal, root)) {
+            return &root;
+        }
+    }
+    return nullptr;
+}
+
 // A write must stay in the target: the folder that holds the element really lies in one of the
-// target's own folders (the element itself is never followed, so a link can be removed).
-CFileStatus CFileSystem::Confine(const CResolvedPath& r, const wchar_t* pVerb) const {
+// target's own folders (the element itself is never followed, so a link can be removed). With
+// pFolder, that folder is also opened from the root without following links, so that whatever is
+// done through it stays where it was checked even if someone swaps a folder for a link meanwhile.
+CFileStatus CFileSystem::Confine(const CResolvedPath& r, const wchar_t* pVerb, CConfinedFolder* pFolder) const {
     if (r.m_bRoot) {
         return Fail(ERROR_ACCESS_DENIED, std::wstring(L"Refused to ") + pVerb + L" \"" + r.m_strWindows +
                                              L"\": it is the root of a drive");
@@ -353,18 +370,25 @@ CFileStatus CFileSystem::Confine(const CResolvedPath& r, const wchar_t* pVerb) c
     if (strReal.empty()) {
         return Fail(ERROR_PATH_NOT_FOUND, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
     }
-    for (const std::string& root : m_vcRealRoots) {
-        if (IsBelowOrSame(strReal, root)) {
-            return {};
+    const std::string* pRoot = OwnRootOf(strReal);
+    if (pRoot == nullptr) {
+        std::wstring strRoots;
+        for (const std::string& root : m_vcRealRoots) {
+            strRoots += (strRoots.empty() ? L"" : L", ") + FromUtf8(root);
         }
+        return Fail(ERROR_ACCESS_DENIED, std::wstring(L"Refused to ") + pVerb + L" \"" + r.m_strWindows +
+                                             L"\": its folder is " + FromUtf8(strReal) +
+                                             L", outside the target's own folders (" + strRoots + L")");
     }
-    std::wstring strRoots;
-    for (const std::string& root : m_vcRealRoots) {
-        strRoots += (strRoots.empty() ? L"" : L", ") + FromUtf8(root);
+    if (pFolder != nullptr && !pFolder->Open(*pRoot, strReal)) {
+        const int e = errno;
+        if (e == ELOOP || e == ENOTDIR || e == ENOENT || e == EXDEV) {
+            return Fail(ERROR_ACCESS_DENIED, std::wstring(L"Refused to ") + pVerb + L" \"" + r.m_strWindows +
+                                                 L"\": its folder changed while it was being checked");
+        }
+        return FailErrno(L"Opening the folder of", r.m_strWindows, e);
     }
-    return Fail(ERROR_ACCESS_DENIED, std::wstring(L"Refused to ") + pVerb + L" \"" + r.m_strWindows +
-                                         L"\": its folder is " + FromUtf8(strReal) +
-                                         L", outside the target's own folders (" + strRoots + L")");
+    return {};
 }
 
 void CFileSystem::Forget(const std::string& strParent, const std::string& strHost) {
@@ -510,6 +534,11 @@ CFileStatus CFileSystem::ReadFile(const std::wstring& strPath, std::string& strO
     if (r.m_entry.m_bFolder) {
         return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" is a folder");
     }
+    if (IsLink(r.m_strHost) && OwnRootOf(RealPath(r.m_strHost)) == nullptr) {
+        // Reading it would let a planted link copy a file from elsewhere into the target.
+        return Fail(ERROR_ACCESS_DENIED, L"Refused to read \"" + r.m_strWindows +
+                                             L"\": it is a symbolic link that leads outside the target's own folders");
+    }
     const int fd = open(r.m_strHost.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return FailErrno(L"Reading", r.m_strWindows, errno);
@@ -545,7 +574,8 @@ CFileStatus CFileSystem::HostPath(const std::wstring& strPath, std::string& strH
 // ---------------------------------------------------------------------------------------------
 // Writes
 
-CFileStatus CFileSystem::ResolveForDelete(const std::wstring& strPath, CResolvedPath& r) const {
+CFileStatus CFileSystem::ResolveForDelete(const std::wstring& strPath, CResolvedPath& r,
+                                          CConfinedFolder* pFolder) const {
     r = Resolve(strPath, false);
     if (r.m_nError != ERROR_SUCCESS) {
         return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
@@ -553,21 +583,27 @@ CFileStatus CFileSystem::ResolveForDelete(const std::wstring& strPath, CResolved
     if (!r.m_bExists && !r.m_bRoot) {
         return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
     }
-    return Confine(r, L"delete");
+    return Confine(r, L"delete", pFolder);
 }
 
 CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
     CResolvedPath r;
-    if (CFileStatus s = ResolveForDelete(strPath, r); !s.Ok()) {
+    CConfinedFolder folder;
+    if (CFileStatus s = ResolveForDelete(strPath, r, &folder); !s.Ok()) {
         return s;
     }
-    if (r.m_entry.m_bFolder) {
+    const std::string leaf = LeafOf(r.m_strHost);
+    struct stat st;
+    if (fstatat(folder.Fd(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return FailErrno(L"Deleting", r.m_strWindows, errno);
+    }
+    if (r.m_entry.m_bFolder || S_ISDIR(st.st_mode)) {
         return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" is a folder, not a file");
     }
-    if (IsReadOnlyFile(r.m_strHost)) {
+    if (S_ISREG(st.st_mode) && !(st.st_mode & 0222)) {
         return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" is read-only");
     }
-    if (unlink(r.m_strHost.c_str()) != 0) {
+    if (unlinkat(folder.Fd(), leaf.c_str(), 0) != 0) {
         return FailErrno(L"Deleting", r.m_strWindows, errno);
     }
     Forget(r.m_strParent, r.m_strHost);
@@ -576,14 +612,17 @@ CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
 
 CFileStatus CFileSystem::RemoveDirectory(const std::wstring& strPath) {
     CResolvedPath r;
-    if (CFileStatus s = ResolveForDelete(strPath, r); !s.Ok()) {
+    CConfinedFolder folder;
+    if (CFileStatus s = ResolveForDelete(strPath, r, &folder); !s.Ok()) {
         return s;
     }
     if (!r.m_entry.m_bFolder) {
         return Fail(ERROR_DIRECTORY, L"\"" + r.m_strWindows + L"\" is not a folder");
     }
-    const int rc = IsLink(r.m_strHost) ? unlink(r.m_strHost.c_str()) : rmdir(r.m_strHost.c_str());
-    if (rc != 0) {
+    const std::string leaf = LeafOf(r.m_strHost);
+    struct stat st;
+    const bool bLink = fstatat(folder.Fd(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+    if (unlinkat(folder.Fd(), leaf.c_str(), bLink ? 0 : AT_REMOVEDIR) != 0) {
         const int e = errno == EEXIST ? ENOTEMPTY : errno;
         return FailErrno(L"Removing", r.m_strWindows, e);
     }
@@ -599,10 +638,11 @@ CFileStatus CFileSystem::CreateDirectory(const std::wstring& strPath) {
     if (r.m_bExists) {
         return Fail(ERROR_ALREADY_EXISTS, L"\"" + r.m_strWindows + L"\" already exists");
     }
-    if (CFileStatus s = Confine(r, L"create"); !s.Ok()) {
+    CConfinedFolder folder;
+    if (CFileStatus s = Confine(r, L"create", &folder); !s.Ok()) {
         return s;
     }
-    if (mkdir(r.m_strHost.c_str(), 0777) != 0) {
+    if (mkdirat(folder.Fd(), LeafOf(r.m_strHost).c_str(), 0777) != 0) {
         return FailErrno(L"Creating", r.m_strWindows, errno);
     }
     Forget(r.m_strParent, r.m_strHost);
@@ -620,10 +660,13 @@ CFileStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstrin
     if (!from.m_bExists && !from.m_bRoot) {
         return Fail(ERROR_FILE_NOT_FOUND, L"\"" + from.m_strWindows + L"\" does not exist");
     }
-    for (const CResolvedPath* r : {&from, &to}) {
-        if (CFileStatus s = Confine(*r, L"move"); !s.Ok()) {
-            return s;
-        }
+    CConfinedFolder fromFolder;
+    CConfinedFolder toFolder;
+    if (CFileStatus s = Confine(from, L"move", &fromFolder); !s.Ok()) {
+        return s;
+    }
+    if (CFileStatus s = Confine(to, L"move", &toFolder); !s.Ok()) {
+        return s;
     }
     std::string strDest = to.m_strHost;
     const bool bSameEntry = to.m_bExists && to.m_strHost == from.m_strHost;
@@ -634,10 +677,13 @@ CFileStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstrin
     } else if (to.m_bExists && (to.m_entry.m_bFolder || from.m_entry.m_bFolder || IsReadOnlyFile(to.m_strHost))) {
         return Fail(ERROR_ACCESS_DENIED, L"\"" + to.m_strWindows + L"\" cannot be replaced");
     }
+    const std::string fromLeaf = LeafOf(from.m_strHost);
+    const std::string toLeaf = LeafOf(strDest);
     const unsigned flags = (to.m_bExists && !bSameEntry) ? 0 : RENAME_NOREPLACE;
-    int rc = renameat2(AT_FDCWD, from.m_strHost.c_str(), AT_FDCWD, strDest.c_str(), flags);
+    int rc = renameat2(fromFolder.Fd(), fromLeaf.c_str(), toFolder.Fd(), toLeaf.c_str(), flags);
     if (rc != 0 && errno == EINVAL && flags != 0) {
-        rc = rename(from.m_strHost.c_str(), strDest.c_str());  // a file system without NOREPLACE
+        // a file system without NOREPLACE
+        rc = renameat(fromFolder.Fd(), fromLeaf.c_str(), toFolder.Fd(), toLeaf.c_str());
     }
     if (rc != 0) {
         return FailErrno(L"Moving", from.m_strWindows, errno);
@@ -655,11 +701,16 @@ CFileStatus CFileSystem::WriteFile(const std::wstring& strPath, const std::strin
     if (CFileStatus s = Confine(r, L"write"); !s.Ok()) {
         return s;
     }
+    if (r.m_bExists && IsLink(r.m_strHost)) {
+        return Fail(ERROR_ACCESS_DENIED, L"Refused to write \"" + r.m_strWindows +
+                                             L"\": it is a symbolic link, and files are never written through one");
+    }
     if (r.m_bExists && (r.m_entry.m_bFolder || IsReadOnlyFile(r.m_strHost))) {
         return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" cannot be written");
     }
+    const std::string* pRoot = OwnRootOf(RealPath(r.m_strParent));
     std::string strWhy;
-    if (!SaveFileAtomically(r.m_strHost, strData, strWhy)) {
+    if (pRoot == nullptr || !SaveFileAtomically(r.m_strHost, strData, strWhy, *pRoot)) {
         return Fail(ERROR_WRITE_FAULT, L"Writing \"" + r.m_strWindows + L"\" failed: " + FromUtf8(strWhy));
     }
     Forget(r.m_strParent, r.m_strHost);

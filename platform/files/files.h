@@ -14,7 +14,9 @@
 // a path whose parent folder really lies elsewhere (Wine's z: is the whole Linux tree; the
 // Desktop, Documents... of a Wine user are links into the Linux home) is refused with
 // ERROR_ACCESS_DENIED and a text saying why. Deleting a symbolic link deletes the link, never what
-// it points to.
+// it points to. The folder checked is the folder acted in: it is opened from the target's own root
+// without following links and the change is made relative to it, so a folder swapped for a link
+// between the check and the change makes the change fail (ERROR_ACCESS_DENIED), never go elsewhere.
 //
 // Threads: one CFileSystem may be used from several threads at once.
 #pragma once
@@ -46,6 +48,7 @@ struct CFileStatus {
 };
 
 // Private to files.cpp.
+class CConfinedFolder;
 struct CFolderEntry;
 struct CFolderListing;
 struct CResolvedPath;
@@ -115,12 +118,15 @@ public:
     // never replaced (ERROR_ACCESS_DENIED); another host file system gives ERROR_NOT_SAME_DEVICE.
     CFileStatus MoveFile(const std::wstring& strFrom, const std::wstring& strTo, bool bReplace);
 
-    // Reads a whole file.
+    // Reads a whole file. A symbolic link is followed only when it leads into the target's own
+    // folders (ERROR_ACCESS_DENIED otherwise), so that a planted link cannot make the program copy
+    // a file from elsewhere into the target.
     CFileStatus ReadFile(const std::wstring& strPath, std::string& strOut) const;
 
     // Writes a whole file so that it is either as it was or completely new after a crash (temp
     // file in the same folder, fsync, rename, fsync of the folder). An existing file keeps its
-    // permissions; a read-only one is refused with ERROR_ACCESS_DENIED.
+    // permissions; a read-only one is refused with ERROR_ACCESS_DENIED, and so is a symbolic link:
+    // nothing is ever written through one.
     CFileStatus WriteFile(const std::wstring& strPath, const std::string& strData);
 
     // Whether DeleteFile or RemoveDirectory of the path would be allowed: it exists and its folder
@@ -144,8 +150,10 @@ private:
     bool Lookup(const std::string& strDir, const std::wstring& strName, CFolderEntry& entry) const;
     std::shared_ptr<const CFolderListing> CachedListing(const std::string& strDir) const;
     std::shared_ptr<const CFolderListing> AnyListing(const std::string& strDir) const;
-    CFileStatus Confine(const CResolvedPath& r, const wchar_t* pVerb) const;
-    CFileStatus ResolveForDelete(const std::wstring& strPath, CResolvedPath& r) const;
+    const std::string* OwnRootOf(const std::string& strReal) const;
+    CFileStatus Confine(const CResolvedPath& r, const wchar_t* pVerb, CConfinedFolder* pFolder = nullptr) const;
+    CFileStatus ResolveForDelete(const std::wstring& strPath, CResolvedPath& r,
+                                 CConfinedFolder* pFolder = nullptr) const;
     void Forget(const std::string& strParent, const std::string& strHost);
     DWORD Attributes(const std::string& strHost, const std::wstring& strName, std::uint64_t* pSize,
                      std::int64_t* pLastWrite = nullptr) const;

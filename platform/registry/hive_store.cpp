@@ -595,8 +595,12 @@ std::wstring ReadHiveRootName(const std::string& sPath) {
 
 // ---- CHiveStore ----
 
-CHiveStore::CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile)
-    : m_sPath(std::move(sPath)), m_sName(std::move(sName)), m_fnVolatile(std::move(fnVolatile)) {}
+CHiveStore::CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile,
+                       std::string sConfineTo)
+    : m_sPath(std::move(sPath)),
+      m_sName(std::move(sName)),
+      m_fnVolatile(std::move(fnVolatile)),
+      m_sConfineTo(std::move(sConfineTo)) {}
 
 CHiveStore::~CHiveStore() {
     Abort();
@@ -711,7 +715,7 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
         return status;
     }
     auto file = std::make_unique<CAtomicFile>();
-    if (!file->Create(m_sPath)) {
+    if (!file->Create(m_sPath, m_sConfineTo)) {
         return WriteFailure(*file);
     }
     // hivex writes by file name; this one reaches the temporary file we hold open.
@@ -731,6 +735,11 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
     }
     m_pPrepared = std::move(file);
     return {};
+}
+
+bool CHiveStore::ChangedOnDisk() const {
+    CIdentity now;
+    return !Identify(m_sPath, &now) || !(now == m_identity);
 }
 
 CRegStatus CHiveStore::Commit() {

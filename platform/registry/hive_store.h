@@ -57,12 +57,16 @@ public:
     // CurrentControlSet), marked kNodeVolatile; called after every load with the store's root.
     using CVolatileMaker = std::function<void(CKeyNode* pRoot)>;
 
-    // sPath: the hive file on the host. sName: how messages call it ("SYSTEM").
-    CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile = {});
+    // sPath: the hive file on the host. sName: how messages call it ("SYSTEM"). sConfineTo: the
+    // folder the written file must lie in (a hive that is a link leading elsewhere is not
+    // written); empty for no such bound.
+    CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile = {},
+               std::string sConfineTo = {});
     ~CHiveStore() override;
 
     CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
     CRegStatus CheckWritable() const override;
+    bool ChangedOnDisk() const override;
     CRegStatus Prepare(const CKeyNode& root) override;
     CRegStatus Commit() override;
     void Abort() override;
@@ -83,6 +87,7 @@ private:
     std::string m_sPath;
     std::wstring m_sName;
     CVolatileMaker m_fnVolatile;
+    std::string m_sConfineTo;
     CIdentity m_identity;
     std::wstring m_sIncomplete;  // why the last load was partial; empty when it was complete
     std::unique_ptr<CAtomicFile> m_pPrepared;

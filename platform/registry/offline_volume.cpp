@@ -109,7 +109,7 @@ void AddSystemLinks(CKeyNode* pRoot) {
 CRegStatus MountHive(CRegistryCore* pCore, const std::string& sVolume, const std::string& sFile,
                      const std::wstring& sPlace, Reg::CHiveStore::CVolatileMaker fnVolatile = {}) {
     const std::wstring name = FromUtf8(sFile.substr(sVolume.size() + 1));
-    return pCore->Mount(std::make_unique<Reg::CHiveStore>(sFile, name, std::move(fnVolatile)),
+    return pCore->Mount(std::make_unique<Reg::CHiveStore>(sFile, name, std::move(fnVolatile), sVolume),
                         sPlace);
 }
 

@@ -1,4 +1,5 @@
 #include "platform/atomic/atomic_file.h"
+#include "platform/atomic/confined.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -74,4 +75,58 @@ TEST(AtomicFile, WritesThroughASymlinkAndRefusesHardLinks) {
     EXPECT_FALSE(SaveFileAtomically(real, "three", error));
     EXPECT_NE(error.find("hard links"), std::string::npos);
     EXPECT_EQ(CorvaneTest::ReadAll(dir.Path() / "other.reg"), "two");
+}
+
+TEST(ConfinedFolder, OpensBelowItsRootAndRefusesLinksAndEscapes) {
+    CorvaneTest::CTempFolder dir;
+    const fs::path root = dir / "root", outside = dir / "outside";
+    fs::create_directories(root / "a" / "b");
+    fs::create_directories(outside);
+    fs::create_symlink(outside, root / "a" / "link");
+    Branwick::Platform::CConfinedFolder folder;
+
+    EXPECT_TRUE(folder.Open(root, root / "a" / "b"));
+    EXPECT_TRUE(folder.Open(root, root));
+    EXPECT_FALSE(folder.Open(root, root / "a" / "link"));
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_FALSE(folder.IsOpen());
+    EXPECT_FALSE(folder.Open(root, outside));
+    EXPECT_EQ(errno, EXDEV);
+    EXPECT_FALSE(folder.Open(root, (root / "a" / ".." / "..").string()));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(folder.Open(root, root.string() + "sibling"));  // a longer name is not below
+    EXPECT_EQ(errno, EXDEV);
+}
+
+TEST(AtomicFile, ConfinedWriteFollowsALinkOnlyWhenItStaysInside) {
+    CorvaneTest::CTempFolder dir;
+    const fs::path prefix = dir / "prefix", outside = dir / "outside.reg";
+    fs::create_directories(prefix / "real");
+    CorvaneTest::Touch(outside, "outside");
+    CorvaneTest::Touch(prefix / "real" / "user.reg", "inside");
+    fs::create_symlink(outside, prefix / "user.reg");
+    fs::create_symlink(prefix / "real" / "user.reg", prefix / "system.reg");
+    std::string error;
+
+    EXPECT_FALSE(SaveFileAtomically(prefix / "user.reg", "new", error, prefix));
+    EXPECT_NE(error.find("outside"), std::string::npos) << error;
+    EXPECT_EQ(CorvaneTest::ReadAll(outside), "outside");
+
+    ASSERT_TRUE(SaveFileAtomically(prefix / "system.reg", "new", error, prefix)) << error;
+    EXPECT_TRUE(fs::is_symlink(prefix / "system.reg"));
+    EXPECT_EQ(CorvaneTest::ReadAll(prefix / "real" / "user.reg"), "new");
+}
+
+// Another writer's temporary file is alive while it is open; the old clean-up removed it by name
+// and made that writer's Commit fail.
+TEST(AtomicFile, LeavesALiveWritersTemporaryFileAlone) {
+    CorvaneTest::CTempFolder dir;
+    const fs::path file = dir / "settings.xml";
+    Branwick::Platform::CAtomicFile slow;
+    ASSERT_TRUE(slow.Create(file)) << slow.Error();
+    ASSERT_EQ(::write(slow.Fd(), "slow", 4), 4);
+    std::string error;
+    ASSERT_TRUE(SaveFileAtomically(file, "fast", error)) << error;
+    ASSERT_TRUE(slow.Finish() && slow.Commit()) << slow.Error();
+    EXPECT_EQ(CorvaneTest::ReadAll(file), "slow");
 }

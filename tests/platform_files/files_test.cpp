@@ -1,9 +1,13 @@
 #include "platform/files/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -341,4 +345,59 @@ TEST_F(FilesTest, WriteFileReplacesWholeFilesAndKeepsTheirMode) {
     std::string host;
     EXPECT_TRUE(m_fs->HostPath(L"C:\\USERS\\u\\New File.txt", host).Ok());
     EXPECT_EQ(host, (m_prefix / "dosdevices" / "c:" / "users" / "u" / "New File.txt").string());
+}
+
+// A planted link in the target must neither carry a write out of it nor bring a file from
+// elsewhere in: the program's own files are read and written through these calls.
+TEST_F(FilesTest, LinkedFilesAreNotWrittenThroughNorReadFromOutside) {
+    Touch(m_root / "outside" / "secret.txt", "keep");
+    fs::create_symlink(m_root / "outside" / "secret.txt", m_c / "ignorelist.xml");
+    CFileStatus s = m_fs->WriteFile(L"C:\\ignorelist.xml", "<IgnoreList/>");
+    EXPECT_EQ(s.m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_NE(s.m_strText.find(L"symbolic link"), std::wstring::npos) << s.m_strText;
+    std::string text;
+    EXPECT_EQ(m_fs->ReadFile(L"C:\\ignorelist.xml", text).m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(CorvaneTest::ReadAll(m_root / "outside" / "secret.txt"), "keep");
+    EXPECT_TRUE(fs::is_symlink(m_c / "ignorelist.xml"));
+
+    // A link that stays inside the target may be read; it is still not written through.
+    Touch(m_c / "real.xml", "inside");
+    fs::create_symlink(m_c / "real.xml", m_c / "settings.xml");
+    EXPECT_TRUE(m_fs->ReadFile(L"C:\\settings.xml", text).Ok());
+    EXPECT_EQ(text, "inside");
+    EXPECT_EQ(m_fs->WriteFile(L"C:\\settings.xml", "x").m_nError, ERROR_ACCESS_DENIED);
+}
+
+// Another user swaps a folder of the target with a link to elsewhere as fast as it can while we
+// delete in that folder: every delete happens in the folder that was checked, or is refused.
+TEST_F(FilesTest, AFolderSwappedForALinkNeverRedirectsADelete) {
+    const fs::path temp = m_c / "users" / "u" / "Temp";
+    const fs::path outside = m_root / "outside";
+    Touch(outside / "settings.bak", "thesis");
+    Touch(temp / "sub" / "settings.bak");
+    fs::create_symlink(outside, temp / "swap");
+    // The real folder keeps its identity under either name; the test refills it through a handle
+    // so that it never writes through the racing names itself.
+    const int fdSub = open((temp / "sub").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fdSub, 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (;;) {
+            renameat2(AT_FDCWD, (temp / "sub").c_str(), AT_FDCWD, (temp / "swap").c_str(), RENAME_EXCHANGE);
+        }
+    }
+    int nDeleted = 0;
+    for (int round = 0; round < 1500 && fs::exists(outside / "settings.bak"); ++round) {
+        if (m_fs->DeleteFile(L"C:\\users\\u\\Temp\\sub\\settings.bak").Ok()) {
+            ++nDeleted;
+        }
+        close(openat(fdSub, "settings.bak", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(fdSub);
+    EXPECT_EQ(CorvaneTest::ReadAll(outside / "settings.bak"), "thesis");
+    EXPECT_GT(nDeleted, 0);  // the race did not simply refuse everything
 }

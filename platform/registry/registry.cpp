@@ -876,6 +876,12 @@ CRegStatus CRegistryCore::Flush() {
     return {};
 }
 
+bool CRegistryCore::ChangedOnDisk() {
+    std::lock_guard lock(m_mutex);
+    return std::any_of(m_vMounts.begin(), m_vMounts.end(),
+                       [](const CMount& mount) { return mount.m_pStore->ChangedOnDisk(); });
+}
+
 CRegStatus CRegistryCore::Reload() {
     std::lock_guard lock(m_mutex);
     std::vector<std::unique_ptr<CKeyNode>> fresh;
@@ -1153,6 +1159,10 @@ CRegStatus CRegistry::CheckWritable() const {
 
 CRegStatus CRegistry::Flush() const {
     return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"} : m_pCore->Flush();
+}
+
+bool CRegistry::ChangedOnDisk() const {
+    return m_pCore != nullptr && m_pCore->ChangedOnDisk();
 }
 
 CRegStatus CRegistry::Reload() const {

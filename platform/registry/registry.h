@@ -222,6 +222,10 @@ public:
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.
     CRegStatus Reload() const;
+    // Whether a registry file changed on disk since it was last read or written (another program
+    // wrote it). Flush refuses to write over such a change (1013); an operation that is about to
+    // change the registry reloads first.
+    bool ChangedOnDisk() const;
     // What loading skipped, one line each ("user.reg:6: Value without key '...'").
     std::vector<std::wstring> LoadWarnings() const;
 

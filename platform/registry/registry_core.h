@@ -74,6 +74,7 @@ public:
     void Release(CRegKey::CState* pKey);
 
     bool IsDirty();
+    bool ChangedOnDisk();
     CRegStatus Flush();
     CRegStatus CheckWritable();
     CRegStatus Reload();

@@ -42,6 +42,9 @@ public:
     // The refusals of Prepare that do not depend on the data (a running wineserver, lines that
     // could not be read), without writing anything.
     virtual CRegStatus CheckWritable() const { return {}; }
+    // Whether the backing data changed since the store last loaded or wrote it (another program
+    // wrote it meanwhile). Prepare refuses then, so that the other program's change is not lost.
+    virtual bool ChangedOnDisk() const { return false; }
     // Puts the prepared data in place (rename, fsync of the folder). Only after a good Prepare.
     virtual CRegStatus Commit() = 0;
     // Drops what Prepare made.

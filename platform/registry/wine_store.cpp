@@ -1,5 +1,6 @@
 // A Wine prefix's registry files as stores, and the registry of a Wine prefix.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,24 @@ struct CWinePrefix {
     std::string m_sArch;
 };
 
+// What a file was when it was read, to tell whether someone wrote it since.
+struct CIdentity {
+    dev_t m_dev = 0;
+    ino_t m_ino = 0;
+    off_t m_size = 0;
+    std::int64_t m_nMtimeNs = 0;
+    bool operator==(const CIdentity&) const = default;
+};
+
+CIdentity Identify(int fd) {
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        return {};
+    }
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 class CWineFileStore : public Reg::IRegStore {
 public:
     CWineFileStore(std::shared_ptr<CWinePrefix> pPrefix, std::string sFile, std::string sBranch)
@@ -38,6 +57,7 @@ public:
         m_sFirstSkipped.clear();
         const int fd = open(m_sPath.c_str(), O_RDONLY | O_CLOEXEC);
         m_bExisted = fd >= 0;
+        m_identity = {};
         if (fd < 0) {
             // Wine starts a missing file empty and writes it at its first change.
             return errno == ENOENT
@@ -45,6 +65,7 @@ public:
                        : CRegStatus{ERROR_CANTOPEN, Reg::WidenUtf8("cannot read " + m_sPath + ": " +
                                                                    std::strerror(errno))};
         }
+        m_identity = Identify(fd);
         Reg::CLineReader reader(fd);
         Reg::CWineParseOptions options;
         options.m_sFileName = m_sPath;
@@ -86,7 +107,12 @@ public:
         if (!status.Ok()) {
             return status;
         }
-        if (!m_file.Create(m_sPath)) {
+        if (ChangedOnDisk()) {
+            return {ERROR_CANTWRITE, Reg::WidenUtf8(m_sPath) +
+                                         L" changed on disk since it was read; it is not written, "
+                                         L"so that the other change is kept"};
+        }
+        if (!m_file.Create(m_sPath, m_pPrefix->m_sDir)) {
             return Reg::WriteFailure(m_file);
         }
         Reg::CTextOut out(m_file.Fd());
@@ -108,7 +134,21 @@ public:
             return Reg::WriteFailure(m_file);
         }
         m_bExisted = true;
+        const int fd = open(m_sPath.c_str(), O_RDONLY | O_CLOEXEC);
+        m_identity = Identify(fd);
+        if (fd >= 0) {
+            close(fd);
+        }
         return {};
+    }
+
+    bool ChangedOnDisk() const override {
+        const int fd = open(m_sPath.c_str(), O_RDONLY | O_CLOEXEC);
+        const CIdentity now = Identify(fd);
+        if (fd >= 0) {
+            close(fd);
+        }
+        return !(now == m_identity);
     }
 
     void Abort() override { m_file.Abort(); }
@@ -121,6 +161,7 @@ private:
     std::size_t m_nSkipped = 0;
     std::wstring m_sFirstSkipped;
     CAtomicFile m_file;
+    CIdentity m_identity;  // of the file as last read or written; all zero when there was none
 };
 
 }  // namespace

@@ -195,22 +195,64 @@ TEST(WinePrefix, FileWithUnreadableLinesIsReadButNotWritten) {
     EXPECT_EQ(SubKeys(reg, HKEY_LOCAL_MACHINE, L"Software"), std::vector<std::wstring>{L"A"});
 }
 
-TEST(WinePrefix, WritesThroughASymlinkedFile) {
+// A registry file may be a link (a prefix assembled by a launcher), but a write through it stays in
+// the prefix: one that leads elsewhere is refused and the file there is left as it was.
+TEST(WinePrefix, WritesThroughALinkedFileOnlyInsideThePrefix) {
     CTempDir tmp;
-    const std::string real = tmp.Path() + "/elsewhere";
-    std::filesystem::create_directory(real);
+    const std::string outside = tmp.Path() + "/elsewhere";
     const std::string prefix = tmp.Path() + "/prefix";
-    std::filesystem::create_directory(prefix);
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_directories(prefix + "/shared");
     Touch(prefix + "/system.reg", "WINE REGISTRY Version 2\n");
-    Touch(real + "/user.reg", "WINE REGISTRY Version 2\n");
-    ASSERT_EQ(symlink((real + "/user.reg").c_str(), (prefix + "/user.reg").c_str()), 0);
+    Touch(outside + "/user.reg", "WINE REGISTRY Version 2\n");
+    Touch(prefix + "/shared/userdef.reg", "WINE REGISTRY Version 2\n");
+    ASSERT_EQ(symlink((outside + "/user.reg").c_str(), (prefix + "/user.reg").c_str()), 0);
+    ASSERT_EQ(symlink("shared/userdef.reg", (prefix + "/userdef.reg").c_str()), 0);
     CRegistry reg;
     ASSERT_TRUE(CRegistry::OpenWinePrefix(prefix, {}, &reg).Ok());
     CRegKey key;
     ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Linked", 0, &key), ERROR_SUCCESS);
+    const CRegStatus refused = reg.Flush();
+    EXPECT_FALSE(refused.Ok());
+    EXPECT_NE(refused.m_sMessage.find(L"outside"), std::wstring::npos) << Narrow(refused.m_sMessage);
+    EXPECT_EQ(ReadAll(outside + "/user.reg"), "WINE REGISTRY Version 2\n");
+
+    ASSERT_TRUE(reg.Reload().Ok());
+    ASSERT_EQ(reg.CreateKey(HKEY_USERS, L".Default\\Software\\Linked", 0, &key), ERROR_SUCCESS);
     ASSERT_TRUE(reg.Flush().Ok());
-    EXPECT_TRUE(std::filesystem::is_symlink(prefix + "/user.reg"));
-    EXPECT_NE(ReadAll(real + "/user.reg").find("[Software\\\\Linked]"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_symlink(prefix + "/userdef.reg"));
+    EXPECT_NE(ReadAll(prefix + "/shared/userdef.reg").find("[Software\\\\Linked]"), std::string::npos);
+}
+
+// Another program (a second corvane-cli, regedit under Wine) wrote the file after we read it:
+// writing our picture over it would undo that change without a word.
+TEST(WinePrefix, AFileChangedSinceItWasReadIsNotOverwritten) {
+    CTempDir tmp;
+    Touch(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n");
+    Touch(tmp.Path() + "/user.reg", "WINE REGISTRY Version 2\n");
+    CRegistry reg;
+    ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok());
+    EXPECT_FALSE(reg.ChangedOnDisk());
+    CRegKey key;
+    ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Ours", 0, &key), ERROR_SUCCESS);
+    ASSERT_TRUE(reg.Flush().Ok());
+    EXPECT_FALSE(reg.ChangedOnDisk()) << "our own write is no change by another";
+
+    const std::string theirs = ReadAll(tmp.Path() + "/user.reg") + "\n[Software\\\\Theirs] 1700000000\n";
+    Touch(tmp.Path() + "/user.reg.new", theirs);
+    std::filesystem::rename(tmp.Path() + "/user.reg.new", tmp.Path() + "/user.reg");
+    EXPECT_TRUE(reg.ChangedOnDisk());
+    ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Second", 0, &key), ERROR_SUCCESS);
+    const CRegStatus refused = reg.Flush();
+    EXPECT_EQ(refused.m_lCode, ERROR_CANTWRITE);
+    EXPECT_EQ(ReadAll(tmp.Path() + "/user.reg"), theirs);
+
+    ASSERT_TRUE(reg.Reload().Ok());
+    ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Second", 0, &key), ERROR_SUCCESS);
+    ASSERT_TRUE(reg.Flush().Ok());
+    const std::string now = ReadAll(tmp.Path() + "/user.reg");
+    EXPECT_NE(now.find("[Software\\\\Theirs]"), std::string::npos);
+    EXPECT_NE(now.find("[Software\\\\Second]"), std::string::npos);
 }
 
 TEST(WinePrefix, LinesLongerThanTheReadBuffer) {

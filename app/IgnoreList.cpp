@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "core/Text.h"
+#include "core/XmlBounds.h"
 
 namespace Branwick {
 namespace {
@@ -80,9 +81,10 @@ void CIgnoreList::Load() {
         return;
     }
     pugi::xml_document doc;
-    bool bWhole = static_cast<bool>(
-        doc.load_buffer(strText.data(), strText.size(),
-                        pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_utf8));
+    bool bWhole = strText.size() <= kMaxXmlFileBytes &&
+                  doc.load_buffer(strText.data(), strText.size(),
+                                  pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_utf8);
+    bWhole = PruneDeeperThan(doc) == 0 && bWhole;
     m_vcForeign.clear();
     for (pugi::xml_node category : doc.document_element().children()) {
         if (category.type() != pugi::node_element) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/Exceptions.h"
+#include "core/XmlBounds.h"
 #include "core/MessageBox.h"
 #include "core/MessageSink.h"
 #include "core/Messages.h"
@@ -137,6 +138,37 @@ size_t FindOpenTag(const std::string& text, const std::string& name, size_t from
         }
     }
     return std::string::npos;
+}
+
+// The first whole element named strName in a damaged text. Each try parses from an open tag to the
+// first end tag (or, without one, the first "/>") after it, and only the last open tag before that
+// end is tried: every byte is then parsed at most once, where trying each open tag in turn costs
+// the square of the size for a text full of open tags.
+bool FindWholeElement(const std::string& text, const std::string& name, pugi::xml_document& fragment) {
+    const std::string endTag = "</" + name + ">";
+    size_t close = text.find(endTag);
+    size_t selfClose = text.find("/>");
+    for (size_t at = FindOpenTag(text, name, 0); at != std::string::npos;) {
+        if (close != std::string::npos && close < at) {
+            close = text.find(endTag, at);
+        }
+        if (selfClose != std::string::npos && selfClose < at) {
+            selfClose = text.find("/>", at);
+        }
+        const size_t end = close != std::string::npos       ? close + endTag.size()
+                           : selfClose != std::string::npos ? selfClose + 2
+                                                            : std::string::npos;
+        if (end == std::string::npos) {
+            return false;
+        }
+        const size_t next = FindOpenTag(text, name, at + 1);
+        if ((next == std::string::npos || next >= end) && fragment.load_buffer(text.data() + at, end - at) &&
+            name == fragment.document_element().name()) {
+            return true;
+        }
+        at = next;
+    }
+    return false;
 }
 
 }  // namespace
@@ -278,43 +310,46 @@ void CSettings::LoadDocument(pugi::xml_document& doc) {
         CreateXML(doc);
         return;
     }
+    if (strText.size() > kMaxXmlFileBytes) {
+        Log(FormatText(L"%ls is larger than %zu bytes and is not read; it is kept as %ls.bad",
+                       m_strPath.c_str(), kMaxXmlFileBytes, m_strPath.c_str()));
+        m_site.m_pTarget->Files().WriteFile(m_strPath + L".bad", strText);
+        CreateXML(doc);
+        return;
+    }
     const pugi::xml_parse_result result = doc.load_buffer(
         strText.data(), strText.size(),
         pugi::parse_default | pugi::parse_declaration | pugi::parse_pi | pugi::parse_comments,
         pugi::encoding_utf8);
-    if (result && doc.child("settings")) {
+    const bool bDeep = PruneDeeperThan(doc) != 0;
+    if (result && !bDeep && doc.child("settings")) {
         return;
     }
     // A damaged file gives what could be read of it, and the sections found whole further on;
     // the file itself is kept beside it, since the next save replaces it.
-    Log(FormatText(L"%ls could not be read whole (%s at byte %lld); it is kept as %ls.bad",
-                   m_strPath.c_str(), result.description(), static_cast<long long>(result.offset),
-                   m_strPath.c_str()));
+    if (bDeep) {
+        Log(FormatText(L"%ls has elements nested more than %d levels deep, which are dropped; it is kept as %ls.bad",
+                       m_strPath.c_str(), kMaxXmlDepth, m_strPath.c_str()));
+    } else {
+        Log(FormatText(L"%ls could not be read whole (%s at byte %lld); it is kept as %ls.bad",
+                       m_strPath.c_str(), result.description(), static_cast<long long>(result.offset),
+                       m_strPath.c_str()));
+    }
     m_site.m_pTarget->Files().WriteFile(m_strPath + L".bad", strText);
     if (!doc.child("settings")) {
         doc.reset();
         CreateXML(doc);
     }
     RecoverSections(doc.child("settings"), strText);
+    PruneDeeperThan(doc);
 }
 
 void CSettings::RecoverSections(pugi::xml_node root, const std::string& strText) {
     for (const std::wstring& strSection : m_Sections) {
         const std::string strName = Utf8(strSection);
-        if (root.child(strName.c_str())) {
-            continue;
-        }
-        for (size_t at = FindOpenTag(strText, strName, 0); at != std::string::npos;
-             at = FindOpenTag(strText, strName, at + 1)) {
-            const size_t close = strText.find("</" + strName + ">", at);
-            const size_t end = close == std::string::npos ? strText.find("/>", at) + 2
-                                                          : close + strName.size() + 3;
-            pugi::xml_document fragment;
-            if (end >= at + 2 && fragment.load_buffer(strText.data() + at, end - at) &&
-                strName == fragment.document_element().name()) {
-                root.append_copy(fragment.document_element());
-                break;
-            }
+        pugi::xml_document fragment;
+        if (!root.child(strName.c_str()) && FindWholeElement(strText, strName, fragment)) {
+            root.append_copy(fragment.document_element());
         }
     }
 }

@@ -178,6 +178,24 @@ TEST_F(IgnoreListTest, ADamagedFileLoadsWhatItCanAndLosesNothing) {
     EXPECT_NE(text.find("<HELP_FILES>"), std::string::npos);
 }
 
+// A hostile list: an unknown element nested a hundred thousand levels deep. Keeping it whole made
+// every save write the square of its depth in indentation; past the bound it is dropped, the
+// entries beside it load, and the file stays as it was beside the list.
+TEST_F(IgnoreListTest, ADeeplyNestedUnknownElementIsDroppedAndTheFileKept) {
+    std::string original = "<IgnoreList><COM><REG_ERROR hRoot=\"-2147483646\" Path=\"HKEY_LOCAL_MACHINE\\a\"/></COM><Mine>";
+    for (int i = 0; i < 100000; ++i) {
+        original += "<a>";
+    }
+    original += "</Mine></IgnoreList>";
+    Write(original);
+    auto list = Open();
+    EXPECT_EQ(list->GetCount(COM), 1u);
+    EXPECT_EQ(ReadAll(File().string() + ".bad"), original);
+    ASSERT_TRUE(list->Save());
+    EXPECT_LT(ReadAll(File()).size(), std::size_t(1) << 20);
+    EXPECT_NE(ReadAll(File()).find("<Mine>"), std::string::npos) << "what lies within the bound is kept";
+}
+
 TEST_F(IgnoreListTest, NoFileOrNoFolderIsAnEmptyList) {
     auto list = Open();
     EXPECT_EQ(list->GetCount(COM), 0u);

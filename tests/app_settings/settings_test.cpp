@@ -321,6 +321,21 @@ TEST_F(SettingsTest, SectionsAfterTheDamageAreFoundAgain) {
     EXPECT_EQ(settings->GetDisabledItems(), (std::set<std::wstring>{L"a", L"b"}));
 }
 
+// Thousands of sections that never close, then whole ones: each is found after the broken copies
+// of itself.
+TEST_F(SettingsTest, WholeSectionsAreFoundAfterManyBrokenCopies) {
+    std::string text = "<settings>< <scan-flag>7<scan-flag>9</scan-flag><general>";
+    for (int i = 0; i < 5000; ++i) {
+        text += "<history-cleaner>1<general/";
+    }
+    text += "<history-cleaner>3</history-cleaner><general>6</general>";
+    WriteSettings(text);
+    auto settings = Open();
+    EXPECT_EQ(settings->GetScanFlags(), 9u);
+    EXPECT_EQ(settings->GetHistoryFlags(), 3u);
+    EXPECT_EQ(settings->GetGeneral(), 6u);
+}
+
 TEST_F(SettingsTest, ANonXmlFileGetsTheDefaultsAndIsKept) {
     WriteSettings("\x01\x02 garbage");
     auto settings = Open();

@@ -120,17 +120,18 @@ CKeyNode::CKeyNode(CName sName, std::uint64_t qwTime)
 CKeyNode::~CKeyNode() = default;
 
 std::size_t CKeyNode::LowerBoundChild(CNameView sName) const {
-    auto it = std::lower_bound(m_vChildren.begin(), m_vChildren.end(), sName,
+    const auto first = m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild);
+    auto it = std::lower_bound(first, m_vChildren.end(), sName,
                                [](const std::unique_ptr<CKeyNode>& p, CNameView n) {
                                    return CompareNames(p->m_sName, n) < 0;
                                });
-    return static_cast<std::size_t>(it - m_vChildren.begin());
+    return static_cast<std::size_t>(it - first);
 }
 
 CKeyNode* CKeyNode::FindChild(CNameView sName) const {
     const std::size_t i = LowerBoundChild(sName);
-    if (i < m_vChildren.size() && CompareNames(m_vChildren[i]->m_sName, sName) == 0) {
-        return m_vChildren[i].get();
+    if (i < ChildCount() && CompareNames(Child(i)->m_sName, sName) == 0) {
+        return Child(i);
     }
     return nullptr;
 }
@@ -141,7 +142,7 @@ CKeyNode* CKeyNode::AddChild(CName sName, std::uint64_t qwTime) {
 
 CKeyNode* CKeyNode::FindOrAddChild(CNameView sName, std::uint64_t qwTime, bool* pbAdded) {
     *pbAdded = false;
-    if (!m_vChildren.empty()) {
+    if (ChildCount() > 0) {
         const int cmp = CompareNames(m_vChildren.back()->m_sName, sName);
         if (cmp == 0) {
             return m_vChildren.back().get();
@@ -164,11 +165,22 @@ CKeyNode* CKeyNode::FindOrAddChild(CNameView sName, std::uint64_t qwTime, bool* 
 
 std::unique_ptr<CKeyNode> CKeyNode::DetachChild(CKeyNode* pChild) {
     const std::size_t i = LowerBoundChild(pChild->m_sName);
-    if (i >= m_vChildren.size() || m_vChildren[i].get() != pChild) {
+    if (i >= ChildCount() || Child(i) != pChild) {
         return nullptr;
     }
-    std::unique_ptr<CKeyNode> out = std::move(m_vChildren[i]);
-    m_vChildren.erase(m_vChildren.begin() + static_cast<std::ptrdiff_t>(i));
+    const auto first = m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild);
+    const auto at = first + static_cast<std::ptrdiff_t>(i);
+    std::unique_ptr<CKeyNode> out = std::move(*at);
+    if (i < ChildCount() / 2) {
+        std::move_backward(first, at, at + 1);
+        ++m_nFirstChild;
+    } else {
+        m_vChildren.erase(at);
+    }
+    if (m_nFirstChild > 64 && m_nFirstChild > m_vChildren.size() / 2) {
+        m_vChildren.erase(m_vChildren.begin(), m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild));
+        m_nFirstChild = 0;
+    }
     out->m_pParent = nullptr;
     m_bRecountChildren = m_bRecountChildren || out->m_sName.size() >= m_nMaxChildName ||
                          (out->m_pClass != nullptr && out->m_pClass->size() >= m_nMaxChildClass);
@@ -179,8 +191,12 @@ CKeyNode* CKeyNode::AttachChild(std::unique_ptr<CKeyNode> pChild) {
     const std::size_t i = LowerBoundChild(pChild->m_sName);
     pChild->m_pParent = this;
     CountChild(*pChild);
+    if (i == 0 && m_nFirstChild > 0) {
+        m_vChildren[--m_nFirstChild] = std::move(pChild);
+        return Child(0);
+    }
     return m_vChildren
-        .insert(m_vChildren.begin() + static_cast<std::ptrdiff_t>(i), std::move(pChild))
+        .insert(m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild + i), std::move(pChild))
         ->get();
 }
 
@@ -210,8 +226,8 @@ void CKeyNode::RecountChildren() const {
     m_bRecountChildren = false;
     m_nMaxChildName = 0;
     m_nMaxChildClass = 0;
-    for (const std::unique_ptr<CKeyNode>& child : m_vChildren) {
-        CountChild(*child);
+    for (std::size_t i = 0; i < ChildCount(); ++i) {
+        CountChild(*Child(i));
     }
 }
 

@@ -61,8 +61,8 @@ public:
     void Set(ENodeFlag f, bool b) { m_wFlags = b ? (m_wFlags | f) : (m_wFlags & ~f); }
 
     // Subkeys in sorted order.
-    std::size_t ChildCount() const { return m_vChildren.size(); }
-    CKeyNode* Child(std::size_t i) const { return m_vChildren[i].get(); }
+    std::size_t ChildCount() const { return m_vChildren.size() - m_nFirstChild; }
+    CKeyNode* Child(std::size_t i) const { return m_vChildren[m_nFirstChild + i].get(); }
     CKeyNode* FindChild(CNameView sName) const;
     // Adds a subkey that must not exist yet.
     CKeyNode* AddChild(CName sName, std::uint64_t qwTime);
@@ -113,7 +113,11 @@ private:
     mutable bool m_bRecountChildren = false;
     mutable std::uint32_t m_nMaxChildName = 0;
     mutable std::uint32_t m_nMaxChildClass = 0;
+    // Subkeys in name order from m_nFirstChild on; the slots before it are empty. Removing a
+    // subkey moves the shorter side, so that removing many in name order (a fix of many empty
+    // keys) costs in step with their number instead of its square.
     std::vector<std::unique_ptr<CKeyNode>> m_vChildren;
+    std::size_t m_nFirstChild = 0;
     std::vector<CValue> m_vValues;
     // Positions of m_vValues in name order, kept only for keys with many values so that lookups
     // stay logarithmic.

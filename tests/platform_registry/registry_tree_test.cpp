@@ -1,6 +1,7 @@
 // The key tree through the public API: names, order, values, error codes, handles.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "platform/registry/registry.h"
@@ -88,6 +89,39 @@ TEST(RegistryTree, ManyValuesStayFindableAfterDeletes) {
     CRegValue first;
     ASSERT_EQ(key.EnumValue(0, &first), ERROR_SUCCESS);
     EXPECT_EQ(first.m_sName, L"v98");  // creation order survives the deletes
+}
+
+// Subkeys removed from the front half, the back half and the front again, with new ones added in
+// between: the order and every lookup stay right however the removals are stored.
+TEST(RegistryTree, SubkeysStayInOrderThroughRemovalsAtBothEnds) {
+    CRegistry reg = CRegistry::CreateInMemory();
+    CRegKey parent;
+    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\Many", 0, &parent), ERROR_SUCCESS);
+    std::set<std::wstring> expected;
+    auto name = [](int i) { return L"k" + std::to_wstring(1000 + i); };
+    for (int i = 0; i < 300; ++i) {
+        CRegKey child;
+        ASSERT_EQ(parent.CreateKey(name(i), 0, &child), ERROR_SUCCESS);
+        expected.insert(name(i));
+    }
+    for (int i = 0; i < 300; ++i) {
+        const int n = i % 2 == 0 ? i / 2 : 299 - i / 2;  // from both ends towards the middle
+        if (i % 7 == 3) {
+            CRegKey child;
+            ASSERT_EQ(parent.CreateKey(L"a" + std::to_wstring(i), 0, &child), ERROR_SUCCESS);
+            expected.insert(L"a" + std::to_wstring(i));
+        }
+        if (n % 5 != 0) {
+            ASSERT_EQ(parent.DeleteKey(name(n)), ERROR_SUCCESS) << n;
+            expected.erase(name(n));
+        }
+    }
+    const std::vector<std::wstring> subkeys = SubKeys(reg, HKEY_LOCAL_MACHINE, L"Software\\Many");
+    EXPECT_EQ(subkeys, std::vector<std::wstring>(expected.begin(), expected.end()));
+    for (const std::wstring& strName : expected) {
+        CRegKey child;
+        EXPECT_EQ(parent.OpenKey(strName, 0, &child), ERROR_SUCCESS) << std::string(strName.begin(), strName.end());
+    }
 }
 
 TEST(RegistryTree, ErrorCodesAreWindowsOnes) {

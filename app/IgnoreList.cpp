@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 
@@ -66,13 +67,29 @@ bool SameValues(const std::vector<std::wstring>& values, const std::vector<std::
 
 }  // namespace
 
-CIgnoreList::CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder)
-    : m_files(files), m_strPath(strDataFolder + L"ignorelist.xml") {
+CIgnoreList::CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder,
+                         const Platform::CTarget* pTarget)
+    : m_files(files), m_pTarget(pTarget), m_strPath(strDataFolder + L"ignorelist.xml") {
     Load();
 }
 
 CIgnoreList::~CIgnoreList() {
-    Save();
+    if (m_bDirty) {
+        Save();
+    }
+}
+
+bool CIgnoreList::LockAndReload(Platform::CWriterLock& lock) {
+    if (m_pTarget == nullptr) {
+        return true;
+    }
+    if (!lock.Acquire(*m_pTarget, Platform::kWriterWaitMs, m_strLastError)) {
+        return false;
+    }
+    m_map.clear();
+    m_vcForeign.clear();
+    Load();
+    return true;
 }
 
 void CIgnoreList::Load() {
@@ -144,25 +161,56 @@ bool CIgnoreList::Save() {
     }
     std::ostringstream out;
     doc.save(out, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
-    return m_files.WriteFile(m_strPath, out.str()).Ok();
+    Platform::CWriterLock lock;
+    m_strLastError.clear();
+    if (m_pTarget != nullptr && !lock.Acquire(*m_pTarget, Platform::kWriterWaitMs, m_strLastError)) {
+        return false;
+    }
+    const Platform::CFileStatus status = m_files.WriteFile(m_strPath, out.str());
+    if (!status.Ok()) {
+        m_strLastError = L"The ignore list could not be saved: " + status.m_strText + L".";
+        return false;
+    }
+    m_bDirty = false;
+    return true;
 }
 
-void CIgnoreList::Add(std::int32_t nScanType, const CRegError& record) {
+bool CIgnoreList::Add(std::int32_t nScanType, const CRegError& record) {
     CIgnoreEntry entry;
     entry.m_vcValues = FixDescriptions(record);
     entry.m_hRoot = record.m_hRoot;
     entry.m_strPath = record.GetFullPath();
     entry.m_dwRegSam = record.m_dwRegSam;
+    Platform::CWriterLock lock;
+    const bool bLocked = LockAndReload(lock);
     m_map[nScanType].push_back(std::move(entry));
-    Save();
+    m_bDirty = true;
+    return bLocked && Save();
 }
 
-void CIgnoreList::Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry) {
-    auto it = m_map.find(nScanType);
-    if (it == m_map.end()) {
-        return;
+bool CIgnoreList::Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry) {
+    const auto same = [](const CIgnoreEntry& a, const CIgnoreEntry& b) {
+        return a.m_hRoot == b.m_hRoot && a.m_strPath == b.m_strPath && a.m_dwRegSam == b.m_dwRegSam &&
+               a.m_vcValues == b.m_vcValues;
+    };
+    const auto mine = m_map.find(nScanType);
+    if (mine == m_map.end() ||
+        std::none_of(mine->second.begin(), mine->second.end(), [pEntry](const CIgnoreEntry& entry) { return &entry == pEntry; })) {
+        return true;
     }
-    it->second.remove_if([pEntry](const CIgnoreEntry& entry) { return &entry == pEntry; });
+    const CIgnoreEntry gone = *pEntry;
+    Platform::CWriterLock lock;
+    if (!LockAndReload(lock)) {
+        return false;
+    }
+    auto& entries = m_map[nScanType];
+    const auto found = std::find_if(entries.begin(), entries.end(),
+                                    [&](const CIgnoreEntry& entry) { return same(entry, gone); });
+    if (found != entries.end()) {
+        entries.erase(found);
+        m_bDirty = true;
+    }
+    return true;
 }
 
 bool CIgnoreList::IsIgnored(std::int32_t nScanType, const CRegError& record) const {

@@ -14,6 +14,7 @@
 
 #include "core/RegError.h"
 #include "platform/files/files.h"
+#include "platform/target/target.h"
 
 namespace Branwick {
 
@@ -28,9 +29,12 @@ struct CIgnoreEntry {
 class CIgnoreList {
 public:
     // Loads "ignorelist.xml" of strDataFolder (a Windows path ending in '\') in the target's files,
-    // which must outlive the list.
-    CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder);
-    // Saves.
+    // which must outlive the list. With pTarget, every change is made under the target's one-writer
+    // lock on the list as another process may have saved it meanwhile, so that neither change is
+    // lost.
+    CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder,
+                const Platform::CTarget* pTarget = nullptr);
+    // Saves when there is a change that was not saved; a list only read is never written.
     ~CIgnoreList();
     CIgnoreList(const CIgnoreList&) = delete;
     CIgnoreList& operator=(const CIgnoreList&) = delete;
@@ -41,15 +45,18 @@ public:
     // reads as 512. Elements that name no category are kept and written back as they were.
     void Load();
     // Writes the whole list, replacing the file; on failure the previous file stays. Returns
-    // whether the file was written. Nothing is shown to the user either way.
+    // whether the file was written (LastError says why not). Nothing is shown to the user.
     bool Save();
+    // Why the last save failed, one sentence; empty when it worked.
+    const std::wstring& LastError() const { return m_strLastError; }
 
     // Appends an entry made from the record to the category's list (no check for duplicates),
-    // then saves.
-    void Add(std::int32_t nScanType, const CRegError& record);
-    // Removes that very entry object; nothing when it is not in the category's list. Not saved
-    // until the next Add or the destruction.
-    void Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry);
+    // then saves. Returns whether it was saved; the entry is in the list either way.
+    bool Add(std::int32_t nScanType, const CRegError& record);
+    // Removes an entry equal to that one (the entry object itself when the list was not read
+    // again); nothing when there is none. Not saved until the next Add, Save or the destruction.
+    // False (LastError says why) when the one-writer lock could not be had: nothing was removed.
+    bool Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry);
     // Whether an entry of the category matches the record: the same full path (case-sensitive),
     // root, number of fixes and view bits, and the same fix descriptions compared pairwise from
     // the first up to the first position where either is empty, where both must be.
@@ -59,8 +66,15 @@ public:
     const std::list<CIgnoreEntry>& GetEntries(std::int32_t nScanType) const;
 
 private:
+    // Takes the one-writer lock and reads the file again; false (LastError set) when the lock is
+    // held elsewhere.
+    bool LockAndReload(Platform::CWriterLock& lock);
+
     Platform::CFileSystem& m_files;
+    const Platform::CTarget* m_pTarget;
     std::wstring m_strPath;
+    std::wstring m_strLastError;
+    bool m_bDirty = false;  // a change not saved yet
     std::map<std::int32_t, std::list<CIgnoreEntry>> m_map;
     std::vector<std::string> m_vcForeign;  // elements naming no category, as XML text
 };

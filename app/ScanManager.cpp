@@ -48,11 +48,13 @@ class CHistoryThreadData : public CScanThreadData {
 public:
     using CScanThreadData::CScanThreadData;
     Platform::ThreadProc m_pfnEngine = nullptr;
+    Platform::CWriterLock m_lock;  // taken before the thread starts, released when it is done
 };
 
 DWORD HistoryThread(void* pArgument) {
     auto* pData = static_cast<CHistoryThreadData*>(pArgument);
     pData->m_pfnEngine(static_cast<CScanThreadData*>(pData));
+    pData->m_lock.Release();
     pData->m_pSink->Post(std::make_unique<CFinishThreadMessage>(Platform::GetCurrentThreadId()));
     return 0;
 }
@@ -69,7 +71,7 @@ CScanManager::CScanManager(CMessageManager& messages, CThreadManager& threads,
       m_context{messages.GetSink(), &target},
       m_contextScope(m_context),
       m_engine(std::move(strLibrary)),
-      m_ignoreList(target.Files(), strDataFolder) {
+      m_ignoreList(target.Files(), strDataFolder, &target) {
     for (const std::int32_t nType :
          {CErrorFoundMessage::kType, CFinishScanMessage::kType, CFinishFixMessage::kType}) {
         m_messages.Subscribe(nType, this);
@@ -154,17 +156,23 @@ DWORD CScanManager::StartHistoryCleaning(DWORD dwHistoryFlags) {
     auto pData = std::make_unique<CHistoryThreadData>(m_messages.GetSink(), &m_errors,
                                                       dwHistoryFlags, &m_target, m_pMessageBox);
     pData->m_pfnEngine = routine;
+    if (!pData->m_lock.Acquire(m_target, Platform::kWriterWaitMs, m_strLastError)) {
+        return 0;
+    }
+    if (m_target.Registry().ChangedOnDisk()) {
+        m_target.Registry().Reload();
+    }
     m_dwThreadId = m_threads.StartThread(&HistoryThread, std::move(pData));
     return m_dwThreadId;
 }
 
-void CScanManager::IgnoreError(std::int32_t nScanType, CRegError* pRecord) {
+bool CScanManager::IgnoreError(std::int32_t nScanType, CRegError* pRecord) {
     const auto itList = m_errors.find(static_cast<ScanType>(nScanType));
     if (pRecord == nullptr || itList == m_errors.end()) {
-        return;
+        return true;
     }
     pRecord->m_nState = 2;
-    m_ignoreList.Add(nScanType, *pRecord);
+    const bool bSaved = m_ignoreList.Add(nScanType, *pRecord);
     std::list<CRegError>& list = itList->second;
     for (auto it = list.begin(); it != list.end(); ++it) {
         if (&*it == pRecord) {
@@ -172,6 +180,7 @@ void CScanManager::IgnoreError(std::int32_t nScanType, CRegError* pRecord) {
             break;
         }
     }
+    return bSaved;
 }
 
 std::size_t CScanManager::GetErrorCount(std::int32_t nScanType) const {

@@ -58,12 +58,14 @@ public:
     void StopFix();
     void CancelScan();
     // Starts the engine's history cleaning of the history item bits; its thread ends with a
-    // CFinishThreadMessage after the engine's own messages. Returns the thread id, or 0 as
-    // StartScan.
+    // CFinishThreadMessage after the engine's own messages. It holds the target's one-writer lock
+    // while it runs. Returns the thread id, or 0 as StartScan (also when another process holds
+    // the lock past the wait).
     DWORD StartHistoryCleaning(DWORD dwHistoryFlags);
 
-    // Moves that very record (an element of the category's list) to the ignore list.
-    void IgnoreError(std::int32_t nScanType, CRegError* pRecord);
+    // Moves that very record (an element of the category's list) to the ignore list. False when
+    // the list could not be saved (its LastError says why); the record is ignored in memory.
+    bool IgnoreError(std::int32_t nScanType, CRegError* pRecord);
     std::size_t GetErrorCount(std::int32_t nScanType) const;
     CErrorCollection& GetErrors() { return m_errors; }
     CIgnoreList& GetIgnoreList() { return m_ignoreList; }
@@ -72,6 +74,7 @@ public:
     bool IsScanning() const { return m_bScanning; }
     bool IsFixing() const { return m_bFixing; }
     const std::wstring& GetLastError() const { return m_strLastError; }
+    const Platform::CTarget& GetTarget() const { return m_target; }
 
     // After a completed fix run, with its counts per category: every category of the last scan
     // that was accepted and had something fixed or nothing found stays quiet for seven days.

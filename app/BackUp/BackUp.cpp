@@ -43,6 +43,8 @@ public:
     const Platform::CTarget* m_pTarget;
     CScanManager* m_pScanManager;
     std::atomic<bool>* m_pbOk;
+    std::vector<std::wstring>* m_pvcFailures = nullptr;  // the manager's; filled before the finish message
+    Platform::CWriterLock m_lock;  // taken before the thread starts, released when it is done
 };
 
 void ShowAndLog(CMessageSink* pSink, const std::wstring& strText) {
@@ -56,6 +58,7 @@ DWORD CreateBackupThread(void* pArgument) {
         return 0;
     }
     std::int64_t nTime = 0;
+    std::wstring strName;
     try {
         CBackUp backup;
         for (const SScanTypeInfo& info : ScanTypes()) {
@@ -76,7 +79,7 @@ DWORD CreateBackupThread(void* pArgument) {
             }
         }
         std::wstring strError;
-        nTime = backup.Save(pData->m_pTarget->Files(), pData->m_strFolder, strError);
+        nTime = backup.Save(pData->m_pTarget->Files(), pData->m_strFolder, strName, strError);
         if (!strError.empty()) {
             ShowAndLog(pData->m_pSink, strError);
         }
@@ -85,8 +88,7 @@ DWORD CreateBackupThread(void* pArgument) {
     } catch (const std::exception& e) {
         ShowAndLog(pData->m_pSink, Utf8ToWide(e.what()));
     }
-    pData->m_pSink->Post(std::make_unique<CCreateBkupFinishMsg>(
-        nTime == 0 ? std::wstring() : BackupName(nTime), nTime));
+    pData->m_pSink->Post(std::make_unique<CCreateBkupFinishMsg>(nTime == 0 ? std::wstring() : strName, nTime));
     pData->m_pSink->Post(std::make_unique<CFinishThreadMessage>(Platform::GetCurrentThreadId()));
     return 0;
 }
@@ -110,9 +112,11 @@ DWORD RestoreBackupThread(void* pArgument) {
             pData->m_pSink->Post(std::make_unique<CRestoreCreateBkupProgress>(n, nTotal));
         }
         pData->m_pScanManager->ResetQuietTimes();
+        // What could be restored is kept; the backup stays for what could not.
         const Platform::CRegStatus status = registry.Flush();
-        bOk = status.Ok();
-        if (!bOk) {
+        bOk = status.Ok() && backup.RestoreFailures().empty();
+        *pData->m_pvcFailures = backup.RestoreFailures();
+        if (!status.Ok()) {
             // Memory goes back to what is on disk, so that nothing half-restored lingers.
             registry.Reload();
             ShowAndLog(pData->m_pSink,
@@ -128,7 +132,7 @@ DWORD RestoreBackupThread(void* pArgument) {
                 ShowAndLog(pData->m_pSink, strRefused);
             }
             // A file left in the backup keeps the backup: deleting it would lose the file.
-            bOk = vcRefused.empty();
+            bOk = bOk && vcRefused.empty();
         }
     } catch (const CBranwickException& e) {
         ShowAndLog(pData->m_pSink, e.GetMessage());
@@ -136,6 +140,7 @@ DWORD RestoreBackupThread(void* pArgument) {
         ShowAndLog(pData->m_pSink, Utf8ToWide(e.what()));
     }
     pData->m_pbOk->store(bOk);
+    pData->m_lock.Release();
     pData->m_pSink->Post(std::make_unique<CRestoreBkupFinishMsg>());
     pData->m_pSink->Post(std::make_unique<CFinishThreadMessage>(Platform::GetCurrentThreadId()));
     return 0;
@@ -186,17 +191,20 @@ void CBackUp::AddFile(CRegError& record) {
 }
 
 std::int64_t CBackUp::Save(Platform::CFileSystem& files, const std::wstring& strFolder,
-                           std::wstring& strError) {
+                           std::wstring& strName, std::wstring& strError) {
     strError.clear();
     if (m_nAdded == 0) {
         return 0;
     }
     const std::int64_t nTime = std::time(nullptr);
-    const std::wstring strName = strFolder + BackupName(nTime);
-    std::wstring strPath = strName + kExtension;
-    for (int n = 2; files.Exists(strPath) || files.Exists(BackupFilesFolder(strPath)); ++n) {
-        strPath = strName + L"_" + std::to_wstring(n) + kExtension;
+    strName = BackupName(nTime);
+    const auto taken = [&](const std::wstring& strPath) {
+        return files.Exists(strPath) || files.Exists(BackupFilesFolder(strPath));
+    };
+    for (int n = 2; taken(strFolder + strName + kExtension); ++n) {
+        strName = BackupName(nTime) + L"_" + std::to_wstring(n);
     }
+    const std::wstring strPath = strFolder + strName + kExtension;
     const std::wstring strFiles = BackupFilesFolder(strPath);
     Platform::CFileStatus status;
     if (!m_vcFiles.empty()) {
@@ -239,7 +247,9 @@ bool CBackUp::RestoreNext(const Platform::CRegistry& registry) {
     if (!m_next) {
         return false;
     }
-    CRegDataRestorer(registry).Restore(m_next);
+    CRegDataRestorer restorer(registry);
+    restorer.Restore(m_next);
+    m_vcFailures.insert(m_vcFailures.end(), restorer.Failures().begin(), restorer.Failures().end());
     m_next = m_next.next_sibling();
     return true;
 }
@@ -320,7 +330,7 @@ CBackUpManager::~CBackUpManager() {
 }
 
 void CBackUpManager::Reload() {
-    std::map<std::int64_t, std::wstring> backups;
+    std::multimap<std::int64_t, std::wstring> backups;
     std::vector<Platform::CFindData> vcFound;
     const Platform::CFileStatus status =
         m_target.Files().FindFiles(m_strFolder + L"*" + kExtension, vcFound);
@@ -340,7 +350,7 @@ void CBackUpManager::Reload() {
         for (std::size_t n; (n = strName.find(kExtension)) != std::wstring::npos;) {
             strName.erase(n, 4);
         }
-        backups[found.m_nLastWriteTime] = strName;
+        backups.emplace(found.m_nLastWriteTime, strName);
     }
     std::lock_guard lock(m_mutex);
     m_backups = std::move(backups);
@@ -378,10 +388,20 @@ DWORD CBackUpManager::RestoreBackup(const std::wstring& strName) {
         return 0;
     }
     m_bRestoreOk = false;
-    m_dwThreadId = m_threads.StartThread(
-        &RestoreBackupThread,
-        std::make_unique<CRestoreBackupThreadData>(m_messages.GetSink(), strPath, &m_target,
-                                                   &m_scanManager, &m_bRestoreOk));
+    auto pData = std::make_unique<CRestoreBackupThreadData>(m_messages.GetSink(), strPath, &m_target,
+                                                            &m_scanManager, &m_bRestoreOk);
+    m_vcRestoreFailures.clear();
+    pData->m_pvcFailures = &m_vcRestoreFailures;
+    std::wstring strError;
+    if (!pData->m_lock.Acquire(m_target, Platform::kWriterWaitMs, strError)) {
+        ShowMessageBox(strError);
+        return 0;
+    }
+    // What another process wrote since the registry was read is restored over, not undone.
+    if (m_target.Registry().ChangedOnDisk()) {
+        m_target.Registry().Reload();
+    }
+    m_dwThreadId = m_threads.StartThread(&RestoreBackupThread, std::move(pData));
     return m_dwThreadId;
 }
 
@@ -389,6 +409,10 @@ bool CBackUpManager::DeleteBackup(const std::wstring& strName, std::wstring& str
     const std::wstring strPath = BackupPath(strName);
     if (strPath.empty()) {
         strError = L"\"" + strName + L"\" is not the name of a backup.";
+        return false;
+    }
+    Platform::CWriterLock lock;
+    if (!lock.Acquire(m_target, Platform::kWriterWaitMs, strError)) {
         return false;
     }
     // The files first: a delete cut short leaves a backup that still lists what it lost, rather
@@ -431,7 +455,11 @@ void CBackUpManager::StopBackup() {
     m_dwThreadId = 0;
 }
 
-std::map<std::int64_t, std::wstring> CBackUpManager::GetBackups() const {
+std::vector<std::wstring> CBackUpManager::LastRestoreFailures() const {
+    return m_vcRestoreFailures;
+}
+
+std::multimap<std::int64_t, std::wstring> CBackUpManager::GetBackups() const {
     std::lock_guard lock(m_mutex);
     return m_backups;
 }
@@ -445,7 +473,7 @@ void CBackUpManager::Processmessage(CMessage* pMessage) {
         // A creation that saved nothing made no file: nothing to list.
         if (pFinish->m_nTime != 0) {
             std::lock_guard lock(m_mutex);
-            m_backups[pFinish->m_nTime] = pFinish->m_strName;
+            m_backups.emplace(pFinish->m_nTime, pFinish->m_strName);
         }
         m_dwThreadId = 0;
     } else if (pMessage->m_nType == CRestoreBkupFinishMsg::kType) {

@@ -47,9 +47,10 @@ public:
     // rather than replacing the first. The folder for the files comes first, so that a file
     // record never names a place that is not there. Returns the creation time, or 0 when no
     // record was added (nothing is written) or the backup could not be written (strError says
-    // why; no file record then names a place).
+    // why; no file record then names a place); strName receives the name it was saved under
+    // (without ".bak").
     std::int64_t Save(Platform::CFileSystem& files, const std::wstring& strFolder,
-                      std::wstring& strError);
+                      std::wstring& strName, std::wstring& strError);
     // Loads a backup file; nCount receives the number of items to restore. False with one
     // sentence in strError when the file cannot be read or is no backup document (nothing is
     // loaded then).
@@ -63,6 +64,8 @@ public:
     // left in the backup, and a sentence about it is added to vcRefused.
     void RestoreFiles(Platform::CFileSystem& files, const std::wstring& strFolder,
                       std::vector<std::wstring>& vcRefused) const;
+    // What the registry items restored so far could not write, one line each.
+    const std::vector<std::wstring>& RestoreFailures() const { return m_vcFailures; }
 
 private:
     void AddFile(CRegError& record);
@@ -77,6 +80,7 @@ private:
     pugi::xml_node m_next;
     std::size_t m_nAdded = 0;
     std::vector<SFile> m_vcFiles;
+    std::vector<std::wstring> m_vcFailures;
 };
 
 // The list of backups and the create and restore threads. Threads: construction, Reload,
@@ -92,8 +96,7 @@ public:
     CBackUpManager(const CBackUpManager&) = delete;
     CBackUpManager& operator=(const CBackUpManager&) = delete;
 
-    // Reads the list from the folder: time of last change (seconds since 1970) to name; of two
-    // files changed within the same second the list keeps one.
+    // Reads the list from the folder (see GetBackups).
     void Reload();
     // Starts a thread that backs up the records in state 1 of the scan manager's last scan; it
     // ends with CCreateBkupFinishMsg (time 0 when nothing was saved) and CFinishThreadMessage.
@@ -103,18 +106,24 @@ public:
     // the scan manager's quiet times and flushes the registry once; it ends with
     // CRestoreBkupFinishMsg and CFinishThreadMessage. A file that cannot be loaded, or a
     // registry that refuses the write, changes nothing (shown to the user; see
-    // LastRestoreSucceeded). Returns the thread id (0: not started, e.g. a name with a path).
+    // LastRestoreSucceeded). The target's one-writer lock is held until the thread is done; when
+    // another process holds it past the wait, that is shown and nothing starts. Returns the
+    // thread id (0: not started, e.g. a name with a path).
     DWORD RestoreBackup(const std::wstring& strName);
-    // Deletes the backup file and the files it holds; the list is the caller's to update. False
-    // with strError.
+    // Deletes the backup file and the files it holds, under the target's one-writer lock; the list
+    // is the caller's to update. False with strError.
     bool DeleteBackup(const std::wstring& strName, std::wstring& strError);
     // The number of files the backup holds (that a fix moved into it).
     std::size_t CountFiles(const std::wstring& strName) const;
     // Stops the running create or restore thread and waits for it.
     void StopBackup();
 
-    std::map<std::int64_t, std::wstring> GetBackups() const;
+    // Time of last change (seconds since 1970) to name, oldest first; backups of the same second
+    // are all listed, in the order they were made.
+    std::multimap<std::int64_t, std::wstring> GetBackups() const;
     bool LastRestoreSucceeded() const { return m_bRestoreOk; }
+    // What the last restore could not write, one line each; read after its finish message.
+    std::vector<std::wstring> LastRestoreFailures() const;
     const std::wstring& GetFolder() const { return m_strFolder; }
 
     void Processmessage(CMessage* pMessage) override;
@@ -129,9 +138,11 @@ private:
     const Platform::CTarget& m_target;
     std::wstring m_strFolder;  // ends in '\'
     mutable std::mutex m_mutex;
-    std::map<std::int64_t, std::wstring> m_backups;
+    std::multimap<std::int64_t, std::wstring> m_backups;
     std::atomic<DWORD> m_dwThreadId{0};
     std::atomic<bool> m_bRestoreOk{true};
+    // Written by the restore thread before its finish message, read after it.
+    std::vector<std::wstring> m_vcRestoreFailures;
 };
 
 }  // namespace Branwick

@@ -42,7 +42,24 @@ void CScanSession::Begin(EStep eStep) {
 bool CScanSession::Fail(const std::wstring& strText) {
     m_strLastError = strText;
     Begin(EStep::kNone);
+    m_writerLock.Release();
     return false;
+}
+
+// Another process may have written the target since it was read; its changes are read again
+// under the lock, so that ours are made on top of them instead of over them.
+bool CScanSession::LockTarget() {
+    std::wstring strError;
+    const Platform::CTarget& target = m_scanManager.GetTarget();
+    if (!m_writerLock.Acquire(target, Platform::kWriterWaitMs, strError)) {
+        return Fail(strError);
+    }
+    if (target.Registry().ChangedOnDisk()) {
+        if (const Platform::CRegStatus status = target.Registry().Reload(); !status.Ok()) {
+            return Fail(L"The registry changed on disk and could not be read again: " + status.m_sMessage);
+        }
+    }
+    return true;
 }
 
 bool CScanSession::StartScan(DWORD dwCategories) {
@@ -64,11 +81,16 @@ bool CScanSession::StartFix(const SFixChoice& choice) {
     }
     m_strLastError.clear();
     m_outcome = SFixOutcome();
+    if (!LockTarget()) {
+        return false;
+    }
     for (const auto& [nId, pRecord] : Findings()) {
         const bool bChosen =
             (choice.only.empty() || choice.only.count(nId) != 0) && choice.exclude.count(nId) == 0;
-        pRecord->m_nState = bChosen ? 1 : 0;
-        m_outcome.nSelected += bChosen ? 1 : 0;
+        const bool bLeftAlone = bChosen && IsLeftAlone(*pRecord);
+        pRecord->m_nState = bChosen && !bLeftAlone ? 1 : 0;
+        m_outcome.nSelected += pRecord->m_nState;
+        m_outcome.nLeftAlone += bLeftAlone ? 1 : 0;
     }
     const bool bBackup =
         (m_settings.GetGeneral() & CSettings::GENERAL_BACKUP_BEFORE_FIX) != 0 && !choice.bNoBackup;
@@ -111,12 +133,13 @@ bool CScanSession::Advance() {
             break;
     }
     Begin(EStep::kNone);
+    m_writerLock.Release();
     return true;
 }
 
 // True when the fix has been started.
 bool CScanSession::AfterBackup() {
-    const std::map<std::int64_t, std::wstring> backups = m_backUpManager.GetBackups();
+    const auto backups = m_backUpManager.GetBackups();
     // A backup that saved nothing adds no file; a fix without the backup asked for must not run.
     if (backups.size() == m_nBackupsBefore) {
         return Fail(L"Nothing was fixed, because the backup could not be taken.");
@@ -185,6 +208,11 @@ std::vector<std::pair<int, CRegError*>> CScanSession::Findings() {
         }
     }
     return out;
+}
+
+bool CScanSession::IsLeftAlone(const CRegError& record) const {
+    return record.m_hRoot == 0 &&
+           m_scanManager.GetTarget().Files().CheckFixDelete(record.GetFullPath()).m_nError == ERROR_ACCESS_DENIED;
 }
 
 DWORD CScanSession::QuietCategories() const {

@@ -15,6 +15,10 @@
 // A driver that may block (the command-line program, tests) calls Scan() or Fix(), which start,
 // wait and advance until the operation is over.
 //
+// A fix holds the target's one-writer lock from its start to its end: while another process
+// writes the target, StartFix waits a few seconds and then refuses, naming that process; what
+// another process wrote before is read again before anything is changed.
+//
 // One operation at a time: a start while another runs is refused. The error collection belongs
 // to the scan manager; the numbers of Findings() are stable until the next scan or IgnoreError.
 #pragma once
@@ -48,6 +52,7 @@ struct SFixOutcome {
     std::wstring strBackup;                       // the backup taken before; empty: none
     std::map<std::int32_t, SFixCount> counts;     // found and fixed by category bit
     int nSelected = 0;                            // findings chosen to be fixed
+    int nLeftAlone = 0;                           // chosen, but outside what a fix may delete
     int nFixed = 0;                               // fixed, over every category
 };
 
@@ -87,6 +92,10 @@ public:
     std::vector<std::pair<int, CRegError*>> Findings();
     // The categories of the last scan that were quiet after an earlier fix.
     DWORD QuietCategories() const;
+    // Whether a fix leaves the finding alone: a file that lies outside the target's own folders (on
+    // a drive the prefix maps elsewhere, which the user did not allow). Such findings are listed,
+    // never chosen.
+    bool IsLeftAlone(const CRegError& record) const;
     // The last fix's result; complete once Advance has returned true.
     const SFixOutcome& FixOutcome() const { return m_outcome; }
     // Why the last operation failed; empty when it did not.
@@ -99,6 +108,7 @@ private:
 
     void Begin(EStep eStep);
     bool Fail(const std::wstring& strText);
+    bool LockTarget();
     bool StartEngineFix();
     bool AfterBackup();
     void AfterFix();
@@ -116,6 +126,8 @@ private:
     bool m_bStepEnded = false;
     std::map<std::int32_t, SFixCount> m_finishCounts;
 
+    // Held from the start of a fix (its backup included) to its end.
+    Platform::CWriterLock m_writerLock;
     std::size_t m_nBackupsBefore = 0;
     SFixOutcome m_outcome;
     std::wstring m_strLastError;

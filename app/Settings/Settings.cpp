@@ -9,12 +9,13 @@
 #include <sstream>
 
 #include "core/Exceptions.h"
-#include "core/XmlBounds.h"
 #include "core/MessageBox.h"
 #include "core/MessageSink.h"
 #include "core/Messages.h"
 #include "core/Text.h"
+#include "core/XmlBounds.h"
 #include "platform/desktop/desktop.h"
+#include "platform/target/target.h"
 
 namespace Branwick {
 namespace {
@@ -239,6 +240,7 @@ void CSettings::Log(const std::wstring& strText) {
 bool CSettings::Guard(const wchar_t* pszOperation, const std::wstring& strParameters,
                       const std::function<void()>& operation) {
     std::wstring strCause;
+    m_strLastError.clear();
     try {
         operation();
         return true;
@@ -256,6 +258,9 @@ bool CSettings::Guard(const wchar_t* pszOperation, const std::wstring& strParame
         FormatText(L"Cause: %ls\nParameters: %ls\n", strCause.c_str(), strParameters.c_str());
     Log(strText);
     ShowMessageBox(strText, L"Corvane", MB_OK);
+    if (m_strLastError.empty()) {
+        m_strLastError = std::wstring(L"The settings could not be handled (") + pszOperation + L"); the log says why.";
+    }
     return false;
 }
 
@@ -266,7 +271,27 @@ bool CSettings::Serialize(bool bSave) {
     return Guard(L"Serialize", L"", [&] { SerializeOrThrow(bSave); });
 }
 
+bool CSettings::Change(const std::function<void()>& fnChange) {
+    Platform::CWriterLock lock;
+    m_strLastError.clear();
+    if (m_site.m_pTarget != nullptr && !lock.Acquire(*m_site.m_pTarget, Platform::kWriterWaitMs, m_strLastError)) {
+        Log(m_strLastError);
+        ShowMessageBox(m_strLastError, L"Corvane", MB_OK);
+        return false;
+    }
+    if (!Serialize(false)) {
+        return false;
+    }
+    fnChange();
+    return Serialize(true);
+}
+
 void CSettings::SerializeOrThrow(bool bSave) {
+    Platform::CWriterLock lock;
+    if (bSave && m_site.m_pTarget != nullptr &&
+        !lock.Acquire(*m_site.m_pTarget, Platform::kWriterWaitMs, m_strLastError)) {
+        throw BRANWICK_EXCEPTION(m_strLastError);
+    }
     pugi::xml_document doc;
     LoadDocument(doc);
     pugi::xml_node root = doc.child("settings");
@@ -389,6 +414,7 @@ void CSettings::SaveDocument(pugi::xml_document& doc) {
     doc.save(out, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
     const Platform::CFileStatus status = m_site.m_pTarget->Files().WriteFile(m_strPath, out.str());
     if (!status.Ok()) {
+        m_strLastError = L"The settings could not be saved: " + status.m_strText + L".";
         throw BRANWICK_EXCEPTION(L"IXMLDOMDocumentPtr::save\n" + status.m_strText,
                                  static_cast<DWORD>(HresultFromWin32(status.m_nError)));
     }
@@ -668,28 +694,23 @@ void CSettings::SetIdleWait(WORD wIdleMinutes, WORD wDeadlineMinutes) {
 // Options
 
 void CSettings::SetGeneralFlag(DWORD dwBit, bool bOn) {
-    m_dwGeneral = bOn ? (m_dwGeneral | dwBit) : (m_dwGeneral & ~dwBit);
-    Save();
+    Change([&] { m_dwGeneral = bOn ? (m_dwGeneral | dwBit) : (m_dwGeneral & ~dwBit); });
 }
 
 void CSettings::AddScanFlags(DWORD dwBits) {
-    m_dwScanFlags |= dwBits;
-    Save();
+    Change([&] { m_dwScanFlags |= dwBits; });
 }
 
 void CSettings::RemoveScanFlags(DWORD dwBits) {
-    m_dwScanFlags &= ~dwBits;
-    Save();
+    Change([&] { m_dwScanFlags &= ~dwBits; });
 }
 
 void CSettings::AddHistoryFlags(DWORD dwBits) {
-    m_dwHistoryFlags |= dwBits;
-    Save();
+    Change([&] { m_dwHistoryFlags |= dwBits; });
 }
 
 void CSettings::RemoveHistoryFlags(DWORD dwBits) {
-    m_dwHistoryFlags &= ~dwBits;
-    Save();
+    Change([&] { m_dwHistoryFlags &= ~dwBits; });
 }
 
 void CSettings::SetLastScan(std::int32_t nScanType, std::int32_t nFound, std::int32_t nFixed,
@@ -703,7 +724,8 @@ CLastScanCounters CSettings::GetLastScan(std::int32_t nScanType) const {
 }
 
 bool CSettings::AddDisabledItem(const std::wstring& strRecord) {
-    if (!m_DisabledItems.insert(strRecord).second || Serialize(true)) {
+    bool bAdded = false;
+    if (Change([&] { bAdded = m_DisabledItems.insert(strRecord).second; }) || !bAdded) {
         return true;
     }
     m_DisabledItems.erase(strRecord);
@@ -711,7 +733,8 @@ bool CSettings::AddDisabledItem(const std::wstring& strRecord) {
 }
 
 bool CSettings::RemoveDisabledItem(const std::wstring& strRecord) {
-    if (m_DisabledItems.erase(strRecord) == 0 || Serialize(true)) {
+    bool bRemoved = false;
+    if (Change([&] { bRemoved = m_DisabledItems.erase(strRecord) != 0; }) || !bRemoved) {
         return true;
     }
     m_DisabledItems.insert(strRecord);

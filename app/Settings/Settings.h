@@ -70,8 +70,12 @@ public:
     CSettings& operator=(const CSettings&) = delete;
 
     // Loads (false) or saves (true) the whole file. A save reads the file first and rewrites only
-    // the sections it knows, so that everything else in it survives. Returns whether it worked.
+    // the sections it knows, so that everything else in it survives; it holds the target's
+    // one-writer lock meanwhile. Returns whether it worked; LastError says why not.
     bool Serialize(bool bSave);
+    // Why the last load or save failed, one sentence; empty when it worked. The log has the
+    // details.
+    const std::wstring& LastError() const { return m_strLastError; }
     // Removes every trigger of the task, adds those of the settings, and sets the idle wait.
     void Synchronize();
 
@@ -96,6 +100,10 @@ public:
     bool IsHistoryFlag(DWORD dwBits) const { return (m_dwHistoryFlags & dwBits) != 0; }
     void AddHistoryFlags(DWORD dwBits);
     void RemoveHistoryFlags(DWORD dwBits);
+
+    // The setters of flags and items above and below read what another process may have saved
+    // first, under the target's one-writer lock, and save at once, so that neither process's change
+    // is lost. Whether that worked: LastError() is empty.
 
     // The counters of one category and the time of the last scan; not saved until Serialize(true).
     void SetLastScan(std::int32_t nScanType, std::int32_t nFound, std::int32_t nFixed,
@@ -134,12 +142,16 @@ private:
     void SerializeFormatService(pugi::xml_node root, bool bSave);
     void SaveDocument(pugi::xml_document& doc);
     void Save() { Serialize(true); }
+    // Reads the file again under the one-writer lock, makes the change and saves. Returns whether
+    // it was saved.
+    bool Change(const std::function<void()>& fnChange);
     bool Guard(const wchar_t* pszOperation, const std::wstring& strParameters,
                const std::function<void()>& operation);
     void Log(const std::wstring& strText);
 
     CSettingsSite m_site;
     std::wstring m_strPath;
+    std::wstring m_strLastError;
     DWORD m_dwGeneral = 12;
     std::set<std::wstring> m_DisabledItems;
     std::wstring m_strFormatService;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,42 @@ private:
     std::wstring m_strSid;  // when the kind of target fixes it
     std::vector<std::wstring> m_vcWineFontFolders;
     std::unique_ptr<CFileSystem> m_pFiles;
+
+    // The state of the one-writer lock (CWriterLock): the locked folder's descriptor and how many
+    // CWriterLock objects of this process hold it.
+    friend class CWriterLock;
+    mutable std::mutex m_lockMutex;
+    mutable int m_nLockFd = -1;
+    mutable int m_nLockCount = 0;
 };
+
+// The one-writer lock of a target: an flock on the target's folder, taken by every operation that
+// writes to the target (fixes, restores, settings, lists, history cleaning, schedule, startup
+// items) and held only while it runs; readers never take it. Two processes writing one target at
+// once would each save what they read before the other's change, so one change would be lost.
+// The kernel drops the lock when its process ends, however it ends.
+// Within one process the lock is shared: another CWriterLock of the same target is granted at once
+// (the program orders its own operations), and the flock goes with the last of them.
+// Not copyable; the destructor releases. Objects of one target may live on different threads.
+class CWriterLock {
+public:
+    CWriterLock() = default;
+    ~CWriterLock();
+    CWriterLock(const CWriterLock&) = delete;
+    CWriterLock& operator=(const CWriterLock&) = delete;
+
+    // Takes the lock of the target, waiting up to nWaitMs while another process holds it. False
+    // with one sentence in strError when it is still held then (naming that process when it can be
+    // found) or the folder cannot be opened. Taking it again while this object holds it succeeds.
+    bool Acquire(const CTarget& target, int nWaitMs, std::wstring& strError);
+    void Release();
+    bool Held() const { return m_pTarget != nullptr; }
+
+private:
+    const CTarget* m_pTarget = nullptr;
+};
+
+// How long a writer waits for another before it refuses.
+inline constexpr int kWriterWaitMs = 5000;
 
 }  // namespace Branwick::Platform

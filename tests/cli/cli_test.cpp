@@ -22,6 +22,7 @@
 #include "core/Text.h"
 #include "platform/demo/demo.h"
 #include "platform/target/target.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/format_data.h"
 #include "tests/support/temp_folder.h"
 #include "tools/FileFormatHelp/FileFormatHelp.h"
@@ -31,11 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct SResult {
-    int nStatus = -1;
-    std::string strOut;
-    std::string strErr;
-};
+using SResult = CorvaneTest::SCliResult;
 
 using CorvaneTest::ReadAll;
 
@@ -44,35 +41,7 @@ protected:
     CliTest() { fs::create_directories(m_folder / "config"); }
 
     // Runs corvane-cli with the arguments; its logs and configuration stay in the test's folder.
-    SResult Run(const std::vector<std::string>& vcArgs) {
-        const fs::path out = m_folder / "out", err = m_folder / "err";
-        const pid_t child = fork();
-        if (child == 0) {
-            setenv("CORVANE_LOG_DIR", (m_folder / "Logs").c_str(), 1);
-            setenv("XDG_CONFIG_HOME", (m_folder / "config").c_str(), 1);
-            unsetenv("WINEPREFIX");
-            const int fdOut = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int fdErr = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(fdOut, 1);
-            dup2(fdErr, 2);
-            std::vector<std::string> args = {CORVANE_BIN_DIR "/corvane-cli"};
-            args.insert(args.end(), vcArgs.begin(), vcArgs.end());
-            std::vector<char*> argv;
-            for (std::string& arg : args) {
-                argv.push_back(arg.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        SResult result;
-        result.nStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.strOut = ReadAll(out);
-        result.strErr = ReadAll(err);
-        return result;
-    }
+    SResult Run(const std::vector<std::string>& vcArgs) { return CorvaneTest::CCliProcess(m_folder, vcArgs).Wait(); }
 
     std::string Prefix() {
         const std::string strPrefix = (m_folder / "prefix").string();

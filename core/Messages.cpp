@@ -171,8 +171,13 @@ std::wstring CGenProgressMessage::ToString() const {
 }
 
 CHistoryCleanerMessage::CHistoryCleanerMessage(std::int32_t hcType,
-                                               std::wstring_view sHistoryEntity, std::int32_t hcRes)
-    : CMessageImpl(kType), m_hcType(hcType), m_sHistoryEntity(sHistoryEntity), m_hcRes(hcRes) {}
+                                               std::wstring_view sHistoryEntity, std::int32_t hcRes,
+                                               std::wstring_view sReason)
+    : CMessageImpl(kType),
+      m_hcType(hcType),
+      m_sHistoryEntity(sHistoryEntity),
+      m_hcRes(hcRes),
+      m_sReason(sReason) {}
 
 std::wstring CHistoryCleanerMessage::ToString() const {
     return FormatText(L"m_hcType: %d\nm_sHistoryEntity: %ls\nm_hcRes: %d\n", m_hcType,

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/Text.h"
+#include "core/XmlBounds.h"
 #include "platform/atomic/atomic_file.h"
 
 namespace Branwick {
@@ -52,9 +53,9 @@ void SetText(pugi::xml_node node, const char* pszName, const std::wstring& s) {
 long long SignedRoot(HKEY hRoot) { return static_cast<std::int32_t>(hRoot); }
 
 // Writes a "Value" element under the key; a failed write goes unreported, as every restore error.
-void WriteValue(const CRegKey& key, pugi::xml_node node) {
-    key.SetValue(TextAttribute(node, "name"), NumberAttribute(node, "type"),
-                 Base64Decode(node.attribute("value").value()));
+LONG WriteValue(const CRegKey& key, pugi::xml_node node) {
+    return key.SetValue(TextAttribute(node, "name"), NumberAttribute(node, "type"),
+                        Base64Decode(node.attribute("value").value()));
 }
 
 class CStringWriter : public pugi::xml_writer {
@@ -149,11 +150,16 @@ void CRegDataRestorer::RestoreKey(pugi::xml_node node, const CRegKey* pParent,
                                     dwView | kSaveAccess, &key)
              : pParent->CreateKey(TextAttribute(node, "name"), dwView | kSaveAccess, &key);
     if (lResult != ERROR_SUCCESS) {
+        const std::wstring strName = bTop ? TextAttribute(node, "Path") : pParent->GetPath() + L"\\" + TextAttribute(node, "name");
+        m_vcFailures.push_back(strName + L" (error " + std::to_wstring(lResult) + L")");
         return;
     }
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
         if (std::strcmp(child.name(), "Value") == 0) {
-            WriteValue(key, child);
+            if (const LONG lValue = WriteValue(key, child); lValue != ERROR_SUCCESS) {
+                m_vcFailures.push_back(key.GetPath() + L" value \"" + TextAttribute(child, "name") + L"\" (error " +
+                                       std::to_wstring(lValue) + L")");
+            }
         } else if (std::strcmp(child.name(), "Sub_key") == 0) {
             RestoreKey(child, &key, dwView);
         }
@@ -165,12 +171,18 @@ void CRegDataRestorer::RestoreValue(pugi::xml_node node) {
     const std::wstring sPath = TextAttribute(node, "Path");
     const REGSAM dwView = NumberAttribute(node, "RegSam");
     CRegKey key;
-    if (m_registry.OpenKey(hRoot, sPath, dwView | KEY_ALL_ACCESS, &key) != ERROR_SUCCESS &&
-        m_registry.CreateKey(hRoot, sPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS) {
-        return;
+    LONG lResult = m_registry.OpenKey(hRoot, sPath, dwView | KEY_ALL_ACCESS, &key);
+    if (lResult != ERROR_SUCCESS) {
+        lResult = m_registry.CreateKey(hRoot, sPath, dwView | kSaveAccess, &key);
     }
-    key.SetValue(TextAttribute(node, "value_name"), NumberAttribute(node, "type"),
-                 Base64Decode(node.attribute("value_value").value()));
+    if (lResult == ERROR_SUCCESS) {
+        lResult = key.SetValue(TextAttribute(node, "value_name"), NumberAttribute(node, "type"),
+                               Base64Decode(node.attribute("value_value").value()));
+    }
+    if (lResult != ERROR_SUCCESS) {
+        m_vcFailures.push_back(sPath + L" value \"" + TextAttribute(node, "value_name") + L"\" (error " +
+                               std::to_wstring(lResult) + L")");
+    }
 }
 
 std::string Base64Encode(const CRegBytes& vData) {
@@ -243,6 +255,10 @@ bool LoadBackupDocument(std::string_view sBytes, pugi::xml_document& doc, std::w
                               result.description(), static_cast<long long>(result.offset));
     } else if (std::strcmp(doc.document_element().name(), "Backup") != 0) {
         strError = L"The backup file has no \"Backup\" element.";
+    } else if (PruneDeeperThan(doc) != 0) {
+        // Restoring it would recurse as deep, and the registry holds no more than 512 levels.
+        strError = FormatText(L"The backup file nests keys more than %d levels deep, which no registry can hold.",
+                              kMaxXmlDepth);
     } else {
         return true;
     }

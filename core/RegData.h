@@ -17,6 +17,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -61,9 +62,13 @@ public:
                     REGSAM dwParentView = KEY_WOW64_32KEY);
     // An "INCORRECT_VALUE": creates its key when missing and sets the value.
     void RestoreValue(pugi::xml_node node);
+    // What could not be written, one line each (the key or value and the error); a key that
+    // could not be made takes its subkeys and values with it.
+    const std::vector<std::wstring>& Failures() const { return m_vcFailures; }
 
 private:
     Platform::CRegistry m_registry;
+    std::vector<std::wstring> m_vcFailures;
 };
 
 // Base64 with the standard alphabet and "=" padding, without line breaks.
@@ -81,7 +86,8 @@ std::string BackupDocumentText(const pugi::xml_document& doc);
 bool SaveBackupDocument(const pugi::xml_document& doc, const std::string& sHostPath,
                         std::wstring& strError);
 // Parses a backup file's bytes into doc. False with a reason in strError when they are not
-// well-formed XML or their document element is not "Backup"; doc is then empty.
+// well-formed XML, their document element is not "Backup", or they nest deeper than any registry
+// could hold; doc is then empty.
 bool LoadBackupDocument(std::string_view sBytes, pugi::xml_document& doc, std::wstring& strError);
 
 }  // namespace Branwick

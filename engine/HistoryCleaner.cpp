@@ -125,8 +125,20 @@ private:
 
     std::wstring Profile() const { return m_target.Environment().Get(L"USERPROFILE"); }
     void Progress(int nStep) { m_sink.Post(std::make_unique<CGenProgressMessage>(nStep, kSteps)); }
-    void PostItem(DWORD dwKind, const std::wstring& strEntity, std::int32_t nResult) {
-        m_sink.Post(std::make_unique<CHistoryCleanerMessage>(static_cast<std::int32_t>(dwKind), strEntity, nResult));
+    void PostItem(DWORD dwKind, const std::wstring& strEntity, std::int32_t nResult,
+                  const std::wstring& strReason = {}) {
+        m_sink.Post(std::make_unique<CHistoryCleanerMessage>(static_cast<std::int32_t>(dwKind), strEntity,
+                                                             nResult, strReason));
+    }
+    // An item whose erasure is a change of the registry in memory: it is reported once the
+    // registry is saved, as erased when the save worked and as not erased when it did not.
+    struct SAwaitingSave {
+        DWORD dwKind;
+        std::wstring strEntity;
+        std::int32_t nResult;
+    };
+    void PostAfterSave(DWORD dwKind, const std::wstring& strEntity, std::int32_t nResult) {
+        m_vcAwaitingSave.push_back({dwKind, strEntity, nResult});
     }
     void PostLog(const std::wstring& strText) { m_sink.Post(std::make_unique<CLogMessage>(strText)); }
 
@@ -134,6 +146,7 @@ private:
     CMessageSink& m_sink;
     const Platform::CTarget& m_target;
     Platform::CFileSystem& m_files;
+    std::vector<SAwaitingSave> m_vcAwaitingSave;
 };
 
 void CHistoryCleaner::CleanInternetExplorer(DWORD dwItems) {
@@ -266,11 +279,22 @@ void CHistoryCleaner::CleanWindows(DWORD dwItems) {
 // Deleted keys and files handed to the next start live in the registry until it is saved.
 void CHistoryCleaner::SaveRegistry() {
     const Platform::CRegistry& reg = m_target.Registry();
+    Platform::CRegStatus saved;
     if (reg.IsDirty()) {
-        if (const Platform::CRegStatus s = reg.Flush(); !s.Ok()) {
-            PostLog(FormatText(L"Unable to save the registry with error: %d\n%ls", s.m_lCode, s.m_sMessage.c_str()));
+        saved = reg.Flush();
+        if (!saved.Ok()) {
+            PostLog(FormatText(L"Unable to save the registry with error: %d\n%ls", saved.m_lCode,
+                               saved.m_sMessage.c_str()));
         }
     }
+    for (const SAwaitingSave& item : m_vcAwaitingSave) {
+        if (saved.Ok()) {
+            PostItem(item.dwKind, item.strEntity, item.nResult);
+        } else {
+            PostItem(item.dwKind, item.strEntity, HC_NOT_ERASED, L"the registry could not be saved: " + saved.m_sMessage);
+        }
+    }
+    m_vcAwaitingSave.clear();
 }
 
 void CHistoryCleaner::CleanFolder(DWORD dwKind, const std::wstring& strFolder, const wchar_t* pszMask) {
@@ -350,8 +374,10 @@ void CHistoryCleaner::DeleteHistoryFile(DWORD dwKind, const std::wstring& strFol
     const CFileStatus later = m_target.DeleteFileAtRestart(strPath);
     if (!later.Ok()) {
         PostLog(FormatText(L"Unable to delete file after reboot with error: %d", later.m_nError));
+        PostItem(dwKind, strPath, HC_NOT_ERASED, s.m_strText);
+        return;
     }
-    PostItem(dwKind, strPath, later.Ok() ? HC_ERASED_AT_RESTART : HC_NOT_ERASED);
+    PostAfterSave(dwKind, strPath, HC_ERASED_AT_RESTART);
 }
 
 void CHistoryCleaner::DeleteHistoryKey(const CRegKey& parent, const std::wstring& strParentPath,
@@ -359,7 +385,7 @@ void CHistoryCleaner::DeleteHistoryKey(const CRegKey& parent, const std::wstring
     const std::wstring strEntity = strParentPath + L'\\' + strName;
     const LONG rc = parent.DeleteTree(strName);
     if (rc == ERROR_SUCCESS) {
-        PostItem(HC_IE_AUTOCOMPLETE_FORMS, strEntity, HC_ERASED);
+        PostAfterSave(HC_IE_AUTOCOMPLETE_FORMS, strEntity, HC_ERASED);
     } else if (rc != ERROR_FILE_NOT_FOUND) {  // a key that is not there has nothing to erase
         PostLog(FormatText(L"Unable to DeleteKey ( %ls ) with error: %d", strEntity.c_str(), rc));
     }

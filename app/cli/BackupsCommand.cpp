@@ -64,8 +64,11 @@ int Run(CInvocation& invocation) {
     if (strVerb == "restore") {
         RequireWritable(core);
         if (!core.RestoreBackup(strName)) {
-            throw SFailure("The backup " + args.vcWords[1] +
-                           " was not restored completely, so it is kept.");
+            const std::vector<std::wstring> failures = core.BackUpManager().LastRestoreFailures();
+            for (const std::wstring& strFailure : failures) {
+                std::cout << "Not restored: " << Narrow(strFailure) << "\n";
+            }
+            throw SFailure("The backup " + args.vcWords[1] + " was not restored completely, so it is kept.");
         }
         core.BackUpManager().DeleteBackup(strName, strError);
         std::cout << "Restored " << args.vcWords[1] << ".\n";

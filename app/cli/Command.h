@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/cli/Core.h"
+#include "core/MessageBox.h"
 
 namespace Branwick::Cli {
 
@@ -28,6 +29,17 @@ struct SFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Keeps the message boxes of the application core to itself for its lifetime, where the command
+// says the failure in its own one sentence.
+struct SQuietBoxes {
+    SQuietBoxes() : pPrevious(SetMessageBox(&box)) {}
+    ~SQuietBoxes() { SetMessageBox(pPrevious); }
+    SQuietBoxes(const SQuietBoxes&) = delete;
+    SQuietBoxes& operator=(const SQuietBoxes&) = delete;
+    CRecordingMessageBox box;
+    IMessageBox* pPrevious;
+};
+
 // The command line after the target options.
 struct SArgs {
     std::string strCommand;
@@ -36,6 +48,7 @@ struct SArgs {
     bool bHelp = false;
     bool bJson = false;
     std::optional<std::string> strPrefix, strWindows, strUser, strKeep;
+    std::string strAllowedDrives;  // upper-case letters of --allow-drive
     bool bDemo = false;
 
     bool Has(const std::string& strName) const { return mapOptions.count(strName) != 0; }

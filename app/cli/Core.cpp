@@ -42,8 +42,19 @@ void CWaiter::Processmessage(CMessage* pMessage) {
     }
     if (pMessage->m_nType == CHistoryCleanerMessage::kType) {
         const auto* p = static_cast<const CHistoryCleanerMessage*>(pMessage);
-        m_history.push_back(p->m_sHistoryEntity +
-                            (p->m_hcRes == 0 ? L"" : L" (deleted at the next start of Windows)"));
+        switch (p->m_hcRes) {
+            case 0:
+                m_history.push_back(L"Erased: " + p->m_sHistoryEntity);
+                break;
+            case 1:
+                m_history.push_back(L"Erased: " + p->m_sHistoryEntity + L" (deleted at the next start of Windows)");
+                break;
+            default:
+                m_history.push_back(L"Not erased: " + p->m_sHistoryEntity +
+                                    (p->m_sReason.empty() ? L"" : L" (" + p->m_sReason + L")"));
+                ++m_nHistoryNotErased;
+                break;
+        }
     }
     m_seen.insert(pMessage->m_nType);
     m_changed.notify_all();
@@ -53,6 +64,7 @@ void CWaiter::Reset() {
     std::lock_guard lock(m_mutex);
     m_seen.clear();
     m_history.clear();
+    m_nHistoryNotErased = 0;
 }
 
 void CWaiter::WaitFor(std::int32_t nType) {
@@ -63,6 +75,11 @@ void CWaiter::WaitFor(std::int32_t nType) {
 std::vector<std::wstring> CWaiter::GetHistoryLines() {
     std::lock_guard lock(m_mutex);
     return m_history;
+}
+
+int CWaiter::GetHistoryNotErased() {
+    std::lock_guard lock(m_mutex);
+    return m_nHistoryNotErased;
 }
 
 // ---- CCore ----

@@ -29,8 +29,10 @@ public:
     void Reset();
     // Waits until a message of the type has arrived.
     void WaitFor(std::int32_t nType);
-    // The history cleaner's entities, one line each.
+    // The history cleaner's entities, one line each, saying whether each was erased.
     std::vector<std::wstring> GetHistoryLines();
+    // How many of them could not be erased.
+    int GetHistoryNotErased();
 
 private:
     bool m_bProgress;
@@ -38,6 +40,7 @@ private:
     std::condition_variable m_changed;
     std::set<std::int32_t> m_seen;
     std::vector<std::wstring> m_history;
+    int m_nHistoryNotErased = 0;
     bool m_bProgressShown = false;
 };
 

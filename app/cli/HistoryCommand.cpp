@@ -30,9 +30,13 @@ int Run(CInvocation& invocation) {
     }
     const std::vector<std::wstring> lines = core.Waiter().GetHistoryLines();
     for (const std::wstring& line : lines) {
-        std::cout << "Erased: " << Narrow(line) << "\n";
+        std::cout << Narrow(line) << "\n";
     }
-    std::cout << "Total: " << lines.size() << " item(s) erased.\n";
+    const int nNotErased = core.Waiter().GetHistoryNotErased();
+    std::cout << "Total: " << static_cast<int>(lines.size()) - nNotErased << " item(s) erased.\n";
+    if (nNotErased > 0) {
+        throw SFailure(std::to_string(nNotErased) + " item(s) could not be erased.");
+    }
     return kOk;
 }
 

@@ -40,8 +40,11 @@ void Add(CInvocation& invocation) {
     }
     for (const auto& [nId, pRecord] : findings) {
         if (ids.count(nId) != 0) {
-            std::cout << "Ignored: " << Narrow(pRecord->GetFullPath()) << "\n";
-            core.ScanManager().IgnoreError(pRecord->m_nScanType, pRecord);
+            const std::wstring strPath = pRecord->GetFullPath();
+            if (!core.ScanManager().IgnoreError(pRecord->m_nScanType, pRecord)) {
+                throw SFailure(Narrow(core.ScanManager().GetIgnoreList().LastError()));
+            }
+            std::cout << "Ignored: " << Narrow(strPath) << "\n";
         }
     }
 }
@@ -55,11 +58,11 @@ void Remove(CInvocation& invocation) {
         throw SFailure("There is no entry " + strEntry + " in the ignore list.");
     }
     const auto& [nBit, pEntry] = entries[static_cast<std::size_t>(*ids.begin() - 1)];
-    std::cout << "Removed: " << Narrow(pEntry->m_strPath) << "\n";
-    list.Remove(nBit, pEntry);
-    if (!list.Save()) {
-        throw SFailure("The ignore list could not be saved.");
+    const std::wstring strPath = pEntry->m_strPath;
+    if (!list.Remove(nBit, pEntry) || !list.Save()) {
+        throw SFailure(Narrow(list.LastError()));
     }
+    std::cout << "Removed: " << Narrow(strPath) << "\n";
 }
 
 int Run(CInvocation& invocation) {

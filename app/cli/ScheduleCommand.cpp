@@ -222,9 +222,16 @@ int Run(CInvocation& invocation) {
             // The idle time belongs to the task: every idle trigger waits for the same.
             SetIdleWait(settings, ParseIdleMinutes(vcWords[2]));
         }
-        const WORD wIndex = settings.AddTrigger(trigger);
+        WORD wIndex = 0xFFFF;
+        {
+            SQuietBoxes quiet;
+            wIndex = settings.AddTrigger(trigger);
+        }
         if (wIndex == 0xFFFF) {
             throw std::runtime_error("The trigger could not be added to the scheduled task.");
+        }
+        if (!settings.LastError().empty()) {
+            throw std::runtime_error(WideToUtf8(settings.LastError()));
         }
         std::cout << (wIndex + 1) << ". " << WideToUtf8(settings.GetTriggerInfo(wIndex)) << "\n";
         return 0;
@@ -239,9 +246,13 @@ int Run(CInvocation& invocation) {
             throw std::runtime_error("There is no trigger " + vcWords[1] + ".");
         }
         try {
+            SQuietBoxes quiet;
             settings.DelTriggerAt(static_cast<WORD>(nIndex - 1));
         } catch (const CBranwickException& e) {
             throw std::runtime_error("The trigger could not be removed: " + WideToUtf8(e.GetMessage()));
+        }
+        if (!settings.LastError().empty()) {
+            throw std::runtime_error(WideToUtf8(settings.LastError()));
         }
         return 0;
     }

@@ -86,11 +86,16 @@ int Run(CInvocation& invocation) {
         throw SUsageError("settings takes show or set NAME VALUE.");
     }
     invocation.CheckWords(3);
-    if (!Set(settings, args.vcWords[1], args.vcWords[2])) {
+    bool bKnown = false;
+    {
+        SQuietBoxes quiet;  // the store's own box would repeat the sentence printed below
+        bKnown = Set(settings, args.vcWords[1], args.vcWords[2]);
+    }
+    if (!bKnown) {
         throw SUsageError("'" + args.vcWords[1] + "' is no setting; see corvane-cli settings --help.");
     }
-    if (!settings.Serialize(true)) {
-        throw SFailure("The settings could not be saved.");
+    if (!settings.LastError().empty()) {
+        throw SFailure(Narrow(settings.LastError()));
     }
     return kOk;
 }

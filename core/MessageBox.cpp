@@ -24,9 +24,38 @@ std::atomic<IMessageBox*> g_pMessageBox{nullptr};
 
 }  // namespace
 
+namespace {
+
+// A terminal gets one line per message. The engine's and the settings' reports of a caught
+// exception ("Cause: " + the exception's text + "Parameters: ...") go to the log whole; here only
+// the cause itself is shown, which the exception's text holds between its location and its code.
+std::wstring OneLine(const std::wstring& strText) {
+    std::wstring strShown = strText;
+    const std::size_t nCause = strText.find(L"\n \n");
+    if (strText.rfind(L"Cause: ", 0) == 0 && nCause != std::wstring::npos) {
+        const std::size_t nStart = nCause + 3;
+        const std::size_t nEnd = strText.find(L"\nError (", nStart);
+        strShown = strText.substr(nStart, nEnd == std::wstring::npos ? std::wstring::npos : nEnd - nStart);
+    }
+    std::wstring strLine;
+    for (const wchar_t c : strShown) {
+        if (c != L'\n' && c != L'\r') {
+            strLine += c;
+        } else if (!strLine.empty() && strLine.back() != L' ') {
+            strLine += L' ';
+        }
+    }
+    while (!strLine.empty() && strLine.back() == L' ') {
+        strLine.pop_back();
+    }
+    return strLine;
+}
+
+}  // namespace
+
 int CStderrMessageBox::Show(const std::wstring& strText, const std::wstring& strCaption,
                             UINT uType) {
-    const std::string line = WideToUtf8(strCaption + L": " + strText) + "\n";
+    const std::string line = EscapeControls(WideToUtf8(strCaption + L": " + OneLine(strText))) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     return DefaultAnswer(uType);

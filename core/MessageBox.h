@@ -23,6 +23,8 @@ public:
 
 // Writes "<caption>: <text>" as one UTF-8 line to stderr and answers without asking: IDOK for an
 // OK box, IDCANCEL for OK/Cancel and IDNO for Yes/No, so nothing is done that was not confirmed.
+// The line has its control characters escaped (EscapeControls); of a report of a caught exception
+// ("Cause: ..."), whose whole text is in the log, it shows only the cause.
 class CStderrMessageBox : public IMessageBox {
 public:
     int Show(const std::wstring& strText, const std::wstring& strCaption, UINT uType) override;

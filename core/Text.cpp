@@ -66,4 +66,28 @@ std::wstring LogTimeStamp() {
     return LocalTimeText(std::time(nullptr), "%d-%m-%Y %H:%M:%S");
 }
 
+std::string EscapeControls(std::string_view utf8) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(utf8.size());
+    const auto escape = [&out](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f) {
+            escape(c);
+        } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {  // U+0080..U+009F
+            escape(next);
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace Branwick

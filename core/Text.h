@@ -27,4 +27,9 @@ std::wstring UtcTimeText(std::time_t time, const char* pszPattern);
 // LocalTimeText of now with "%d-%m-%Y %H:%M:%S", the stamp of log lines and log messages.
 std::wstring LogTimeStamp();
 
+// UTF-8 text as a terminal may be shown it: every control character but line feed and tab (C0,
+// DEL, and C1 such as U+009B) becomes "\xHH", so that a name read from a registry or a file cannot
+// retitle, clear or reprogram the terminal. Everything else stays as it is.
+std::string EscapeControls(std::string_view utf8);
+
 }  // namespace Branwick

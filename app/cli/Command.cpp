@@ -29,7 +29,7 @@ public:
         if (!Platform::MakeDemoPrefix(m_strPath, nullptr, strError)) {
             throw SFailure(Narrow(strError));
         }
-        std::fprintf(stderr, "Demo prefix: %s\n", m_strPath.c_str());
+        std::fprintf(stderr, "Demo prefix: %s\n", EscapeControls(m_strPath).c_str());
     }
     ~CDemoFolder() {
         if (!m_bKeep) {
@@ -69,6 +69,13 @@ CCore& CInvocation::Core() {
     }
     if (pTarget == nullptr) {
         throw SFailure(Narrow(strError));
+    }
+    for (const char chDrive : m_args.strAllowedDrives) {
+        if (!pTarget->Files().AllowDrive(static_cast<wchar_t>(chDrive))) {
+            throw SUsageError(std::string(1, chDrive) +
+                              ": is no drive of the target that a fix could be allowed on (the host root and "
+                              "folders that hold the target never are).");
+        }
     }
     m_pCore = std::make_unique<CCore>(std::move(pTarget), m_command.bTask,
                                       isatty(STDERR_FILENO) != 0 && !m_args.bJson);

@@ -1,5 +1,6 @@
 // corvane-cli fix: scan, back up, fix, and found and fixed per category.
 #include <iostream>
+#include <set>
 
 #include <json/json.h>
 
@@ -44,11 +45,16 @@ void Print(const SFixOutcome& outcome, DWORD dwCategories, bool bJson) {
     }
     if (bJson) {
         root["selected"] = outcome.nSelected;
+        root["left_alone"] = outcome.nLeftAlone;
         root["fixed"] = outcome.nFixed;
         std::cout << root << "\n";
     } else {
         std::cout << "Total: " << outcome.nFixed << " of " << outcome.nSelected
                   << " selected problem(s) fixed.\n";
+        if (outcome.nLeftAlone > 0) {
+            std::cout << outcome.nLeftAlone
+                      << " problem(s) outside the prefix folder left alone (--allow-drive names a drive to include).\n";
+        }
     }
 }
 
@@ -67,6 +73,16 @@ int Run(CInvocation& invocation) {
     CCore& core = invocation.Core();
     RequireWritable(core);
     RunScan(core, dwCategories);
+    // A number the scan did not give is a mistake; fixing the rest silently would hide it.
+    const std::size_t nFindings = core.Session().Findings().size();
+    for (const std::set<int>* pIds : {&choice.only, &choice.exclude}) {
+        for (const int nId : *pIds) {
+            if (nId > static_cast<int>(nFindings)) {
+                throw SUsageError("There is no finding " + std::to_string(nId) + "; the scan found " +
+                                  std::to_string(nFindings) + ".");
+            }
+        }
+    }
     const bool bFixed = core.Session().Fix(choice);
     const SFixOutcome& outcome = core.Session().FixOutcome();
     // Said even when the fix then failed: the user may want to restore it.

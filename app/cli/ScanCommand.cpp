@@ -44,6 +44,7 @@ void PrintJson(CCore& core) {
             finding["path"] = Narrow(pRecord->GetFullPath());
             finding["description"] = Narrow(pRecord->m_sDescription);
             finding["view"] = pRecord->m_hRoot == 0 ? 0 : static_cast<int>(pRecord->m_dwRegSam);
+            finding["left_alone"] = core.Session().IsLeftAlone(*pRecord);
             finding["fixes"] = Json::Value(Json::arrayValue);
             for (const std::string& strFix : FixTexts(*pRecord)) {
                 finding["fixes"].append(strFix);
@@ -72,6 +73,9 @@ void PrintText(CCore& core) {
                       << "     " << Narrow(pRecord->m_sDescription) << "\n";
             for (const std::string& strFix : FixTexts(*pRecord)) {
                 std::cout << "     fix: " << strFix << "\n";
+            }
+            if (core.Session().IsLeftAlone(*pRecord)) {
+                std::cout << "     left alone by fix: outside the prefix folder (--allow-drive names a drive to include)\n";
             }
         }
     }

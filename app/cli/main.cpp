@@ -2,12 +2,16 @@
 //
 // Exit status: 0 success, 1 failure (said in one sentence on stderr), 2 bad usage.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "app/cli/Commands.h"
+#include "app/cli/EscapedOutput.h"
+#include "core/Text.h"
 
 namespace Branwick::Cli {
 namespace {
@@ -22,6 +26,8 @@ Target (default: the Wine prefix $WINEPREFIX, else ~/.wine):
                            the offline Windows volume mounted at DIR, for the user NAME
   --demo                   a fresh demo prefix with planted problems, in a temporary folder
   --keep DIR               with --demo: make the demo prefix in DIR and keep it
+  --allow-drive X:         let fixes delete on drive X: too, where the prefix maps it outside its
+                           own folder (several: C:,D:); without it such findings are left alone
 
 Commands:
 )";
@@ -44,7 +50,7 @@ void PrintUsage() {
 // The options of the target, and those of every command: an option is known to the parser
 // whichever command it belongs to, and refused later by the commands that do not take it.
 void KnownOptions(std::set<std::string>& withValue, std::set<std::string>& flags) {
-    withValue = {"--prefix", "--windows", "--user", "--keep"};
+    withValue = {"--prefix", "--windows", "--user", "--keep", "--allow-drive"};
     flags = {"--demo", "--json", "--help", "-h"};
     for (const SCommand* pCommand : kCommands) {
         for (const SOption& option : pCommand->vcOptions) {
@@ -75,6 +81,13 @@ void TakeOption(SArgs& args, const std::string& arg, const std::string& value) {
         args.strUser = value;
     } else if (arg == "--keep") {
         args.strKeep = value;
+    } else if (arg == "--allow-drive") {
+        for (const std::string& strDrive : SplitCommaList(value)) {
+            if (strDrive.size() != 2 || strDrive[1] != ':' || !std::isalpha(static_cast<unsigned char>(strDrive[0]))) {
+                throw SUsageError("--allow-drive takes drive letters like C: (several with commas).");
+            }
+            args.strAllowedDrives += static_cast<char>(std::toupper(static_cast<unsigned char>(strDrive[0])));
+        }
     } else {
         args.mapOptions[arg] = value;
     }
@@ -139,6 +152,11 @@ int Main(int argc, char** argv) {
         std::cout << pCommand->pfnHelp();
         return kOk;
     }
+    // JSON escapes control characters itself; "\x" would make it invalid.
+    std::optional<CEscapedCout> escaped;
+    if (!args.bJson) {
+        escaped.emplace();
+    }
     CInvocation invocation(*pCommand, args);
     if (pCommand->bTarget) {
         invocation.Core();
@@ -154,13 +172,13 @@ int main(int argc, char** argv) {
     try {
         return Main(argc, argv);
     } catch (const SUsageError& e) {
-        std::fprintf(stderr, "corvane-cli: %s\n", e.what());
+        std::fprintf(stderr, "corvane-cli: %s\n", Branwick::EscapeControls(e.what()).c_str());
         return kUsage;
     } catch (const std::invalid_argument& e) {
-        std::fprintf(stderr, "corvane-cli: %s\n", e.what());
+        std::fprintf(stderr, "corvane-cli: %s\n", Branwick::EscapeControls(e.what()).c_str());
         return kUsage;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "corvane-cli: %s\n", e.what());
+        std::fprintf(stderr, "corvane-cli: %s\n", Branwick::EscapeControls(e.what()).c_str());
         return kFailure;
     }
 }

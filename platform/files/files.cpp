@@ -256,9 +256,45 @@ CFileSystem::CFileSystem(CDriveMap map)
             m_vcRealRoots.push_back(real);
         }
     }
+    if (!m_map.m_vcOwnRoots.empty()) {
+        m_vcFixRoots.push_back(RealPath(m_map.m_vcOwnRoots.front()));
+    }
 }
 
 CFileSystem::~CFileSystem() = default;
+
+bool CFileSystem::AllowDrive(wchar_t chDrive) {
+    const auto drive = m_map.m_mapDrives.find(chDrive);
+    const std::string strReal = drive == m_map.m_mapDrives.end() ? std::string() : RealPath(drive->second);
+    if (strReal.empty() || strReal == "/") {
+        return false;
+    }
+    for (const std::string& root : m_vcRealRoots) {
+        if (IsBelowOrSame(root, strReal) && root != strReal) {
+            return false;
+        }
+    }
+    if (OwnRootOf(strReal) == nullptr) {
+        m_map.m_vcOwnRoots.push_back(drive->second);
+        m_vcRealRoots.push_back(strReal);
+    }
+    m_vcFixRoots.push_back(strReal);
+    return true;
+}
+
+CFileStatus CFileSystem::CheckFixDelete(const std::wstring& strPath) const {
+    CResolvedPath r;
+    if (CFileStatus s = ResolveForDelete(strPath, r); !s.Ok()) {
+        return s;
+    }
+    const std::string strReal = RealPath(r.m_strParent);
+    for (const std::string& root : m_vcFixRoots) {
+        if (IsBelowOrSame(strReal, root)) {
+            return {};
+        }
+    }
+    return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" lies on a drive outside the target's folder");
+}
 
 std::shared_ptr<const CFolderListing> CFileSystem::CachedListing(const std::string& strDir) const {
     std::lock_guard<std::mutex> lock(m_mtx);

@@ -83,6 +83,12 @@ public:
 
     const CDriveMap& DriveMap() const { return m_map; }
 
+    // Lets fixes delete on the drive (an upper-case letter) too (see CheckFixDelete), making its
+    // folder one of the target's own: the user's explicit choice for a drive the prefix maps
+    // outside its folder. False when the map has no such drive, or its folder is the host root or
+    // holds the target's folder (that would allow everything). Call before any other use.
+    bool AllowDrive(wchar_t chDrive);
+
     // GetFileAttributesW: the attribute word of a file or folder, INVALID_FILE_ATTRIBUTES when it
     // does not exist (pError, if given, receives ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND).
     // The word: 0x10 folder; 0x400 symbolic link (with 0x10 when it leads to a folder, not followed
@@ -134,6 +140,12 @@ public:
     // normalised, with WOW64 redirection applied.
     CFileStatus CheckDelete(const std::wstring& strPath, std::wstring* pstrFull) const;
 
+    // Whether a fix may delete the path: CheckDelete's answer, and besides the path must lie in the
+    // target's folder itself (the first of the drive map's own folders: the prefix, the volume) or
+    // on a drive given to AllowDrive, else ERROR_ACCESS_DENIED. A drive the prefix maps outside its
+    // folder (c: linked beside it) holds the user's own files as much as leftovers.
+    CFileStatus CheckFixDelete(const std::wstring& strPath) const;
+
     // The host path of a Windows path, for code that must hand a host path to a library. The
     // parent folder must exist; a missing last element keeps the given spelling.
     CFileStatus HostPath(const std::wstring& strPath, std::string& strHost) const;
@@ -161,6 +173,7 @@ private:
     CDriveMap m_map;
     std::unique_ptr<const CWinPath> m_pSystemRoot;  // m_map.m_strSystemRoot, parsed
     std::vector<std::string> m_vcRealRoots;
+    std::vector<std::string> m_vcFixRoots;  // real paths: the target's folder and allowed drives
     mutable std::mutex m_mtx;
     int m_nScanDepth = 0;
     mutable std::unordered_map<std::string, std::shared_ptr<const CFolderListing>> m_mapListings;

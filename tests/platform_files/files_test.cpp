@@ -70,13 +70,25 @@ TEST_F(FilesTest, DriveMapOfAWinePrefix) {
     ASSERT_EQ(map.m_vcOwnRoots.size(), 1u);  // drive_c lies inside the prefix already
     EXPECT_EQ(map.m_vcOwnRoots[0], m_prefix.string());
 
-    // A drive C moved out of the prefix is still the target's own; z: never is.
+    // A drive C moved out of the prefix is still the target's own for writing; a fix deletes there
+    // only once the user names it (it may be someone's thesis folder); z: and a folder that holds
+    // the prefix are never allowed.
     const fs::path other = m_root / "other";
     fs::create_directories(other / "dosdevices");
     fs::create_symlink(m_root / "moved_c", other / "dosdevices" / "c:");
+    fs::create_symlink("/", other / "dosdevices" / "z:");
+    fs::create_symlink(m_root, other / "dosdevices" / "d:");
     Touch(m_root / "moved_c" / "junk.tmp");
+    Touch(other / "drive_x" / "inside.tmp");
     CFileSystem moved(WineDriveMap(other.string()));
     EXPECT_EQ(moved.DriveMap().m_vcOwnRoots.size(), 2u);
+    EXPECT_EQ(moved.CheckFixDelete(L"C:\\junk.tmp").m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(moved.CheckFixDelete(Z(other / "drive_x" / "inside.tmp")).Ok());
+    EXPECT_FALSE(moved.AllowDrive(L'Z'));
+    EXPECT_FALSE(moved.AllowDrive(L'D'));
+    EXPECT_FALSE(moved.AllowDrive(L'Q'));
+    EXPECT_TRUE(moved.AllowDrive(L'C'));
+    EXPECT_TRUE(moved.CheckFixDelete(L"C:\\junk.tmp").Ok());
     EXPECT_TRUE(moved.DeleteFile(L"C:\\junk.tmp").Ok());
 }
 

@@ -119,7 +119,9 @@ TEST_F(BackUpTest, ACreationThatSavesNothingAddsNoEntry) {
     EXPECT_TRUE(BackUps().GetBackups().empty());
 }
 
-TEST_F(BackUpTest, TwoBackupsInOneSecondAreOneEntryAfterReloadAndNeitherIsOverwritten) {
+// The list used to be keyed by the second, so the second backup of a second hid the first, and a
+// fix waiting for a new entry took the backup as failed.
+TEST_F(BackUpTest, TwoBackupsInOneSecondAreBothListedUnderTheirOwnNames) {
     ScanGoneApp();
     const std::wstring strPattern = BackUps().GetFolder() + L"*.bak";
     std::vector<Platform::CFindData> files;
@@ -130,14 +132,18 @@ TEST_F(BackUpTest, TwoBackupsInOneSecondAreOneEntryAfterReloadAndNeitherIsOverwr
         for (const Platform::CFindData& file : files) {
             m_pTarget->Files().DeleteFile(BackUps().GetFolder() + file.m_strName);
         }
+        BackUps().Reload();
         const std::time_t t0 = std::time(nullptr);
         CreateBackup();
         CreateBackup();
         bSameSecond = std::time(nullptr) == t0;
     }
     ASSERT_TRUE(bSameSecond);
+    const auto listed = BackUps().GetBackups();
     BackUps().Reload();
-    EXPECT_EQ(BackUps().GetBackups().size(), 1u);
+    EXPECT_EQ(BackUps().GetBackups(), listed) << "the list read from the folder is the one kept";
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed.rbegin()->second, listed.begin()->second + L"_2");
     ASSERT_TRUE(m_pTarget->Files().FindFiles(strPattern, files).Ok());
     EXPECT_EQ(files.size(), 2u) << "the second backup must not replace the first";
 }

@@ -39,7 +39,7 @@ TEST_F(OutputTest, ControlCharactersOfKeyNamesAreShownEscaped) {
         ASSERT_TRUE(Branwick::Platform::CRegistry::OpenWinePrefix(m_prefix, {}, &reg).Ok());
         Branwick::Platform::CRegKey key;
         // A title change, then a C1 control sequence introducer, as a key name.
-        ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Evil\x1b]0;owned\x07\x9b" L"2J", 0, &key), ERROR_SUCCESS);
+        ASSERT_EQ(reg.CreateKey(Branwick::HKEY_CURRENT_USER, L"Software\\Evil\x1b]0;owned\x07\x9b" L"2J", 0, &key), Branwick::ERROR_SUCCESS);
         ASSERT_TRUE(reg.Flush().Ok());
     }
     const CorvaneTest::SCliResult r = Run({"scan", "--categories", "empty-keys"});

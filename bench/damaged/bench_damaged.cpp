@@ -25,7 +25,7 @@ std::string Repeat(const std::string& strPiece, std::size_t nBytes) {
 
 // The program's data folder in the prefix, made by a first run.
 fs::path DataFolder(const fs::path& prefix) {
-    CorvaneBench::RunCli({"--prefix", prefix.string(), "settings", "show"});
+    CorvaneBench::RunCli({"--prefix", prefix.string(), "settings", "set", "backup-before-fix", "on"});
     for (const auto& entry : fs::recursive_directory_iterator(prefix / "drive_c")) {
         if (entry.path().filename() == "settings.xml") {
             return entry.path().parent_path();
@@ -45,6 +45,7 @@ void Report(const char* pszWhat, std::size_t nBytes, const CorvaneBench::SRun& r
 int main() {
     const fs::path folder = fs::temp_directory_path() / ("corvane-bench-damaged-" + std::to_string(getpid()));
     const fs::path prefix = folder / "prefix";
+    fs::create_directories(folder);
     std::wstring strError;
     if (!Branwick::Platform::MakeDemoPrefix(prefix.string(), nullptr, strError)) {
         std::fprintf(stderr, "bench_damaged: no demo prefix: %ls\n", strError.c_str());

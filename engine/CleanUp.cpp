@@ -160,7 +160,7 @@ void SaveHistory(SFixRun& run, const std::wstring& sHistoryFile) {
 
 }  // namespace
 
-void CleanUp(CScanThreadData& record, CLogFile& log) {
+std::unique_ptr<CMessage> CleanUp(CScanThreadData& record, CLogFile& log) {
     SFixRun run;
     run.pCollection = record.m_pContext;
     run.dwFlags = record.m_dwFlags;
@@ -193,7 +193,7 @@ void CleanUp(CScanThreadData& record, CLogFile& log) {
             L"CleanUp", [] { return std::wstring(); }, [&] { SaveHistory(run, sHistoryFile); });
     }
     log.Write(L"Sending FixFinished message");
-    Post(run.finish.Clone());
+    return run.finish.Clone();
 }
 
 }  // namespace Branwick

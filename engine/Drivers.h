@@ -1,7 +1,10 @@
 // The three operations behind the exported entry points. Private to engine/.
 #pragma once
 
+#include <memory>
+
 #include "core/Log.h"
+#include "core/Messages.h"
 #include "core/ScanThreadData.h"
 
 namespace Branwick {
@@ -10,8 +13,9 @@ namespace Branwick {
 void Scan(DWORD dwFlags);
 
 // Fixes the selected records of the record's collection for the categories of its flag word and
-// posts the CFinishFixMessage; log is "Cleanup.log".
-void CleanUp(CScanThreadData& record, CLogFile& log);
+// returns the CFinishFixMessage, for the caller to post once the operation's state is put away;
+// log is "Cleanup.log".
+std::unique_ptr<CMessage> CleanUp(CScanThreadData& record, CLogFile& log);
 
 // Cleans the history items of the flag word; the cleaner posts its own progress and finish.
 void CleanHistory(DWORD dwFlags);

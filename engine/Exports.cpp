@@ -28,8 +28,10 @@ __attribute__((visibility("default"))) DWORD FendralScan(void* pArg) {
         Branwick::COperationScope operation(pRecord);
         Branwick::Scan(pRecord->m_dwFlags);
         Branwick::ScanLog().Write(L"Sending ScanFinished message");
-        Branwick::Post(std::make_unique<Branwick::CFinishScanMessage>());
     }
+    // The program may start the next operation as soon as it reads the finish message: by then
+    // this one's library-wide state must be put away.
+    pSink->Post(std::make_unique<Branwick::CFinishScanMessage>());
     Branwick::PostFinishThread(pSink, Branwick::ScanLog());
     return 0;
 }
@@ -39,10 +41,12 @@ __attribute__((visibility("default"))) DWORD FendralCleanUp(void* pArg) {
     Branwick::CMessageSink* pSink = pRecord->m_pSink;
     Branwick::CLogFile log;
     log.Open(L"Cleanup.log");
+    std::unique_ptr<Branwick::CMessage> pFinish;
     {
         Branwick::COperationScope operation(pRecord);
-        Branwick::CleanUp(*pRecord, log);
+        pFinish = Branwick::CleanUp(*pRecord, log);
     }
+    pSink->Post(std::move(pFinish));
     Branwick::PostFinishThread(pSink, log);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace CorvaneTest {
@@ -16,30 +17,10 @@ inline bool Run(const std::filesystem::path& dir, const std::string& strCommand)
 
 // A version resource whose "Translation" lists 0x407 first, each language with its own
 // FileDescription.
-inline const char* const kTwoLanguageVersion = R"(1 VERSIONINFO
-FILEVERSION 1,2,3,4
-PRODUCTVERSION 1,2,3,4
-FILEOS 0x40004
-FILETYPE 0x1
-BEGIN
-  BLOCK "StringFileInfo"
-  BEGIN
-    BLOCK "040904B0"
-    BEGIN
-      VALUE "CompanyName", "Corvane Tests"
-      VALUE "FileDescription", "Test program"
-    END
-    BLOCK "040704B0"
-    BEGIN
-      VALUE "FileDescription", "Testprogramm"
-    END
-  END
-  BLOCK "VarFileInfo"
-  BEGIN
-    VALUE "Translation", 0x407, 1200, 0x409, 1200
-  END
-END
-)";
+inline std::string TwoLanguageVersion() {
+    std::ifstream in(CORVANE_SOURCE_DIR "/tests/support/two_languages.rc");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Links a console program that returns at once, with the resources of strRc (none when empty),
 // as dir/strName. windres runs the C preprocessor, the host's cpp.

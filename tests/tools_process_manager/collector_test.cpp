@@ -185,7 +185,7 @@ TEST(ProcessCollector, WineProcessShowsItsWindowsExecutableAndPrefix) {
     std::filesystem::create_directories(folder);
     std::filesystem::create_directories(prefix / "dosdevices");
     std::filesystem::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
-    ASSERT_TRUE(CorvaneTest::BuildPe(dir.Path(), "app.exe", CorvaneTest::kTwoLanguageVersion)) << ReadAll(dir / "commands.log");
+    ASSERT_TRUE(CorvaneTest::BuildPe(dir.Path(), "app.exe", CorvaneTest::TwoLanguageVersion())) << ReadAll(dir / "commands.log");
     ASSERT_TRUE(CorvaneTest::MakeCertificate(dir.Path(), "signer", "/CN=Corvane Test Signer"));
     ASSERT_TRUE(CorvaneTest::SignPe(dir.Path(), "signer", dir / "app.exe", folder / "app.exe"));
     const std::string loader = SleepAs(dir, "wine64-preloader");

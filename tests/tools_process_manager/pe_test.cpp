@@ -35,7 +35,7 @@ CReadResult ReadPe(const std::string& strBytes) {
 class PeTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(CorvaneTest::BuildPe(m_dir.Path(), "app.exe", CorvaneTest::kTwoLanguageVersion))
+        ASSERT_TRUE(CorvaneTest::BuildPe(m_dir.Path(), "app.exe", CorvaneTest::TwoLanguageVersion()))
             << ReadAll(m_dir / "commands.log");
     }
     CTempFolder m_dir{"corvane-pe"};

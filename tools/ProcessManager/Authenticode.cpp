@@ -194,8 +194,16 @@ CSignerInfo CPeFile::Signer() {
     }
     // The signature covers the content's octets; without a root store only the signature itself
     // is checked, not the chain of its certificate.
-    PBio content(BIO_new_mem_buf(pContent, static_cast<int>(nContent)));
-    if (!content || PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
+    // A memory BIO handed in directly is copied into one that PKCS7_verify leaks when the
+    // signature is malformed; behind a buffer it is read where it is.
+    PBio content(BIO_new(BIO_f_buffer()));
+    BIO* pMemory = BIO_new_mem_buf(pContent, static_cast<int>(nContent));
+    if (!content || pMemory == nullptr) {
+        BIO_free(pMemory);
+        return info;
+    }
+    BIO_push(content.get(), pMemory);
+    if (PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
         return info;
     }
     info.m_eState = ESignature::Signed;

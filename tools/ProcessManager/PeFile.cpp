@@ -95,7 +95,9 @@ bool CMemorySource::Read(std::uint64_t nOffset, void* pOut, std::size_t nSize) {
     if (nOffset > m_data.size() || nSize > m_data.size() - nOffset) {
         return false;
     }
-    std::memcpy(pOut, m_data.data() + nOffset, nSize);
+    if (nSize != 0) {  // an empty buffer may have no address at all
+        std::memcpy(pOut, m_data.data() + nOffset, nSize);
+    }
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/module/module.h"
+#include "platform/packages/packages.h"
 #include "platform/processes/processes.h"
 #include "platform/text/text.h"
 #include "tools/ProcessManager/CppSQLite3.h"
@@ -36,7 +37,8 @@ std::optional<std::pair<std::uintmax_t, std::filesystem::file_time_type>> Identi
     return std::make_pair(nSize, time);
 }
 
-CFileFacts ReadFacts(const std::string& strPath) {
+// A native program has no version resource; the package it came with describes it instead.
+CFileFacts ReadFacts(const std::string& strPath, Platform::CPackageIndex& packages) {
     CFileFacts facts;
     facts.m_strSigner = kNotSigned;
     Tools::CFileSource source(strPath);
@@ -45,6 +47,7 @@ CFileFacts ReadFacts(const std::string& strPath) {
     }
     Tools::CPeFile pe(source);
     if (!pe.IsPe()) {
+        facts.m_strDescription = packages.Summary(strPath);
         return facts;
     }
     facts.m_strDescription = pe.FileDescription();
@@ -66,6 +69,7 @@ std::wstring FileNameOf(const std::wstring& strPath) {
 
 struct CProcessCollector::CState {
     Platform::CProcessSource source;
+    Platform::CPackageIndex packages;
     std::map<DWORD, CProcessInfo> mapPrevious;
     std::uint64_t nPreviousKernel = 0;
     std::uint64_t nPreviousUser = 0;
@@ -109,7 +113,7 @@ const CFileFacts* CProcessCollector::CState::Facts(const std::string& strPath) {
     }
     auto it = mapFiles.find(strPath);
     if (it == mapFiles.end() || it->second.m_nSize != identity->first || it->second.m_time != identity->second) {
-        CFileFacts facts = ReadFacts(strPath);
+        CFileFacts facts = ReadFacts(strPath, packages);
         facts.m_nSize = identity->first;
         facts.m_time = identity->second;
         it = mapFiles.insert_or_assign(strPath, std::move(facts)).first;

@@ -7,11 +7,12 @@
 namespace Branwick::Cli {
 
 extern const SCommand kScanCommand, kFixCommand, kBackupsCommand, kIgnoreCommand,
-    kHistoryCommand, kStartupCommand, kSettingsCommand, kScheduleCommand, kFormatCommand;
+    kHistoryCommand, kStartupCommand, kSettingsCommand, kScheduleCommand, kFormatCommand,
+    kProcessesCommand;
 
 inline const SCommand* const kCommands[] = {
     &kScanCommand,    &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,  &kHistoryCommand,
-    &kStartupCommand, &kSettingsCommand, &kScheduleCommand, &kFormatCommand,
+    &kStartupCommand, &kSettingsCommand, &kScheduleCommand, &kFormatCommand,  &kProcessesCommand,
 };
 
 }  // namespace Branwick::Cli

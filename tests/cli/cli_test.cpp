@@ -22,6 +22,7 @@
 #include "core/Text.h"
 #include "platform/demo/demo.h"
 #include "platform/target/target.h"
+#include "tests/support/child_process.h"
 #include "tests/support/format_data.h"
 #include "tests/support/temp_folder.h"
 #include "tools/FileFormatHelp/FileFormatHelp.h"
@@ -576,6 +577,43 @@ TEST_F(CliTest, FormatLooksUpAnExtensionInTheProgramsOwnService) {
     EXPECT_EQ(Run({"format", "a/b"}).nStatus, 2);
     EXPECT_EQ(Run({"format", "doc", "--service", "ftp://formats.example.org"}).nStatus, 2);
     unsetenv("XDG_DATA_DIRS");
+}
+
+// A sleeping child under the name of a program the shipped reputation list marks as unwanted.
+TEST_F(CliTest, ProcessesListsTheRunningProcessesWithTheirReputation) {
+    const CorvaneTest::CTempFolder bin;
+    CorvaneTest::CChild child(CorvaneTest::SleepAs(bin, "xmrig.exe"), {"xmrig.exe", "30"});
+    SResult r = Run({"processes", "--json"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(r.strErr, "");
+    Json::Value root;
+    ASSERT_TRUE(Json::Reader().parse(r.strOut, root)) << r.strOut;
+    Json::Value found;
+    for (const Json::Value& process : root) {
+        if (process["pid"].asUInt() == child.Pid()) {
+            found = process;
+        }
+    }
+    ASSERT_TRUE(found.isObject()) << r.strOut;
+    EXPECT_EQ(found["name"].asString(), "xmrig.exe");
+    EXPECT_EQ(found["status"].asInt(), 1);
+    EXPECT_EQ(found["path"].asString(), (bin / "bin/xmrig.exe").string());
+    EXPECT_EQ(found["signer"].asString(), "Not Signed");
+    EXPECT_TRUE(found["cpu_usage"].isDouble());
+    EXPECT_GT(found["memory_kb"].asUInt64(), 0u);
+
+    r = Run({"processes"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find(std::to_string(child.Pid()) + "  xmrig.exe"), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strOut.find("listed as unwanted"), std::string::npos);
+
+    setenv("CORVANE_DATA_DIR", bin.Path().c_str(), 1);  // a folder without the database
+    r = Run({"processes"});
+    unsetenv("CORVANE_DATA_DIR");
+    EXPECT_EQ(r.nStatus, 0);
+    EXPECT_NE(r.strErr.find("reputation list of processes is unavailable"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strOut.find("listed as"), std::string::npos);
+    EXPECT_EQ(Run({"processes", "all"}).nStatus, 2);
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ bool CScanSession::StartFix(const SFixChoice& choice) {
     for (const auto& [nId, pRecord] : Findings()) {
         const bool bChosen =
             (choice.only.empty() || choice.only.count(nId) != 0) && choice.exclude.count(nId) == 0;
-        pRecord->m_nState = bChosen ? 1 : 0;
+        pRecord->m_nState = bChosen ? FIX_STATE_TO_FIX : FIX_STATE_LEFT;
         m_outcome.nSelected += bChosen ? 1 : 0;
     }
     const bool bBackup =
@@ -188,7 +188,8 @@ std::vector<std::pair<int, CRegError*>> CScanSession::Findings() {
 }
 
 DWORD CScanSession::QuietCategories() const {
-    return m_scanManager.GetScanCategories() & ~m_scanManager.GetAcceptedCategories() & 0xFFF;
+    return m_scanManager.GetScanCategories() & ~m_scanManager.GetAcceptedCategories() &
+           kAllScanTypes;
 }
 
 void CScanSession::Processmessage(CMessage* pMessage) {

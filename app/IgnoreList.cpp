@@ -66,12 +66,14 @@ bool SameValues(const std::vector<std::wstring>& values, const std::vector<std::
 }  // namespace
 
 CIgnoreList::CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder)
-    : m_files(files), m_strPath(strDataFolder + L"ignorelist.xml") {
+    : m_files(files), m_strFolder(strDataFolder), m_strPath(strDataFolder + L"ignorelist.xml") {
     Load();
 }
 
 CIgnoreList::~CIgnoreList() {
-    Save();
+    if (m_bChanged) {
+        Save();
+    }
 }
 
 void CIgnoreList::Load() {
@@ -110,8 +112,7 @@ void CIgnoreList::Load() {
         m_map[nScanType] = std::move(entries);
     }
     if (!bWhole) {
-        // What could not be read is kept beside the list, since the next save replaces the file.
-        m_files.WriteFile(m_strPath + L".bad", strText);
+        m_strDamaged = std::move(strText);
     }
 }
 
@@ -142,7 +143,18 @@ bool CIgnoreList::Save() {
     }
     std::ostringstream out;
     doc.save(out, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
-    return m_files.WriteFile(m_strPath, out.str()).Ok();
+    if (!m_files.CreateFolders(m_strFolder).Ok()) {
+        return false;
+    }
+    // What could not be read is kept beside the list, since this save replaces the file.
+    if (!m_strDamaged.empty() && m_files.WriteFile(m_strPath + L".bad", m_strDamaged).Ok()) {
+        m_strDamaged.clear();
+    }
+    if (!m_files.WriteFile(m_strPath, out.str()).Ok()) {
+        return false;
+    }
+    m_bChanged = false;
+    return true;
 }
 
 void CIgnoreList::Add(std::int32_t nScanType, const CRegError& record) {
@@ -160,7 +172,9 @@ void CIgnoreList::Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry) {
     if (it == m_map.end()) {
         return;
     }
+    const std::size_t nBefore = it->second.size();
     it->second.remove_if([pEntry](const CIgnoreEntry& entry) { return &entry == pEntry; });
+    m_bChanged = m_bChanged || it->second.size() != nBefore;
 }
 
 bool CIgnoreList::IsIgnored(std::int32_t nScanType, const CRegError& record) const {

@@ -30,7 +30,7 @@ public:
     // Loads "ignorelist.xml" of strDataFolder (a Windows path ending in '\') in the target's files,
     // which must outlive the list.
     CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder);
-    // Saves.
+    // Saves what Remove changed and no save has written; a list nobody changed is not written.
     ~CIgnoreList();
     CIgnoreList(const CIgnoreList&) = delete;
     CIgnoreList& operator=(const CIgnoreList&) = delete;
@@ -40,8 +40,9 @@ public:
     // "ignorelist.xml.bad" before the next save replaces it. "RegSam" other than 256 or 512
     // reads as 512. Elements that name no category are kept and written back as they were.
     void Load();
-    // Writes the whole list, replacing the file; on failure the previous file stays. Returns
-    // whether the file was written. Nothing is shown to the user either way.
+    // Writes the whole list, replacing the file (and making the data folder when it is missing);
+    // on failure the previous file stays. Returns whether the file was written. Nothing is shown
+    // to the user either way.
     bool Save();
 
     // Appends an entry made from the record to the category's list (no check for duplicates),
@@ -60,7 +61,10 @@ public:
 
 private:
     Platform::CFileSystem& m_files;
+    std::wstring m_strFolder;
     std::wstring m_strPath;
+    std::string m_strDamaged;  // a damaged file's text, until the next save keeps it aside
+    bool m_bChanged = false;   // by Remove, since the last save
     std::map<std::int32_t, std::list<CIgnoreEntry>> m_map;
     std::vector<std::string> m_vcForeign;  // elements naming no category, as XML text
 };

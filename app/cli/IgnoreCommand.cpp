@@ -40,7 +40,8 @@ void Add(CInvocation& invocation) {
     }
     for (const auto& [nId, pRecord] : findings) {
         if (ids.count(nId) != 0) {
-            std::cout << "Ignored: " << Narrow(pRecord->GetFullPath()) << "\n";
+            std::cout << "Ignored: " << Narrow(pRecord->GetDisplayPath(core.Target().Registry()))
+                      << "\n";
             core.ScanManager().IgnoreError(pRecord->m_nScanType, pRecord);
         }
     }

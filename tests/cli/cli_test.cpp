@@ -2,11 +2,13 @@
 // refusal to write while a wineserver serves the prefix, and the smaller commands.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <json/json.h>
@@ -45,7 +48,8 @@ protected:
     CliTest() { fs::create_directories(m_folder / "config"); }
 
     // Runs corvane-cli with the arguments; its logs and configuration stay in the test's folder.
-    SResult Run(const std::vector<std::string>& vcArgs) {
+    // With fdTerminal (the slave end of a terminal), stderr goes there instead of strErr.
+    SResult Run(const std::vector<std::string>& vcArgs, int fdTerminal = -1) {
         const fs::path out = m_folder / "out", err = m_folder / "err";
         const pid_t child = fork();
         if (child == 0) {
@@ -55,7 +59,7 @@ protected:
             const int fdOut = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             const int fdErr = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(fdOut, 1);
-            dup2(fdErr, 2);
+            dup2(fdTerminal >= 0 ? fdTerminal : fdErr, 2);
             std::vector<std::string> args = {CORVANE_BIN_DIR "/corvane-cli"};
             args.insert(args.end(), vcArgs.begin(), vcArgs.end());
             std::vector<char*> argv;
@@ -191,6 +195,40 @@ TEST_F(CliTest, ScanOfTheDemoAsTextAndJson) {
         }
     }
     EXPECT_EQ(root["total"].asInt(), nTotal);
+}
+
+// What `wine reg query` does with a printed path: opens it as written, in the native view.
+TEST_F(CliTest, EveryPrintedKeyIsFoundWhereThePathSaysAndItsViewIsNamed) {
+    const std::string strPrefix = Prefix();
+    const SResult r = Run({"--prefix", strPrefix, "scan", "--json"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    std::wstring strError;
+    const auto pTarget = Branwick::Platform::CTarget::OpenWinePrefix(strPrefix, strError);
+    ASSERT_NE(pTarget, nullptr) << Branwick::WideToUtf8(strError);
+    int n32 = 0;
+    for (const Json::Value& category : ParseJson(r)["categories"]) {
+        for (const Json::Value& finding : category["findings"]) {
+            const std::string strPath = finding["path"].asString();
+            if (strPath.rfind("HKEY_", 0) != 0) {
+                EXPECT_TRUE(finding["view"].isNull()) << strPath;
+                continue;
+            }
+            const std::string strView = finding["view"].asString();
+            EXPECT_TRUE(strView == "32-bit" || strView == "64-bit") << strPath;
+            n32 += strView == "32-bit" ? 1 : 0;
+            const std::size_t nSlash = std::min(strPath.find('\\'), strPath.size());
+            const Branwick::HKEY hRoot =
+                Branwick::GetRootKeyHandle(Branwick::Utf8ToWide(strPath.substr(0, nSlash)));
+            const std::string strKey = nSlash < strPath.size() ? strPath.substr(nSlash + 1) : "";
+            Branwick::Platform::CRegKey key;
+            EXPECT_EQ(
+                pTarget->Registry().OpenKey(hRoot, Branwick::Utf8ToWide(strKey),
+                                            Branwick::KEY_READ | Branwick::KEY_WOW64_64KEY, &key),
+                Branwick::ERROR_SUCCESS)
+                << strPath;
+        }
+    }
+    EXPECT_GT(n32, 0) << r.strOut;
 }
 
 TEST_F(CliTest, FixTakesABackupFirstAndAScanAfterwardsFindsNothingOfWhatWasFixed) {
@@ -360,8 +398,12 @@ TEST_F(CliTest, RefusesToWriteWhileAWineserverHoldsItsLock) {
             EXPECT_NE(r.strErr.find("wineserver"), std::string::npos) << r.strErr;
             EXPECT_EQ(Lines(r.strErr), 1) << r.strErr;
         }
-        // Reading is allowed.
-        EXPECT_EQ(Run({"--prefix", strPrefix, "scan"}).nStatus, 0);
+        // Reading is allowed, with one line on what a running server means for it.
+        const SResult r = Run({"--prefix", strPrefix, "scan"});
+        EXPECT_EQ(r.nStatus, 0);
+        EXPECT_EQ(Lines(r.strErr), 1) << r.strErr;
+        EXPECT_NE(r.strErr.find("wineserver"), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("half a minute"), std::string::npos) << r.strErr;
     }
     fs::remove_all(root);
     EXPECT_EQ(ReadAll(strPrefix + "/system.reg"), strBefore);
@@ -387,6 +429,103 @@ TEST_F(CliTest, SettingsBackupsAndIgnoreList) {
     EXPECT_EQ(r.nStatus, 0) << r.strErr;
     r = Run({"--prefix", strPrefix, "ignore", "remove", "1"});
     EXPECT_EQ(r.nStatus, 1);
+}
+
+// Every file and folder below root: kind and permissions, time of change, and a file's contents.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    auto add = [&](const fs::path& path) {
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        std::string strState = std::to_string(st.st_mode) + " " +
+                               std::to_string(st.st_mtim.tv_sec) + "." +
+                               std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISREG(st.st_mode)) {
+            strState += " " + ReadAll(path);
+        }
+        out[path.lexically_relative(root).string()] = strState;
+    };
+    add(root);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        add(entry.path());
+    }
+    return out;
+}
+
+// The names whose state differs between two snapshots.
+std::vector<std::string> Changed(const std::map<std::string, std::string>& before,
+                                 const std::map<std::string, std::string>& after) {
+    std::vector<std::string> names;
+    for (const auto& [name, state] : after) {
+        const auto it = before.find(name);
+        if (it == before.end() || it->second != state) {
+            names.push_back(name);
+        }
+    }
+    for (const auto& [name, state] : before) {
+        if (after.count(name) == 0) {
+            names.push_back(name + " (gone)");
+        }
+    }
+    return names;
+}
+
+TEST_F(CliTest, CommandsThatOnlyReadLeaveTheTargetAsTheyFoundIt) {
+    const std::string strPrefix = Prefix();
+    const std::vector<std::vector<std::string>> reads = {
+        {"scan"},           {"scan", "--json"},   {"backups", "list"},
+        {"ignore", "list"}, {"settings", "show"}, {"schedule", "list"}};
+    auto check = [&](const std::string& strState) {
+        for (const std::vector<std::string>& read : reads) {
+            const auto before = Snapshot(strPrefix);
+            std::vector<std::string> args = {"--prefix", strPrefix};
+            args.insert(args.end(), read.begin(), read.end());
+            const SResult r = Run(args);
+            EXPECT_EQ(r.nStatus, 0) << strState << ": " << read[0] << " " << r.strErr;
+            EXPECT_EQ(r.strErr, "") << strState << ": " << read[0];
+            EXPECT_EQ(Changed(before, Snapshot(strPrefix)), std::vector<std::string>())
+                << strState << ": " << read[0];
+        }
+    };
+    check("new to the program");
+    ASSERT_EQ(Run({"--prefix", strPrefix, "settings", "set", "fix-after-scan", "on"}).nStatus, 0);
+    ASSERT_EQ(Run({"--prefix", strPrefix, "ignore", "add", "1"}).nStatus, 0);
+    ASSERT_EQ(Run({"--prefix", strPrefix, "fix", "--only", "2"}).nStatus, 0);
+    check("with the program's files");
+}
+
+TEST_F(CliTest, ProgressOnATerminalIsRedrawnAtMostTenTimesASecondAndNeverPasses100) {
+    const std::string strPrefix = Prefix();
+    int fdMaster = -1, fdSlave = -1;
+    ASSERT_EQ(openpty(&fdMaster, &fdSlave, nullptr, nullptr, nullptr), 0);
+    // Read while the program writes: a full terminal buffer would stop it.
+    std::string strShown;
+    std::thread reader([&] {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = read(fdMaster, buffer, sizeof(buffer))) > 0) {
+            strShown.append(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const SResult r = Run({"--prefix", strPrefix, "scan"}, fdSlave);
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    close(fdSlave);  // the reader sees the end once no slave end is open
+    reader.join();
+    close(fdMaster);
+    EXPECT_EQ(r.nStatus, 0) << strShown;
+    int nDraws = 0;
+    for (std::size_t n = strShown.find("\r\033[KScanning"); n != std::string::npos;
+         n = strShown.find("\r\033[KScanning", n + 1)) {
+        ++nDraws;
+        const std::size_t nPercent = strShown.find('%', n);
+        ASSERT_NE(nPercent, std::string::npos);
+        const std::size_t nDigits = strShown.find_last_not_of("0123456789", nPercent - 1) + 1;
+        EXPECT_LE(std::stoi(strShown.substr(nDigits, nPercent - nDigits)), 100);
+    }
+    EXPECT_GT(nDraws, 0) << strShown;
+    EXPECT_LE(nDraws, static_cast<int>(10 * dSeconds) + 2) << dSeconds << " s";
 }
 
 TEST_F(CliTest, ScheduleAddsEveryKindOfTrigger) {

@@ -164,6 +164,8 @@ void CIgnoreList::Add(std::int32_t nScanType, const CRegError& record) {
     entry.m_strPath = record.GetFullPath();
     entry.m_dwRegSam = record.m_dwRegSam;
     m_map[nScanType].push_back(std::move(entry));
+    // A failed save is tried again at the end.
+    m_bChanged = true;
     Save();
 }
 

@@ -30,7 +30,8 @@ public:
     // Loads "ignorelist.xml" of strDataFolder (a Windows path ending in '\') in the target's files,
     // which must outlive the list.
     CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder);
-    // Saves what Remove changed and no save has written; a list nobody changed is not written.
+    // Saves what Add or Remove changed and no save has written; a list nobody changed is not
+    // written.
     ~CIgnoreList();
     CIgnoreList(const CIgnoreList&) = delete;
     CIgnoreList& operator=(const CIgnoreList&) = delete;
@@ -64,7 +65,7 @@ private:
     std::wstring m_strFolder;
     std::wstring m_strPath;
     std::string m_strDamaged;  // a damaged file's text, until the next save keeps it aside
-    bool m_bChanged = false;   // by Remove, since the last save
+    bool m_bChanged = false;   // by Add or Remove, since the last successful save
     std::map<std::int32_t, std::list<CIgnoreEntry>> m_map;
     std::vector<std::string> m_vcForeign;  // elements naming no category, as XML text
 };

@@ -1,0 +1,12 @@
+// The pages of the Settings page, in the order of their buttons.
+#include "ui/Pages/PageSite.h"
+
+namespace Branwick::Wnd {
+
+const std::vector<SPageEntry>& SettingsPages() {
+    static const std::vector<SPageEntry> kPages = {
+    };
+    return kPages;
+}
+
+}  // namespace Branwick::Wnd

@@ -211,7 +211,14 @@ int RunCorvane(const std::vector<std::string>& vcArgs) {
             for (const std::string& strArg : line.TargetArguments()) {
                 arguments << QString::fromStdString(strArg);
             }
-            QProcess::startDetached(QApplication::applicationFilePath(), arguments << "-scan");
+            QProcess process;
+            process.setProgram(QApplication::applicationFilePath());
+            process.setArguments(arguments << "-scan");
+            // The starter's output may be a pipe that closes when it ends; the instance must not
+            // die of its first warning then. Its diagnostics go to its logs.
+            process.setStandardOutputFile(QProcess::nullDevice());
+            process.setStandardErrorFile(QProcess::nullDevice());
+            process.startDetached();
         } else {
             instance.Post(kCmdStartScan);
         }

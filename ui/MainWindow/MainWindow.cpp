@@ -33,7 +33,7 @@ QString StyleSheet() {
         #changeTarget { color: white; border: 1px solid #9dc3e6; border-radius: 3px; padding: 3px 8px; }
         #pageBar { background: #dde7f0; border-bottom: 1px solid #b4c7d9; }
         #pageButton { border: none; padding: 8px 18px; font-size: 11pt; background: transparent; }
-        #pageButton:checked { background: white; border-top: 3px solid #2e75b6; font-weight: bold; }
+        #pageButton:checked { background: white; border-top: 3px solid #2e75b6; color: #1f4e79; }
         #pageButton:disabled { color: #8a8a8a; }
         #pageTitle { font-size: 15pt; font-weight: bold; color: #1f4e79; }
         #pageSubtitle { font-size: 10pt; font-weight: bold; color: #404040; }
@@ -71,7 +71,8 @@ CCorvanesDlg::CCorvanesDlg(SPageSite& site, CScanSession& session, bool bTray, Q
     auto* pBarLayout = new QHBoxLayout(pBar);
     pBarLayout->setContentsMargins(8, 0, 8, 0);
     pBarLayout->setSpacing(0);
-    const char* kTitles[] = {"Scan", "Tools", "Settings", "Results"};
+    // Alt+S, Alt+T, Alt+E, Alt+R switch pages from the keyboard.
+    const char* kTitles[] = {"&Scan", "&Tools", "S&ettings", "&Results"};
     for (int i = 0; i < 4; ++i) {
         auto* pButton = new QPushButton(tr(kTitles[i]), pBar);
         pButton->setObjectName("pageButton");

@@ -98,8 +98,8 @@ CScanFixProgressDlg::CScanFixProgressDlg(SPageSite& site, EMode eMode, QWidget* 
     auto* pButtons = new QHBoxLayout;
     pButtons->addStretch(1);
     if (eMode == EMode::Scan) {
-        m_pBack = new QPushButton(tr("< Back"), this);
-        m_pNext = new QPushButton(tr("Next >"), this);
+        m_pBack = new QPushButton(tr("< &Back"), this);
+        m_pNext = new QPushButton(tr("&Next >"), this);
         pButtons->addWidget(m_pBack);
         pButtons->addWidget(m_pNext);
         m_pBack->setEnabled(false);
@@ -107,7 +107,7 @@ CScanFixProgressDlg::CScanFixProgressDlg(SPageSite& site, EMode eMode, QWidget* 
         connect(m_pBack, &QPushButton::clicked, this, &CScanFixProgressDlg::Back);
         connect(m_pNext, &QPushButton::clicked, this, &CScanFixProgressDlg::Next);
     }
-    m_pCancel = new QPushButton(tr("Cancel"), this);
+    m_pCancel = new QPushButton(tr("&Cancel"), this);
     pButtons->addWidget(m_pCancel);
     pLayout->addLayout(pButtons);
     connect(m_pCancel, &QPushButton::clicked, this, &CScanFixProgressDlg::Cancel);

@@ -15,7 +15,7 @@ CResultsDlg::CResultsDlg(SPageSite& site, QWidget* pParent) : QWidget(pParent), 
 
     auto* pSplitter = new QSplitter(this);
     m_pCategories = new QListWidget(pSplitter);
-    m_pCategories->setMinimumWidth(170);
+    m_pCategories->setMinimumWidth(150);
     m_pView = new QTreeView(pSplitter);
     m_pModel = new CRecordModel(m_pView);
     m_pDelegate = new CRecordDelegate(m_pView);
@@ -29,13 +29,14 @@ CResultsDlg::CResultsDlg(SPageSite& site, QWidget* pParent) : QWidget(pParent), 
     m_pView->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_pView->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     pSplitter->setStretchFactor(1, 1);
+    pSplitter->setSizes({200, 680});  // the paths need the room
     pLayout->addWidget(pSplitter, 1);
 
     auto* pButtons = new QHBoxLayout;
-    auto* pMark = new QPushButton(tr("Mark All"), this);
-    auto* pUnmark = new QPushButton(tr("Unmark All"), this);
-    m_pRescan = new QPushButton(tr("Rescan"), this);
-    m_pFix = new QPushButton(tr("Fix"), this);
+    auto* pMark = new QPushButton(tr("&Mark All"), this);
+    auto* pUnmark = new QPushButton(tr("&Unmark All"), this);
+    m_pRescan = new QPushButton(tr("Resca&n"), this);
+    m_pFix = new QPushButton(tr("&Fix"), this);
     m_pFix->setObjectName("primaryButton");
     pButtons->addWidget(pMark);
     pButtons->addWidget(pUnmark);

@@ -31,7 +31,7 @@ CScanStart::CScanStart(SPageSite& site, QWidget* pParent) : QWidget(pParent), m_
         m_boxes[i] = pBox;
     }
     pLayout->addStretch(1);
-    m_pStart = new QPushButton(tr("Start Scan"), this);
+    m_pStart = new QPushButton(tr("St&art Scan"), this);
     m_pStart->setObjectName("primaryButton");
     m_pStart->setDefault(true);
     auto* pRow = new QHBoxLayout;

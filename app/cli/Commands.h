@@ -8,11 +8,12 @@ namespace Branwick::Cli {
 
 extern const SCommand kScanCommand, kFixCommand, kBackupsCommand, kIgnoreCommand,
     kHistoryCommand, kStartupCommand, kSettingsCommand, kScheduleCommand, kFormatCommand,
-    kProcessesCommand;
+    kProcessesCommand, kTargetsCommand;
 
 inline const SCommand* const kCommands[] = {
-    &kScanCommand,    &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,  &kHistoryCommand,
-    &kStartupCommand, &kSettingsCommand, &kScheduleCommand, &kFormatCommand,  &kProcessesCommand,
+    &kScanCommand,     &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,  &kHistoryCommand,
+    &kStartupCommand,  &kSettingsCommand, &kScheduleCommand, &kFormatCommand,  &kProcessesCommand,
+    &kTargetsCommand,
 };
 
 }  // namespace Branwick::Cli

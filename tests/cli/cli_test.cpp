@@ -759,3 +759,30 @@ TEST_F(CliTest, ProcessesListsTheRunningProcessesWithTheirReputation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, TargetsListsTheWindowsSystemsOfTheHome) {
+    CorvaneTest::CTempFolder home("corvane-cli-home");
+    CorvaneTest::Touch(home / ".wine/system.reg", "WINE REGISTRY Version 2\n#arch=win32\n");
+    const char* pszHome = std::getenv("HOME");
+    const std::string strHome = pszHome != nullptr ? pszHome : "";
+    setenv("HOME", home.Path().c_str(), 1);
+    unsetenv("XDG_DATA_HOME");
+    const SResult json = Run({"targets", "--json"});
+    const SResult text = Run({"targets"});
+    setenv("HOME", strHome.c_str(), 1);
+
+    ASSERT_EQ(json.nStatus, 0) << json.strErr;
+    const Json::Value list = ParseJson(json);
+    ASSERT_EQ(list.size(), 1u) << json.strOut;
+    EXPECT_EQ(list[0]["kind"].asString(), "wine-prefix");
+    EXPECT_EQ(list[0]["path"].asString(), (home / ".wine").string());
+    EXPECT_EQ(list[0]["architecture"].asString(), "32-bit");
+    EXPECT_FALSE(list[0]["wineserver"].asBool());
+    EXPECT_GT(list[0]["bytes"].asUInt64(), 0u);
+    ASSERT_EQ(text.nStatus, 0);
+    EXPECT_NE(text.strOut.find((home / ".wine").string()), std::string::npos) << text.strOut;
+}
+
+}  // namespace

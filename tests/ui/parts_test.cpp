@@ -1,5 +1,5 @@
 // The pieces of the program that need no engine: the command line, the item shortening, the
-// hand-over from the bus, the message boxes of workers, the path display rule, the tray, the
+// hand-over from the bus, the message boxes of workers, the tray, the
 // target chooser and the window without a tray.
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -16,7 +16,6 @@
 #include "ui/Bus/WindowObserver.h"
 #include "ui/MainWindow/MainWindow.h"
 #include "ui/ProgressPage/ProgressPage.h"
-#include "ui/ResultsPage/RecordModel.h"
 #include "ui/TargetChooser/TargetChooser.h"
 #include "ui/Tray/Tray.h"
 #include "ui_fixture.h"
@@ -159,31 +158,6 @@ private slots:
         QCOMPARE(nUnattended.load(), IDNO);
         QTest::qWait(100);
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
-    }
-
-    void PathsOfThe32BitViewNameWow6432NodeOn64BitTargets() {
-        const auto path = [](std::int32_t nType, HKEY hRoot, const wchar_t* pszPath, REGSAM sam, bool b64) {
-            return DisplayPath(CRegError(nType, hRoot, pszPath, L"d", sam, true), b64);
-        };
-        QCOMPARE(path(COM, HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{X}", KEY_WOW64_32KEY, true),
-                 std::wstring(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Classes\\CLSID\\{X}"));
-        QCOMPARE(path(UNINSTALL, HKEY_CLASSES_ROOT, L"CLSID\\{X}", KEY_WOW64_32KEY, true),
-                 std::wstring(L"HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\{X}"));
-        QCOMPARE(path(HELP_FILES, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Help", KEY_WOW64_32KEY, true),
-                 std::wstring(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Help"));
-        // Not for the native view, a 32-bit target, the other categories, other roots or files.
-        QCOMPARE(path(COM, HKEY_CLASSES_ROOT, L"CLSID\\{X}", KEY_WOW64_64KEY, true),
-                 std::wstring(L"HKEY_CLASSES_ROOT\\CLSID\\{X}"));
-        QCOMPARE(path(COM, HKEY_CLASSES_ROOT, L"CLSID\\{X}", KEY_WOW64_32KEY, false),
-                 std::wstring(L"HKEY_CLASSES_ROOT\\CLSID\\{X}"));
-        for (const std::int32_t nType : {FONTS, SHOTCATS, APP_PATH, FILE_ASSOCIATIONS, JUNK_FILES}) {
-            QCOMPARE(path(nType, HKEY_LOCAL_MACHINE, L"SOFTWARE\\A", KEY_WOW64_32KEY, true),
-                     std::wstring(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\A"));
-        }
-        QCOMPARE(path(STARTUP, HKEY_CURRENT_USER, L"Software\\Run", KEY_WOW64_32KEY, true),
-                 std::wstring(L"HKEY_CURRENT_USER\\Software\\Run"));
-        QCOMPARE(path(FILE_PATH, HKEY(0), L"C:\\windows\\a.dll", KEY_WOW64_32KEY, true),
-                 std::wstring(L"C:\\windows\\a.dll"));
     }
 
     void TrayMenuGraysWhileScanningAndGivesUpAfterEightTries() {

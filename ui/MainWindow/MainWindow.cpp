@@ -234,7 +234,7 @@ void CCorvanesDlg::StartFix() {
     }
     SFixChoice choice;
     for (const auto& [nId, pRecord] : m_session.Findings()) {
-        if (pRecord->m_nState != 1) {
+        if (pRecord->m_nState != FIX_STATE_TO_FIX) {
             choice.exclude.insert(nId);
         }
     }

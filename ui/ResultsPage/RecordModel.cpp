@@ -4,44 +4,15 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include <algorithm>
-#include <cwctype>
 
 namespace Branwick::Wnd {
 
 namespace {
 
-// The categories whose keys the 32-bit view finds below Wow6432Node.
-constexpr std::int32_t kRedirectedCategories = COM | UNINSTALL | SHARED_DLLS | STARTUP | FILE_PATH |
-                                               EMPTY_KEYS | HELP_FILES;
-
-// Registry names compare without regard to case: "Software" is "SOFTWARE".
-bool ReplacePrefix(std::wstring& strPath, const std::wstring& strFrom, const std::wstring& strTo) {
-    if (strPath.size() < strFrom.size() ||
-        !std::equal(strFrom.begin(), strFrom.end(), strPath.begin(),
-                    [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); })) {
-        return false;
-    }
-    strPath.replace(0, strFrom.size(), strTo);
-    return true;
-}
-
 constexpr int kMargin = 4;
 constexpr int kLines = 3;
 
 }  // namespace
-
-std::wstring DisplayPath(const CRegError& record, bool bTarget64) {
-    std::wstring strPath = record.GetFullPath();
-    if (!bTarget64 || record.m_hRoot == 0 || record.m_dwRegSam != KEY_WOW64_32KEY ||
-        (record.m_nScanType & kRedirectedCategories) == 0) {
-        return strPath;
-    }
-    if (!ReplacePrefix(strPath, L"HKEY_LOCAL_MACHINE\\SOFTWARE\\", L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\")) {
-        ReplacePrefix(strPath, L"HKEY_CLASSES_ROOT\\", L"HKEY_CLASSES_ROOT\\Wow6432Node\\");
-    }
-    return strPath;
-}
 
 std::wstring FixLine(const CRegError& record) {
     std::wstring strLine;
@@ -55,16 +26,16 @@ std::wstring FixLine(const CRegError& record) {
     return strLine;
 }
 
-void CRecordModel::SetRecords(std::vector<CRegError*> vcRecords, bool bTarget64) {
+void CRecordModel::SetRecords(std::vector<CRegError*> vcRecords, const Platform::CRegistry* pRegistry) {
     beginResetModel();
     m_vcRecords = std::move(vcRecords);
-    m_bTarget64 = bTarget64;
+    m_pRegistry = pRegistry;
     endResetModel();
 }
 
 void CRecordModel::MarkAll(bool bMark) {
     for (CRegError* pRecord : m_vcRecords) {
-        pRecord->m_nState = bMark ? 1 : 0;
+        pRecord->m_nState = bMark ? FIX_STATE_TO_FIX : FIX_STATE_LEFT;
     }
     if (!m_vcRecords.empty()) {
         emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
@@ -87,10 +58,11 @@ QVariant CRecordModel::data(const QModelIndex& index, int nRole) const {
     }
     switch (nRole) {
     case Qt::DisplayRole: return QString::fromStdWString(record.m_sDescription);
-    case PathRole: return QString::fromStdWString(DisplayPath(record, m_bTarget64));
+    // The path under which a registry editor of the target finds the key.
+    case PathRole: return QString::fromStdWString(record.GetDisplayPath(*m_pRegistry));
     case FixesRole: return QString::fromStdWString(FixLine(record));
-    case Qt::CheckStateRole: return record.m_nState == 1 ? Qt::Checked : Qt::Unchecked;
-    case Qt::ToolTipRole: return QString::fromStdWString(DisplayPath(record, m_bTarget64));
+    case Qt::CheckStateRole: return record.m_nState == FIX_STATE_TO_FIX ? Qt::Checked : Qt::Unchecked;
+    case Qt::ToolTipRole: return QString::fromStdWString(record.GetDisplayPath(*m_pRegistry));
     default: return {};
     }
 }
@@ -99,7 +71,7 @@ bool CRecordModel::setData(const QModelIndex& index, const QVariant& value, int 
     if (!index.isValid() || index.column() != 0 || nRole != Qt::CheckStateRole) {
         return false;
     }
-    Record(index.row())->m_nState = value.value<Qt::CheckState>() == Qt::Checked ? 1 : 0;
+    Record(index.row())->m_nState = value.value<Qt::CheckState>() == Qt::Checked ? FIX_STATE_TO_FIX : FIX_STATE_LEFT;
     emit dataChanged(index, index, {Qt::CheckStateRole});
     return true;
 }

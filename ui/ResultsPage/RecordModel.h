@@ -13,11 +13,6 @@
 
 namespace Branwick::Wnd {
 
-// The path as the user finds it with a registry editor: on a 64-bit target a record of the
-// 32-bit view in the categories whose keys Windows redirects names the Wow6432Node key that
-// holds it. Only the text changes.
-std::wstring DisplayPath(const CRegError& record, bool bTarget64);
-
 // What fixing the record does: the descriptions of its fixes, each followed by a space, up to the
 // first empty one.
 std::wstring FixLine(const CRegError& record);
@@ -29,7 +24,9 @@ public:
 
     explicit CRecordModel(QObject* pParent = nullptr) : QAbstractTableModel(pParent) {}
 
-    void SetRecords(std::vector<CRegError*> vcRecords, bool bTarget64);
+    // pRegistry: the target's, which says where a record's key is found (may be null when there
+    // are no records).
+    void SetRecords(std::vector<CRegError*> vcRecords, const Platform::CRegistry* pRegistry);
     CRegError* Record(int nRow) const { return m_vcRecords.at(static_cast<std::size_t>(nRow)); }
     // Every record of the list (fix state 1) or none (0).
     void MarkAll(bool bMark);
@@ -43,7 +40,7 @@ public:
 
 private:
     std::vector<CRegError*> m_vcRecords;
-    bool m_bTarget64 = false;
+    const Platform::CRegistry* m_pRegistry = nullptr;
 };
 
 // Draws a finding in three lines (bold description, path, fixes) beside its check box, and the

@@ -82,7 +82,7 @@ void CResultsDlg::Fill() {
 }
 
 void CResultsDlg::Clear() {
-    m_pModel->SetRecords({}, m_site.m_target.Is64Bit());
+    m_pModel->SetRecords({}, &m_site.m_target.Registry());
     const QSignalBlocker block(m_pCategories);
     m_pCategories->clear();
 }
@@ -109,7 +109,7 @@ void CResultsDlg::SelectCategory(int nRow) {
             }
         }
     }
-    m_pModel->SetRecords(std::move(vcRecords), m_site.m_target.Is64Bit());
+    m_pModel->SetRecords(std::move(vcRecords), &m_site.m_target.Registry());
 }
 
 void CResultsDlg::IgnoreRow(int nRow) {
@@ -119,7 +119,7 @@ void CResultsDlg::IgnoreRow(int nRow) {
     CRegError* pRecord = m_pModel->Record(nRow);
     const std::int32_t nBit = pRecord->m_nScanType;
     // The model must let go of the record before the collection drops it.
-    m_pModel->SetRecords({}, m_site.m_target.Is64Bit());
+    m_pModel->SetRecords({}, &m_site.m_target.Registry());
     m_site.m_scanManager.IgnoreError(nBit, pRecord);
     if (QListWidgetItem* pItem = m_pCategories->currentItem()) {
         pItem->setText(QString("%1 (%2)").arg(QString::fromStdWString(ScanTypeDisplayName(nBit)))
@@ -131,7 +131,7 @@ void CResultsDlg::IgnoreRow(int nRow) {
 void CResultsDlg::MarkAll(bool bMark) {
     for (auto& [nBit, records] : m_site.m_scanManager.GetErrors()) {
         for (CRegError& record : records) {
-            record.m_nState = bMark ? 1 : 0;
+            record.m_nState = bMark ? FIX_STATE_TO_FIX : FIX_STATE_LEFT;
         }
     }
     m_pModel->MarkAll(bMark);

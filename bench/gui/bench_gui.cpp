@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
         std::printf("gui scan, problems found: %zu problems\n", nFound);
         std::printf("gui scan, time: %.2f s\n", dScan);
         std::printf("gui scan, longest event-loop latency: %lld ms\n", static_cast<long long>(nScanLatency));
-        std::printf("gui fix, %s time: %.2f s\n", results.Title().toUtf8().constData(), dFix);
+        std::printf("gui fix, problems fixed: %d problems\n", core.Session().FixOutcome().nFixed);
+        std::printf("gui fix, time (with its backup): %.2f s\n", dFix);
         std::printf("gui fix, longest event-loop latency: %lld ms\n", static_cast<long long>(nFixLatency));
     }
     threads.StopAllThreads();

@@ -19,7 +19,6 @@ using namespace Branwick::Wnd;
 namespace {
 
 constexpr int kLong = 180000;
-const QString kFound = "Scan finished: 29 problem(s) found.";
 
 QString Program() { return QString(CORVANE_BIN_DIR) + "/corvane"; }
 
@@ -81,6 +80,7 @@ class StartupTest : public QObject {
     CorvaneTest::CPrivateHome m_home;
     QTemporaryDir m_dir;
     QString m_prefix;
+    QString m_strFound;  // the log line of a scan of the demo
     CSingleInstance m_client{qEnvironmentVariable("XDG_RUNTIME_DIR")};
 
     // Starts the program; it must still run.
@@ -113,12 +113,13 @@ private slots:
     void initTestCase() {
         QVERIFY(QFile::exists(Program()));
         m_prefix = CorvaneTest::MakeDemo(m_dir);
+        m_strFound = QString("Scan finished: %1 problem(s) found.").arg(CorvaneTest::DemoFindings(m_prefix));
     }
 
     void ScanSwitchScansAtOnce() {
-        const int nBefore = m_home.Log().count(kFound);
+        const int nBefore = m_home.Log().count(m_strFound);
         auto pProcess = Start({"--prefix", m_prefix, "-scan"});
-        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(kFound), nBefore + 1, kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(m_strFound), nBefore + 1, kLong);
         Exit(*pProcess);
     }
 
@@ -127,21 +128,21 @@ private slots:
         WaitForInstance();
         const qint64 nPid = LockOwner();
         QCOMPARE(nPid, pFirst->processId());
-        const int nBefore = m_home.Log().count(kFound);
+        const int nBefore = m_home.Log().count(m_strFound);
         // A plain start brings the instance to the front and ends.
         QCOMPARE(RunToEnd({"--prefix", m_prefix}), 0);
         QTRY_VERIFY(m_home.Log().contains("Window command 32778 from another start"));
         // The scheduled start makes it scan.
         QCOMPARE(RunToEnd({"-shed"}), 0);
         QTRY_VERIFY(m_home.Log().contains("Window command 32779 from another start"));
-        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(kFound), nBefore + 1, kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(m_strFound), nBefore + 1, kLong);
         QCOMPARE(LockOwner(), nPid);
         Exit(*pFirst);
     }
 
     void ScheduledStartWithoutInstanceStartsOneThatScans() {
         QVERIFY(!Alive(LockOwner()));
-        const int nBefore = m_home.Log().count(kFound);
+        const int nBefore = m_home.Log().count(m_strFound);
         QProcess shed;
         shed.start(Program(), {"--prefix", m_prefix, "-shed"});
         QVERIFY(shed.waitForFinished(60000));
@@ -151,7 +152,7 @@ private slots:
         QVERIFY(nPid != shed.processId());
         QVERIFY(CommandLineOf(nPid).contains("-scan"));
         QVERIFY(CommandLineOf(nPid).contains(m_prefix.toUtf8()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(kFound), nBefore + 1, kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(m_strFound), nBefore + 1, kLong);
         QVERIFY(m_client.Post(kCmdExit));
         QTRY_VERIFY_WITH_TIMEOUT(!Alive(nPid), 60000);
     }
@@ -162,25 +163,25 @@ private slots:
         pFirst->kill();  // SIGKILL: lock file and socket stay behind
         QVERIFY(pFirst->waitForFinished());
         QVERIFY(QFile::exists(m_client.LockPath()));
-        const int nBefore = m_home.Log().count(kFound);
+        const int nBefore = m_home.Log().count(m_strFound);
         auto pSecond = Start({"--prefix", m_prefix, "-scan"});
-        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(kFound), nBefore + 1, kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(m_strFound), nBefore + 1, kLong);
         QCOMPARE(LockOwner(), pSecond->processId());
         Exit(*pSecond);
     }
 
     void FirstRunScansOnceAndIsReset() {
         WriteFirstRun(m_prefix, 1);
-        const int nBefore = m_home.Log().count(kFound);
+        const int nBefore = m_home.Log().count(m_strFound);
         auto pProcess = Start({"--prefix", m_prefix});
-        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(kFound), nBefore + 1, kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(m_strFound), nBefore + 1, kLong);
         Exit(*pProcess);
         QCOMPARE(ReadFirstRun(m_prefix), DWORD(0));
         // The next start opens without a scan.
         pProcess = Start({"--prefix", m_prefix});
         WaitForInstance();
         QTest::qWait(1500);
-        QCOMPARE(m_home.Log().count(kFound), nBefore + 1);
+        QCOMPARE(m_home.Log().count(m_strFound), nBefore + 1);
         Exit(*pProcess);
     }
 

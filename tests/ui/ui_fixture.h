@@ -50,6 +50,16 @@ private:
     QTemporaryDir m_dir;
 };
 
+// The number of findings a scan of the demo prefix in prefix must report.
+inline int DemoFindings(const QString& prefix) {
+    Branwick::Platform::CDemoExpectations expected;
+    std::wstring strError;
+    if (!Branwick::Platform::LoadDemoExpectations(prefix.toStdString(), expected, strError)) {
+        qFatal("demo expectations: %ls", strError.c_str());
+    }
+    return static_cast<int>(expected.m_vcFindings.size());
+}
+
 // A demo prefix in a temporary folder.
 inline QString MakeDemo(const QTemporaryDir& dir) {
     const QString prefix = dir.path() + "/prefix";
@@ -104,6 +114,7 @@ public:
     Branwick::CMessageManager& Messages() { return m_messages; }
     Branwick::CRecordingMessageBox& Box() { return m_box; }
     const QString& Prefix() const { return m_strPrefix; }
+    int Findings() const { return DemoFindings(m_strPrefix); }
 
 private:
     QTemporaryDir m_dir;

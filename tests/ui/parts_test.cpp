@@ -25,6 +25,9 @@ using namespace Branwick::Wnd;
 
 namespace {
 
+// Waits that a loaded machine may stretch.
+constexpr int kSlow = 60000;
+
 // Counts what reaches the interface thread, in order.
 struct SDelivered {
     std::vector<int> vcTypes;
@@ -107,8 +110,8 @@ private slots:
                 }
             }
             messages.Send(std::make_unique<CFinishScanMessage>());
-            QTRY_VERIFY(marker.m_bSeen);
-            QTRY_VERIFY(!got.vcTypes.empty() && got.vcTypes.back() == CFinishScanMessage::kType);
+            QTRY_VERIFY_WITH_TIMEOUT(marker.m_bSeen, kSlow);
+            QTRY_VERIFY_WITH_TIMEOUT(!got.vcTypes.empty() && got.vcTypes.back() == CFinishScanMessage::kType, kSlow);
             messages.Unsubscribe(CFinishScanMessage::kType, &marker);
         }
         threads.StopAllThreads();
@@ -182,7 +185,7 @@ private slots:
         QCOMPARE(commands.count(), 1);
         QCOMPARE(commands[0][0].toInt(), kCmdExit);
         // The offscreen desktop has no tray.
-        QTRY_COMPARE(gaveUp.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(gaveUp.count(), 1, kSlow);
         QCOMPARE(tray.Attempts(), CTray::kAttempts);
         QTest::qWait(50);
         QCOMPARE(tray.Attempts(), CTray::kAttempts);
@@ -219,7 +222,7 @@ private slots:
         roots.vcMountRoots = {(tmp / "mnt").string()};
         CTargetChooser chooser("why", roots);
         QSignalSpy found(&chooser, &CTargetChooser::Found);
-        QTRY_COMPARE(found.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(found.count(), 1, kSlow);
         QTreeWidget& list = *chooser.List();
         QCOMPARE(list.topLevelItemCount(), 2);
         QCOMPARE(list.topLevelItem(0)->text(1), QString("Wine prefix"));

@@ -18,6 +18,9 @@ using namespace Branwick::Wnd;
 
 namespace {
 
+// Waits that a loaded machine may stretch.
+constexpr int kSlow = 60000;
+
 constexpr int kLong = 180000;
 
 QString Program() { return QString(CORVANE_BIN_DIR) + "/corvane"; }
@@ -131,10 +134,10 @@ private slots:
         const int nBefore = m_home.Log().count(m_strFound);
         // A plain start brings the instance to the front and ends.
         QCOMPARE(RunToEnd({"--prefix", m_prefix}), 0);
-        QTRY_VERIFY(m_home.Log().contains("Window command 32778 from another start"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_home.Log().contains("Window command 32778 from another start"), kSlow);
         // The scheduled start makes it scan.
         QCOMPARE(RunToEnd({"-shed"}), 0);
-        QTRY_VERIFY(m_home.Log().contains("Window command 32779 from another start"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_home.Log().contains("Window command 32779 from another start"), kSlow);
         QTRY_COMPARE_WITH_TIMEOUT(m_home.Log().count(m_strFound), nBefore + 1, kLong);
         QCOMPARE(LockOwner(), nPid);
         Exit(*pFirst);
@@ -216,7 +219,7 @@ private slots:
         QVERIFY(socket.waitForConnected(5000));
         socket.write("hello\n1234\n32779\n-1\n32782\n");
         QVERIFY(socket.waitForBytesWritten(5000));
-        QTRY_COMPARE(spy.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kSlow);
         QCOMPARE(spy[0][0].toInt(), kCmdStartScan);
         QCOMPARE(spy[1][0].toInt(), kCmdExit);
         instance.Unlock();

@@ -16,6 +16,9 @@ using CorvaneTest::CDemoCore;
 
 namespace {
 
+// Waits that a loaded machine may stretch.
+constexpr int kSlow = 60000;
+
 constexpr int kLong = 180000;  // a scan or fix of the demo under the sanitizers
 
 int TotalRows(const CScanFixProgressDlg& page) {
@@ -152,7 +155,7 @@ private slots:
             }
         }
         QCOMPARE(left, kept);
-        QTRY_COMPARE(window.PendingLink()->text(), QString("%1 Issues Pending Repair").arg(nKept));
+        QTRY_COMPARE_WITH_TIMEOUT(window.PendingLink()->text(), QString("%1 Issues Pending Repair").arg(nKept), kSlow);
         QVERIFY(!core.Site().m_backUpManager.GetBackups().empty());
 
         // Rescan: the ignored finding stays away, the kept ones are found again (the categories
@@ -178,7 +181,7 @@ private slots:
         // The bus as a scan drives it; the page cannot tell.
         core.Messages().Send(std::make_unique<CStartScanMessage>());
         core.Messages().Send(std::make_unique<CScanProgressMessage>(40, L"HKEY_CLASSES_ROOT\\CLSID", COM));
-        QTRY_COMPARE(progress.Progress(), 40);
+        QTRY_COMPARE_WITH_TIMEOUT(progress.Progress(), 40, kSlow);
         QVERIFY(progress.CancelButton()->isEnabled());
         QCOMPARE(progress.Status(),
                  QString("Please wait until the scan is complete. To cancel your scan, press 'Cancel'."));
@@ -186,7 +189,7 @@ private slots:
         QVERIFY(progress.IsCancelled());
         core.Messages().Send(std::make_unique<CScanProgressMessage>(90, L"late", FONTS));
         core.Messages().Send(std::make_unique<CFinishScanMessage>());
-        QTRY_VERIFY(progress.NextButton()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(progress.NextButton()->isEnabled(), kSlow);
         QCOMPARE(progress.Progress(), 40);
         QCOMPARE(progress.RowProgress(2), 100);  // complete, not moved by the late message
         QTest::qWait(200);
@@ -232,7 +235,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(results.Title(), QString("%1 Issues Fixed!").arg(nAll), kLong);
         QCOMPARE(window.CurrentPage(), int(CCorvanesDlg::ResultsPage));
         QCOMPARE(window.ResultsTab()->Progress()->Total(), QString("%1 Problem(s) Fixed").arg(nAll));
-        QTRY_VERIFY(!window.PendingLink()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.PendingLink()->isVisible(), kSlow);
     }
 
     void RefusedFixIsShownAndChangesNothing() {

@@ -1,10 +1,15 @@
-// The pages of the Tools page, in the order of their buttons.
+// The pages of the Tools page, in the order of their buttons: history cleaner (shown first),
+// startup manager, file format help, process manager.
+#include "ui/HistoryCleanerPage/HistoryCleanerPage.h"
 #include "ui/Pages/PageSite.h"
+#include "ui/StartupManagerPage/StartupManagerPage.h"
 
 namespace Branwick::Wnd {
 
 const std::vector<SPageEntry>& ToolsPages() {
     static const std::vector<SPageEntry> kPages = {
+        {"History Cleaner", MakePage<CHistoryCleanerDlg>},
+        {"Startup Manager", MakePage<CToolsDlg>},
     };
     return kPages;
 }

@@ -1,10 +1,12 @@
 // The File Format Help page and the settings page of its service, against the program's own
 // service reading a small data folder of the test's making.
+#include <QApplication>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "tests/support/format_data.h"
+#include "tests/support/http_server.h"
 #include "tests/support/temp_folder.h"
 #include "ui/FileFormatHelpPage/FormatsHelpDlg.h"
 #include "ui/FormatServicePage/FormatServicePage.h"
@@ -58,6 +60,20 @@ private slots:
         QCOMPARE(core.Box().GetShown().back().strText, std::wstring(L"Information about this file format is not found."));
         QCOMPARE(core.Box().GetShown().back().strCaption, std::wstring(L"Corvane"));
         QCOMPARE(page.Results()->rowCount(), 0);
+    }
+
+    void ClosingThePageMidLookUpGivesTheCursorBack() {
+        CorvaneTest::CDemoCore core;
+        const CorvaneTest::CRawListener silent(false);  // takes the request, never answers
+        core.Site().m_settings.SetFormatService(L"http://127.0.0.1:" + std::to_wstring(silent.Port()));
+        auto pPage = std::make_unique<CFormatsHelpDlg>(core.Site());
+        pPage->Edit()->setText("doc");
+        pPage->Search();
+        QVERIFY(QApplication::overrideCursor() != nullptr);
+        QVERIFY(!pPage->SearchButton()->isEnabled());
+        pPage.reset();
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        core.Site().m_settings.SetFormatService(L"");
     }
 
     void ServiceAddressIsCheckedBeforeItIsSaved() {

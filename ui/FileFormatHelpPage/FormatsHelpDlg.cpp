@@ -66,6 +66,15 @@ CFormatsHelpDlg::~CFormatsHelpDlg() {
     // The worker's last act is to post its records to this page: it must end while the page
     // can still take them (the post is then dropped with the page's events).
     m_pLookup.reset();
+    EndWaiting();
+}
+
+void CFormatsHelpDlg::EndWaiting() {
+    if (m_bWaiting) {
+        QApplication::restoreOverrideCursor();
+        m_bWaiting = false;
+    }
+    m_pSearch->setEnabled(true);
 }
 
 CFileFormatLookup* CFormatsHelpDlg::Lookup() {
@@ -85,14 +94,14 @@ void CFormatsHelpDlg::Search() {
     }
     m_pResults->setRowCount(0);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_bWaiting = true;
     m_pSearch->setEnabled(false);
     CFileFormatLookup* pLookup = nullptr;
     try {
         pLookup = Lookup();
     } catch (const std::exception& e) {
         m_pLookup.reset();
-        QApplication::restoreOverrideCursor();
-        m_pSearch->setEnabled(true);
+        EndWaiting();
         m_site.m_messageBox.Show(L"The file format service could not be started: " +
                                      QString::fromUtf8(e.what()).toStdWString(),
                                  L"Corvane", MB_OK);
@@ -106,8 +115,7 @@ void CFormatsHelpDlg::Search() {
 }
 
 void CFormatsHelpDlg::ShowRecords(const std::vector<CFormatInfo>& vRecords) {
-    QApplication::restoreOverrideCursor();
-    m_pSearch->setEnabled(true);
+    EndWaiting();
     m_pResults->setRowCount(static_cast<int>(vRecords.size()));
     for (std::size_t i = 0; i < vRecords.size(); ++i) {
         FillRow(static_cast<int>(i), vRecords[i]);

@@ -32,6 +32,7 @@ public:
 
 private:
     void ShowRecords(const std::vector<CFormatInfo>& vRecords);
+    void EndWaiting();
     void FillRow(int nRow, const CFormatInfo& info);
     CFileFormatLookup* Lookup();  // for the settings' service as they are now
 
@@ -39,6 +40,7 @@ private:
     QLineEdit* m_pEdit;
     QPushButton* m_pSearch;
     QTableWidget* m_pResults;
+    bool m_bWaiting = false;  // the wait cursor is ours to restore
     std::wstring m_strServiceSetting;
     std::unique_ptr<CFormatServiceEndpoint> m_pEndpoint;
     std::unique_ptr<CFileFormatLookup> m_pLookup;  // after the endpoint: ends before it

@@ -69,12 +69,15 @@ bool SameValues(const std::vector<std::wstring>& values, const std::vector<std::
 
 CIgnoreList::CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder,
                          const Platform::CTarget* pTarget)
-    : m_files(files), m_pTarget(pTarget), m_strPath(strDataFolder + L"ignorelist.xml") {
+    : m_files(files),
+      m_pTarget(pTarget),
+      m_strFolder(strDataFolder),
+      m_strPath(strDataFolder + L"ignorelist.xml") {
     Load();
 }
 
 CIgnoreList::~CIgnoreList() {
-    if (m_bDirty) {
+    if (m_bChanged) {
         Save();
     }
 }
@@ -129,8 +132,7 @@ void CIgnoreList::Load() {
         m_map[nScanType] = std::move(entries);
     }
     if (!bWhole) {
-        // What could not be read is kept beside the list, since the next save replaces the file.
-        m_files.WriteFile(m_strPath + L".bad", strText);
+        m_strDamaged = std::move(strText);
     }
 }
 
@@ -166,12 +168,20 @@ bool CIgnoreList::Save() {
     if (m_pTarget != nullptr && !lock.Acquire(*m_pTarget, Platform::kWriterWaitMs, m_strLastError)) {
         return false;
     }
+    if (const Platform::CFileStatus status = m_files.CreateFolders(m_strFolder); !status.Ok()) {
+        m_strLastError = L"The ignore list could not be saved: " + status.m_strText + L".";
+        return false;
+    }
+    // What could not be read is kept beside the list, since this save replaces the file.
+    if (!m_strDamaged.empty() && m_files.WriteFile(m_strPath + L".bad", m_strDamaged).Ok()) {
+        m_strDamaged.clear();
+    }
     const Platform::CFileStatus status = m_files.WriteFile(m_strPath, out.str());
     if (!status.Ok()) {
         m_strLastError = L"The ignore list could not be saved: " + status.m_strText + L".";
         return false;
     }
-    m_bDirty = false;
+    m_bChanged = false;
     return true;
 }
 
@@ -184,7 +194,8 @@ bool CIgnoreList::Add(std::int32_t nScanType, const CRegError& record) {
     Platform::CWriterLock lock;
     const bool bLocked = LockAndReload(lock);
     m_map[nScanType].push_back(std::move(entry));
-    m_bDirty = true;
+    // A failed save is tried again at the end.
+    m_bChanged = true;
     return bLocked && Save();
 }
 
@@ -208,7 +219,7 @@ bool CIgnoreList::Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry) {
                                     [&](const CIgnoreEntry& entry) { return same(entry, gone); });
     if (found != entries.end()) {
         entries.erase(found);
-        m_bDirty = true;
+        m_bChanged = true;
     }
     return true;
 }

@@ -34,7 +34,8 @@ public:
     // lost.
     CIgnoreList(Platform::CFileSystem& files, const std::wstring& strDataFolder,
                 const Platform::CTarget* pTarget = nullptr);
-    // Saves when there is a change that was not saved; a list only read is never written.
+    // Saves what Add or Remove changed and no save has written; a list nobody changed is not
+    // written.
     ~CIgnoreList();
     CIgnoreList(const CIgnoreList&) = delete;
     CIgnoreList& operator=(const CIgnoreList&) = delete;
@@ -44,8 +45,9 @@ public:
     // "ignorelist.xml.bad" before the next save replaces it. "RegSam" other than 256 or 512
     // reads as 512. Elements that name no category are kept and written back as they were.
     void Load();
-    // Writes the whole list, replacing the file; on failure the previous file stays. Returns
-    // whether the file was written (LastError says why not). Nothing is shown to the user.
+    // Writes the whole list, replacing the file (and making the data folder when it is missing);
+    // on failure the previous file stays. Returns whether the file was written (LastError says
+    // why not). Nothing is shown to the user either way.
     bool Save();
     // Why the last save failed, one sentence; empty when it worked.
     const std::wstring& LastError() const { return m_strLastError; }
@@ -72,9 +74,11 @@ private:
 
     Platform::CFileSystem& m_files;
     const Platform::CTarget* m_pTarget;
+    std::wstring m_strFolder;
     std::wstring m_strPath;
     std::wstring m_strLastError;
-    bool m_bDirty = false;  // a change not saved yet
+    std::string m_strDamaged;  // a damaged file's text, until the next save keeps it aside
+    bool m_bChanged = false;   // by Add or Remove, since the last successful save
     std::map<std::int32_t, std::list<CIgnoreEntry>> m_map;
     std::vector<std::string> m_vcForeign;  // elements naming no category, as XML text
 };

@@ -9,7 +9,6 @@ namespace Branwick {
 namespace {
 
 constexpr std::int64_t kQuietPeriod = 7 * 86400;
-constexpr DWORD kAllCategories = 0xFFF;
 
 Platform::CRegBytes QuietTimesBytes(const std::array<std::int64_t, 12>& times) {
     Platform::CRegBytes bytes;
@@ -68,8 +67,6 @@ CScanManager::CScanManager(CMessageManager& messages, CThreadManager& threads,
       m_threads(threads),
       m_target(target),
       m_pMessageBox(pMessageBox),
-      m_context{messages.GetSink(), &target},
-      m_contextScope(m_context),
       m_engine(std::move(strLibrary)),
       m_ignoreList(target.Files(), strDataFolder, &target) {
     for (const std::int32_t nType :
@@ -171,7 +168,7 @@ bool CScanManager::IgnoreError(std::int32_t nScanType, CRegError* pRecord) {
     if (pRecord == nullptr || itList == m_errors.end()) {
         return true;
     }
-    pRecord->m_nState = 2;
+    pRecord->m_nState = FIX_STATE_IGNORED;
     const bool bSaved = m_ignoreList.Add(nScanType, *pRecord);
     std::list<CRegError>& list = itList->second;
     for (auto it = list.begin(); it != list.end(); ++it) {
@@ -200,7 +197,7 @@ void CScanManager::Processmessage(CMessage* pMessage) {
                 m_ignoreList.IsIgnored(nBit, pFound->m_regError)) {
                 return;
             }
-            pFound->m_regError.m_nState = 1;
+            pFound->m_regError.m_nState = FIX_STATE_TO_FIX;
             std::list<CRegError>& list = m_errors[static_cast<ScanType>(nBit)];
             list.push_back(pFound->m_regError);
             m_messages.Send(
@@ -220,13 +217,14 @@ void CScanManager::Processmessage(CMessage* pMessage) {
 
 DWORD CScanManager::ComputeAcceptedCategories() {
     Platform::CRegKey key;
-    if (m_target.Registry().OpenKey(HKEY_LOCAL_MACHINE, kCorvaneKey, 0x2001F | kCorvaneKeyView,
+    if (m_target.Registry().OpenKey(HKEY_LOCAL_MACHINE, kCorvaneKey,
+                                    KEY_READ | KEY_WRITE | kCorvaneKeyView,
                                     &key) != ERROR_SUCCESS) {
-        return kAllCategories;
+        return kAllScanTypes;
     }
     if (!ReadQuietTimes(key, m_nQuietUntil)) {
         m_nQuietUntil.fill(Now());
-        return kAllCategories;
+        return kAllScanTypes;
     }
     const std::int64_t nNow = Now();
     DWORD dwAccepted = 0;
@@ -258,8 +256,8 @@ void CScanManager::ResetQuietTimes() {
 
 void CScanManager::WriteQuietTimes(bool bFlush) {
     Platform::CRegKey key;
-    if (m_target.Registry().OpenKey(HKEY_LOCAL_MACHINE, kCorvaneKey, 0xF003F | kCorvaneKeyView,
-                                    &key) != ERROR_SUCCESS) {
+    if (m_target.Registry().OpenKey(HKEY_LOCAL_MACHINE, kCorvaneKey,
+                                    KEY_ALL_ACCESS | kCorvaneKeyView, &key) != ERROR_SUCCESS) {
         return;
     }
     LONG lResult = key.SetValue(kQuietTimesValue, REG_BINARY, QuietTimesBytes(m_nQuietUntil));

@@ -14,7 +14,6 @@
 #include "app/EngineLibrary.h"
 #include "app/IgnoreList.h"
 #include "app/ThreadManager.h"
-#include "core/CurrentContext.h"
 #include "core/MessageManager.h"
 #include "core/ScanThreadData.h"
 
@@ -33,9 +32,8 @@ inline constexpr wchar_t kQuietTimesValue[] = L"value2";
 // collection has no lock: findings arrive only while a scan runs, and a fix starts only after it.
 class CScanManager : public IObserver {
 public:
-    // Subscribes to CErrorFoundMessage, CFinishScanMessage and CFinishFixMessage, loads the ignore
-    // list from strDataFolder and makes the target the program's current context (the records'
-    // fixes and backups work on it) until destruction. Everything given must outlive the manager;
+    // Subscribes to CErrorFoundMessage, CFinishScanMessage and CFinishFixMessage and loads the
+    // ignore list from strDataFolder. Everything given must outlive the manager;
     // pMessageBox (may be null: the engine's stderr default) is where the engine shows its boxes.
     // strLibrary is the engine library's file name, looked for beside the program.
     CScanManager(CMessageManager& messages, CThreadManager& threads,
@@ -98,8 +96,6 @@ private:
     CThreadManager& m_threads;
     const Platform::CTarget& m_target;
     IMessageBox* m_pMessageBox;
-    CCurrentContext m_context;
-    CCurrentContextScope m_contextScope;
     CEngineLibrary m_engine;
     CErrorCollection m_errors;
     DWORD m_dwThreadId = 0xFFFFFFFF;
@@ -107,7 +103,7 @@ private:
     std::atomic<bool> m_bScanning{false};
     std::atomic<bool> m_bFixing{false};
     CIgnoreList m_ignoreList;
-    DWORD m_dwAccepted = 0xFFF;
+    DWORD m_dwAccepted = kAllScanTypes;
     CQuietTimes m_nQuietUntil{};
     std::wstring m_strLastError;
 };

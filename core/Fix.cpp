@@ -1,6 +1,6 @@
 #include "core/Fix.h"
 
-#include "core/CurrentContext.h"
+#include "core/MessageSink.h"
 #include "core/RegData.h"
 #include "core/Text.h"
 
@@ -12,6 +12,12 @@ namespace {
 constexpr REGSAM kFixAccess = 0x30006;
 
 }  // namespace
+
+void SFixContext::Log(std::wstring_view strText) const {
+    if (pSink != nullptr) {
+        pSink->Post(std::make_unique<CLogMessage>(strText));
+    }
+}
 
 CRegistryFix::CRegistryFix(HKEY hRoot, std::wstring sKeyPath, std::wstring sValueName,
                            std::wstring sValueData, REGSAM dwRegSam)
@@ -37,10 +43,10 @@ std::wstring CRegistryFix::GetDescription() const {
     return (m_sValueName.empty() ? L"(Default)" : m_sValueName) + L" = " + m_sValueData + L";";
 }
 
-LONG CRegistryFix::OpenKey() {
+LONG CRegistryFix::OpenKey(const SFixContext& context) {
     const LONG lResult =
-        CurrentRegistry().OpenKey(m_hRoot, m_sKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
-    PostLog(FormatText(L"CDeleteRegistryKey::OpenKey() returns %d", lResult));
+        context.target.Registry().OpenKey(m_hRoot, m_sKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
+    context.Log(FormatText(L"CDeleteRegistryKey::OpenKey() returns %d", lResult));
     return lResult;
 }
 
@@ -48,17 +54,17 @@ std::unique_ptr<IFix> CDeleteRegistryKey::Clone() const {
     return std::make_unique<CDeleteRegistryKey>(*this);
 }
 
-int CDeleteRegistryKey::Fix() {
-    PostLog(L"CDeleteRegistryKey::Fix()");
-    OpenKey();
+int CDeleteRegistryKey::Fix(const SFixContext& context) {
+    context.Log(L"CDeleteRegistryKey::Fix()");
+    OpenKey(context);
     if (!m_hKey.IsOpen()) {
-        PostLog(L"m_hKey is _T(\"\")");
+        context.Log(L"m_hKey is _T(\"\")");
         return 1;
     }
     const LONG lResult = m_hKey.DeleteTree(L"");
     m_hKey.Close();
     if (lResult != ERROR_SUCCESS) {
-        PostLog(FormatText(L"::SHDeleteKey( m_hKey, _T(\"\") ) return : %d", lResult));
+        context.Log(FormatText(L"::SHDeleteKey( m_hKey, _T(\"\") ) return : %d", lResult));
         return 1;
     }
     return 0;
@@ -73,17 +79,17 @@ std::unique_ptr<IFix> CDeleteRegistryValue::Clone() const {
     return std::make_unique<CDeleteRegistryValue>(*this);
 }
 
-int CDeleteRegistryValue::Fix() {
-    PostLog(L"CDeleteRegistryValue::Fix()");
-    OpenKey();
+int CDeleteRegistryValue::Fix(const SFixContext& context) {
+    context.Log(L"CDeleteRegistryValue::Fix()");
+    OpenKey(context);
     if (!m_hKey.IsOpen()) {
-        PostLog(L"m_hKey is NULL");
+        context.Log(L"m_hKey is NULL");
         return 1;
     }
     const LONG lResult = m_hKey.DeleteValue(m_sValueName);
     m_hKey.Close();
     if (lResult != ERROR_SUCCESS) {
-        PostLog(FormatText(L"::RegDeleteValue( m_hKey, m_sValueName ) return : %d", lResult));
+        context.Log(FormatText(L"::RegDeleteValue( m_hKey, m_sValueName ) return : %d", lResult));
         return 1;
     }
     return 0;
@@ -114,12 +120,13 @@ std::unique_ptr<IFix> CFixContainer::Clone() const {
     return std::make_unique<CFixContainer>(*this);
 }
 
-int CFixContainer::Fix() {
-    PostLog(L"CFixContainer::Fix()");
-    PostLog(FormatText(L"CFixContainer::m_vcFixes size %d", static_cast<int>(m_vcFixes.size())));
+int CFixContainer::Fix(const SFixContext& context) {
+    context.Log(L"CFixContainer::Fix()");
+    context.Log(
+        FormatText(L"CFixContainer::m_vcFixes size %d", static_cast<int>(m_vcFixes.size())));
     int nResult = 0;
     for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
-        if (pFix->Fix() != 0) {
+        if (pFix->Fix(context) != 0) {
             nResult = 1;
         }
     }

@@ -1,10 +1,8 @@
 // Fixes: one change each that repairs a problem and that a backup can undo (delete a key with
 // everything below it, delete one value), and the container that runs several in order.
 //
-// A fix is built by a scan and run later by a fix run or a restore, possibly in the other module:
-// it holds only names, and reaches the target's registry and the sink for its log lines through
-// the current context (CurrentContext.h) when it runs. Without a context every Fix() fails.
-// Backup() is told the registry instead, because the program backs up the engine's fixes.
+// A fix is built by a scan and run later by a fix run, possibly in the other module: it holds only
+// names, and is told the target it changes and the sink for its log lines when it runs.
 // A fix is used by one thread at a time.
 #pragma once
 
@@ -15,23 +13,33 @@
 #include <pugixml.hpp>
 
 #include "platform/registry/registry.h"
+#include "platform/target/target.h"
 #include "platform/win32/win32.h"
 
 namespace Branwick {
+
+class CMessageSink;
+
+// What a running fix works on: the target whose registry and files it changes, and the sink its
+// log lines go to. Both must outlive the fix run.
+struct SFixContext {
+    const Platform::CTarget& target;
+    CMessageSink* pSink = nullptr;  // null: log lines are dropped
+
+    // Posts a CLogMessage with the text.
+    void Log(std::wstring_view strText) const;
+};
 
 class IFix {
 public:
     // A new heap copy of the same fix (an open key is not copied).
     virtual std::unique_ptr<IFix> Clone() const = 0;
-    // Makes the change. 0 on success, non-zero on failure.
-    virtual int Fix() = 0;
+    // Makes the change in the context's target. 0 on success, non-zero on failure.
+    virtual int Fix(const SFixContext& context) = 0;
     // A short text saying what will be deleted, for display; may be empty.
     virtual std::wstring GetDescription() const = 0;
     // Appends to parent (an element of a backup document, RegData.h) what a restore needs to undo
     // Fix(), read from `registry`. What cannot be read is left out; nothing is reported.
-    // The registry is given rather than taken from the current context: a fix made by the engine
-    // runs the engine's code, whose context is set only while an engine operation runs, and the
-    // program backs fixes up between a scan and a fix.
     virtual void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const = 0;
     virtual ~IFix() = default;
 
@@ -56,7 +64,7 @@ public:
 
     // Opens the key into m_hKey for deleting and posts "CDeleteRegistryKey::OpenKey() returns %d".
     // Returns the Win32 result.
-    LONG OpenKey();
+    LONG OpenKey(const SFixContext& context);
 
 protected:
     Platform::CRegKey m_hKey;  // open only while Fix() runs
@@ -72,7 +80,7 @@ class CDeleteRegistryKey : public CRegistryFix {
 public:
     using CRegistryFix::CRegistryFix;
     std::unique_ptr<IFix> Clone() const override;
-    int Fix() override;
+    int Fix(const SFixContext& context) override;
     // A "Registry_Key" with the whole key.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
 };
@@ -82,7 +90,7 @@ class CDeleteRegistryValue : public CRegistryFix {
 public:
     using CRegistryFix::CRegistryFix;
     std::unique_ptr<IFix> Clone() const override;
-    int Fix() override;
+    int Fix(const SFixContext& context) override;
     // An "INCORRECT_VALUE" with the value.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
 };
@@ -98,7 +106,7 @@ public:
 
     std::unique_ptr<IFix> Clone() const override;
     // Runs every fix, all of them even after a failure. 1 if any failed, else 0.
-    int Fix() override;
+    int Fix(const SFixContext& context) override;
     // The first fix's description; empty when there is none.
     std::wstring GetDescription() const override;
     // Every fix's backup, in order.

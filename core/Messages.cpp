@@ -9,18 +9,18 @@ namespace Branwick {
 
 const std::array<SScanTypeInfo, 12>& ScanTypes() {
     static const std::array<SScanTypeInfo, 12> table = {{
-        {COM, L"COM", L"COM/ActiveX Entries"},
-        {UNINSTALL, L"UNINSTALL", L"Uninstall Entries"},
-        {FONTS, L"FONTS", L"Font Entries"},
-        {SHARED_DLLS, L"SHARED_DLLS", L"Shared DLLs"},
-        {STARTUP, L"STARTUP", L"Windows Startup Items"},
-        {FILE_PATH, L"FILE_PATH", L"File/Path References"},
-        {SHOTCATS, L"SHOTCATS", L"Program Shortcuts"},
-        {EMPTY_KEYS, L"EMPTY_KEYS", L"Empty Registry Keys"},
-        {HELP_FILES, L"HELP_FILES", L"Help Files Information"},
-        {APP_PATH, L"APP_PATH", L"Application Paths"},
-        {FILE_ASSOCIATIONS, L"FILE_ASSOCIATIONS", L"File Associations"},
-        {JUNK_FILES, L"JUNK_FILES", L"Junk Files"},
+        {COM, L"COM", L"COM/ActiveX Entries", "com"},
+        {UNINSTALL, L"UNINSTALL", L"Uninstall Entries", "uninstall"},
+        {FONTS, L"FONTS", L"Font Entries", "fonts"},
+        {SHARED_DLLS, L"SHARED_DLLS", L"Shared DLLs", "shared-dlls"},
+        {STARTUP, L"STARTUP", L"Windows Startup Items", "startup"},
+        {FILE_PATH, L"FILE_PATH", L"File/Path References", "file-paths"},
+        {SHOTCATS, L"SHOTCATS", L"Program Shortcuts", "shortcuts"},
+        {EMPTY_KEYS, L"EMPTY_KEYS", L"Empty Registry Keys", "empty-keys"},
+        {HELP_FILES, L"HELP_FILES", L"Help Files Information", "help-files"},
+        {APP_PATH, L"APP_PATH", L"Application Paths", "app-paths"},
+        {FILE_ASSOCIATIONS, L"FILE_ASSOCIATIONS", L"File Associations", "file-associations"},
+        {JUNK_FILES, L"JUNK_FILES", L"Junk Files", "junk-files"},
     }};
     return table;
 }

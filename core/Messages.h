@@ -30,11 +30,16 @@ enum ScanType : std::int32_t {
     JUNK_FILES = 0x800,
 };
 
-// A category with its key (the ignore list's file) and its display name (the windows).
+// Every category at once.
+inline constexpr DWORD kAllScanTypes = 0xFFF;
+
+// A category with its key (the ignore list's file), its display name (the windows) and its name
+// on the command line.
 struct SScanTypeInfo {
     ScanType nBit;
     const wchar_t* pszKey;
     const wchar_t* pszDisplayName;
+    const char* pszCliName;
 };
 
 // The twelve categories in ascending bit order.

@@ -17,7 +17,7 @@ using Platform::CRegKey;
 
 // KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY: how the saver opens keys and the restorer
 // creates them.
-constexpr REGSAM kSaveAccess = 0x2001F;
+constexpr REGSAM kSaveAccess = KEY_READ | KEY_WRITE;
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 

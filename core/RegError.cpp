@@ -1,8 +1,9 @@
 #include "core/RegError.h"
 
+#include <algorithm>
 #include <array>
+#include <cwctype>
 
-#include "core/CurrentContext.h"
 #include "core/FileMove.h"
 #include "core/RegData.h"
 #include "core/Text.h"
@@ -59,57 +60,53 @@ CRegError::CRegError(std::int32_t nScanType, HKEY hRoot, std::wstring sPath,
 
 std::unique_ptr<IFix> CRegError::Clone() const { return std::make_unique<CRegError>(*this); }
 
-int CRegError::Fix() {
-    const int nResult = CFixContainer::Fix();
+int CRegError::Fix(const SFixContext& context) {
+    const int nResult = CFixContainer::Fix(context);
     if (nResult != 0) {
         // Every fix of a record works on its key or below it: when an earlier fix of the same
         // run (another record's) removed that key, nothing is left to repair. A failure with the
         // key still there stands, and keeps the record's own deletion from happening.
-        return IsKeyGone() ? 0 : nResult;
+        return IsKeyGone(context.target.Registry()) ? 0 : nResult;
     }
     if (m_sPath.empty() || !m_bDeleteSelf) {
         return 0;
     }
-    return DeleteSelf();
+    return DeleteSelf(context);
 }
 
-bool CRegError::IsKeyGone() const {
+bool CRegError::IsKeyGone(const Platform::CRegistry& registry) const {
     if (m_hRoot == 0 || m_sPath.empty()) {
         return false;
     }
     Platform::CRegKey key;
-    return CurrentRegistry().OpenKey(m_hRoot, m_sPath, m_dwRegSam | KEY_READ, &key) ==
-           ERROR_FILE_NOT_FOUND;
+    return registry.OpenKey(m_hRoot, m_sPath, m_dwRegSam | KEY_READ, &key) == ERROR_FILE_NOT_FOUND;
 }
 
-int CRegError::DeleteSelf() {
+int CRegError::DeleteSelf(const SFixContext& context) {
     if (m_hRoot == 0) {
         // Only the file that was scanned: something that has since become a folder or a link
         // (whose target may be anyone's file) under the same name is left alone.
-        Platform::CFileSystem* pFiles = CurrentFiles();
-        if (pFiles == nullptr) {
-            return 1;
-        }
-        const DWORD dwAttributes = pFiles->GetFileAttributes(m_sPath);
+        Platform::CFileSystem& files = context.target.Files();
+        const DWORD dwAttributes = files.GetFileAttributes(m_sPath);
         const DWORD dwNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & dwNotAFile) != 0) {
             return 1;
         }
         if (!m_sBackupPath.empty()) {
-            return MoveFileKeepingIt(*pFiles, m_sPath, m_sBackupPath).Ok() ? 0 : 1;
+            return MoveFileKeepingIt(files, m_sPath, m_sBackupPath).Ok() ? 0 : 1;
         }
-        return pFiles->DeleteFile(m_sPath).Ok() ? 0 : 1;
+        return files.DeleteFile(m_sPath).Ok() ? 0 : 1;
     }
     Platform::CRegKey key;
     const LONG lOpen =
-        CurrentRegistry().OpenKey(m_hRoot, m_sPath, m_dwRegSam | kDeleteAccess, &key);
-    PostLog(FormatText(L"CRegError::Fix. RegOpenKeyEx returns %d", lOpen));
+        context.target.Registry().OpenKey(m_hRoot, m_sPath, m_dwRegSam | kDeleteAccess, &key);
+    context.Log(FormatText(L"CRegError::Fix. RegOpenKeyEx returns %d", lOpen));
     if (lOpen != ERROR_SUCCESS) {
         // Gone already (an attached fix may have deleted this very key): what it aimed for.
         return lOpen == ERROR_FILE_NOT_FOUND ? 0 : 1;
     }
     const LONG lDelete = key.DeleteTree(L"");
-    PostLog(FormatText(L"CRegError::Fix. SHDeleteKey returns %d", lDelete));
+    context.Log(FormatText(L"CRegError::Fix. SHDeleteKey returns %d", lDelete));
     return lDelete == ERROR_SUCCESS ? 0 : 1;
 }
 
@@ -132,6 +129,46 @@ std::wstring CRegError::GetFullPath() const {
         sName += L"\\" + m_sPath;
     }
     return sName;
+}
+
+namespace {
+
+std::size_t CountWow6432Node(const std::wstring& sPath) {
+    std::size_t n = 0;
+    std::size_t nStart = 0;
+    while (nStart <= sPath.size()) {
+        const std::size_t nEnd = std::min(sPath.find(L'\\', nStart), sPath.size());
+        std::wstring sName = sPath.substr(nStart, nEnd - nStart);
+        for (wchar_t& c : sName) {
+            c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+        }
+        n += sName == L"wow6432node" ? 1 : 0;
+        nStart = nEnd + 1;
+    }
+    return n;
+}
+
+}  // namespace
+
+std::wstring CRegError::GetDisplayPath(const Platform::CRegistry& registry) const {
+    // Only HKLM\SOFTWARE and the classes root have a 32-bit view of their own.
+    if ((m_hRoot != HKEY_CLASSES_ROOT && m_hRoot != HKEY_LOCAL_MACHINE) || !registry.Is64Bit() ||
+        (m_dwRegSam & KEY_WOW64_32KEY) == 0) {
+        return GetFullPath();
+    }
+    // Whether the view redirects this key is the registry's to say: the real key it opens
+    // names Wow6432Node once more than the record's path does.
+    Platform::CRegKey key;
+    if (registry.OpenKey(m_hRoot, m_sPath, KEY_READ | m_dwRegSam, &key) != ERROR_SUCCESS ||
+        CountWow6432Node(key.GetPath()) <= CountWow6432Node(m_sPath)) {
+        return GetFullPath();
+    }
+    const std::wstring sRoot = GetRootKeyName(m_hRoot);
+    if (m_hRoot == HKEY_CLASSES_ROOT) {
+        return sRoot + L"\\Wow6432Node" + (m_sPath.empty() ? L"" : L"\\" + m_sPath);
+    }
+    const std::size_t nFirst = std::min(m_sPath.find(L'\\'), m_sPath.size());
+    return sRoot + L"\\" + m_sPath.substr(0, nFirst) + L"\\Wow6432Node" + m_sPath.substr(nFirst);
 }
 
 CErrorFoundMessage::CErrorFoundMessage(const CRegError& regError, std::int32_t nScanType)

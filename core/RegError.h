@@ -20,6 +20,13 @@ std::wstring GetRootKeyName(HKEY hRoot);
 // The handle of a root by its whole name, compared case-sensitively; 0 when none matches.
 HKEY GetRootKeyHandle(std::wstring_view sName);
 
+// What the user chose for a record (CRegError::m_nState).
+enum FixState : std::int32_t {
+    FIX_STATE_LEFT = 0,     // new, or left alone: not fixed
+    FIX_STATE_TO_FIX = 1,   // to be fixed
+    FIX_STATE_IGNORED = 2,  // moved to the ignore list
+};
+
 // A problem record is a fix container: fixing it runs the attached fixes and then, with
 // m_bDeleteSelf, deletes the key (or the file) it names. Copies copy every fix.
 class CRegError : public CFixContainer {
@@ -34,7 +41,7 @@ public:
     // is set) or the whole key. A failed deletion
     // gives 1. A key record whose key no longer exists (removed by an attached fix or by an
     // earlier fix of the same run) has reached its aim: 0.
-    int Fix() override;
+    int Fix(const SFixContext& context) override;
     // What Fix() deletes: with m_bDeleteSelf and a path the whole key (a file saves nothing);
     // otherwise every attached fix's backup.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
@@ -42,8 +49,13 @@ public:
     // The root's name, a backslash and the path; the path alone when the root has no name (a
     // file); the root's name alone when the path is empty.
     std::wstring GetFullPath() const;
+    // The full path under which the target's native view finds the key: for a 32-bit-view key
+    // of a 64-bit target that the view redirects, "HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\..."
+    // or "HKEY_CLASSES_ROOT\Wow6432Node\..."; GetFullPath() for everything else (files, shared
+    // keys, keys that are gone). Only the text differs; the record keeps its own path.
+    std::wstring GetDisplayPath(const Platform::CRegistry& registry) const;
 
-    std::int32_t m_nState = 0;   // 0 new, 1 to be fixed, 2 ignored
+    std::int32_t m_nState = FIX_STATE_LEFT;  // a FixState
     std::int32_t m_nScanType;    // the category bit
     std::wstring m_sPath;        // the key path below the root, or a file's full path (root 0)
     std::wstring m_sDescription;
@@ -55,8 +67,8 @@ public:
     std::wstring m_sBackupPath;
 
 private:
-    int DeleteSelf();
-    bool IsKeyGone() const;
+    int DeleteSelf(const SFixContext& context);
+    bool IsKeyGone(const Platform::CRegistry& registry) const;
 };
 
 // Type 2: one finding, posted by the engine; the scan manager copies the record out of it.

@@ -30,12 +30,11 @@ inline constexpr char kFendralCleanUp[] = "FendralCleanUp";
 inline constexpr char kFendralCleanHistory[] = "FendralCleanHistory";
 
 // The argument record of an engine operation. The program creates it; the thread manager owns it
-// and destroys it when the operation's thread is dropped, which may happen as soon as the engine has
-// posted its CFinishThreadMessage: the engine does not touch the record after that.
+// and destroys it when the operation's thread is dropped, which may happen as soon as the engine
+// has posted its CFinishThreadMessage: the engine does not touch the record after that.
 //
-// The records of the collection run the code of the module that made them. The program therefore
-// installs its own current context (CurrentContext.h) for the target while a fix run goes on, as
-// the engine installs its own.
+// The records of the collection run the code of the module that made them; the fix run hands
+// them the target and the sink when it fixes them, so that code needs no state of its module.
 class CScanThreadData : public CThreadComm {
 public:
     // pSink, pContext, pTarget and pMessageBox are not owned and must outlive the operation.
@@ -47,6 +46,8 @@ public:
           m_pMessageBox(pMessageBox) {}
 
     CMessageSink* m_pSink;
+    // The error collection: what a scan fills and a fix run works through (the name is the
+    // record's historic one; both modules build against this layout).
     CErrorCollection* m_pContext;
     // Scan: the ScanType bits to scan; fix run: the bits whose selected records are fixed;
     // history cleaning: the history item bits.

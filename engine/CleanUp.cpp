@@ -37,68 +37,70 @@ std::wstring HistoryName(std::time_t now) {
 
 // The history file of this run in the target's data folder, its folders created; empty when there
 // is no place for it (the reason has been reported).
-std::wstring PrepareHistoryFile(CLogFile& log) {
-    const std::wstring sData = Target() != nullptr ? Target()->DataFolder() : std::wstring();
+std::wstring PrepareHistoryFile(const COperation& op, CLogFile& log) {
+    const std::wstring sData = op.Target() != nullptr ? op.Target()->DataFolder() : std::wstring();
     if (sData.empty()) {
         ShowMessageBox(L"Can't get USERPROFILE path", L"Corvane", MB_OK);
     }
     const std::wstring sFolder = sData + L"History";
-    Platform::CFileStatus status = Target() != nullptr ? Target()->CreateDataFolder()
-                                                       : Platform::CFileStatus{ERROR_PATH_NOT_FOUND};
+    Platform::CFileStatus status = op.Target() != nullptr
+                                       ? op.Target()->CreateDataFolder()
+                                       : Platform::CFileStatus{ERROR_PATH_NOT_FOUND};
     if (status.Ok()) {
-        status = Files().CreateDirectory(sFolder);
+        status = op.Files().CreateDirectory(sFolder);
     }
     if (!status.Ok() && status.m_nError != ERROR_ALREADY_EXISTS) {
         const std::wstring sText = L"No history file can be made in \"" + sFolder +
                                    L"\", so no backup can be taken and nothing is fixed. " +
                                    status.m_strText;
         log.Write(sText);
-        PostLogLine(sText);
+        op.PostLogLine(sText);
         ShowMessageBox(sText, L"Corvane", MB_OK);
         return {};
     }
     // A second run within the same second must not replace the first one's history.
     const std::wstring sName = sFolder + L"\\" + HistoryName(std::time(nullptr));
     std::wstring sFile = sName + L".his";
-    for (int n = 2; Files().GetFileAttributes(sFile) != INVALID_FILE_ATTRIBUTES; ++n) {
+    for (int n = 2; op.Files().GetFileAttributes(sFile) != INVALID_FILE_ATTRIBUTES; ++n) {
         sFile = sName + L"_" + std::to_wstring(n) + L".his";
     }
     return sFile;
 }
 
-void PostFixProgress(int nProgress, const std::wstring& sText, std::int32_t nBit, int nFixed) {
-    Post(std::make_unique<CFixProgressMessage>(nProgress, sText, nBit, nFixed));
+void PostFixProgress(const COperation& op, int nProgress, const std::wstring& sText,
+                     std::int32_t nBit, int nFixed) {
+    op.Post(std::make_unique<CFixProgressMessage>(nProgress, sText, nBit, nFixed));
 }
 
-void FixCategory(SFixRun& run, ScanType nBit, pugi::xml_node backup) {
+void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_node backup) {
     CRecordList& list = (*run.pCollection)[nBit];
     const auto nCount = static_cast<unsigned>(list.size());
     int& nFixed = run.finish.m_mapStatistics[nBit].nFixed;
-    PostFixProgress(0, L"Starting...", nBit, 0);
+    PostFixProgress(op, 0, L"Starting...", nBit, 0);
     run.pLog->Write(L"Fixing is started", false);
     unsigned k = 0;
     for (auto it = list.begin(); it != list.end(); ++it) {
         ++k;
-        if (it->m_nState != 1) {
+        if (it->m_nState != FIX_STATE_TO_FIX) {
             continue;
         }
         // Junk files are not worth a backup.
         if (nBit != JUNK_FILES) {
-            it->Backup(backup, Registry());
+            it->Backup(backup, op.Registry());
         }
-        if (it->Fix() != 0) {
+        if (it->Fix({*op.Target(), op.Record().m_pSink}) != 0) {
             continue;
         }
         run.pLog->Write(it->GetFullPath() + L" is fixed");
         ++nFixed;
-        PostFixProgress(static_cast<int>(k * 100 / nCount), it->m_sDescription, nBit, nFixed);
+        PostFixProgress(op, static_cast<int>(k * 100 / nCount), it->m_sDescription, nBit, nFixed);
         run.vcFixed.push_back({nBit, &list, it});
     }
     run.pLog->Write(L"Fixing is finished");
-    PostFixProgress(100, L"Starting...", nBit, nFixed);
+    PostFixProgress(op, 100, L"Starting...", nBit, nFixed);
 }
 
-void FixSelected(SFixRun& run, const std::wstring& sHistoryFile) {
+void FixSelected(const COperation& op, SFixRun& run, const std::wstring& sHistoryFile) {
     if (sHistoryFile.empty()) {
         return;
     }
@@ -107,20 +109,20 @@ void FixSelected(SFixRun& run, const std::wstring& sHistoryFile) {
         const auto itList = run.pCollection->find(info.nBit);
         if ((run.dwFlags & static_cast<DWORD>(info.nBit)) != 0 &&
             itList != run.pCollection->end() && !itList->second.empty()) {
-            FixCategory(run, info.nBit, backup);
+            FixCategory(op, run, info.nBit, backup);
         }
     }
 }
 
 // Undoes the run's registry changes in memory: its registry records stay in the collection and
 // are not counted as fixed; file records, whose files are really gone, stay counted.
-void KeepRegistryRecords(SFixRun& run) {
-    if (!Registry().IsDirty()) {
+void KeepRegistryRecords(const COperation& op, SFixRun& run) {
+    if (!op.Registry().IsDirty()) {
         // Nothing changed in memory.
-    } else if (const Platform::CRegStatus status = Registry().Reload(); !status.Ok()) {
+    } else if (const Platform::CRegStatus status = op.Registry().Reload(); !status.Ok()) {
         const std::wstring sText = L"The registry could not be read again: " + status.m_sMessage;
         run.pLog->Write(sText);
-        PostLogLine(sText);
+        op.PostLogLine(sText);
     }
     std::erase_if(run.vcFixed, [&run](const SFixed& fixed) {
         if (fixed.itRecord->m_hRoot == 0) {
@@ -133,23 +135,23 @@ void KeepRegistryRecords(SFixRun& run) {
 }
 
 // Writes the run's registry changes to disk, all or nothing.
-void Commit(SFixRun& run) {
-    const Platform::CRegStatus status = Registry().Flush();
+void Commit(const COperation& op, SFixRun& run) {
+    const Platform::CRegStatus status = op.Registry().Flush();
     if (status.Ok()) {
         return;
     }
     const std::wstring sText =
         L"The registry could not be saved, so nothing was changed in it: " + status.m_sMessage;
     run.pLog->Write(sText);
-    PostLogLine(sText);
+    op.PostLogLine(sText);
     ShowMessageBox(sText, L"Corvane", MB_OK);
-    KeepRegistryRecords(run);
+    KeepRegistryRecords(op, run);
 }
 
-void SaveHistory(SFixRun& run, const std::wstring& sHistoryFile) {
+void SaveHistory(const COperation& op, SFixRun& run, const std::wstring& sHistoryFile) {
     run.pLog->Write(L"Saving backup");
     const Platform::CFileStatus status =
-        Files().WriteFile(sHistoryFile, BackupDocumentText(run.document));
+        op.Files().WriteFile(sHistoryFile, BackupDocumentText(run.document));
     if (!status.Ok()) {
         throw BRANWICK_EXCEPTION(L"The history file " + sHistoryFile +
                                      L" could not be saved: " + status.m_strText,
@@ -160,10 +162,10 @@ void SaveHistory(SFixRun& run, const std::wstring& sHistoryFile) {
 
 }  // namespace
 
-void CleanUp(CScanThreadData& record, CLogFile& log) {
+std::unique_ptr<CMessage> CleanUp(const COperation& op, CLogFile& log) {
     SFixRun run;
-    run.pCollection = record.m_pContext;
-    run.dwFlags = record.m_dwFlags;
+    run.pCollection = op.Record().m_pContext;
+    run.dwFlags = op.Record().m_dwFlags;
     run.pLog = &log;
     if (run.pCollection != nullptr) {
         for (const auto& [nBit, list] : *run.pCollection) {
@@ -172,28 +174,29 @@ void CleanUp(CScanThreadData& record, CLogFile& log) {
     }
     std::wstring sHistoryFile;
     const bool bFixed = RunGuarded(
-        L"CleanUp", [] { return std::wstring(); },
+        op, L"CleanUp", [] { return std::wstring(); },
         [&] {
             if (run.pCollection == nullptr) {
                 throw BRANWICK_EXCEPTION(L"The fix run was given no error collection");
             }
-            sHistoryFile = PrepareHistoryFile(log);
-            FixSelected(run, sHistoryFile);
+            sHistoryFile = PrepareHistoryFile(op, log);
+            FixSelected(op, run, sHistoryFile);
         });
     if (!bFixed) {
-        KeepRegistryRecords(run);
+        KeepRegistryRecords(op, run);
     } else if (!sHistoryFile.empty()) {
-        Commit(run);
+        Commit(op, run);
     }
     for (const SFixed& fixed : run.vcFixed) {
         fixed.pList->erase(fixed.itRecord);
     }
     if (bFixed && !sHistoryFile.empty()) {
         RunGuarded(
-            L"CleanUp", [] { return std::wstring(); }, [&] { SaveHistory(run, sHistoryFile); });
+            op, L"CleanUp", [] { return std::wstring(); },
+            [&] { SaveHistory(op, run, sHistoryFile); });
     }
     log.Write(L"Sending FixFinished message");
-    Post(run.finish.Clone());
+    return run.finish.Clone();
 }
 
 }  // namespace Branwick

@@ -52,23 +52,23 @@ bool IsServerKey(const std::wstring& sName) {
 
 // The 16-bit servers (no "32"): a 64-bit system, Wine's 64-bit builds included, never starts one,
 // so on a 64-bit target what they name proves nothing about the class.
-bool IsUnusedServerKey(const std::wstring& sName) {
-    return IsWow64() && (Platform::EqualNoCase(sName, L"InprocServer") ||
+bool IsUnusedServerKey(const COperation& op, const std::wstring& sName) {
+    return op.IsWow64() && (Platform::EqualNoCase(sName, L"InprocServer") ||
                          Platform::EqualNoCase(sName, L"LocalServer"));
 }
 
-bool AppIdExists(const std::wstring& sId, REGSAM dwView) {
-    return KeyExists(HKEY_CLASSES_ROOT, L"AppID\\" + sId, dwView);
+bool AppIdExists(const COperation& op, const std::wstring& sId, REGSAM dwView) {
+    return KeyExists(op, HKEY_CLASSES_ROOT, L"AppID\\" + sId, dwView);
 }
 
 // Opens the class or application id for the scan; a failure is logged and ends its scan.
-bool OpenForScan(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dwView,
-                 Platform::CRegKey& key) {
+bool OpenForScan(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+                 REGSAM dwView, Platform::CRegKey& key) {
     const LONG lOpen =
-        Registry().OpenKey(HKEY_CLASSES_ROOT, sSubkey, KEY_ALL_ACCESS | dwView, &key);
+        op.Registry().OpenKey(HKEY_CLASSES_ROOT, sSubkey, KEY_ALL_ACCESS | dwView, &key);
     if (lOpen != ERROR_SUCCESS) {
-        PostLogLine(FormatText(L"RegOpenKey key = %ls\\%ls\r\n return = %d", sRoot.c_str(),
-                               sSubkey.c_str(), lOpen));
+        op.PostLogLine(FormatText(L"RegOpenKey key = %ls\\%ls\r\n return = %d", sRoot.c_str(),
+                                  sSubkey.c_str(), lOpen));
         return false;
     }
     return true;
@@ -100,9 +100,9 @@ public:
             m_record->m_bDeleteSelf = true;
         }
     }
-    void PostIfFound() {
+    void PostIfFound(const COperation& op) {
         if (m_record) {
-            Post(std::make_unique<CErrorFoundMessage>(*m_record, COM));
+            op.Post(std::make_unique<CErrorFoundMessage>(*m_record, COM));
         }
     }
 
@@ -121,9 +121,10 @@ private:
     std::optional<CRegError> m_record;
 };
 
-void ScanClass(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dwView) {
+void ScanClass(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+               REGSAM dwView) {
     Platform::CRegKey key;
-    if (!OpenForScan(sRoot, sSubkey, dwView, key)) {
+    if (!OpenForScan(op, sRoot, sSubkey, dwView, key)) {
         return;
     }
     Platform::CRegKeyInfo info;
@@ -131,27 +132,27 @@ void ScanClass(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dw
     CComFinding finding(sRoot, sSubkey, dwView, false);
     bool bValidServer = false;
     std::wstring sName;
-    for (DWORD j = 0; j < info.m_dwSubKeys && IsRunning(); ++j) {
+    for (DWORD j = 0; j < info.m_dwSubKeys && op.IsRunning(); ++j) {
         if (key.EnumKey(j, &sName, kNameChars) != ERROR_SUCCESS) {
             continue;
         }
         const std::wstring sChild = sSubkey + L"\\" + sName;
-        if (IsUnusedServerKey(sName)) {
+        if (IsUnusedServerKey(op, sName)) {
             continue;
         }
         if (IsServerKey(sName)) {
-            const std::wstring sServer = ReadDefaultValue(HKEY_CLASSES_ROOT, sChild, dwView);
+            const std::wstring sServer = ReadDefaultValue(op, HKEY_CLASSES_ROOT, sChild, dwView);
             if (sServer.empty()) {
                 continue;
             }
-            if (CheckServerPath(sServer)) {
+            if (CheckServerPath(op, sServer)) {
                 bValidServer = true;
             } else {
                 finding.DeleteKey(sChild, L"", sServer);
             }
         } else if (Platform::EqualNoCase(sName, L"AppID")) {
-            const std::wstring sId = ReadDefaultValue(HKEY_CLASSES_ROOT, sChild, dwView);
-            if (!AppIdExists(sId, dwView)) {
+            const std::wstring sId = ReadDefaultValue(op, HKEY_CLASSES_ROOT, sChild, dwView);
+            if (!AppIdExists(op, sId, dwView)) {
                 finding.DeleteKey(sChild, L"", sId);
             }
         }
@@ -163,7 +164,7 @@ void ScanClass(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dw
             continue;
         }
         const std::wstring sId = ValueText(value.m_dwType, value.m_vData);
-        if (!AppIdExists(sId, dwView)) {
+        if (!AppIdExists(op, sId, dwView)) {
             finding.DeleteValue(L"AppID", sId);
         }
     }
@@ -171,62 +172,66 @@ void ScanClass(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dw
     if (!bValidServer) {
         finding.DeleteWholeKey();
     }
-    finding.PostIfFound();
+    finding.PostIfFound(op);
 }
 
-void ScanAppId(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dwView) {
+void ScanAppId(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+               REGSAM dwView) {
     Platform::CRegKey key;
-    if (!OpenForScan(sRoot, sSubkey, dwView, key)) {
+    if (!OpenForScan(op, sRoot, sSubkey, dwView, key)) {
         return;
     }
     Platform::CRegKeyInfo info;
     key.QueryInfo(&info);
     CComFinding finding(sRoot, sSubkey, dwView, true);
     Platform::CRegValue value;
-    for (DWORD i = 0; i < info.m_dwValues && IsRunning(); ++i) {
+    for (DWORD i = 0; i < info.m_dwValues && op.IsRunning(); ++i) {
         if (key.EnumValue(i, &value, kNameChars, kAppIdDataBytes) != ERROR_SUCCESS ||
             !Platform::EqualNoCase(value.m_sName, L"AppID")) {
             continue;
         }
         const std::wstring sId = ValueText(value.m_dwType, value.m_vData);
-        if (!AppIdExists(sId, dwView)) {
+        if (!AppIdExists(op, sId, dwView)) {
             finding.DeleteKey(sSubkey, L"AppID", sId);
         }
     }
     key.Close();
-    finding.PostIfFound();
+    finding.PostIfFound(op);
 }
 
 }  // namespace
 
-void ScanComRegistrations() {
-    PostStartOrEnd(0, COM);
-    const std::span<const SComPass> passes = IsWow64() ? std::span<const SComPass>(kWow64Passes)
-                                                       : std::span<const SComPass>(kPlainPasses);
+void ScanComRegistrations(const COperation& op) {
+    op.PostStartOrEnd(0, COM);
+    const std::span<const SComPass> passes = op.IsWow64() ? std::span<const SComPass>(kWow64Passes)
+                                                          : std::span<const SComPass>(kPlainPasses);
     for (const SComPass& pass : passes) {
-        ProcessSubkeys(HKEY_CLASSES_ROOT, pass.pszKey, pass.pfnCallback, pass.nStart, pass.nShare,
-                       COM, pass.dwView);
+        ProcessSubkeys(op, HKEY_CLASSES_ROOT, pass.pszKey, pass.pfnCallback, pass.nStart,
+                       pass.nShare, COM, pass.dwView);
     }
-    PostStartOrEnd(100, COM);
+    op.PostStartOrEnd(100, COM);
 }
 
-void ScanCOMClsid(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanCOMClsid(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
     RunGuarded(
-        L"ScanCOMClsid", [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
-        [&] { ScanClass(sRoot, sSubkey, dwView); });
+        op, L"ScanCOMClsid",
+        [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
+        [&] { ScanClass(op, sRoot, sSubkey, dwView); });
 }
 
-void ScanCOMAppID(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanCOMAppID(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
     RunGuarded(
-        L"ScanCOMAppID", [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
-        [&] { ScanAppId(sRoot, sSubkey, dwView); });
+        op, L"ScanCOMAppID",
+        [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
+        [&] { ScanAppId(op, sRoot, sSubkey, dwView); });
 }
 
-std::wstring ReadDefaultValue(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView) {
+std::wstring ReadDefaultValue(const COperation& op, HKEY hRoot, const std::wstring& sKeyPath,
+                              REGSAM dwView) {
     Platform::CRegKey key;
-    const LONG lOpen = Registry().OpenKey(hRoot, sKeyPath, KEY_ALL_ACCESS | dwView, &key);
+    const LONG lOpen = op.Registry().OpenKey(hRoot, sKeyPath, KEY_ALL_ACCESS | dwView, &key);
     if (lOpen != ERROR_SUCCESS) {
         ScanLog().Write(FormatText(L"Can not open key: HKEY_CLASSES_ROOT\\%ls \r\nError %d",
                                    sKeyPath.c_str(), lOpen));
@@ -244,12 +249,12 @@ std::wstring ReadDefaultValue(HKEY hRoot, const std::wstring& sKeyPath, REGSAM d
     return {};
 }
 
-bool KeyExists(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView) {
+bool KeyExists(const COperation& op, HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView) {
     Platform::CRegKey key;
-    return Registry().OpenKey(hRoot, sKeyPath, KEY_READ | dwView, &key) == ERROR_SUCCESS;
+    return op.Registry().OpenKey(hRoot, sKeyPath, KEY_READ | dwView, &key) == ERROR_SUCCESS;
 }
 
-bool CheckServerPath(const std::wstring& sText) {
+bool CheckServerPath(const COperation& op, const std::wstring& sText) {
     const std::wstring sTrimmed = Trim(sText, L" \t\r\n\v\f");
     std::wstring sCandidate;
     std::size_t nStart = 0;
@@ -261,7 +266,7 @@ bool CheckServerPath(const std::wstring& sText) {
         if (nEnd > nStart) {  // a run of spaces separates once
             sCandidate +=
                 (sCandidate.empty() ? L"" : L" ") + sTrimmed.substr(nStart, nEnd - nStart);
-            if (FindFile(sCandidate, true, true)) {
+            if (FindFile(op, sCandidate, true, true)) {
                 return true;
             }
         }

@@ -1,8 +1,8 @@
-// The library-wide state of the engine: the current record and the engine log. The target of the
-// running operation is the current context's (core/CurrentContext.h), which the fixes use too.
+// The library-wide state of the engine (the engine log, the progress messages kept for reuse) and
+// the running operation that the entry points hand down.
+#include <algorithm>
 #include <stdexcept>
 
-#include "core/CurrentContext.h"
 #include "core/MessageBox.h"
 #include "core/Text.h"
 #include "engine/Fendral.h"
@@ -12,7 +12,6 @@ namespace Branwick {
 namespace {
 
 struct SEngineState {
-    CScanThreadData* pRecord = nullptr;
     CLogFile scanLog;
     // Progress messages the program has delivered, kept for the operation to fill anew: a walk
     // posts two per registry key, and allocating each would cost more than the walk itself.
@@ -26,63 +25,52 @@ SEngineState& State() {
 
 }  // namespace
 
-struct COperationScope::SSaved {
-    IMessageBox* pPreviousBox = nullptr;
-    bool bBoxInstalled = false;
-    CCurrentContext context;
-    std::unique_ptr<CCurrentContextScope> pContextScope;
-};
-
-COperationScope::COperationScope(CScanThreadData* pRecord) : m_pSaved(std::make_unique<SSaved>()) {
-    State().pRecord = pRecord;
-    if (pRecord->m_pMessageBox != nullptr) {
-        m_pSaved->pPreviousBox = SetMessageBox(pRecord->m_pMessageBox);
-        m_pSaved->bBoxInstalled = true;
+COperation::COperation(CScanThreadData& record) : m_record(record) {
+    if (record.m_pMessageBox != nullptr) {
+        m_pPreviousBox = SetMessageBox(record.m_pMessageBox);
+        m_bBoxInstalled = true;
     }
-    m_pSaved->context = {pRecord->m_pSink, pRecord->m_pTarget};
-    m_pSaved->pContextScope = std::make_unique<CCurrentContextScope>(m_pSaved->context);
 }
 
-COperationScope::~COperationScope() {
+COperation::~COperation() {
     State().vDeliveredProgress.clear();
-    m_pSaved->pContextScope.reset();
-    if (m_pSaved->bBoxInstalled) {
-        SetMessageBox(m_pSaved->pPreviousBox);
+    if (m_bBoxInstalled) {
+        SetMessageBox(m_pPreviousBox);
     }
 }
 
-CScanThreadData* CurrentRecord() { return State().pRecord; }
+const Platform::CRegistry& COperation::Registry() const {
+    static const Platform::CRegistry none;
+    return Target() != nullptr ? Target()->Registry() : none;
+}
 
-const Platform::CTarget* Target() { return CurrentContext().m_pTarget; }
-
-const Platform::CRegistry& Registry() { return CurrentRegistry(); }
-
-Platform::CFileSystem& Files() {
-    Platform::CFileSystem* pFiles = CurrentFiles();
-    if (pFiles == nullptr) {
+Platform::CFileSystem& COperation::Files() const {
+    if (Target() == nullptr) {
         throw std::logic_error("The engine was given no target");
     }
-    return *pFiles;
+    return Target()->Files();
 }
 
-const Platform::CEnvironment& Environment() {
+const Platform::CEnvironment& COperation::Environment() const {
     static const Platform::CEnvironment empty;
-    const Platform::CTarget* pTarget = Target();
-    return pTarget != nullptr ? pTarget->Environment() : empty;
+    return Target() != nullptr ? Target()->Environment() : empty;
 }
 
-bool IsRunning() { return State().pRecord->IsRunning(0); }
-
-void Post(std::unique_ptr<CMessage> pMessage) {
-    State().pRecord->m_pSink->Post(std::move(pMessage));
+void COperation::Post(std::unique_ptr<CMessage> pMessage) const {
+    m_record.m_pSink->Post(std::move(pMessage));
 }
 
-void PostLogLine(const std::wstring& strText) { Post(std::make_unique<CLogMessage>(strText)); }
+void COperation::PostLogLine(const std::wstring& strText) const {
+    Post(std::make_unique<CLogMessage>(strText));
+}
 
-void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType) {
+void COperation::PostScanProgress(int nProgress, std::wstring_view sText,
+                                  std::int32_t nScanType) const {
+    // A pass that starts at 51 with a share of 50 ends at 101; the message carries a percentage.
+    nProgress = std::clamp(nProgress, 0, 100);
     std::vector<std::unique_ptr<CMessage>>& vDelivered = State().vDeliveredProgress;
     if (vDelivered.empty()) {
-        State().pRecord->m_pSink->GetQueue()->Reclaim(CScanProgressMessage::kType, &vDelivered);
+        m_record.m_pSink->GetQueue()->Reclaim(CScanProgressMessage::kType, &vDelivered);
     }
     if (vDelivered.empty()) {
         Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
@@ -96,17 +84,20 @@ void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScan
     vDelivered.pop_back();
 }
 
-void PostStartOrEnd(int nProgress, std::int32_t nScanType) {
+void COperation::PostStartOrEnd(int nProgress, std::int32_t nScanType) const {
     PostScanProgress(nProgress, L"Starting...", nScanType);
 }
 
-CLogFile& ScanLog() { return State().scanLog; }
-
-void ReportException(const CBranwickException& e, const std::wstring& strParameters) {
+void COperation::ReportException(const CBranwickException& e,
+                                 const std::wstring& strParameters) const {
     const std::wstring strText =
         FormatText(L"Cause: %ls\nParameters: %ls\n", e.GetMessage().c_str(), strParameters.c_str());
     PostLogLine(strText);
     ShowMessageBox(strText, L"Corvane", MB_OK);
+}
+
+CLogFile& ScanLog() {
+    return State().scanLog;
 }
 
 }  // namespace Branwick

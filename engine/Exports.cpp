@@ -25,11 +25,13 @@ __attribute__((visibility("default"))) DWORD FendralScan(void* pArg) {
     auto* pRecord = static_cast<CScanThreadData*>(pArg);
     Branwick::CMessageSink* pSink = pRecord->m_pSink;
     {
-        Branwick::COperationScope operation(pRecord);
-        Branwick::Scan(pRecord->m_dwFlags);
+        const Branwick::COperation op(*pRecord);
+        Branwick::Scan(op, pRecord->m_dwFlags);
         Branwick::ScanLog().Write(L"Sending ScanFinished message");
-        Branwick::Post(std::make_unique<Branwick::CFinishScanMessage>());
     }
+    // The program may start the next operation as soon as it reads the finish message: by then
+    // this one's library-wide state must be put away.
+    pSink->Post(std::make_unique<Branwick::CFinishScanMessage>());
     Branwick::PostFinishThread(pSink, Branwick::ScanLog());
     return 0;
 }
@@ -39,10 +41,12 @@ __attribute__((visibility("default"))) DWORD FendralCleanUp(void* pArg) {
     Branwick::CMessageSink* pSink = pRecord->m_pSink;
     Branwick::CLogFile log;
     log.Open(L"Cleanup.log");
+    std::unique_ptr<Branwick::CMessage> pFinish;
     {
-        Branwick::COperationScope operation(pRecord);
-        Branwick::CleanUp(*pRecord, log);
+        const Branwick::COperation op(*pRecord);
+        pFinish = Branwick::CleanUp(op, log);
     }
+    pSink->Post(std::move(pFinish));
     Branwick::PostFinishThread(pSink, log);
     return 0;
 }
@@ -51,13 +55,13 @@ __attribute__((visibility("default"))) DWORD FendralCleanHistory(void* pArg) {
     auto* pRecord = static_cast<CScanThreadData*>(pArg);
     Branwick::CLogFile log;
     log.Open(L"Cleanup.log");
-    Branwick::COperationScope operation(pRecord);
+    const Branwick::COperation op(*pRecord);
     try {
-        Branwick::CleanHistory(pRecord->m_dwFlags);
+        Branwick::CleanHistory(op, pRecord->m_dwFlags);
     } catch (...) {
         Branwick::ShowMessageBox(L"CleanHistory exception", L"Corvane", Branwick::MB_OK);
         // The program's progress window waits for this message and would otherwise never close.
-        Branwick::Post(std::make_unique<Branwick::CFinishProgressMessage>());
+        op.Post(std::make_unique<Branwick::CFinishProgressMessage>());
     }
     return 0;
 }

@@ -4,7 +4,7 @@
 //
 // Threads: the engine runs one operation at a time, on that operation's thread; everything here is
 // called on that thread only, between the start of an entry point and its finish messages. The
-// library-wide state (the current record, the walkers' buffers) makes the walkers non-reentrant.
+// library-wide state (the engine log, the walkers' buffers) makes the walkers non-reentrant.
 #pragma once
 
 #include <cstdint>
@@ -25,71 +25,75 @@ namespace Branwick {
 
 // ---- The running operation ----
 
-// Makes pRecord the current record for the lifetime of the object: installs its message box and
-// the current context (its sink and target, core/CurrentContext.h), and puts the previous ones
-// back at the end. The record itself stays the "current record" afterwards (stale: it must
-// not be used between operations).
-class COperationScope {
+// One engine operation: the argument record of its entry point, and through it the target, the
+// sink and the stop request. The entry point makes it and hands it to every walk, callback and
+// check, as a hivex visitor gets its opaque pointer; nothing below the entry point finds it in a
+// global. For its lifetime the record's message box (if any) is the library's; the previous one is
+// put back at the end.
+class COperation {
 public:
-    explicit COperationScope(CScanThreadData* pRecord);
-    ~COperationScope();
-    COperationScope(const COperationScope&) = delete;
-    COperationScope& operator=(const COperationScope&) = delete;
+    explicit COperation(CScanThreadData& record);
+    ~COperation();
+    COperation(const COperation&) = delete;
+    COperation& operator=(const COperation&) = delete;
+
+    CScanThreadData& Record() const { return m_record; }
+    // The target and its services. Without a target the registry fails every call, the
+    // environment is empty and Files() throws.
+    const Platform::CTarget* Target() const { return m_record.m_pTarget; }
+    const Platform::CRegistry& Registry() const;
+    Platform::CFileSystem& Files() const;
+    const Platform::CEnvironment& Environment() const;
+    // Whether the target is 64-bit (its 32-bit programs run under WOW64, so both views are walked).
+    bool IsWow64() const { return Registry().Is64Bit(); }
+
+    // IsRunning(0) of the record: false once a stop has been requested.
+    bool IsRunning() const { return m_record.IsRunning(0); }
+    // Posts the message into the record's sink (ownership passes to the program).
+    void Post(std::unique_ptr<CMessage> pMessage) const;
+    // Posts a CLogMessage with the text.
+    void PostLogLine(const std::wstring& strText) const;
+    // Posts a CScanProgressMessage (0 to 100), refilling one the program has delivered when there
+    // is one.
+    void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType) const;
+    // The progress "Starting..." that opens (0) and closes (100) a category.
+    void PostStartOrEnd(int nProgress, std::int32_t nScanType) const;
+
+    // Reports an exception caught by an engine routine: "Cause: %s\nParameters: %s\n" with the
+    // exception's text and the routine's parameter text, posted as a log line and shown in a
+    // message box captioned "Corvane".
+    void ReportException(const CBranwickException& e, const std::wstring& strParameters) const;
 
 private:
-    struct SSaved;
-    std::unique_ptr<SSaved> m_pSaved;
+    CScanThreadData& m_record;
+    IMessageBox* m_pPreviousBox = nullptr;
+    bool m_bBoxInstalled = false;
 };
-
-// The current record: the argument of the running entry point.
-CScanThreadData* CurrentRecord();
-// The target of the running operation (the current context's) and its services. Without a target
-// the registry fails every call, the environment is empty and Files() throws.
-const Platform::CTarget* Target();
-const Platform::CRegistry& Registry();
-Platform::CFileSystem& Files();
-const Platform::CEnvironment& Environment();
-
-// IsRunning(0) of the current record: false once a stop has been requested.
-bool IsRunning();
-// Posts the message into the current record's sink (ownership passes to the program).
-void Post(std::unique_ptr<CMessage> pMessage);
-// Posts a CLogMessage with the text.
-void PostLogLine(const std::wstring& strText);
-// Posts a CScanProgressMessage, refilling one the program has delivered when there is one.
-void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType);
-// The progress "Starting..." that opens (0) and closes (100) a category.
-void PostStartOrEnd(int nProgress, std::int32_t nScanType);
 
 // The engine log "Scan.log", opened by the first scan of the library's lifetime.
 CLogFile& ScanLog();
 
 // ---- Exception pattern ----
 
-// Reports an exception caught by an engine routine: "Cause: %s\nParameters: %s\n" with the
-// exception's text and the routine's parameter text, posted as a log line and shown in a message
-// box captioned "Corvane".
-void ReportException(const CBranwickException& e, const std::wstring& strParameters);
-
 // Runs body() inside the engine's three handlers (CBranwickException, any other standard exception,
 // anything else) and reports what they catch; params() gives the routine's parameter text and is
 // called only then. Returns false when something was caught: the caller goes on with its next item.
 template <class TBody, class TParams>
-bool RunGuarded(const wchar_t* pszRoutine, TParams&& params, TBody&& body,
+bool RunGuarded(const COperation& op, const wchar_t* pszRoutine, TParams&& params, TBody&& body,
                 std::source_location where = std::source_location::current()) {
     try {
         body();
         return true;
     } catch (const CBranwickException& e) {
-        ReportException(e, params());
+        op.ReportException(e, params());
     } catch (const std::exception& e) {
-        ReportException(CBranwickException(L"Fendral", pszRoutine, static_cast<int>(where.line()),
-                                           Utf8ToWide(e.what())),
-                        params());
+        op.ReportException(CBranwickException(L"Fendral", pszRoutine,
+                                              static_cast<int>(where.line()), Utf8ToWide(e.what())),
+                           params());
     } catch (...) {
-        ReportException(CBranwickException(L"Fendral", pszRoutine, static_cast<int>(where.line()),
-                                           L"Unknown exception"),
-                        params());
+        op.ReportException(CBranwickException(L"Fendral", pszRoutine,
+                                              static_cast<int>(where.line()), L"Unknown exception"),
+                           params());
     }
     return false;
 }
@@ -100,9 +104,9 @@ bool RunGuarded(const wchar_t* pszRoutine, TParams&& params, TBody&& body,
 // leading backslash; empty for the root), value name (empty for the default value), value text
 // (ValueText), view bits (KEY_WOW64_32KEY or KEY_WOW64_64KEY). ProcessSubkeys passes each subkey's
 // path with an empty value name and text.
-using ValueCallback = void (*)(const std::wstring& sRoot, const std::wstring& sSubkey,
-                               const std::wstring& sValueName, const std::wstring& sValueData,
-                               REGSAM dwView);
+using ValueCallback = void (*)(const COperation& op, const std::wstring& sRoot,
+                               const std::wstring& sSubkey, const std::wstring& sValueName,
+                               const std::wstring& sValueData, REGSAM dwView);
 
 // The parameter text of a value callback's exception handlers:
 // "sRoot: %s\nsSubkey: %s\nsValueName: %s\nsValueData: %s".
@@ -111,13 +115,15 @@ std::wstring ValueParameters(const std::wstring& sRoot, const std::wstring& sSub
 
 // The empty-key mode of ProcessKey: a callback that does nothing with values; passing it makes
 // ProcessKey run the empty-key test on every key it walks.
-void EmptyKeyCallback(const std::wstring& sRoot, const std::wstring& sSubkey,
-                      const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
+void EmptyKeyCallback(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+                      const std::wstring& sValueName, const std::wstring& sValueData,
+                      REGSAM dwView);
 
 // The empty-key test (the empty-key scanner), run by ProcessKey in empty-key mode on every key it
 // walked, with the key's numbers of subkeys and values.
-using EmptyKeyTest = void (*)(const std::wstring& sRoot, const std::wstring& sSubkey,
-                              DWORD dwSubKeys, DWORD dwValues, REGSAM dwView);
+using EmptyKeyTest = void (*)(const COperation& op, const std::wstring& sRoot,
+                              const std::wstring& sSubkey, DWORD dwSubKeys, DWORD dwValues,
+                              REGSAM dwView);
 
 // Walks root\path: hands each value of the key to the callback and, unless nDeep is 0, walks every
 // subkey the same way (subkeys on the exclusion table are not entered). Posts a CScanProgressMessage
@@ -125,13 +131,14 @@ using EmptyKeyTest = void (*)(const std::wstring& sRoot, const std::wstring& sSu
 // nPercentsInterval) and, for a key without subkeys, one closing message. Polls IsRunning between
 // values and subkeys. Returns 0 when the key was opened, else the open's error code ("Can not open
 // key" in Scan.log). With no callback and nDeep 0 it only tests that the key opens.
-LONG ProcessKey(HKEY hRoot, const std::wstring& sPath, int nDeep, ValueCallback pfnCallback,
-                int nPercentsStart, int nPercentsInterval, std::int32_t nScanType, REGSAM dwView);
+LONG ProcessKey(const COperation& op, HKEY hRoot, const std::wstring& sPath, int nDeep,
+                ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
+                std::int32_t nScanType, REGSAM dwView);
 
 // Hands each direct subkey of root\path to the callback, posting progress after each.
-void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCallback,
-                    int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
-                    REGSAM dwView);
+void ProcessSubkeys(const COperation& op, HKEY hRoot, const std::wstring& sPath,
+                    ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
+                    std::int32_t nScanType, REGSAM dwView);
 
 // Whether the recursive walk of a category leaves root\path out (the exclusion table).
 bool IsExcluded(HKEY hRoot, const std::wstring& sPath, std::int32_t nScanType);
@@ -143,27 +150,26 @@ std::wstring ValueText(DWORD dwType, const Platform::CRegBytes& vData);
 
 // ---- Reference checks ----
 
-// Whether the target is 64-bit (its 32-bit programs run under WOW64, so both views are walked).
-bool IsWow64();
-
 // Expands the target's environment variables (ExpandEnvironmentStrings). On a 64-bit target the text
 // is first lower-cased and %ProgramFiles% / %CommonProgramFiles% become their 64-bit folders.
-std::wstring ExpandPath(const std::wstring& sText);
+std::wstring ExpandPath(const COperation& op, const std::wstring& sText);
 
 // Whether FindFirstFile finds the path (a folder counts, a wildcard makes any match count). On a
 // 64-bit target a path below the Windows folder's system32 also counts when the file is in the real
 // system32 or in syswow64. With bFileOnly only a file counts, never a folder.
-bool FileExists(const std::wstring& sPath, bool bFileOnly = false);
+bool FileExists(const COperation& op, const std::wstring& sPath, bool bFileOnly = false);
 
 // Cuts a file path out of a registry text (environment expanded, arguments dropped) and tests that
 // the file exists; with bSearch also below the Windows folder, its system32 and along PATH, and a
 // text naming "iexplore" counts as found. With bFileOnly a folder does not count as found (the
 // first words of "C:\Program Files (x86)\App\x.exe" name the folder C:\Program Files).
-bool FindFile(const std::wstring& sText, bool bSearch, bool bFileOnly = false);
+bool FindFile(const COperation& op, const std::wstring& sText, bool bSearch,
+              bool bFileOnly = false);
 
 // False only when the default value of root\path\command names an ".exe" or ".dll" that FindFile
 // (with search) cannot find.
-bool CheckCommandKey(const std::wstring& sRootName, const std::wstring& sKeyPath);
+bool CheckCommandKey(const COperation& op, const std::wstring& sRootName,
+                     const std::wstring& sKeyPath);
 
 // A drive path ("C:\...") cut at its first '/' and trimmed; false, text unchanged, for anything else.
 bool SplitDrivePath(std::wstring& sText);

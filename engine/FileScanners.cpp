@@ -21,9 +21,9 @@ std::wstring FolderParameters(const std::wstring& sFolder, int nPercentsStart,
 }
 
 // The entries of the folder as FindFirstFileW lists them; empty when it cannot be listed.
-std::vector<Platform::CFindData> ListFolder(const std::wstring& sFolder) {
+std::vector<Platform::CFindData> ListFolder(const COperation& op, const std::wstring& sFolder) {
     std::vector<Platform::CFindData> entries;
-    if (!Files().FindFiles(sFolder + L"\\*.*", entries).Ok()) {
+    if (!op.Files().FindFiles(sFolder + L"\\*.*", entries).Ok()) {
         entries.clear();
     }
     return entries;
@@ -44,13 +44,13 @@ bool IsShortcutName(const std::wstring& sName) {
 
 // A file record, posted only for a file that lies in the target: fixing it deletes the file, and
 // a file reached through a folder that lies elsewhere is not ours to delete.
-void PostFileRecord(CMessageSink& sink, std::int32_t nScanType, const std::wstring& sPath,
+void PostFileRecord(const COperation& op, std::int32_t nScanType, const std::wstring& sPath,
                     const std::wstring& sDescription) {
-    if (!Files().CheckDelete(sPath, nullptr).Ok()) {
+    if (!op.Files().CheckDelete(sPath, nullptr).Ok()) {
         return;
     }
     const CRegError record(nScanType, 0, sPath, sDescription, KEY_WOW64_32KEY, true);
-    sink.Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
+    op.Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
 }
 
 // ---- Program shortcuts ----
@@ -67,9 +67,9 @@ bool IsUrl(const std::wstring& sTarget) {
                        });
 }
 
-void TestShortcut(const std::wstring& sLink) {
+void TestShortcut(const COperation& op, const std::wstring& sLink) {
     std::wstring sTarget;
-    if (Platform::GetLinkPath(Files(), sLink, sTarget) != S_OK || sTarget.empty()) {
+    if (Platform::GetLinkPath(op.Files(), sLink, sTarget) != S_OK || sTarget.empty()) {
         return;
     }
     // A share on the network cannot be reached from here, so its absence proves nothing; a URL
@@ -79,29 +79,29 @@ void TestShortcut(const std::wstring& sLink) {
     }
     // The target is a plain path, not a registry text: a ',' or ';' in a folder name is part of
     // it, so the exact path is tried before FindFile cuts arguments off.
-    if (FileExists(sTarget) || FindFile(sTarget, false)) {
+    if (FileExists(op, sTarget) || FindFile(op, sTarget, false)) {
         return;
     }
-    PostFileRecord(*CurrentRecord()->m_pSink, SHOTCATS, sLink,
+    PostFileRecord(op, SHOTCATS, sLink,
                    FormatText(L"Shortcut refers to non-existing file: %ls", sTarget.c_str()));
 }
 
-void ScanShortcutBody(const std::wstring& sFolder, int nPercentsStart, int nPercentsInterval,
-                      int nCount) {
+void ScanShortcutBody(const COperation& op, const std::wstring& sFolder, int nPercentsStart,
+                      int nPercentsInterval, int nCount) {
     if (sFolder.empty()) {
         return;
     }
-    const std::vector<Platform::CFindData> entries = ListFolder(sFolder);
+    const std::vector<Platform::CFindData> entries = ListFolder(op, sFolder);
     const double dShare = nCount > 0 ? static_cast<double>(nPercentsInterval) / nCount : 0.0;
     double dPosition = nPercentsStart;
     for (const Platform::CFindData& entry : entries) {
-        if (!IsRunning()) {
+        if (!op.IsRunning()) {
             break;
         }
         const std::wstring sPath = sFolder + L"\\" + entry.m_strName;
         if (nPercentsStart != -1) {
             dPosition += dShare;
-            PostScanProgress(static_cast<int>(dPosition), sPath, SHOTCATS);
+            op.PostScanProgress(static_cast<int>(dPosition), sPath, SHOTCATS);
         }
         if (IsDotEntry(entry.m_strName)) {
             continue;
@@ -109,19 +109,20 @@ void ScanShortcutBody(const std::wstring& sFolder, int nPercentsStart, int nPerc
         // Only plain folders: a hidden, system or read-only folder keeps what it holds to itself,
         // and a symbolic link leads out of the profile (Wine's Desktop is the Linux home).
         if (entry.m_dwAttributes == FILE_ATTRIBUTE_DIRECTORY) {
-            ScanShortcut(sPath, -1, -1, -1);
+            ScanShortcut(op, sPath, -1, -1, -1);
         } else if ((entry.m_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
                    IsShortcutName(entry.m_strName)) {
-            TestShortcut(sPath);
+            TestShortcut(op, sPath);
         }
     }
 }
 
 }  // namespace
 
-void FindFiles(const std::wstring& sFolder, bool bRecursive, IFileFilter& filter) {
-    for (const Platform::CFindData& entry : ListFolder(sFolder)) {
-        if (!IsRunning()) {
+void FindFiles(const COperation& op, const std::wstring& sFolder, bool bRecursive,
+               IFileFilter& filter) {
+    for (const Platform::CFindData& entry : ListFolder(op, sFolder)) {
+        if (!op.IsRunning()) {
             break;
         }
         // A symbolic link or junction is neither entered nor handed on: a loop would never end,
@@ -132,7 +133,7 @@ void FindFiles(const std::wstring& sFolder, bool bRecursive, IFileFilter& filter
         }
         if ((entry.m_dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             if (bRecursive) {
-                FindFiles(sFolder + L"\\" + entry.m_strName, bRecursive, filter);
+                FindFiles(op, sFolder + L"\\" + entry.m_strName, bRecursive, filter);
             }
         } else if (!filter(sFolder, entry.m_strName)) {
             break;
@@ -140,33 +141,33 @@ void FindFiles(const std::wstring& sFolder, bool bRecursive, IFileFilter& filter
     }
 }
 
-DWORD CountFiles(const std::wstring& sFolder) {
-    return sFolder.empty() ? 0 : static_cast<DWORD>(ListFolder(sFolder).size());
+DWORD CountFiles(const COperation& op, const std::wstring& sFolder) {
+    return sFolder.empty() ? 0 : static_cast<DWORD>(ListFolder(op, sFolder).size());
 }
 
-void ScanShortcut(const std::wstring& sFolder, int nPercentsStart, int nPercentsInterval,
-                  int nCount) {
+void ScanShortcut(const COperation& op, const std::wstring& sFolder, int nPercentsStart,
+                  int nPercentsInterval, int nCount) {
     RunGuarded(
-        L"ScanShortcut",
+        op, L"ScanShortcut",
         [&] { return FolderParameters(sFolder, nPercentsStart, nPercentsInterval, nCount); },
-        [&] { ScanShortcutBody(sFolder, nPercentsStart, nPercentsInterval, nCount); });
+        [&] { ScanShortcutBody(op, sFolder, nPercentsStart, nPercentsInterval, nCount); });
 }
 
-void ScanJunkFiles(const std::wstring& sFolder, int nPercentsStart, int nPercentsInterval,
-                   int nCount) {
+void ScanJunkFiles(const COperation& op, const std::wstring& sFolder, int nPercentsStart,
+                   int nPercentsInterval, int nCount) {
     RunGuarded(
-        L"ScanJunkFiles",
+        op, L"ScanJunkFiles",
         [&] { return FolderParameters(sFolder, nPercentsStart, nPercentsInterval, nCount); },
         [&] {
-            if (sFolder.empty() || !IsRunning()) {
+            if (sFolder.empty() || !op.IsRunning()) {
                 return;
             }
-            CJunkFileFilter filter(CurrentRecord());
-            FindFiles(sFolder, true, filter);
+            CJunkFileFilter filter(op);
+            FindFiles(op, sFolder, true, filter);
         });
 }
 
-CJunkFileFilter::CJunkFileFilter(CScanThreadData* pRecord) : m_pRecord(pRecord) {}
+CJunkFileFilter::CJunkFileFilter(const COperation& op) : m_op(op) {}
 
 bool CJunkFileFilter::operator()(const std::wstring& sFolder, const std::wstring& sName) {
     const std::wstring sExtension = Platform::LowerCase(Extension(sName));
@@ -175,8 +176,7 @@ bool CJunkFileFilter::operator()(const std::wstring& sFolder, const std::wstring
         return true;
     }
     const std::wstring sPath = FormatText(L"%ls\\%ls", sFolder.c_str(), sName.c_str());
-    PostFileRecord(*m_pRecord->m_pSink, JUNK_FILES, sPath,
-                   FormatText(L"Junk file found: %ls", sPath.c_str()));
+    PostFileRecord(m_op, JUNK_FILES, sPath, FormatText(L"Junk file found: %ls", sPath.c_str()));
     m_vcFound.push_back(sPath);
     return true;
 }

@@ -22,7 +22,7 @@ using Platform::CRegKey;
 using Platform::EqualNoCase;
 
 constexpr int kSteps = 14;
-constexpr REGSAM kKeyAccess = 0x2001F;  // read and write
+constexpr REGSAM kKeyAccess = KEY_READ | KEY_WRITE;
 const wchar_t kCurrentUser[] = L"HKEY_CURRENT_USER\\";
 const wchar_t kInternetExplorerKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
 const wchar_t kIntelliFormsKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer\\IntelliForms";
@@ -397,13 +397,11 @@ void CleanHistoryItems(CThreadComm& record, CMessageSink& sink, const Platform::
     CHistoryCleaner(record, sink, target).Run(dwItems);
 }
 
-void CleanHistory(DWORD dwFlags) {
-    const Platform::CTarget* pTarget = Target();
-    if (pTarget == nullptr) {
+void CleanHistory(const COperation& op, DWORD dwFlags) {
+    if (op.Target() == nullptr) {
         throw std::logic_error("The engine was given no target");
     }
-    CScanThreadData* pRecord = CurrentRecord();
-    CleanHistoryItems(*pRecord, *pRecord->m_pSink, *pTarget, dwFlags);
+    CleanHistoryItems(op.Record(), *op.Record().m_pSink, *op.Target(), dwFlags);
 }
 
 }  // namespace Branwick

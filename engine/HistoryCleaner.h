@@ -7,28 +7,11 @@
 // must outlive the call, and no other engine operation may use the target meanwhile.
 #pragma once
 
+#include "core/HistoryItems.h"
 #include "core/MessageSink.h"
 #include "platform/target/target.h"
 
 namespace Branwick {
-
-// The history items, one bit each: the selection word of the history cleaner's page.
-enum HistoryItem : DWORD {
-    HC_IE_TEMPORARY_FILES = 0x0001,
-    HC_IE_HISTORY = 0x0002,
-    HC_IE_COOKIES = 0x0004,
-    HC_IE_AUTOCOMPLETE_FORMS = 0x0008,
-    HC_IE_INDEX_DAT = 0x0010,
-    HC_FIREFOX_CACHE = 0x0020,
-    HC_FIREFOX_HISTORY = 0x0040,
-    HC_FIREFOX_COOKIES = 0x0080,
-    HC_FIREFOX_DOWNLOADS = 0x0100,
-    HC_FIREFOX_FORMS = 0x0200,
-    HC_WINDOWS_TEMPORARY_FILES = 0x0400,
-    HC_WINDOWS_LOG_FILES = 0x0800,
-    HC_WINDOWS_RECYCLE_BIN = 0x1000,
-    HC_WINDOWS_RECENT_DOCUMENTS = 0x2000,
-};
 
 // The result codes of a CHistoryCleanerMessage.
 enum HistoryResult : std::int32_t {

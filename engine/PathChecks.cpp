@@ -39,8 +39,8 @@ void ReplaceAll(std::wstring& sText, const std::wstring& sFrom, const std::wstri
 }
 
 // Steps 1 to 6 of FindFile: the file path in a registry text.
-std::wstring CutFilePath(const std::wstring& sText) {
-    std::wstring sPath = ExpandPath(TrimSpace(sText));
+std::wstring CutFilePath(const COperation& op, const std::wstring& sText) {
+    std::wstring sPath = ExpandPath(op, TrimSpace(sText));
     // A drive letter starts the path: whatever precedes it (a quote, a program) goes.
     if (const std::size_t nDrive = sPath.find(L":\\"); nDrive != std::wstring::npos && nDrive > 0) {
         sPath.erase(0, nDrive - 1);
@@ -61,13 +61,13 @@ std::wstring CutFilePath(const std::wstring& sText) {
 }
 
 // Steps 9 and 10 of FindFile: the Windows folder, its system32, then every folder of PATH.
-bool SearchWindowsFoldersAndPath(const std::wstring& sFile, bool bFileOnly) {
-    const std::wstring sSystemRoot = Environment().Get(L"systemroot");
-    if (FileExists(sSystemRoot + L"\\" + sFile, bFileOnly) ||
-        FileExists(sSystemRoot + L"\\system32\\" + sFile, bFileOnly)) {
+bool SearchWindowsFoldersAndPath(const COperation& op, const std::wstring& sFile, bool bFileOnly) {
+    const std::wstring sSystemRoot = op.Environment().Get(L"systemroot");
+    if (FileExists(op, sSystemRoot + L"\\" + sFile, bFileOnly) ||
+        FileExists(op, sSystemRoot + L"\\system32\\" + sFile, bFileOnly)) {
         return true;
     }
-    std::wstring sRest = Environment().Get(L"path");
+    std::wstring sRest = op.Environment().Get(L"path");
     if (sRest.empty()) {
         return false;
     }
@@ -75,19 +75,19 @@ bool SearchWindowsFoldersAndPath(const std::wstring& sFile, bool bFileOnly) {
          nSemicolon = sRest.find(L';')) {
         const std::wstring sFolder = sRest.substr(0, nSemicolon);
         sRest = Trim(sRest.substr(nSemicolon + 1), L"; \\\"");
-        if (FileExists(sFolder + L"\\" + sFile, bFileOnly)) {
+        if (FileExists(op, sFolder + L"\\" + sFile, bFileOnly)) {
             return true;
         }
     }
-    return FileExists(sRest + L"\\" + sFile, bFileOnly);
+    return FileExists(op, sRest + L"\\" + sFile, bFileOnly);
 }
 
-bool FindFileBody(const std::wstring& sText, bool bSearch, bool bFileOnly) {
+bool FindFileBody(const COperation& op, const std::wstring& sText, bool bSearch, bool bFileOnly) {
     if (sText.empty()) {
         return false;
     }
-    const std::wstring sFile = CutFilePath(sText);
-    if (FileExists(sFile, bFileOnly)) {
+    const std::wstring sFile = CutFilePath(op, sText);
+    if (FileExists(op, sFile, bFileOnly)) {
         return true;
     }
     if (!bSearch) {
@@ -97,15 +97,15 @@ bool FindFileBody(const std::wstring& sText, bool bSearch, bool bFileOnly) {
     if (sFile.find(L"iexplore") != std::wstring::npos) {
         return true;
     }
-    return SearchWindowsFoldersAndPath(sFile, bFileOnly);
+    return SearchWindowsFoldersAndPath(op, sFile, bFileOnly);
 }
 
 // Whether FindFirstFile finds the path; with bFileOnly it must be a file, not a folder.
-bool Found(const std::wstring& sPath, bool bFileOnly) {
-    if (!Files().Exists(sPath)) {
+bool Found(const COperation& op, const std::wstring& sPath, bool bFileOnly) {
+    if (!op.Files().Exists(sPath)) {
         return false;
     }
-    return !bFileOnly || (Files().GetFileAttributes(sPath) & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return !bFileOnly || (op.Files().GetFileAttributes(sPath) & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace
@@ -119,44 +119,43 @@ std::wstring Trim(const std::wstring& sText, const wchar_t* pszCharacters) {
     return sText.substr(nFirst, nLast - nFirst + 1);
 }
 
-bool IsWow64() { return Registry().Is64Bit(); }
-
-std::wstring ExpandPath(const std::wstring& sText) {
-    if (!IsWow64()) {
-        return Environment().Expand(sText);
+std::wstring ExpandPath(const COperation& op, const std::wstring& sText) {
+    if (!op.IsWow64()) {
+        return op.Environment().Expand(sText);
     }
     // A 32-bit program expands %ProgramFiles% to the x86 folder; the registry of a 64-bit target
     // means the 64-bit one.
     std::wstring sLower = Platform::LowerCase(sText);
     ReplaceAll(sLower, L"%programfiles%", L"%ProgramW6432%");
     ReplaceAll(sLower, L"%commonprogramfiles%", L"%CommonProgramW6432%");
-    return Environment().Expand(sLower);
+    return op.Environment().Expand(sLower);
 }
 
-bool FileExists(const std::wstring& sPath, bool bFileOnly) {
-    if (Found(sPath, bFileOnly)) {
+bool FileExists(const COperation& op, const std::wstring& sPath, bool bFileOnly) {
+    if (Found(op, sPath, bFileOnly)) {
         return true;
     }
-    if (!IsWow64()) {
+    if (!op.IsWow64()) {
         return false;
     }
     // What the 32-bit program saw as system32 was syswow64; the real system32 counts as well.
     Platform::CWow64RedirectionOff redirectionOff;
-    return Found(sPath, bFileOnly);
+    return Found(op, sPath, bFileOnly);
 }
 
-bool FindFile(const std::wstring& sText, bool bSearch, bool bFileOnly) {
+bool FindFile(const COperation& op, const std::wstring& sText, bool bSearch, bool bFileOnly) {
     bool bFound = false;
     RunGuarded(
-        L"FindFile", [] { return std::wstring(); },
-        [&] { bFound = FindFileBody(sText, bSearch, bFileOnly); });
+        op, L"FindFile", [] { return std::wstring(); },
+        [&] { bFound = FindFileBody(op, sText, bSearch, bFileOnly); });
     return bFound;
 }
 
-bool CheckCommandKey(const std::wstring& sRootName, const std::wstring& sKeyPath) {
+bool CheckCommandKey(const COperation& op, const std::wstring& sRootName,
+                     const std::wstring& sKeyPath) {
     Platform::CRegKey key;
-    if (Registry().OpenKey(GetRootKeyHandle(sRootName), sKeyPath + L"\\command", KEY_ALL_ACCESS,
-                           &key) != ERROR_SUCCESS) {
+    if (op.Registry().OpenKey(GetRootKeyHandle(sRootName), sKeyPath + L"\\command", KEY_ALL_ACCESS,
+                              &key) != ERROR_SUCCESS) {
         return true;
     }
     DWORD dwType = REG_NONE;
@@ -173,7 +172,7 @@ bool CheckCommandKey(const std::wstring& sRootName, const std::wstring& sKeyPath
         return true;
     }
     sCommand.erase(nExtension + 4);
-    return FindFile(Trim(sCommand, L" \"'"), true);
+    return FindFile(op, Trim(sCommand, L" \"'"), true);
 }
 
 bool SplitDrivePath(std::wstring& sText) {

@@ -20,12 +20,12 @@ constexpr const wchar_t* kFileMissing = L"Specified file doesn't exist.";
 constexpr DWORD kAppPathNameChars = 256;
 constexpr DWORD kAppPathDataBytes = 16383;
 
-void PostFinding(std::int32_t nScanType, HKEY hRoot, const std::wstring& sPath,
-                 const std::wstring& sDescription, REGSAM dwView, bool bDeleteSelf,
-                 std::unique_ptr<IFix> pFix) {
+void PostFinding(const COperation& op, std::int32_t nScanType, HKEY hRoot,
+                 const std::wstring& sPath, const std::wstring& sDescription, REGSAM dwView,
+                 bool bDeleteSelf, std::unique_ptr<IFix> pFix) {
     CRegError record(nScanType, hRoot, sPath, sDescription, dwView, bDeleteSelf);
     record.AddFix(std::move(pFix));
-    Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
+    op.Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
 }
 
 bool ContainsAny(const std::wstring& sText, std::initializer_list<const wchar_t*> words) {
@@ -56,10 +56,10 @@ constexpr int kMaxEmptyTreeDepth = 64;
 
 // Whether root\sPath (open as key) and every key below it hold no value and would each be
 // reported when empty: the fix that deletes the empty keys below it leaves it empty too.
-bool IsEmptyTree(const Platform::CRegKey& key, HKEY hRoot, const std::wstring& sPath, int nDepth) {
+bool IsEmptyTree(const COperation& op, const Platform::CRegKey& key, HKEY hRoot, const std::wstring& sPath, int nDepth) {
     Platform::CRegKeyInfo info;
     if (nDepth > kMaxEmptyTreeDepth || key.QueryInfo(&info) != ERROR_SUCCESS ||
-        info.m_dwValues != 0 || !IsReportableEmptyKey(hRoot, sPath)) {
+        info.m_dwValues != 0 || !IsReportableEmptyKey(op, hRoot, sPath)) {
         return false;
     }
     std::wstring sName;
@@ -67,7 +67,7 @@ bool IsEmptyTree(const Platform::CRegKey& key, HKEY hRoot, const std::wstring& s
         Platform::CRegKey child;
         if (key.EnumKey(j, &sName) != ERROR_SUCCESS ||
             key.OpenKey(sName, KEY_READ, &child) != ERROR_SUCCESS ||
-            !IsEmptyTree(child, hRoot, sPath + L"\\" + sName, nDepth + 1)) {
+            !IsEmptyTree(op, child, hRoot, sPath + L"\\" + sName, nDepth + 1)) {
             return false;
         }
     }
@@ -75,7 +75,7 @@ bool IsEmptyTree(const Platform::CRegKey& key, HKEY hRoot, const std::wstring& s
 }
 
 // Whether every subkey of root\sParent but sKnown (an empty tree already) is an empty tree.
-bool OthersAreEmptyTrees(const Platform::CRegKey& parent, HKEY hRoot, const std::wstring& sParent,
+bool OthersAreEmptyTrees(const COperation& op, const Platform::CRegKey& parent, HKEY hRoot, const std::wstring& sParent,
                          const std::wstring& sKnown, DWORD dwSubKeys) {
     std::wstring sName;
     for (DWORD j = 0; j < dwSubKeys; ++j) {
@@ -86,7 +86,7 @@ bool OthersAreEmptyTrees(const Platform::CRegKey& parent, HKEY hRoot, const std:
         Platform::CRegKey child;
         if (!Platform::EqualNoCase(sChild, sKnown) &&
             (parent.OpenKey(sName, KEY_READ, &child) != ERROR_SUCCESS ||
-             !IsEmptyTree(child, hRoot, sChild, 0))) {
+             !IsEmptyTree(op, child, hRoot, sChild, 0))) {
             return false;
         }
     }
@@ -94,10 +94,10 @@ bool OthersAreEmptyTrees(const Platform::CRegKey& parent, HKEY hRoot, const std:
 }
 
 // The first key without subkeys below root\sPath (or the key itself) in the walk's order.
-std::wstring FirstLeaf(HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
+std::wstring FirstLeaf(const COperation& op, HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
     std::wstring sLeaf = sPath;
     Platform::CRegKey key;
-    if (Registry().OpenKey(hRoot, sPath, KEY_READ | dwView, &key) != ERROR_SUCCESS) {
+    if (op.Registry().OpenKey(hRoot, sPath, KEY_READ | dwView, &key) != ERROR_SUCCESS) {
         return sLeaf;
     }
     std::wstring sName;
@@ -117,19 +117,20 @@ std::wstring FirstLeaf(HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
 
 // An extension's class, or its perceived type's key, must exist below the root. The test goes
 // through the walker, which logs a key that does not open.
-void CheckAssociatedKey(const std::wstring& sRoot, const std::wstring& sSubkey,
-                        const std::wstring& sValueName, const std::wstring& sValueData,
-                        const std::wstring& sClassKey, REGSAM dwView) {
+void CheckAssociatedKey(const COperation& op, const std::wstring& sRoot,
+                        const std::wstring& sSubkey, const std::wstring& sValueName,
+                        const std::wstring& sValueData, const std::wstring& sClassKey,
+                        REGSAM dwView) {
     const HKEY hRoot = GetRootKeyHandle(sRoot);
-    if (ProcessKey(hRoot, sClassKey, 0, nullptr, -1, -1, 0, dwView) == ERROR_SUCCESS) {
+    if (ProcessKey(op, hRoot, sClassKey, 0, nullptr, -1, -1, 0, dwView) == ERROR_SUCCESS) {
         return;
     }
-    PostFinding(FILE_ASSOCIATIONS, hRoot, sSubkey,
-                FormatText(L"Associated class \"%ls\\%ls\" doesn't exist", sRoot.c_str(),
-                           sClassKey.c_str()),
-                dwView, false,
-                std::make_unique<CDeleteRegistryValue>(hRoot, sSubkey, sValueName, sValueData,
-                                                       dwView));
+    PostFinding(
+        op, FILE_ASSOCIATIONS, hRoot, sSubkey,
+        FormatText(L"Associated class \"%ls\\%ls\" doesn't exist", sRoot.c_str(),
+                   sClassKey.c_str()),
+        dwView, false,
+        std::make_unique<CDeleteRegistryValue>(hRoot, sSubkey, sValueName, sValueData, dwView));
 }
 
 // The perceived types Windows itself defines: sound whether or not a key describes them.
@@ -150,15 +151,15 @@ bool IsExtensionKey(const std::wstring& sSubkey) {
     return !sSubkey.empty() && sSubkey.front() == L'.' && sSubkey.find(L'\\') == std::wstring::npos;
 }
 
-void ScanFileAssociationsBody(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanFileAssociationsBody(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                               const std::wstring& sValueName, const std::wstring& sValueData,
                               REGSAM dwView) {
     if (IsExtensionKey(sSubkey)) {
         if (sValueName.empty()) {
-            CheckAssociatedKey(sRoot, sSubkey, sValueName, sValueData, sValueData, dwView);
+            CheckAssociatedKey(op, sRoot, sSubkey, sValueName, sValueData, sValueData, dwView);
         } else if (Platform::EqualNoCase(sValueName, L"PerceivedType") &&
                    !IsSystemPerceivedType(sValueData)) {
-            CheckAssociatedKey(sRoot, sSubkey, sValueName, sValueData,
+            CheckAssociatedKey(op, sRoot, sSubkey, sValueName, sValueData,
                                L"SystemFileAssociations\\" + sValueData, dwView);
         }
         return;
@@ -169,8 +170,8 @@ void ScanFileAssociationsBody(const std::wstring& sRoot, const std::wstring& sSu
     const HKEY hRoot = GetRootKeyHandle(sRoot);
     for (const wchar_t* pszVerb : {L"edit", L"open", L"print"}) {
         const std::wstring sVerbKey = sSubkey + L"\\shell\\" + pszVerb;
-        if (!CheckCommandKey(sRoot, sVerbKey)) {
-            PostFinding(FILE_ASSOCIATIONS, hRoot, sVerbKey,
+        if (!CheckCommandKey(op, sRoot, sVerbKey)) {
+            PostFinding(op, FILE_ASSOCIATIONS, hRoot, sVerbKey,
                         L"Shell command refers to the non-existing file.", dwView, true,
                         std::make_unique<CDeleteRegistryKey>(hRoot, sVerbKey, L"", L"", dwView));
         }
@@ -183,47 +184,48 @@ enum class EAppPath { Valid, Broken, Unknown };
 
 // Whether any value of the opened entry names an existing file or folder. Unknown when a stop
 // was requested before every value was examined.
-EAppPath JudgeAppPath(const Platform::CRegKey& key, DWORD dwValues) {
+EAppPath JudgeAppPath(const COperation& op, const Platform::CRegKey& key, DWORD dwValues) {
     Platform::CRegValue value;
     for (DWORD i = 0; i < dwValues; ++i) {
-        if (!IsRunning()) {
+        if (!op.IsRunning()) {
             return EAppPath::Unknown;
         }
         value.m_dwType = REG_SZ;
         if (key.EnumValue(i, &value, kAppPathNameChars, kAppPathDataBytes) != ERROR_SUCCESS) {
             continue;
         }
-        if (FindFile(Trim(ValueText(value.m_dwType, value.m_vData), L" \"'"), true)) {
+        if (FindFile(op, Trim(ValueText(value.m_dwType, value.m_vData), L" \"'"), true)) {
             return EAppPath::Valid;
         }
     }
     return EAppPath::Broken;
 }
 
-void ScanAppPathsBody(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dwView) {
+void ScanAppPathsBody(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+                      REGSAM dwView) {
     const HKEY hRoot = GetRootKeyHandle(sRoot);
     Platform::CRegKey key;
-    const LONG lOpen = Registry().OpenKey(hRoot, sSubkey, KEY_ALL_ACCESS | dwView, &key);
+    const LONG lOpen = op.Registry().OpenKey(hRoot, sSubkey, KEY_ALL_ACCESS | dwView, &key);
     if (lOpen != ERROR_SUCCESS) {
         const std::wstring sLine = FormatText(L"Can not open key: %ls\\%ls \r\nError %d",
                                               sRoot.c_str(), sSubkey.c_str(), lOpen);
         ScanLog().Write(sLine);
-        PostLogLine(sLine);
+        op.PostLogLine(sLine);
         return;
     }
     Platform::CRegKeyInfo info;
     if (key.QueryInfo(&info) != ERROR_SUCCESS) {
         return;
     }
-    if (JudgeAppPath(key, info.m_dwValues) == EAppPath::Broken) {
-        PostFinding(APP_PATH, hRoot, sSubkey, L"There is no file associated.", dwView, true,
+    if (JudgeAppPath(op, key, info.m_dwValues) == EAppPath::Broken) {
+        PostFinding(op, APP_PATH, hRoot, sSubkey, L"There is no file associated.", dwView, true,
                     std::make_unique<CDeleteRegistryKey>(hRoot, sSubkey, L"", L"", dwView));
     }
 }
 
 // ---- Help files ----
 
-void ScanHelpFilesBody(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanHelpFilesBody(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                        const std::wstring& sValueName, const std::wstring& sValueData,
                        REGSAM dwView) {
     if (sValueData.empty()) {
@@ -233,13 +235,13 @@ void ScanHelpFilesBody(const std::wstring& sRoot, const std::wstring& sSubkey,
     if (sFolder.back() != L'\\') {
         sFolder += L'\\';
     }
-    if (FindFile(sFolder + sValueName, false)) {
+    if (FindFile(op, sFolder + sValueName, false)) {
         return;
     }
     const HKEY hRoot = GetRootKeyHandle(sRoot);
-    PostFinding(HELP_FILES, hRoot, sSubkey, kFileMissing, dwView, false,
-                std::make_unique<CDeleteRegistryValue>(hRoot, sSubkey, sValueName, sFolder,
-                                                       dwView));
+    PostFinding(
+        op, HELP_FILES, hRoot, sSubkey, kFileMissing, dwView, false,
+        std::make_unique<CDeleteRegistryValue>(hRoot, sSubkey, sValueName, sFolder, dwView));
 }
 
 // ---- File/path references ----
@@ -258,7 +260,7 @@ bool IsFilePathSkipped(const std::wstring& sRoot, const std::wstring& sSubkey) {
 
 // One existing file or folder among the text's drive paths makes the value sound; it is broken
 // when none exists and at least one names a file.
-bool HasOnlyMissingFiles(const std::wstring& sText) {
+bool HasOnlyMissingFiles(const COperation& op, const std::wstring& sText) {
     bool bMissing = false;
     std::size_t nStart = 0;
     while (nStart < sText.size()) {
@@ -268,13 +270,13 @@ bool HasOnlyMissingFiles(const std::wstring& sText) {
         if (sToken.empty() || !SplitDrivePath(sToken)) {
             continue;
         }
-        if (FindFile(sToken, false)) {
+        if (FindFile(op, sToken, false)) {
             return false;
         }
         if (!ExtractFilePath(sToken)) {
             continue;
         }
-        if (FindFile(sToken, false)) {
+        if (FindFile(op, sToken, false)) {
             return false;
         }
         bMissing = true;
@@ -296,100 +298,102 @@ std::wstring QuotedProgram(const std::wstring& sText) {
 }
 
 // A command is broken, as a Run entry is, when its program is a file that cannot be found.
-bool IsMissingProgram(const std::wstring& sProgram) {
+bool IsMissingProgram(const COperation& op, const std::wstring& sProgram) {
     const std::size_t nName = sProgram.rfind(L'\\');
-    return sProgram.find(L'.', nName) != std::wstring::npos && !FileExists(ExpandPath(sProgram)) &&
-           !FindFile(sProgram, true);
+    return sProgram.find(L'.', nName) != std::wstring::npos && !FileExists(op, ExpandPath(op, sProgram)) &&
+           !FindFile(op, sProgram, true);
 }
 
-void ScanFilePathBody(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanFilePathBody(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                       const std::wstring& sValueName, const std::wstring& sValueData,
                       REGSAM dwView) {
     if (sValueData.empty() || IsFilePathSkipped(sRoot, sSubkey)) {
         return;
     }
     const std::wstring sProgram = QuotedProgram(sValueData);
-    if (sProgram.empty() ? !HasOnlyMissingFiles(sValueData) : !IsMissingProgram(sProgram)) {
+    if (sProgram.empty() ? !HasOnlyMissingFiles(op, sValueData) : !IsMissingProgram(op, sProgram)) {
         return;
     }
     const HKEY hRoot = GetRootKeyHandle(sRoot);
-    if (IsWineOwnContent(FILE_PATH, hRoot, sSubkey, sValueName, sValueData)) {
+    if (IsWineOwnContent(op, FILE_PATH, hRoot, sSubkey, sValueName, sValueData)) {
         return;
     }
-    PostFinding(FILE_PATH, hRoot, sSubkey, kFileMissing, dwView, false,
+    PostFinding(op, FILE_PATH, hRoot, sSubkey, kFileMissing, dwView, false,
                 std::make_unique<CDeleteRegistryValue>(hRoot, sSubkey, sValueName, sValueData,
                                                        dwView));
 }
 
 // Guards a value callback with the engine's handlers under its routine name.
 template <class TBody>
-void Guarded(const wchar_t* pszRoutine, const std::wstring& sRoot, const std::wstring& sSubkey,
-             const std::wstring& sValueName, const std::wstring& sValueData, TBody&& body) {
+void Guarded(const COperation& op, const wchar_t* pszRoutine, const std::wstring& sRoot,
+             const std::wstring& sSubkey, const std::wstring& sValueName,
+             const std::wstring& sValueData, TBody&& body) {
     RunGuarded(
-        pszRoutine, [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
+        op, pszRoutine, [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
         std::forward<TBody>(body));
 }
 
 }  // namespace
 
-void ScanFileAssociations(const std::wstring& sRoot, const std::wstring& sSubkey,
-                          const std::wstring& sValueName, const std::wstring& sValueData,
-                          REGSAM dwView) {
-    Guarded(L"ScanFileAssociations", sRoot, sSubkey, sValueName, sValueData,
-            [&] { ScanFileAssociationsBody(sRoot, sSubkey, sValueName, sValueData, dwView); });
+void ScanFileAssociations(const COperation& op, const std::wstring& sRoot,
+                          const std::wstring& sSubkey, const std::wstring& sValueName,
+                          const std::wstring& sValueData, REGSAM dwView) {
+    Guarded(op, L"ScanFileAssociations", sRoot, sSubkey, sValueName, sValueData,
+            [&] { ScanFileAssociationsBody(op, sRoot, sSubkey, sValueName, sValueData, dwView); });
 }
 
-void ScanAppPaths(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanAppPaths(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
-    Guarded(L"ScanAppPaths", sRoot, sSubkey, sValueName, sValueData,
-            [&] { ScanAppPathsBody(sRoot, sSubkey, dwView); });
+    Guarded(op, L"ScanAppPaths", sRoot, sSubkey, sValueName, sValueData,
+            [&] { ScanAppPathsBody(op, sRoot, sSubkey, dwView); });
 }
 
-void ScanHelpFiles(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanHelpFiles(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                    const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
-    Guarded(L"ScanHelpFiles", sRoot, sSubkey, sValueName, sValueData,
-            [&] { ScanHelpFilesBody(sRoot, sSubkey, sValueName, sValueData, dwView); });
+    Guarded(op, L"ScanHelpFiles", sRoot, sSubkey, sValueName, sValueData,
+            [&] { ScanHelpFilesBody(op, sRoot, sSubkey, sValueName, sValueData, dwView); });
 }
 
-void ScanFilePath(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanFilePath(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
-    Guarded(L"ScanFilePath", sRoot, sSubkey, sValueName, sValueData,
-            [&] { ScanFilePathBody(sRoot, sSubkey, sValueName, sValueData, dwView); });
+    Guarded(op, L"ScanFilePath", sRoot, sSubkey, sValueName, sValueData,
+            [&] { ScanFilePathBody(op, sRoot, sSubkey, sValueName, sValueData, dwView); });
 }
 
-void ScanEmptyKey(const std::wstring& sRoot, const std::wstring& sSubkey, DWORD dwSubKeys,
+void ScanEmptyKey(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey, DWORD dwSubKeys,
                   DWORD dwValues, REGSAM dwView) {
     const HKEY hRoot = GetRootKeyHandle(sRoot);
-    if (dwSubKeys != 0 || dwValues != 0 || !IsReportableEmptyKey(hRoot, sSubkey)) {
+    if (dwSubKeys != 0 || dwValues != 0 || !IsReportableEmptyKey(op, hRoot, sSubkey)) {
         return;
     }
     // Empty keys that share their top are one problem with one fix: it is reported once, for the
     // first of them the walk meets.
-    const std::wstring sTop = TopEmptyAncestor(hRoot, sSubkey, dwView);
-    if (!Platform::EqualNoCase(FirstLeaf(hRoot, sTop, dwView), sSubkey)) {
+    const std::wstring sTop = TopEmptyAncestor(op, hRoot, sSubkey, dwView);
+    if (!Platform::EqualNoCase(FirstLeaf(op, hRoot, sTop, dwView), sSubkey)) {
         return;
     }
-    PostFinding(EMPTY_KEYS, hRoot, sTop, L"The key is empty.", dwView, true,
+    PostFinding(op, EMPTY_KEYS, hRoot, sTop, L"The key is empty.", dwView, true,
                 std::make_unique<CDeleteRegistryKey>(hRoot, sSubkey, L"", L"", dwView));
 }
 
-bool IsReportableEmptyKey(HKEY hRoot, const std::wstring& sPath) {
+bool IsReportableEmptyKey(const COperation& op, HKEY hRoot, const std::wstring& sPath) {
     // A key right below the root is a hive of HKEY_USERS (or of the machine): never removed.
     return sPath.find(L'\\') != std::wstring::npos &&
            !ContainsAny(sPath, {L"Microsoft", L"Classes", L"\\Printers"}) &&
-           !IsBelowDefaultUser(sPath) && !IsWineOwnContent(EMPTY_KEYS, hRoot, sPath);
+           !IsBelowDefaultUser(sPath) && !IsWineOwnContent(op, EMPTY_KEYS, hRoot, sPath);
 }
 
-std::wstring TopEmptyAncestor(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView) {
+std::wstring TopEmptyAncestor(const COperation& op, HKEY hRoot, const std::wstring& sKeyPath,
+                              REGSAM dwView) {
     std::wstring sResult = sKeyPath;
-    for (std::wstring sParent = ParentPath(sKeyPath); IsReportableEmptyKey(hRoot, sParent);
+    for (std::wstring sParent = ParentPath(sKeyPath); IsReportableEmptyKey(op, hRoot, sParent);
          sParent = ParentPath(sParent)) {
         Platform::CRegKey key;
         Platform::CRegKeyInfo info;
         // An ancestor with values of its own is not empty: deleting it would lose them.
-        if (Registry().OpenKey(hRoot, sParent, KEY_ALL_ACCESS | dwView, &key) != ERROR_SUCCESS ||
+        if (op.Registry().OpenKey(hRoot, sParent, KEY_ALL_ACCESS | dwView, &key) != ERROR_SUCCESS ||
             key.QueryInfo(&info) != ERROR_SUCCESS || info.m_dwValues != 0 ||
-            !OthersAreEmptyTrees(key, hRoot, sParent, sResult, info.m_dwSubKeys)) {
+            !OthersAreEmptyTrees(op, key, hRoot, sParent, sResult, info.m_dwSubKeys)) {
             break;
         }
         sResult = sParent;

@@ -112,41 +112,41 @@ const std::vector<SCategory>& Categories() {
     return categories;
 }
 
-void RunStep(const SCategory& category, const SStep& step) {
+void RunStep(const COperation& op, const SCategory& category, const SStep& step) {
     switch (step.eKind) {
         case EStep::Recursive:
         case EStep::Values:
-            ProcessKey(step.hRoot, step.pszText, step.eKind == EStep::Recursive ? 1 : 0,
+            ProcessKey(op, step.hRoot, step.pszText, step.eKind == EStep::Recursive ? 1 : 0,
                        category.pfnCallback, step.nStart, step.nShare, category.nBit, step.dwView);
             break;
         case EStep::Subkeys:
-            ProcessSubkeys(step.hRoot, step.pszText, category.pfnCallback, step.nStart, step.nShare,
-                           category.nBit, step.dwView);
+            ProcessSubkeys(op, step.hRoot, step.pszText, category.pfnCallback, step.nStart,
+                           step.nShare, category.nBit, step.dwView);
             break;
         case EStep::Folder:
             if (category.pfnFolderScan != nullptr && Scanners().pfnCountFiles != nullptr) {
-                const std::wstring sFolder = Environment().Get(step.pszText);
-                const DWORD dwCount = Scanners().pfnCountFiles(sFolder);
-                category.pfnFolderScan(sFolder, step.nStart, step.nShare,
+                const std::wstring sFolder = op.Environment().Get(step.pszText);
+                const DWORD dwCount = Scanners().pfnCountFiles(op, sFolder);
+                category.pfnFolderScan(op, sFolder, step.nStart, step.nShare,
                                        static_cast<int>(dwCount));
             }
             break;
         case EStep::Shared:
             if (category.pfnFolderScan != nullptr) {
-                const std::wstring sFolder = Environment().Expand(step.pszText);
+                const std::wstring sFolder = op.Environment().Expand(step.pszText);
                 // A name left unexpanded names no folder; a link (Vista's "All Users\Desktop"
                 // leads to the public one) would scan a folder twice.
-                const DWORD dwAttributes = Files().GetFileAttributes(sFolder);
+                const DWORD dwAttributes = op.Files().GetFileAttributes(sFolder);
                 if (sFolder.find(L'%') == std::wstring::npos &&
                     dwAttributes != INVALID_FILE_ATTRIBUTES &&
                     (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                     (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                    category.pfnFolderScan(sFolder, -1, -1, -1);
+                    category.pfnFolderScan(op, sFolder, -1, -1, -1);
                 }
             }
             break;
         case EStep::Driver:
-            category.pfnDriver();
+            category.pfnDriver(op);
             break;
         case EStep::Line:
             ScanLog().Write(step.pszText);
@@ -154,41 +154,41 @@ void RunStep(const SCategory& category, const SStep& step) {
     }
 }
 
-void ScanCategory(const SCategory& category, bool bWow64) {
+void ScanCategory(const COperation& op, const SCategory& category, bool bWow64) {
     // A category that drives itself posts its own start and end messages (COM).
     const bool bPostsItself = category.pfnDriver != nullptr;
     if (!bPostsItself) {
-        PostStartOrEnd(0, category.nBit);
+        op.PostStartOrEnd(0, category.nBit);
     }
     ScanLog().Write(std::wstring(category.pszLogName) + L" scannig is started");
     const std::vector<SStep>& steps =
         bWow64 || category.vcPlain.empty() ? category.vcWow64 : category.vcPlain;
     for (const SStep& step : steps) {
         if (step.eKind != EStep::Driver || bPostsItself) {
-            RunStep(category, step);
+            RunStep(op, category, step);
         }
     }
     ScanLog().Write(std::wstring(category.pszLogName) + L" scannig is finished");
     if (!bPostsItself) {
-        PostStartOrEnd(100, category.nBit);
+        op.PostStartOrEnd(100, category.nBit);
     }
 }
 
 }  // namespace
 
-void Scan(DWORD dwFlags) {
-    const bool bWow64 = IsWow64();
+void Scan(const COperation& op, DWORD dwFlags) {
+    const bool bWow64 = op.IsWow64();
     if (!ScanLog().IsOpen()) {
         ScanLog().Open(L"Scan.log");
     }
     RunGuarded(
-        L"Scan", [] { return std::wstring(); },
+        op, L"Scan", [] { return std::wstring(); },
         [&] {
             // Existence tests are answered from folder listings read once per scan.
-            Platform::CScanCache cache(Files());
+            Platform::CScanCache cache(op.Files());
             for (const SCategory& category : Categories()) {
                 if ((dwFlags & static_cast<DWORD>(category.nBit)) != 0) {
-                    ScanCategory(category, bWow64);
+                    ScanCategory(op, category, bWow64);
                 }
             }
         });

@@ -4,7 +4,7 @@
 //
 // Every callback has the walkers' value-callback signature (Fendral.h), runs on the scan thread
 // inside the engine's exception pattern under its own name, and posts one CErrorFoundMessage per
-// finding through the current record.
+// finding through the operation it is given.
 #pragma once
 
 #include <string>
@@ -17,39 +17,40 @@ namespace Branwick {
 
 // Walks HKEY_CLASSES_ROOT\CLSID and \AppID in each view and posts the category's own start and
 // end messages (progress 0 and 100, "Starting...").
-void ScanComRegistrations();
+void ScanComRegistrations(const COperation& op);
 
 // One class (CLSID\{id}, from ProcessSubkeys): servers whose file is gone and AppID references
 // that lead nowhere. A class left without any valid server is deleted whole.
-void ScanCOMClsid(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanCOMClsid(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
 // One application id (AppID\{id}): an "AppID" value naming a missing AppID key.
-void ScanCOMAppID(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanCOMAppID(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
 
 // The text of the default value of root\path in the view; empty when the key cannot be opened
 // ("Can not open key" in Scan.log) or has no default value.
-std::wstring ReadDefaultValue(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView);
+std::wstring ReadDefaultValue(const COperation& op, HKEY hRoot, const std::wstring& sKeyPath,
+                              REGSAM dwView);
 // Whether root\path opens for reading in the view.
-bool KeyExists(HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView);
+bool KeyExists(const COperation& op, HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView);
 // Whether a server command line names a file that exists. The path may hold unquoted spaces and
 // be followed by arguments, so it grows token by token until a file is found; a folder on the
 // way ("C:\Program Files" of "C:\Program Files (x86)\...") is no server.
-bool CheckServerPath(const std::wstring& sText);
+bool CheckServerPath(const COperation& op, const std::wstring& sText);
 
 // ---- Value scanners ----
 
 // 0x2: an entry whose DisplayName is empty, or whose UninstallString names a missing file.
-void ScanUninstalls(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanUninstalls(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                     const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
 // 0x4: a font whose file is not named or gone (a bare name lives in the Windows Fonts folder).
-void ScanFontEntries(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanFontEntries(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                      const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
 // 0x8: a reference count of a DLL (the value name, taken literally) that is gone.
-void ScanSharedDlls(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanSharedDlls(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                     const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
 // 0x10: a Run entry whose program is gone.
-void ScanStartups(const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanStartups(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView);
 
 }  // namespace Branwick

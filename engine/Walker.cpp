@@ -138,6 +138,7 @@ const Platform::CRegValue* ReadValue(const Platform::CRegKey& key, DWORD dwIndex
 // What stays the same through a whole recursive walk, and the strings it builds for every key,
 // kept so that their storage serves the whole walk.
 struct SWalk {
+    const COperation& op;
     HKEY hRoot;
     std::wstring sRootName;
     int nDeep;
@@ -171,7 +172,7 @@ private:
 // Posts progress with the text root\path of the key being walked.
 void PostWalkProgress(SWalk& walk, int nProgress) {
     walk.sText.assign(walk.sRootName).append(1, L'\\').append(walk.sPath);
-    PostScanProgress(nProgress, walk.sText, walk.nScanType);
+    walk.op.PostScanProgress(nProgress, walk.sText, walk.nScanType);
 }
 
 // The key at root\path; opened by its name below the open parent when there is one (the same key
@@ -180,7 +181,7 @@ LONG OpenWalkedKey(const SWalk& walk, const Platform::CRegKey* pParent, const st
                    Platform::CRegKey* pKey) {
     const REGSAM sam = KEY_ALL_ACCESS | walk.dwView;
     return pParent != nullptr ? pParent->OpenKey(sName, sam, pKey)
-                              : Registry().OpenKey(walk.hRoot, walk.sPath, sam, pKey);
+                              : walk.op.Registry().OpenKey(walk.hRoot, walk.sPath, sam, pKey);
 }
 
 LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
@@ -209,16 +210,16 @@ LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstri
 
     if (walk.pfnCallback != nullptr) {
         Platform::CRegValue large;
-        for (DWORD i = 0; i < info.m_dwValues && IsRunning(); ++i) {
+        for (DWORD i = 0; i < info.m_dwValues && walk.op.IsRunning(); ++i) {
             if (const Platform::CRegValue* pValue = ReadValue(key, i, info, large)) {
-                walk.pfnCallback(walk.sRootName, sPath, pValue->m_sName,
+                walk.pfnCallback(walk.op, walk.sRootName, sPath, pValue->m_sName,
                                  ValueText(pValue->m_dwType, pValue->m_vData), walk.dwView);
             }
         }
     }
     if (walk.nDeep != 0) {
         std::wstring sChildName;
-        for (DWORD j = 0; j < info.m_dwSubKeys && IsRunning(); ++j, dPosition += dShare) {
+        for (DWORD j = 0; j < info.m_dwSubKeys && walk.op.IsRunning(); ++j, dPosition += dShare) {
             if (key.EnumKey(j, &sChildName, kSubKeyNameChars) != ERROR_SUCCESS) {
                 continue;
             }
@@ -230,11 +231,11 @@ LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstri
         }
     }
     if (info.m_dwSubKeys == 0 && walk.pfnCallback != nullptr) {
-        PostScanProgress(Truncate(dPosition + dShare), walk.sRootName, walk.nScanType);
+        walk.op.PostScanProgress(Truncate(dPosition + dShare), walk.sRootName, walk.nScanType);
     }
     if (walk.pfnCallback == &EmptyKeyCallback && Scanners().pfnEmptyKeyTest != nullptr) {
-        Scanners().pfnEmptyKeyTest(walk.sRootName, sPath, info.m_dwSubKeys, info.m_dwValues,
-                                   walk.dwView);
+        Scanners().pfnEmptyKeyTest(walk.op, walk.sRootName, sPath, info.m_dwSubKeys,
+                                   info.m_dwValues, walk.dwView);
     }
     return ERROR_SUCCESS;
 }
@@ -243,7 +244,7 @@ LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& 
              int nPercentsStart, int nPercentsInterval) {
     LONG lResult = ERROR_SUCCESS;
     RunGuarded(
-        L"ProcessKey",
+        walk.op, L"ProcessKey",
         [&] {
             return FormatText(
                 L"hRoot: %ls\nsSubkey: %ls\nnDeep: %d\nnPercentsStart: %d\nnPercentsInterval:%d\n"
@@ -263,23 +264,23 @@ std::wstring ValueParameters(const std::wstring& sRoot, const std::wstring& sSub
                       sRoot.c_str(), sSubkey.c_str(), sValueName.c_str(), sValueData.c_str());
 }
 
-void EmptyKeyCallback(const std::wstring&, const std::wstring&, const std::wstring&,
-                      const std::wstring&, REGSAM) {}
+void EmptyKeyCallback(const COperation&, const std::wstring&, const std::wstring&,
+                      const std::wstring&, const std::wstring&, REGSAM) {}
 
-LONG ProcessKey(HKEY hRoot, const std::wstring& sPath, int nDeep, ValueCallback pfnCallback,
-                int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
-                REGSAM dwView) {
-    SWalk walk{hRoot,  GetRootKeyName(hRoot),       nDeep, pfnCallback, nScanType,
-               dwView, SExcluded(hRoot, nScanType), sPath, {}};
+LONG ProcessKey(const COperation& op, HKEY hRoot, const std::wstring& sPath, int nDeep,
+                ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
+                std::int32_t nScanType, REGSAM dwView) {
+    SWalk walk{op,        hRoot,  GetRootKeyName(hRoot),       nDeep, pfnCallback,
+               nScanType, dwView, SExcluded(hRoot, nScanType), sPath, {}};
     return WalkKey(walk, nullptr, std::wstring(), nPercentsStart, nPercentsInterval);
 }
 
-void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCallback,
-                    int nPercentsStart, int nPercentsInterval, std::int32_t nScanType,
-                    REGSAM dwView) {
+void ProcessSubkeys(const COperation& op, HKEY hRoot, const std::wstring& sPath,
+                    ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
+                    std::int32_t nScanType, REGSAM dwView) {
     const std::wstring sRootName = GetRootKeyName(hRoot);
     Platform::CRegKey key;
-    const LONG lOpen = Registry().OpenKey(hRoot, sPath, KEY_ALL_ACCESS | dwView, &key);
+    const LONG lOpen = op.Registry().OpenKey(hRoot, sPath, KEY_ALL_ACCESS | dwView, &key);
     if (lOpen != ERROR_SUCCESS) {
         LogOpenFailure(sRootName, sPath, lOpen);
         return;
@@ -291,16 +292,16 @@ void ProcessSubkeys(HKEY hRoot, const std::wstring& sPath, ValueCallback pfnCall
     const double dShare = static_cast<double>(nPercentsInterval) / info.m_dwSubKeys;
     double dPosition = nPercentsStart;
     std::wstring sName;
-    for (DWORD j = 0; j < info.m_dwSubKeys && IsRunning(); ++j) {
+    for (DWORD j = 0; j < info.m_dwSubKeys && op.IsRunning(); ++j) {
         if (key.EnumKey(j, &sName, kSubKeyNameChars) != ERROR_SUCCESS) {
             continue;
         }
         const std::wstring sChild = sPath.empty() ? sName : sPath + L"\\" + sName;
         if (pfnCallback != nullptr) {
-            pfnCallback(sRootName, sChild, std::wstring(), std::wstring(), dwView);
+            pfnCallback(op, sRootName, sChild, std::wstring(), std::wstring(), dwView);
         }
         dPosition += dShare;
-        PostScanProgress(Truncate(dPosition), sRootName + L"\\" + sChild, nScanType);
+        op.PostScanProgress(Truncate(dPosition), sRootName + L"\\" + sChild, nScanType);
     }
 }
 

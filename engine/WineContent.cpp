@@ -99,13 +99,13 @@ bool KeyMatches(const SWineEntry& entry, const std::wstring& sPath) {
 }
 
 // The text of the value sName of the key "ROOT\path"; empty when there is none.
-std::wstring ListedData(const std::wstring& sKey, const std::wstring& sName) {
+std::wstring ListedData(const COperation& op, const std::wstring& sKey, const std::wstring& sName) {
     const std::size_t nSlash = sKey.find(L'\\');
     Platform::CRegKey key;
     DWORD dwType = REG_NONE;
     Platform::CRegBytes vData;
     if (nSlash == std::wstring::npos ||
-        Registry().OpenKey(GetRootKeyHandle(sKey.substr(0, nSlash)), sKey.substr(nSlash + 1),
+        op.Registry().OpenKey(GetRootKeyHandle(sKey.substr(0, nSlash)), sKey.substr(nSlash + 1),
                            KEY_READ, &key) != ERROR_SUCCESS ||
         key.QueryValue(sName, &dwType, &vData) != ERROR_SUCCESS) {
         return {};
@@ -113,18 +113,18 @@ std::wstring ListedData(const std::wstring& sKey, const std::wstring& sName) {
     return ValueText(dwType, vData);
 }
 
-bool DataMatches(const SWineEntry& entry, const std::wstring& sValueName,
+bool DataMatches(const COperation& op, const SWineEntry& entry, const std::wstring& sValueName,
                  const std::wstring& sData) {
     return std::any_of(entry.vcData.begin(), entry.vcData.end(), [&](const std::wstring& sWine) {
         if (sWine.starts_with(L'@')) {
-            const std::wstring sListed = ListedData(sWine.substr(1), sValueName);
+            const std::wstring sListed = ListedData(op, sWine.substr(1), sValueName);
             return !sListed.empty() && Platform::EqualNoCase(sListed, sData);
         }
-        return Platform::EqualNoCase(Environment().Expand(sWine), sData);
+        return Platform::EqualNoCase(op.Environment().Expand(sWine), sData);
     });
 }
 
-bool EntryMatches(const SWineEntry& entry, const std::wstring& sPath,
+bool EntryMatches(const COperation& op, const SWineEntry& entry, const std::wstring& sPath,
                   const std::wstring& sValueName, const std::wstring& sData) {
     if (!KeyMatches(entry, sPath)) {
         return false;
@@ -133,7 +133,7 @@ bool EntryMatches(const SWineEntry& entry, const std::wstring& sPath,
         return sValueName.empty() && sData.empty();
     }
     return (entry.sValue == L"*" || Platform::EqualNoCase(entry.sValue, sValueName)) &&
-           DataMatches(entry, sValueName, sData);
+           DataMatches(op, entry, sValueName, sData);
 }
 
 }  // namespace
@@ -175,9 +175,9 @@ const std::vector<SWineEntry>& WineContent() {
     return table;
 }
 
-bool IsWineOwnContent(std::int32_t nCategory, HKEY hRoot, const std::wstring& sPath,
+bool IsWineOwnContent(const COperation& op, std::int32_t nCategory, HKEY hRoot, const std::wstring& sPath,
                       const std::wstring& sValueName, const std::wstring& sData) {
-    const Platform::CTarget* pTarget = Target();
+    const Platform::CTarget* pTarget = op.Target();
     if (pTarget == nullptr || pTarget->Kind() != Platform::ETargetKind::WinePrefix) {
         return false;
     }
@@ -193,7 +193,7 @@ bool IsWineOwnContent(std::int32_t nCategory, HKEY hRoot, const std::wstring& sP
     }
     return std::any_of(WineContent().begin(), WineContent().end(), [&](const SWineEntry& entry) {
         return entry.nCategory == nCategory && entry.hRoot == hRoot &&
-               EntryMatches(entry, sKey, sValueName, sData);
+               EntryMatches(op, entry, sKey, sValueName, sData);
     });
 }
 

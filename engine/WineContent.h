@@ -32,7 +32,7 @@ const std::vector<SWineEntry>& WineContent();
 // Whether the running operation's target is a Wine prefix and root\path (a value of it, when
 // sValueName or sData is given) is one of Wine's own entries of the category. Paths below
 // HKEY_USERS\<the prefix's user> count as HKEY_CURRENT_USER; either registry view matches.
-bool IsWineOwnContent(std::int32_t nCategory, HKEY hRoot, const std::wstring& sPath,
+bool IsWineOwnContent(const COperation& op, std::int32_t nCategory, HKEY hRoot, const std::wstring& sPath,
                       const std::wstring& sValueName = {}, const std::wstring& sData = {});
 
 }  // namespace Branwick

@@ -72,7 +72,7 @@ DWORD CreateBackupThread(void* pArgument) {
                 if (!pData->IsRunning(0)) {
                     break;
                 }
-                if (record.m_nState == 1) {
+                if (record.m_nState == FIX_STATE_TO_FIX) {
                     backup.AddRegError(record, pData->m_pTarget->Registry());
                 }
                 pData->m_pSink->Post(std::make_unique<CRestoreCreateBkupProgress>(++nWalked, 0));
@@ -358,8 +358,8 @@ void CBackUpManager::Reload() {
 
 DWORD CBackUpManager::CreateBackup() {
     Platform::CFileSystem& files = m_target.Files();
-    const Platform::CFileStatus status = files.CreateDirectory(m_strFolder);
-    if (!status.Ok() && status.m_nError != ERROR_ALREADY_EXISTS) {
+    const Platform::CFileStatus status = files.CreateFolders(m_strFolder);
+    if (!status.Ok()) {
         ShowMessageBox(L"The backup folder " + m_strFolder + L" cannot be made: " +
                        status.m_strText);
         return 0;

@@ -88,8 +88,8 @@ bool CScanSession::StartFix(const SFixChoice& choice) {
         const bool bChosen =
             (choice.only.empty() || choice.only.count(nId) != 0) && choice.exclude.count(nId) == 0;
         const bool bLeftAlone = bChosen && IsLeftAlone(*pRecord);
-        pRecord->m_nState = bChosen && !bLeftAlone ? 1 : 0;
-        m_outcome.nSelected += pRecord->m_nState;
+        pRecord->m_nState = bChosen && !bLeftAlone ? FIX_STATE_TO_FIX : FIX_STATE_LEFT;
+        m_outcome.nSelected += pRecord->m_nState == FIX_STATE_TO_FIX ? 1 : 0;
         m_outcome.nLeftAlone += bLeftAlone ? 1 : 0;
     }
     const bool bBackup =
@@ -216,7 +216,8 @@ bool CScanSession::IsLeftAlone(const CRegError& record) const {
 }
 
 DWORD CScanSession::QuietCategories() const {
-    return m_scanManager.GetScanCategories() & ~m_scanManager.GetAcceptedCategories() & 0xFFF;
+    return m_scanManager.GetScanCategories() & ~m_scanManager.GetAcceptedCategories() &
+           kAllScanTypes;
 }
 
 void CScanSession::Processmessage(CMessage* pMessage) {

@@ -178,16 +178,12 @@ bool FindWholeElement(const std::string& text, const std::string& name, pugi::xm
 // The data folder
 
 std::wstring GetDataFolder(const Platform::CTarget& target) {
-    std::wstring strFolder = target.DataFolder();
+    const std::wstring strFolder = target.DataFolder();
     if (!strFolder.empty()) {
-        target.CreateDataFolder();
         return strFolder;
     }
     ShowMessageBox(L"Can't get USERPROFILE path");
-    strFolder = L"\\Application Data\\Corvane\\";
-    target.Files().CreateDirectory(L"\\Application Data");
-    target.Files().CreateDirectory(L"\\Application Data\\Corvane");
-    return strFolder;
+    return L"\\Application Data\\Corvane\\";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -257,7 +253,11 @@ bool CSettings::Guard(const wchar_t* pszOperation, const std::wstring& strParame
     const std::wstring strText =
         FormatText(L"Cause: %ls\nParameters: %ls\n", strCause.c_str(), strParameters.c_str());
     Log(strText);
-    ShowMessageBox(strText, L"Corvane", MB_OK);
+    if (m_site.m_pMessageBox != nullptr) {
+        m_site.m_pMessageBox->Show(strText, L"Corvane", MB_OK);
+    } else {
+        ShowMessageBox(strText, L"Corvane", MB_OK);
+    }
     if (m_strLastError.empty()) {
         m_strLastError = std::wstring(L"The settings could not be handled (") + pszOperation + L"); the log says why.";
     }
@@ -412,7 +412,11 @@ void CSettings::SaveDocument(pugi::xml_document& doc) {
     instruction.set_value("version='1.0' encoding='utf-8'");
     std::ostringstream out;
     doc.save(out, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
-    const Platform::CFileStatus status = m_site.m_pTarget->Files().WriteFile(m_strPath, out.str());
+    Platform::CFileSystem& files = m_site.m_pTarget->Files();
+    Platform::CFileStatus status = files.CreateFolders(m_site.m_strDataFolder);
+    if (status.Ok()) {
+        status = files.WriteFile(m_strPath, out.str());
+    }
     if (!status.Ok()) {
         m_strLastError = L"The settings could not be saved: " + status.m_strText + L".";
         throw BRANWICK_EXCEPTION(L"IXMLDOMDocumentPtr::save\n" + status.m_strText,

@@ -29,11 +29,13 @@ class xml_node;
 namespace Branwick {
 
 class CMessageSink;
+class IMessageBox;
 
-// The program's data folder inside the target, ending in '\' and created with any missing
-// parent: the target's "AllUsersProfile", or else "PROGRAMDATA", followed by
-// "\Application Data\Corvane\". When neither variable is set, the box "Can't get USERPROFILE path"
-// is shown and the path starts from nothing (the system drive's root).
+// The program's data folder inside the target, ending in '\': the target's "AllUsersProfile", or
+// else "PROGRAMDATA", followed by "\Application Data\Corvane\". When neither variable is set,
+// the box "Can't get USERPROFILE path" is shown and the path starts from nothing (the system
+// drive's root). The folder is made by the first write into it, not here: a command that only
+// reads must leave the target as it found it.
 std::wstring GetDataFolder(const Platform::CTarget& target);
 
 // What the settings store works with; the objects must outlive the store.
@@ -43,6 +45,7 @@ struct CSettingsSite {
     CTask* m_pTask = nullptr;                      // the program's scheduled task
     CMessageSink* m_pSink = nullptr;               // log messages go here; none when null
     std::wstring m_strProgramPath;                 // the running program, as the task starts it
+    IMessageBox* m_pMessageBox = nullptr;          // failures are shown here; null: ShowMessageBox
 };
 
 struct CLastScanCounters {

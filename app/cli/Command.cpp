@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "core/HistoryItems.h"
 #include "core/Text.h"
 #include "platform/demo/demo.h"
 
@@ -117,19 +118,21 @@ std::vector<std::string> SplitCommaList(const std::string& strList) {
     return vcItems;
 }
 
-const std::vector<SName> kCategoryNames = {
-    {"com", COM},         {"uninstall", UNINSTALL},     {"fonts", FONTS},
-    {"shared-dlls", SHARED_DLLS}, {"startup", STARTUP}, {"file-paths", FILE_PATH},
-    {"shortcuts", SHOTCATS}, {"empty-keys", EMPTY_KEYS}, {"help-files", HELP_FILES},
-    {"app-paths", APP_PATH}, {"file-associations", FILE_ASSOCIATIONS},
-    {"junk-files", JUNK_FILES}};
+namespace {
 
-const std::vector<SName> kHistoryItemNames = {
-    {"ie-temp", 0x1},        {"ie-history", 0x2},      {"ie-cookies", 0x4},
-    {"ie-forms", 0x8},       {"ie-index", 0x10},       {"firefox-cache", 0x20},
-    {"firefox-history", 0x40}, {"firefox-downloads", 0x100}, {"firefox-cookies", 0x80},
-    {"firefox-forms", 0x200}, {"recycle-bin", 0x1000}, {"recent-documents", 0x2000},
-    {"windows-logs", 0x800}, {"windows-temp", 0x400}};
+template <class TTable>
+std::vector<SName> NamesOf(const TTable& table) {
+    std::vector<SName> names;
+    for (const auto& info : table) {
+        names.push_back({info.pszCliName, static_cast<DWORD>(info.nBit)});
+    }
+    return names;
+}
+
+}  // namespace
+
+const std::vector<SName> kCategoryNames = NamesOf(ScanTypes());
+const std::vector<SName> kHistoryItemNames = NamesOf(kHistoryItems);
 
 std::string NameList(const std::vector<SName>& names) {
     std::string text;
@@ -202,7 +205,7 @@ DWORD Categories(CInvocation& invocation) {
     const SArgs& args = invocation.Args();
     return args.Has("--categories")
                ? ParseNames(args.mapOptions.at("--categories"), kCategoryNames, "category")
-               : invocation.Core().Settings().GetScanFlags() & 0xFFF;
+               : invocation.Core().Settings().GetScanFlags() & kAllScanTypes;
 }
 
 void RunScan(CCore& core, DWORD dwCategories) {

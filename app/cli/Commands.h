@@ -7,11 +7,13 @@
 namespace Branwick::Cli {
 
 extern const SCommand kScanCommand, kFixCommand, kBackupsCommand, kIgnoreCommand,
-    kHistoryCommand, kStartupCommand, kSettingsCommand, kScheduleCommand, kFormatCommand;
+    kHistoryCommand, kStartupCommand, kSettingsCommand, kScheduleCommand, kFormatCommand,
+    kProcessesCommand, kTargetsCommand;
 
 inline const SCommand* const kCommands[] = {
-    &kScanCommand,    &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,  &kHistoryCommand,
-    &kStartupCommand, &kSettingsCommand, &kScheduleCommand, &kFormatCommand,
+    &kScanCommand,     &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,  &kHistoryCommand,
+    &kStartupCommand,  &kSettingsCommand, &kScheduleCommand, &kFormatCommand,  &kProcessesCommand,
+    &kTargetsCommand,
 };
 
 }  // namespace Branwick::Cli

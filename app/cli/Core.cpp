@@ -1,5 +1,6 @@
 #include "app/cli/Core.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "core/Text.h"
@@ -19,26 +20,44 @@ constexpr std::int32_t kWatched[] = {
 
 // ---- CWaiter ----
 
-void CWaiter::Processmessage(CMessage* pMessage) {
-    std::lock_guard lock(m_mutex);
-    if (m_bProgress) {
-        if (const auto* p = dynamic_cast<const CProgressMessage*>(pMessage)) {
-            std::fprintf(stderr, "\r\033[K%s %s: %d%%",
-                         pMessage->m_nType == CScanProgressMessage::kType ? "Scanning" : "Fixing",
-                         WideToUtf8(ScanTypeDisplayName(p->m_nScanType)).c_str(), p->m_nProgress);
-            m_bProgressShown = true;
-        } else if (const auto* pGen = dynamic_cast<const CGenProgressMessage*>(pMessage)) {
-            std::fprintf(stderr, "\r\033[KCleaning: step %d of %d", pGen->m_nCurProgress,
-                         pGen->m_nMaxProgress);
-            m_bProgressShown = true;
-        }
-        const std::int32_t nType = pMessage->m_nType;
-        if (m_bProgressShown &&
-            (nType == CFinishScanMessage::kType || nType == CFinishFixMessage::kType ||
-             nType == CFinishProgressMessage::kType)) {
+// A walk posts two progress messages per registry key: drawn each, a scan of a large registry
+// writes megabytes to the terminal. The line is redrawn at most every kRedrawInterval.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+void CWaiter::ShowProgress(const CMessage& message) {
+    const std::int32_t nType = message.m_nType;
+    if (nType == CFinishScanMessage::kType || nType == CFinishFixMessage::kType ||
+        nType == CFinishProgressMessage::kType) {
+        if (m_bProgressShown) {
             std::fprintf(stderr, "\r\033[K");
             m_bProgressShown = false;
         }
+        return;
+    }
+    const auto* pProgress = dynamic_cast<const CProgressMessage*>(&message);
+    const auto* pGen = dynamic_cast<const CGenProgressMessage*>(&message);
+    const auto now = std::chrono::steady_clock::now();
+    if ((pProgress == nullptr && pGen == nullptr) ||
+        (m_bProgressShown && now - m_lastDraw < kRedrawInterval)) {
+        return;
+    }
+    if (pProgress != nullptr) {
+        std::fprintf(stderr, "\r\033[K%s %s: %d%%",
+                     nType == CScanProgressMessage::kType ? "Scanning" : "Fixing",
+                     WideToUtf8(ScanTypeDisplayName(pProgress->m_nScanType)).c_str(),
+                     pProgress->m_nProgress);
+    } else {
+        std::fprintf(stderr, "\r\033[KCleaning: step %d of %d", pGen->m_nCurProgress,
+                     pGen->m_nMaxProgress);
+    }
+    m_bProgressShown = true;
+    m_lastDraw = now;
+}
+
+void CWaiter::Processmessage(CMessage* pMessage) {
+    std::lock_guard lock(m_mutex);
+    if (m_bProgress) {
+        ShowProgress(*pMessage);
     }
     if (pMessage->m_nType == CHistoryCleanerMessage::kType) {
         const auto* p = static_cast<const CHistoryCleanerMessage*>(pMessage);
@@ -98,14 +117,12 @@ CCore::CCore(std::unique_ptr<Platform::CTarget> pTarget, bool bTask, bool bProgr
     if (bTask) {
         m_pTask = std::make_unique<CTask>();
         site.m_pTask = m_pTask.get();
-        m_pSettings = std::make_unique<CSettings>(site);
     } else {
-        // Without the task the store complains that it has none; that is expected here.
-        CRecordingMessageBox quiet;
-        IMessageBox* pPrevious = SetMessageBox(&quiet);
-        m_pSettings = std::make_unique<CSettings>(site);
-        SetMessageBox(pPrevious);
+        // Without the task the store complains that it has none; that is expected here, and
+        // the commands say themselves what failed.
+        site.m_pMessageBox = &m_quietSettingsBox;
     }
+    m_pSettings = std::make_unique<CSettings>(site);
     m_pScanManager =
         std::make_unique<CScanManager>(m_messages, m_threads, *m_pTarget, m_strDataFolder);
     m_pBackUpManager = std::make_unique<CBackUpManager>(m_messages, m_threads, *m_pScanManager,

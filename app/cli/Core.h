@@ -4,6 +4,7 @@
 // lets a command wait for the end of a restore or a history cleaning.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "app/Session/ScanSession.h"
 #include "app/Settings/Settings.h"
 #include "app/ThreadManager.h"
+#include "core/MessageBox.h"
 #include "core/MessageManager.h"
 
 namespace Branwick::Cli {
@@ -35,6 +37,8 @@ public:
     int GetHistoryNotErased();
 
 private:
+    void ShowProgress(const CMessage& message);
+
     bool m_bProgress;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -42,6 +46,7 @@ private:
     std::vector<std::wstring> m_history;
     int m_nHistoryNotErased = 0;
     bool m_bProgressShown = false;
+    std::chrono::steady_clock::time_point m_lastDraw;
 };
 
 class CCore {
@@ -71,6 +76,7 @@ private:
     std::unique_ptr<Platform::CTarget> m_pTarget;
     std::wstring m_strDataFolder;
     std::unique_ptr<CTask> m_pTask;
+    CRecordingMessageBox m_quietSettingsBox;
     std::unique_ptr<CSettings> m_pSettings;
     CWaiter m_waiter;
     std::unique_ptr<CScanManager> m_pScanManager;

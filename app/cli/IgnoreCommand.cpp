@@ -16,6 +16,17 @@ std::string Help() {
 )";
 }
 
+// An entry's path as scan prints its finding (a 32-bit-view key where the native view has it).
+std::string EntryPath(const CIgnoreEntry& entry, const Platform::CRegistry& registry) {
+    const std::wstring strRoot = GetRootKeyName(entry.m_hRoot);
+    if (strRoot.empty() || entry.m_strPath.rfind(strRoot + L"\\", 0) != 0) {
+        return Narrow(entry.m_strPath);
+    }
+    const CRegError record(0, entry.m_hRoot, entry.m_strPath.substr(strRoot.size() + 1), L"",
+                           entry.m_dwRegSam, false);
+    return Narrow(record.GetDisplayPath(registry));
+}
+
 // The ignore list's entries in the order they are numbered.
 std::vector<std::pair<std::int32_t, const CIgnoreEntry*>> Entries(const CIgnoreList& list) {
     std::vector<std::pair<std::int32_t, const CIgnoreEntry*>> out;
@@ -40,29 +51,30 @@ void Add(CInvocation& invocation) {
     }
     for (const auto& [nId, pRecord] : findings) {
         if (ids.count(nId) != 0) {
-            const std::wstring strPath = pRecord->GetFullPath();
+            const std::string strPath = Narrow(pRecord->GetDisplayPath(core.Target().Registry()));
             if (!core.ScanManager().IgnoreError(pRecord->m_nScanType, pRecord)) {
                 throw SFailure(Narrow(core.ScanManager().GetIgnoreList().LastError()));
             }
-            std::cout << "Ignored: " << Narrow(strPath) << "\n";
+            std::cout << "Ignored: " << strPath << "\n";
         }
     }
 }
 
 void Remove(CInvocation& invocation) {
     const std::string& strEntry = invocation.Args().vcWords[1];
-    CIgnoreList& list = invocation.Core().ScanManager().GetIgnoreList();
+    CCore& core = invocation.Core();
+    CIgnoreList& list = core.ScanManager().GetIgnoreList();
     const std::set<int> ids = ParseIds(strEntry);
     const auto entries = Entries(list);
     if (ids.size() != 1 || *ids.begin() > static_cast<int>(entries.size())) {
         throw SFailure("There is no entry " + strEntry + " in the ignore list.");
     }
     const auto& [nBit, pEntry] = entries[static_cast<std::size_t>(*ids.begin() - 1)];
-    const std::wstring strPath = pEntry->m_strPath;
+    const std::string strPath = EntryPath(*pEntry, core.Target().Registry());
     if (!list.Remove(nBit, pEntry) || !list.Save()) {
         throw SFailure(Narrow(list.LastError()));
     }
-    std::cout << "Removed: " << Narrow(strPath) << "\n";
+    std::cout << "Removed: " << strPath << "\n";
 }
 
 int Run(CInvocation& invocation) {
@@ -70,10 +82,11 @@ int Run(CInvocation& invocation) {
     const std::string strVerb = args.vcWords.empty() ? "" : args.vcWords[0];
     if (strVerb == "list") {
         invocation.CheckWords(1, false);
+        CCore& core = invocation.Core();
         int n = 0;
-        for (const auto& [nBit, pEntry] : Entries(invocation.Core().ScanManager().GetIgnoreList())) {
+        for (const auto& [nBit, pEntry] : Entries(core.ScanManager().GetIgnoreList())) {
             std::cout << ++n << ". " << Narrow(ScanTypeDisplayName(nBit)) << ": "
-                      << Narrow(pEntry->m_strPath) << "\n";
+                      << EntryPath(*pEntry, core.Target().Registry()) << "\n";
         }
         return kOk;
     }

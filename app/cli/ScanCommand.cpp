@@ -19,10 +19,30 @@ that fix --only/--exclude and ignore add take), its full path and what fixing it
            NameList(kCategoryNames) + "\n  --json              the result as JSON\n";
 }
 
+// The registry view a key was found in; null for a file.
+Json::Value ViewName(const CRegError& record, const Platform::CRegistry& registry) {
+    if (record.m_hRoot == 0) {
+        return Json::Value();
+    }
+    const bool b32 = (record.m_dwRegSam & KEY_WOW64_32KEY) != 0 ||
+                     ((record.m_dwRegSam & KEY_WOW64_64KEY) == 0 && !registry.Is64Bit());
+    return b32 ? "32-bit" : "64-bit";
+}
+
+// A scan of a prefix that a wineserver serves reads what the server last saved.
+void NoteRunningWineserver(const CCore& core) {
+    if (core.Target().Registry().CheckWritable().m_lCode == ERROR_SHARING_VIOLATION) {
+        std::cerr << "Note: a wineserver runs for this prefix; the registry files may be up to "
+                     "half a minute older than what its programs see (wineserver saves them "
+                     "periodically).\n";
+    }
+}
+
 void PrintJson(CCore& core) {
     CScanManager& scan = core.ScanManager();
     const auto findings = core.Session().Findings();
     const DWORD dwQuiet = core.Session().QuietCategories();
+    const Platform::CRegistry& registry = core.Target().Registry();
     Json::Value root(Json::objectValue);
     root["target"] = core.Target().Folder();
     root["categories"] = Json::Value(Json::arrayValue);
@@ -41,9 +61,11 @@ void PrintJson(CCore& core) {
             }
             Json::Value finding(Json::objectValue);
             finding["id"] = nId;
-            finding["path"] = Narrow(pRecord->GetFullPath());
+            finding["path"] = Narrow(pRecord->GetDisplayPath(registry));
             finding["description"] = Narrow(pRecord->m_sDescription);
-            finding["view"] = pRecord->m_hRoot == 0 ? 0 : static_cast<int>(pRecord->m_dwRegSam);
+            finding["view_bits"] =
+                pRecord->m_hRoot == 0 ? 0 : static_cast<int>(pRecord->m_dwRegSam);
+            finding["view"] = ViewName(*pRecord, registry);
             finding["left_alone"] = core.Session().IsLeftAlone(*pRecord);
             finding["fixes"] = Json::Value(Json::arrayValue);
             for (const std::string& strFix : FixTexts(*pRecord)) {
@@ -69,7 +91,8 @@ void PrintText(CCore& core) {
             if (pRecord->m_nScanType != info.nBit) {
                 continue;
             }
-            std::cout << "  " << nId << ". " << Narrow(pRecord->GetFullPath()) << "\n"
+            std::cout << "  " << nId << ". "
+                      << Narrow(pRecord->GetDisplayPath(core.Target().Registry())) << "\n"
                       << "     " << Narrow(pRecord->m_sDescription) << "\n";
             for (const std::string& strFix : FixTexts(*pRecord)) {
                 std::cout << "     fix: " << strFix << "\n";
@@ -90,6 +113,7 @@ void PrintText(CCore& core) {
 int Run(CInvocation& invocation) {
     invocation.CheckWords(0);
     CCore& core = invocation.Core();
+    NoteRunningWineserver(core);
     RunScan(core, Categories(invocation));
     if (invocation.Args().bJson) {
         PrintJson(core);

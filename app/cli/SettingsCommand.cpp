@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "app/cli/Commands.h"
+#include "core/HistoryItems.h"
 
 namespace Branwick::Cli {
 
@@ -60,13 +61,13 @@ bool Set(CSettings& settings, const std::string& strName, const std::string& str
     }
     if (strName == "categories") {
         const DWORD dw = ParseNames(strValue, kCategoryNames, "category");
-        settings.RemoveScanFlags(0xFFF & ~dw);
+        settings.RemoveScanFlags(kAllScanTypes & ~dw);
         settings.AddScanFlags(dw);
         return true;
     }
     if (strName == "history-items") {
         const DWORD dw = ParseNames(strValue, kHistoryItemNames, "history item");
-        settings.RemoveHistoryFlags(0x3FFF & ~dw);
+        settings.RemoveHistoryFlags(kAllHistoryItems & ~dw);
         settings.AddHistoryFlags(dw);
         return true;
     }

@@ -24,8 +24,8 @@ namespace {
 
 std::atomic<long> g_nValues{0};
 
-void CountValue(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&,
-                REGSAM) {
+void CountValue(const COperation&, const std::wstring&, const std::wstring&, const std::wstring&,
+                const std::wstring&, REGSAM) {
     g_nValues.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -87,9 +87,9 @@ SRound WalkOnce(CMessageManager& messages, CProgressCounter& counter, Platform::
     const auto start = std::chrono::steady_clock::now();
     const double dCpuStart = ThreadCpuSeconds();
     {
-        COperationScope operation(&record);
+        const COperation op(record);
         for (const HKEY hRoot : roots) {
-            ProcessKey(hRoot, L"", 1, &CountValue, 0, 100, FILE_ASSOCIATIONS, KEY_WOW64_64KEY);
+            ProcessKey(op, hRoot, L"", 1, &CountValue, 0, 100, FILE_ASSOCIATIONS, KEY_WOW64_64KEY);
         }
     }
     round.dWalk = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

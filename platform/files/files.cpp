@@ -685,6 +685,22 @@ CFileStatus CFileSystem::CreateDirectory(const std::wstring& strPath) {
     return {};
 }
 
+CFileStatus CFileSystem::CreateFolders(const std::wstring& strPath) {
+    // Below the drive's root: "C:\\a\\b" starts at 3, "\\a\\b" (the current drive) at 1.
+    std::size_t nFrom = strPath.size() > 2 && strPath[1] == L':' ? 3 : 1;
+    while (nFrom <= strPath.size()) {
+        const std::size_t nEnd = std::min(strPath.find(L'\\', nFrom), strPath.size());
+        const std::wstring strLevel = strPath.substr(0, nEnd);
+        if (nEnd > nFrom && GetFileAttributes(strLevel) == INVALID_FILE_ATTRIBUTES) {
+            if (CFileStatus s = CreateDirectory(strLevel); !s.Ok()) {
+                return s;
+            }
+        }
+        nFrom = nEnd + 1;
+    }
+    return {};
+}
+
 CFileStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstring& strTo, bool bReplace) {
     const CResolvedPath from = Resolve(strFrom, false);
     const CResolvedPath to = Resolve(strTo, false);

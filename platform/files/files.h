@@ -118,6 +118,9 @@ public:
     // CreateDirectoryW: one new folder in an existing one. ERROR_ALREADY_EXISTS when the name
     // exists in any case, ERROR_PATH_NOT_FOUND when the parent is missing.
     CFileStatus CreateDirectory(const std::wstring& strPath);
+    // The folder with every missing folder above it (a trailing backslash is allowed); an
+    // existing folder is success.
+    CFileStatus CreateFolders(const std::wstring& strPath);
 
     // MoveFileExW without MOVEFILE_COPY_ALLOWED: renames a file or folder. An existing target
     // gives ERROR_ALREADY_EXISTS unless bReplace (MOVEFILE_REPLACE_EXISTING) is set; a folder is

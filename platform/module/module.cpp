@@ -54,6 +54,14 @@ std::string GetModuleFolder() {
     return WithSlash(file.parent_path());
 }
 
+std::string GetDataFolder() {
+    if (const char* pszDir = std::getenv("CORVANE_DATA_DIR"); pszDir != nullptr && *pszDir != '\0') {
+        return WithSlash(pszDir);
+    }
+    const std::string module = GetModuleFolder();
+    return module.empty() ? std::string() : WithSlash(std::filesystem::path(module).parent_path().parent_path() / "share/corvane");
+}
+
 std::string GetLogsFolder() {
     if (const char* pszDir = std::getenv("CORVANE_LOG_DIR"); pszDir != nullptr && *pszDir != '\0') {
         return MakeWritableFolder(pszDir) ? WithSlash(pszDir) : std::string();

@@ -10,6 +10,12 @@ namespace Branwick::Platform {
 // found. Thread-safe.
 std::string GetModuleFolder();
 
+// The host folder of the data the program installs beside itself ("share/corvane/" next to the
+// folder of the module: /usr/share/corvane/ for /usr/bin, build/share/corvane/ in a build tree),
+// ending in '/'; $CORVANE_DATA_DIR instead when set and not empty. Empty when the module's folder
+// cannot be found. Thread-safe.
+std::string GetDataFolder();
+
 // The host folder for log files, ending in '/', created if missing; empty when no folder can be
 // made. In order of preference: $CORVANE_LOG_DIR when set and not empty; "Logs/" beside the module
 // when that folder can be written (a build tree); $XDG_STATE_HOME/corvane/Logs/ (XDG_STATE_HOME

@@ -195,13 +195,8 @@ CFileStatus CTarget::CreateDataFolder(std::string* pstrHost) const {
     if (strFolder.empty()) {
         return {ERROR_PATH_NOT_FOUND, L"The target has neither ALLUSERSPROFILE nor PROGRAMDATA"};
     }
-    for (std::size_t pos = strFolder.find(L'\\', 3); pos != std::wstring::npos; pos = strFolder.find(L'\\', pos + 1)) {
-        const std::wstring strLevel = strFolder.substr(0, pos);
-        if (m_pFiles->GetFileAttributes(strLevel) == INVALID_FILE_ATTRIBUTES) {
-            if (CFileStatus s = m_pFiles->CreateDirectory(strLevel); !s.Ok()) {
-                return s;
-            }
-        }
+    if (CFileStatus s = m_pFiles->CreateFolders(strFolder); !s.Ok()) {
+        return s;
     }
     std::string strHost;
     CFileStatus s = m_pFiles->HostPath(strFolder, strHost);

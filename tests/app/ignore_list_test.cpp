@@ -170,8 +170,9 @@ TEST_F(IgnoreListTest, ADamagedFileLoadsWhatItCanAndLosesNothing) {
     EXPECT_TRUE(list->IsIgnored(COM, Record(L"a", KEY_WOW64_32KEY)));
     EXPECT_EQ(list->GetCount(COM), 1u) << "the entry without a root is left out, not the rest";
     EXPECT_EQ(list->GetCount(UNINSTALL), 1u) << "categories after a bad entry still load";
-    EXPECT_EQ(ReadAll(File().string() + ".bad"), original);
+    EXPECT_FALSE(fs::exists(File().string() + ".bad")) << "reading writes nothing";
     list->Add(HELP_FILES, Record(L"h", KEY_WOW64_32KEY));
+    EXPECT_EQ(ReadAll(File().string() + ".bad"), original) << "kept before the save replaced it";
     const std::string text = ReadAll(File());
     EXPECT_NE(text.find("HKEY_LOCAL_MACHINE\\a"), std::string::npos);
     EXPECT_NE(text.find("<UNINSTALL>"), std::string::npos);
@@ -200,10 +201,34 @@ TEST_F(IgnoreListTest, NoFileOrNoFolderIsAnEmptyList) {
     auto list = Open();
     EXPECT_EQ(list->GetCount(COM), 0u);
     EXPECT_TRUE(list->GetEntries(COM).empty());
-    CIgnoreList nowhere(m_pTarget->Files(), L"C:\\Missing\\");
-    nowhere.Add(COM, Record(L"x", KEY_WOW64_32KEY));
-    EXPECT_EQ(nowhere.GetCount(COM), 1u) << "a failed save keeps the list in memory";
-    EXPECT_FALSE(nowhere.Save());
+    CIgnoreList missing(m_pTarget->Files(), L"C:\\Missing\\Corvane\\");
+    missing.Add(COM, Record(L"x", KEY_WOW64_32KEY));
+    EXPECT_TRUE(fs::exists(m_dir / "c/Missing/Corvane/ignorelist.xml"))
+        << "the save makes the folder";
+    std::ofstream(m_dir / "c/Blocked") << "a file where a folder belongs";
+    CIgnoreList blocked(m_pTarget->Files(), L"C:\\Blocked\\Corvane\\");
+    blocked.Add(COM, Record(L"x", KEY_WOW64_32KEY));
+    EXPECT_EQ(blocked.GetCount(COM), 1u) << "a failed save keeps the list in memory";
+    EXPECT_FALSE(blocked.Save());
+}
+
+TEST_F(IgnoreListTest, OnlyAChangedListIsWrittenAtTheEnd) {
+    Open().reset();
+    EXPECT_FALSE(fs::exists(File())) << "a list only read writes no file";
+    Open()->Add(COM, Record(L"a", KEY_WOW64_32KEY));
+    const std::string saved = ReadAll(File());
+    const auto time = fs::last_write_time(File());
+    {
+        auto list = Open();
+        EXPECT_TRUE(list->IsIgnored(COM, Record(L"a", KEY_WOW64_32KEY)));
+    }
+    EXPECT_EQ(fs::last_write_time(File()), time) << "a list only read is not written back";
+    {
+        auto list = Open();
+        list->Remove(COM, &list->GetEntries(COM).front());
+    }
+    EXPECT_NE(ReadAll(File()), saved) << "a removal reaches the file at the end";
+    EXPECT_FALSE(Open()->IsIgnored(COM, Record(L"a", KEY_WOW64_32KEY)));
 }
 
 }  // namespace

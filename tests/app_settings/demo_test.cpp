@@ -32,9 +32,6 @@ TEST(DemoPrefix, SettingsScheduleAndIgnoreListLiveInThePrefix) {
     ASSERT_NE(target, nullptr) << strError;
 
     const std::wstring folder = GetDataFolder(*target);
-    std::string host;
-    ASSERT_TRUE(target->Files().HostPath(folder + L"settings.xml", host).Ok());
-    EXPECT_EQ(host.rfind((dir / "prefix").string(), 0), 0u) << host;
 
     CFakeUserManager manager;
     Platform::CJobFolder jobs(manager);
@@ -53,6 +50,9 @@ TEST(DemoPrefix, SettingsScheduleAndIgnoreListLiveInThePrefix) {
                          KEY_WOW64_32KEY, true);
         ignore.Add(COM, record);
     }
+    std::string host;
+    ASSERT_TRUE(target->Files().HostPath(folder + L"settings.xml", host).Ok());
+    EXPECT_EQ(host.rfind((dir / "prefix").string(), 0), 0u) << host;
     EXPECT_TRUE(fs::exists(host));
     std::string timer;
     {

@@ -91,6 +91,7 @@ protected:
     }
     std::string ReadSettings() const { return CorvaneTest::ReadAll(SettingsFile()); }
     void WriteSettings(const std::string& text) const {
+        fs::create_directories(SettingsFile().parent_path());
         std::ofstream(SettingsFile(), std::ios::binary | std::ios::trunc) << text;
     }
 
@@ -120,9 +121,13 @@ protected:
     IMessageBox* m_pPrevious = nullptr;
 };
 
-TEST_F(SettingsTest, DataFolderIsMadeInsideTheTarget) {
+TEST_F(SettingsTest, DataFolderIsMadeInsideTheTargetByTheFirstSave) {
     EXPECT_EQ(m_strFolder, L"C:\\ProgramData\\Application Data\\Corvane\\");
-    EXPECT_TRUE(fs::is_directory(m_dir / "drive_c/ProgramData/Application Data/Corvane"));
+    const fs::path folder = m_dir / "drive_c/ProgramData/Application Data/Corvane";
+    auto settings = Open();
+    EXPECT_FALSE(fs::exists(folder)) << "reading makes nothing";
+    ASSERT_TRUE(settings->Serialize(true));
+    EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_TRUE(m_boxes.GetShown().empty());
 }
 
@@ -130,11 +135,17 @@ TEST_F(SettingsTest, WithoutEitherVariableTheUserIsTold) {
     auto bare = TestTarget(false);
     const std::wstring folder = GetDataFolder(*bare);
     EXPECT_EQ(folder, L"\\Application Data\\Corvane\\");
-    EXPECT_TRUE(fs::is_directory(m_dir / "drive_c/Application Data/Corvane"));
     const std::vector<CRecordingMessageBox::SShown> shown = m_boxes.GetShown();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].strText, L"Can't get USERPROFILE path");
     EXPECT_EQ(shown[0].strCaption, L"Corvane");
+    // The first save makes the folder from the system drive's root.
+    CSettingsSite site;
+    site.m_pTarget = bare.get();
+    site.m_strDataFolder = folder;
+    CSettings settings(site);
+    ASSERT_TRUE(settings.Serialize(true));
+    EXPECT_TRUE(fs::is_regular_file(m_dir / "drive_c/Application Data/Corvane/settings.xml"));
 }
 
 TEST_F(SettingsTest, FirstStartWritesEverySectionWithItsDefault) {

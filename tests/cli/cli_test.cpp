@@ -2,11 +2,13 @@
 // refusal to write while a wineserver serves the prefix, and the smaller commands.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <json/json.h>
@@ -23,6 +26,7 @@
 #include "platform/demo/demo.h"
 #include "platform/target/target.h"
 #include "tests/support/cli_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/format_data.h"
 #include "tests/support/temp_folder.h"
 #include "tools/FileFormatHelp/FileFormatHelp.h"
@@ -41,7 +45,10 @@ protected:
     CliTest() { fs::create_directories(m_folder / "config"); }
 
     // Runs corvane-cli with the arguments; its logs and configuration stay in the test's folder.
-    SResult Run(const std::vector<std::string>& vcArgs) { return CorvaneTest::CCliProcess(m_folder, vcArgs).Wait(); }
+    // With fdTerminal (the slave end of a terminal), stderr goes there instead of strErr.
+    SResult Run(const std::vector<std::string>& vcArgs, int fdTerminal = -1) {
+        return CorvaneTest::CCliProcess(m_folder, vcArgs, fdTerminal).Wait();
+    }
 
     std::string Prefix() {
         const std::string strPrefix = (m_folder / "prefix").string();
@@ -159,6 +166,41 @@ TEST_F(CliTest, ScanOfTheDemoAsTextAndJson) {
         }
     }
     EXPECT_EQ(root["total"].asInt(), nTotal);
+}
+
+// What `wine reg query` does with a printed path: opens it as written, in the native view.
+TEST_F(CliTest, EveryPrintedKeyIsFoundWhereThePathSaysAndItsViewIsNamed) {
+    const std::string strPrefix = Prefix();
+    const SResult r = Run({"--prefix", strPrefix, "scan", "--json"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    std::wstring strError;
+    const auto pTarget = Branwick::Platform::CTarget::OpenWinePrefix(strPrefix, strError);
+    ASSERT_NE(pTarget, nullptr) << Branwick::WideToUtf8(strError);
+    int n32 = 0;
+    const Json::Value root = ParseJson(r);
+    for (const Json::Value& category : root["categories"]) {
+        for (const Json::Value& finding : category["findings"]) {
+            const std::string strPath = finding["path"].asString();
+            if (strPath.rfind("HKEY_", 0) != 0) {
+                EXPECT_TRUE(finding["view"].isNull()) << strPath;
+                continue;
+            }
+            const std::string strView = finding["view"].asString();
+            EXPECT_TRUE(strView == "32-bit" || strView == "64-bit") << strPath;
+            n32 += strView == "32-bit" ? 1 : 0;
+            const std::size_t nSlash = std::min(strPath.find('\\'), strPath.size());
+            const Branwick::HKEY hRoot =
+                Branwick::GetRootKeyHandle(Branwick::Utf8ToWide(strPath.substr(0, nSlash)));
+            const std::string strKey = nSlash < strPath.size() ? strPath.substr(nSlash + 1) : "";
+            Branwick::Platform::CRegKey key;
+            EXPECT_EQ(
+                pTarget->Registry().OpenKey(hRoot, Branwick::Utf8ToWide(strKey),
+                                            Branwick::KEY_READ | Branwick::KEY_WOW64_64KEY, &key),
+                Branwick::ERROR_SUCCESS)
+                << strPath;
+        }
+    }
+    EXPECT_GT(n32, 0) << r.strOut;
 }
 
 TEST_F(CliTest, FixTakesABackupFirstAndAScanAfterwardsFindsNothingOfWhatWasFixed) {
@@ -328,8 +370,12 @@ TEST_F(CliTest, RefusesToWriteWhileAWineserverHoldsItsLock) {
             EXPECT_NE(r.strErr.find("wineserver"), std::string::npos) << r.strErr;
             EXPECT_EQ(Lines(r.strErr), 1) << r.strErr;
         }
-        // Reading is allowed.
-        EXPECT_EQ(Run({"--prefix", strPrefix, "scan"}).nStatus, 0);
+        // Reading is allowed, with one line on what a running server means for it.
+        const SResult r = Run({"--prefix", strPrefix, "scan"});
+        EXPECT_EQ(r.nStatus, 0);
+        EXPECT_EQ(Lines(r.strErr), 1) << r.strErr;
+        EXPECT_NE(r.strErr.find("wineserver"), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("half a minute"), std::string::npos) << r.strErr;
     }
     fs::remove_all(root);
     EXPECT_EQ(ReadAll(strPrefix + "/system.reg"), strBefore);
@@ -355,6 +401,105 @@ TEST_F(CliTest, SettingsBackupsAndIgnoreList) {
     EXPECT_EQ(r.nStatus, 0) << r.strErr;
     r = Run({"--prefix", strPrefix, "ignore", "remove", "1"});
     EXPECT_EQ(r.nStatus, 1);
+}
+
+// Every file and folder below root: kind and permissions, time of change, and a file's contents.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    auto add = [&](const fs::path& path) {
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        std::string strState = std::to_string(st.st_mode) + " " +
+                               std::to_string(st.st_mtim.tv_sec) + "." +
+                               std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISREG(st.st_mode)) {
+            strState += " " + ReadAll(path);
+        }
+        out[path.lexically_relative(root).string()] = strState;
+    };
+    add(root);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        add(entry.path());
+    }
+    return out;
+}
+
+// The names whose state differs between two snapshots.
+std::vector<std::string> Changed(const std::map<std::string, std::string>& before,
+                                 const std::map<std::string, std::string>& after) {
+    std::vector<std::string> names;
+    for (const auto& [name, state] : after) {
+        const auto it = before.find(name);
+        if (it == before.end() || it->second != state) {
+            names.push_back(name);
+        }
+    }
+    for (const auto& [name, state] : before) {
+        if (after.count(name) == 0) {
+            names.push_back(name + " (gone)");
+        }
+    }
+    return names;
+}
+
+TEST_F(CliTest, CommandsThatOnlyReadLeaveTheTargetAsTheyFoundIt) {
+    const std::string strPrefix = Prefix();
+    const std::vector<std::vector<std::string>> reads = {
+        {"scan"},           {"scan", "--json"},   {"backups", "list"},
+        {"ignore", "list"}, {"settings", "show"}, {"schedule", "list"}};
+    auto check = [&](const std::string& strState) {
+        for (const std::vector<std::string>& read : reads) {
+            const auto before = Snapshot(strPrefix);
+            std::vector<std::string> args = {"--prefix", strPrefix};
+            args.insert(args.end(), read.begin(), read.end());
+            const SResult r = Run(args);
+            EXPECT_EQ(r.nStatus, 0) << strState << ": " << read[0] << " " << r.strErr;
+            if (read[0] == "scan") {
+                EXPECT_EQ(r.strErr, "") << strState;  // no wineserver runs here
+            }
+            EXPECT_EQ(Changed(before, Snapshot(strPrefix)), std::vector<std::string>())
+                << strState << ": " << read[0];
+        }
+    };
+    check("new to the program");
+    ASSERT_EQ(Run({"--prefix", strPrefix, "settings", "set", "fix-after-scan", "on"}).nStatus, 0);
+    ASSERT_EQ(Run({"--prefix", strPrefix, "ignore", "add", "1"}).nStatus, 0);
+    ASSERT_EQ(Run({"--prefix", strPrefix, "fix", "--only", "2"}).nStatus, 0);
+    check("with the program's files");
+}
+
+TEST_F(CliTest, ProgressOnATerminalIsRedrawnAtMostTenTimesASecondAndNeverPasses100) {
+    const std::string strPrefix = Prefix();
+    int fdMaster = -1, fdSlave = -1;
+    ASSERT_EQ(openpty(&fdMaster, &fdSlave, nullptr, nullptr, nullptr), 0);
+    // Read while the program writes: a full terminal buffer would stop it.
+    std::string strShown;
+    std::thread reader([&] {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = read(fdMaster, buffer, sizeof(buffer))) > 0) {
+            strShown.append(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const SResult r = Run({"--prefix", strPrefix, "scan"}, fdSlave);
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    close(fdSlave);  // the reader sees the end once no slave end is open
+    reader.join();
+    close(fdMaster);
+    EXPECT_EQ(r.nStatus, 0) << strShown;
+    int nDraws = 0;
+    for (std::size_t n = strShown.find("\r\033[KScanning"); n != std::string::npos;
+         n = strShown.find("\r\033[KScanning", n + 1)) {
+        ++nDraws;
+        const std::size_t nPercent = strShown.find('%', n);
+        ASSERT_NE(nPercent, std::string::npos);
+        const std::size_t nDigits = strShown.find_last_not_of("0123456789", nPercent - 1) + 1;
+        EXPECT_LE(std::stoi(strShown.substr(nDigits, nPercent - nDigits)), 100);
+    }
+    EXPECT_GT(nDraws, 0) << strShown;
+    EXPECT_LE(nDraws, static_cast<int>(10 * dSeconds) + 2) << dSeconds << " s";
 }
 
 TEST_F(CliTest, ScheduleAddsEveryKindOfTrigger) {
@@ -545,6 +690,70 @@ TEST_F(CliTest, FormatLooksUpAnExtensionInTheProgramsOwnService) {
     EXPECT_EQ(Run({"format", "a/b"}).nStatus, 2);
     EXPECT_EQ(Run({"format", "doc", "--service", "ftp://formats.example.org"}).nStatus, 2);
     unsetenv("XDG_DATA_DIRS");
+}
+
+// A sleeping child under the name of a program the shipped reputation list marks as unwanted.
+TEST_F(CliTest, ProcessesListsTheRunningProcessesWithTheirReputation) {
+    const CorvaneTest::CTempFolder bin;
+    CorvaneTest::CChild child(CorvaneTest::SleepAs(bin, "xmrig.exe"), {"xmrig.exe", "30"});
+    SResult r = Run({"processes", "--json"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(r.strErr, "");
+    Json::Value root;
+    ASSERT_TRUE(Json::Reader().parse(r.strOut, root)) << r.strOut;
+    Json::Value found;
+    for (const Json::Value& process : root) {
+        if (process["pid"].asUInt() == child.Pid()) {
+            found = process;
+        }
+    }
+    ASSERT_TRUE(found.isObject()) << r.strOut;
+    EXPECT_EQ(found["name"].asString(), "xmrig.exe");
+    EXPECT_EQ(found["status"].asInt(), 1);
+    EXPECT_EQ(found["path"].asString(), (bin / "bin/xmrig.exe").string());
+    EXPECT_EQ(found["signer"].asString(), "Not Signed");
+    EXPECT_TRUE(found["cpu_usage"].isDouble());
+    EXPECT_GT(found["memory_kb"].asUInt64(), 0u);
+
+    r = Run({"processes"});
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find(std::to_string(child.Pid()) + "  xmrig.exe"), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strOut.find("listed as unwanted"), std::string::npos);
+
+    setenv("CORVANE_DATA_DIR", bin.Path().c_str(), 1);  // a folder without the database
+    r = Run({"processes"});
+    unsetenv("CORVANE_DATA_DIR");
+    EXPECT_EQ(r.nStatus, 0);
+    EXPECT_NE(r.strErr.find("reputation list of processes is unavailable"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strOut.find("listed as"), std::string::npos);
+    EXPECT_EQ(Run({"processes", "all"}).nStatus, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliTest, TargetsListsTheWindowsSystemsOfTheHome) {
+    CorvaneTest::CTempFolder home("corvane-cli-home");
+    CorvaneTest::Touch(home / ".wine/system.reg", "WINE REGISTRY Version 2\n#arch=win32\n");
+    const char* pszHome = std::getenv("HOME");
+    const std::string strHome = pszHome != nullptr ? pszHome : "";
+    setenv("HOME", home.Path().c_str(), 1);
+    unsetenv("XDG_DATA_HOME");
+    const SResult json = Run({"targets", "--json"});
+    const SResult text = Run({"targets"});
+    setenv("HOME", strHome.c_str(), 1);
+
+    ASSERT_EQ(json.nStatus, 0) << json.strErr;
+    const Json::Value list = ParseJson(json);
+    ASSERT_EQ(list.size(), 1u) << json.strOut;
+    EXPECT_EQ(list[0]["kind"].asString(), "wine-prefix");
+    EXPECT_EQ(list[0]["path"].asString(), (home / ".wine").string());
+    EXPECT_EQ(list[0]["architecture"].asString(), "32-bit");
+    EXPECT_FALSE(list[0]["wineserver"].asBool());
+    EXPECT_GT(list[0]["bytes"].asUInt64(), 0u);
+    ASSERT_EQ(text.nStatus, 0);
+    EXPECT_NE(text.strOut.find((home / ".wine").string()), std::string::npos) << text.strOut;
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ TEST_F(FileMoveTest, AKilledFixLosesNoFile) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (CRegError& record : records) {
-                record.Fix();
+                Fix(record);
             }
             _exit(0);
         }

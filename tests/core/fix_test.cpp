@@ -58,12 +58,12 @@ TEST_F(FixTest, DeleteKeyRemovesTheTreeInItsViewAndLogs) {
 "native"="1"
 )");
     CDeleteRegistryKey fix(HKEY_LOCAL_MACHINE, L"Software\\App", L"", L"", KEY_WOW64_32KEY);
-    EXPECT_EQ(fix.Fix(), 0);
+    EXPECT_EQ(Fix(fix), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\App"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\App"));
     EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryKey::Fix()", L"CDeleteRegistryKey::OpenKey() returns 0"}));
 
-    EXPECT_EQ(fix.Fix(), 1);
+    EXPECT_EQ(Fix(fix), 1);
     EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryKey::Fix()", L"CDeleteRegistryKey::OpenKey() returns 2",
                               L"m_hKey is _T(\"\")"}));
 }
@@ -71,17 +71,17 @@ TEST_F(FixTest, DeleteKeyRemovesTheTreeInItsViewAndLogs) {
 TEST_F(FixTest, DeleteValueRemovesOneValueAndLogsFailures) {
     Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
     CDeleteRegistryValue fix(HKEY_LOCAL_MACHINE, L"Software\\Bad", L"first", L"1", 0);
-    EXPECT_EQ(fix.Fix(), 0);
+    EXPECT_EQ(Fix(fix), 0);
     EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryValue::Fix()", L"CDeleteRegistryKey::OpenKey() returns 0"}));
     EXPECT_EQ(m_registry.ExportText(HKEY_LOCAL_MACHINE, L"Software\\Bad"),
               "\n[]\n\"third\"=\"3\"\n\n[Sub]\n\"x\"=dword:00000001\n");
 
-    EXPECT_EQ(fix.Fix(), 1);
+    EXPECT_EQ(Fix(fix), 1);
     EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryValue::Fix()", L"CDeleteRegistryKey::OpenKey() returns 0",
                               L"::RegDeleteValue( m_hKey, m_sValueName ) return : 2"}));
 
     CDeleteRegistryValue noKey(HKEY_LOCAL_MACHINE, L"Software\\Gone", L"first", L"1", 0);
-    EXPECT_EQ(noKey.Fix(), 1);
+    EXPECT_EQ(Fix(noKey), 1);
     EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryValue::Fix()", L"CDeleteRegistryKey::OpenKey() returns 2",
                               L"m_hKey is NULL"}));
 }
@@ -99,7 +99,7 @@ CRegError RecordWithThreeValueFixes(const std::wstring& sMissing) {
 TEST_F(FixTest, RecordWhoseSecondOfThreeFixesFailsRunsAllAndKeepsTheKey) {
     Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
     CRegError record = RecordWithThreeValueFixes(L"missing");
-    EXPECT_EQ(record.Fix(), 1);
+    EXPECT_EQ(Fix(record), 1);
     // The first and the third value are gone; the key itself was not deleted.
     EXPECT_EQ(m_registry.ExportText(HKEY_LOCAL_MACHINE, L"Software\\Bad"),
               "\n[Sub]\n\"x\"=dword:00000001\n");
@@ -119,7 +119,7 @@ TEST_F(FixTest, RecordDeletesItsKeyAfterItsFixes) {
     CRegError record(UNINSTALL, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);
     record.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
                                                          L"first", L"", 0));
-    EXPECT_EQ(record.Fix(), 0);
+    EXPECT_EQ(Fix(record), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
     const Log log = TakeLog();
     ASSERT_EQ(log.size(), 6u);
@@ -131,9 +131,9 @@ TEST_F(FixTest, RecordWithoutDeleteSelfOrFixesChangesNothing) {
     Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
     const std::string before = Export();
     CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, false);
-    EXPECT_EQ(record.Fix(), 0);
+    EXPECT_EQ(Fix(record), 0);
     CRegError noPath(EMPTY_KEYS, HKEY_LOCAL_MACHINE, L"", L"d", 0, true);
-    EXPECT_EQ(noPath.Fix(), 0);
+    EXPECT_EQ(Fix(noPath), 0);
     EXPECT_EQ(Export(), before);
 }
 
@@ -144,21 +144,17 @@ TEST_F(FixTest, RecordWhoseKeyIsAlreadyGoneIsFixed) {
     CRegError record(COM, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);
     record.AddFix(std::make_unique<CDeleteRegistryKey>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
                                                        L"AppID", L"{x}", 0));
-    EXPECT_EQ(record.Fix(), 0);
+    EXPECT_EQ(Fix(record), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
     EXPECT_EQ(TakeLog().back(), L"CRegError::Fix. RegOpenKeyEx returns 2");
 
     // Its value fix and its own deletion both find nothing; so does a record below it.
     CRegError again = RecordWithThreeValueFixes(L"second");
-    EXPECT_EQ(again.Fix(), 0);
+    EXPECT_EQ(Fix(again), 0);
     CRegError below(EMPTY_KEYS, HKEY_LOCAL_MACHINE, L"Software\\Bad\\Sub", L"d", 0, false);
     below.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"Software\\Bad\\Sub",
                                                         L"x", L"", 0));
-    EXPECT_EQ(below.Fix(), 0);
-    // Without a target nothing is known to be gone.
-    const CCurrentContext none;
-    CCurrentContextScope scope(none);
-    EXPECT_EQ(RecordWithThreeValueFixes(L"second").Fix(), 1);
+    EXPECT_EQ(Fix(below), 0);
 }
 
 TEST_F(FixTest, FileRecordDeletesTheFileAndBacksUpNothing) {
@@ -169,13 +165,13 @@ TEST_F(FixTest, FileRecordDeletesTheFileAndBacksUpNothing) {
     record.Backup(CreateBackupDocument(doc), m_registry);
     EXPECT_EQ(BackupDocumentText(doc), "<Backup/>");
 
-    EXPECT_EQ(record.Fix(), 0);
+    EXPECT_EQ(Fix(record), 0);
     EXPECT_FALSE(std::filesystem::exists(m_root / "drive_c" / "junk.tmp"));
-    EXPECT_EQ(record.Fix(), 1);  // already gone
+    EXPECT_EQ(Fix(record), 1);  // already gone
     // A file outside the target's own folders is never deleted.
     std::ofstream(m_root / "outside.tmp") << "x";
     CRegError outside(JUNK_FILES, 0, L"C:\\..\\outside.tmp", L"", 0, true);
-    EXPECT_EQ(outside.Fix(), 1);
+    EXPECT_EQ(Fix(outside), 1);
     EXPECT_TRUE(std::filesystem::exists(m_root / "outside.tmp"));
 }
 
@@ -188,8 +184,8 @@ TEST_F(FixTest, FileRecordLeavesAFolderOrALinkAlone) {
     std::filesystem::create_symlink(drive / "real.tmp", drive / "link.tmp");
     CRegError folder(JUNK_FILES, 0, L"C:\\now.tmp", L"", KEY_WOW64_32KEY, true);
     CRegError link(JUNK_FILES, 0, L"C:\\link.tmp", L"", KEY_WOW64_32KEY, true);
-    EXPECT_EQ(folder.Fix(), 1);
-    EXPECT_EQ(link.Fix(), 1);
+    EXPECT_EQ(Fix(folder), 1);
+    EXPECT_EQ(Fix(link), 1);
     EXPECT_TRUE(std::filesystem::is_directory(drive / "now.tmp"));
     EXPECT_TRUE(std::filesystem::is_symlink(drive / "link.tmp"));
     EXPECT_TRUE(std::filesystem::exists(drive / "real.tmp"));
@@ -215,16 +211,9 @@ TEST_F(FixTest, CopiesOwnTheirFixes) {
               L"CErrorFoundMessage\nScanType: 2\nCRegError path: HKEY_LOCAL_MACHINE\\Software\\Bad\n");
 
     std::unique_ptr<IFix> pFixCopy = copy.Clone();
-    EXPECT_EQ(pFixCopy->Fix(), 0);
+    EXPECT_EQ(Fix(*pFixCopy), 0);
     EXPECT_EQ(m_registry.ExportText(HKEY_LOCAL_MACHINE, L"Software\\Bad"),
               "\n[]\n\"first\"=\"1\"\n\n[Sub]\n\"x\"=dword:00000001\n");
-}
-
-TEST(FixWithoutTarget, FailsQuietly) {
-    CDeleteRegistryKey key(HKEY_LOCAL_MACHINE, L"Software", L"", L"", 0);
-    EXPECT_EQ(key.Fix(), 1);
-    CRegError file(JUNK_FILES, 0, L"C:\\x.tmp", L"", 0, true);
-    EXPECT_EQ(file.Fix(), 1);
 }
 
 TEST(RegErrorPath, RootNameBackslashPathWithRootsLookedUpCaseSensitively) {
@@ -240,25 +229,61 @@ TEST(RegErrorPath, RootNameBackslashPathWithRootsLookedUpCaseSensitively) {
     EXPECT_EQ(GetRootKeyHandle(L"HKEY_PERFORMANCE_DATA"), 0u);
 }
 
-TEST_F(FixTest, AnInnerContextServesUntilItsScopeEnds) {
+TEST_F(FixTest, AFixChangesTheTargetItIsGivenAndLogsToItsSink) {
     Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
-    const std::unique_ptr<Platform::CTarget> pInner =
+    const std::unique_ptr<Platform::CTarget> pOther =
         Platform::CTarget::OpenTest(m_root.string(), Platform::CRegistry::CreateInMemory());
-    ASSERT_TRUE(pInner->Registry().ImportText(HKEY_LOCAL_MACHINE, kKeyWithValues).Ok());
-    CCurrentContext inner;
-    inner.m_pTarget = pInner.get();
+    ASSERT_TRUE(pOther->Registry().ImportText(HKEY_LOCAL_MACHINE, kKeyWithValues).Ok());
     CDeleteRegistryKey fix(HKEY_LOCAL_MACHINE, L"Software\\Bad", L"", L"", 0);
-    {
-        CCurrentContextScope scope(inner);
-        EXPECT_EQ(fix.Fix(), 0);
-    }
+    EXPECT_EQ(fix.Fix({*pOther, nullptr}), 0);
     Platform::CRegKey key;
-    EXPECT_EQ(pInner->Registry().OpenKey(HKEY_LOCAL_MACHINE, L"Software\\Bad", 0, &key),
+    EXPECT_EQ(pOther->Registry().OpenKey(HKEY_LOCAL_MACHINE, L"Software\\Bad", 0, &key),
               ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
-    EXPECT_TRUE(TakeLog().empty());  // the inner context has no sink
-    EXPECT_EQ(fix.Fix(), 0);
+    EXPECT_TRUE(TakeLog().empty()) << "no sink, no log lines";
+    EXPECT_EQ(Fix(fix), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
+    EXPECT_FALSE(TakeLog().empty());
+}
+
+}  // namespace
+
+namespace {
+
+CRegError KeyRecord(HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
+    return CRegError(COM, hRoot, sPath, L"d", dwView, true);
+}
+
+TEST_F(FixTest, ARedirected32BitKeyIsShownWhereTheNativeViewFindsIt) {
+    Import(HKEY_LOCAL_MACHINE, R"(
+[Software\\Wow6432Node\\Gone]
+[Software\\Native]
+[Software\\Classes\\Wow6432Node\\CLSID\\{A}]
+[Software\\Classes\\AppID\\{B}]
+)");
+    EXPECT_EQ(KeyRecord(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Gone", KEY_WOW64_32KEY)
+                  .GetDisplayPath(m_registry),
+              L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Gone");
+    EXPECT_EQ(
+        KeyRecord(HKEY_CLASSES_ROOT, L"CLSID\\{A}", KEY_WOW64_32KEY).GetDisplayPath(m_registry),
+        L"HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\{A}");
+    // Keys the view shares, keys named by their real path already, the native view, keys that
+    // are gone and files keep the record's own path.
+    for (const CRegError& record :
+         {KeyRecord(HKEY_CLASSES_ROOT, L"AppID\\{B}", KEY_WOW64_32KEY),
+          KeyRecord(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID\\{A}", KEY_WOW64_32KEY),
+          KeyRecord(HKEY_LOCAL_MACHINE, L"Software\\Native", KEY_WOW64_64KEY),
+          KeyRecord(HKEY_LOCAL_MACHINE, L"Software\\Missing", KEY_WOW64_32KEY),
+          CRegError(JUNK_FILES, 0, L"C:\\x.tmp", L"d", KEY_WOW64_32KEY, true)}) {
+        EXPECT_EQ(record.GetDisplayPath(m_registry), record.GetFullPath());
+    }
+    // A 32-bit target has one view: nothing is redirected.
+    Platform::CRegistry registry32 = Platform::CRegistry::CreateInMemory({.m_b64Bit = false});
+    ASSERT_EQ(registry32.ImportText(HKEY_LOCAL_MACHINE, "[Software\\\\Gone]\n").m_lCode,
+              ERROR_SUCCESS);
+    EXPECT_EQ(KeyRecord(HKEY_LOCAL_MACHINE, L"Software\\Gone", KEY_WOW64_32KEY)
+                  .GetDisplayPath(registry32),
+              L"HKEY_LOCAL_MACHINE\\Software\\Gone");
 }
 
 }  // namespace

@@ -259,7 +259,7 @@ protected:
         pugi::xml_document doc;
         record.Backup(CreateBackupDocument(doc), m_registry);
         const std::string sText = BackupDocumentText(doc);
-        EXPECT_EQ(record.Fix(), 0);
+        EXPECT_EQ(Fix(record), 0);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, sSeenAs));
         EXPECT_NE(Export(), before);
 
@@ -312,15 +312,12 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
         ASSERT_NE(pSaved, nullptr);
         before = pSaved->Registry().ExportText(HKEY_LOCAL_MACHINE, L"");
 
-        CCurrentContext context;
-        context.m_pTarget = pTarget.get();
-        CCurrentContextScope scope(context);
         CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, sPath, L"The key is empty.", 0, true);
         pugi::xml_document doc;
         record.Backup(CreateBackupDocument(doc), pTarget->Registry());
         std::wstring strError;
         ASSERT_TRUE(SaveBackupDocument(doc, sHistory, strError)) << WideToUtf8(strError);
-        EXPECT_EQ(record.Fix(), 0);
+        EXPECT_EQ(record.Fix({*pTarget, nullptr}), 0);
         ASSERT_TRUE(pTarget->Registry().Flush().Ok());
     }
     const std::unique_ptr<Platform::CTarget> pFixed = open();

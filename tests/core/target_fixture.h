@@ -1,6 +1,5 @@
 // A target for the fix and backup tests: a 64-bit in-memory registry, drive C: in a temporary
-// folder, and a sink whose log lines the test can read back. The context is current for the
-// length of each test.
+// folder, and a sink whose log lines the test can read back; fixes run against them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/CurrentContext.h"
+#include "core/Fix.h"
+#include "core/MessageSink.h"
 #include "core/Text.h"
 #include "tests/support/temp_folder.h"
 
@@ -32,11 +32,10 @@ protected:
         std::filesystem::create_directories(m_root / "drive_c");
         m_registry = Platform::CRegistry::CreateInMemory();
         m_pTarget = Platform::CTarget::OpenTest((m_root / "drive_c").string(), m_registry);
-        m_context.m_pSink = &m_sink;
-        m_context.m_pTarget = m_pTarget.get();
-        m_pScope = std::make_unique<CCurrentContextScope>(m_context);
     }
-    void TearDown() override { m_pScope.reset(); }
+
+    // Runs the fix on the test's target, its log lines into the test's sink.
+    int Fix(IFix& fix) { return fix.Fix({*m_pTarget, &m_sink}); }
 
     // The texts of the log messages posted since the last call, without their time stamps.
     std::vector<std::wstring> TakeLog() {
@@ -65,8 +64,6 @@ protected:
     std::unique_ptr<Platform::CTarget> m_pTarget;
     CMessageQueue m_queue;
     CMessageSink m_sink{&m_queue};
-    CCurrentContext m_context;
-    std::unique_ptr<CCurrentContextScope> m_pScope;
 };
 
 }  // namespace Branwick::Test

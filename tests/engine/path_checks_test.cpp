@@ -40,76 +40,77 @@ INSTANTIATE_TEST_SUITE_P(Bitness, PathChecksTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Win64" : "Win32"; });
 
 TEST_P(PathChecksTest, WhenAFileIsAskedForAFolderIsNotFound) {
-    EXPECT_TRUE(FileExists(L"C:\\windows\\system32"));
-    EXPECT_FALSE(FileExists(L"C:\\windows\\system32", true));
-    EXPECT_TRUE(FileExists(L"C:\\windows\\regedit.exe", true));
+    EXPECT_TRUE(FileExists(m_op, L"C:\\windows\\system32"));
+    EXPECT_FALSE(FileExists(m_op, L"C:\\windows\\system32", true));
+    EXPECT_TRUE(FileExists(m_op, L"C:\\windows\\regedit.exe", true));
     // The first words of a server path under "C:\Program Files (x86)".
-    EXPECT_TRUE(FindFile(L"C:\\Program Files", true));
-    EXPECT_FALSE(FindFile(L"C:\\Program Files", true, true));
-    EXPECT_TRUE(FindFile(L"\"C:\\Program Files\\App\\app.exe\" /s", true, true));
+    EXPECT_TRUE(FindFile(m_op, L"C:\\Program Files", true));
+    EXPECT_FALSE(FindFile(m_op, L"C:\\Program Files", true, true));
+    EXPECT_TRUE(FindFile(m_op, L"\"C:\\Program Files\\App\\app.exe\" /s", true, true));
     // The search finds the folder system32 in the Windows folder, and files along PATH.
-    EXPECT_TRUE(FindFile(L"system32", true));
-    EXPECT_FALSE(FindFile(L"system32", true, true));
-    EXPECT_TRUE(FindFile(L"more.exe", true, true));
+    EXPECT_TRUE(FindFile(m_op, L"system32", true));
+    EXPECT_FALSE(FindFile(m_op, L"system32", true, true));
+    EXPECT_TRUE(FindFile(m_op, L"more.exe", true, true));
 }
 
 TEST_P(PathChecksTest, FindFileCutsTheFileOutOfACommandLine) {
     // The text before the drive letter goes, the text is cut at '/', quote and space are trimmed.
-    EXPECT_TRUE(FindFile(L"\"C:\\Program Files\\App\\app.exe\" /s", true));
+    EXPECT_TRUE(FindFile(m_op, L"\"C:\\Program Files\\App\\app.exe\" /s", true));
     // A startup command whose leading quote was trimmed keeps its closing quote after the cut at
     // the space: trimmed once more, the sound program is found.
-    EXPECT_TRUE(FindFile(L"C:\\Program Files\\App\\app.exe\" -silent", false));
-    EXPECT_TRUE(FindFile(L"  C:\\Program Files\\App\\app.exe -silent  ", false));
-    EXPECT_FALSE(FindFile(L"C:\\Program Files\\App\\gone.exe\" -silent", true));
+    EXPECT_TRUE(FindFile(m_op, L"C:\\Program Files\\App\\app.exe\" -silent", false));
+    EXPECT_TRUE(FindFile(m_op, L"  C:\\Program Files\\App\\app.exe -silent  ", false));
+    EXPECT_FALSE(FindFile(m_op, L"C:\\Program Files\\App\\gone.exe\" -silent", true));
     // Cut at ',': "rundll32.exe shell32.dll" (no space after the last '.') is no file.
-    EXPECT_FALSE(FindFile(L"rundll32.exe shell32.dll,Control_RunDLL", true));
-    EXPECT_TRUE(FindFile(L"rundll32.exe,Control_RunDLL", true));
-    EXPECT_FALSE(FindFile(L"", true));
+    EXPECT_FALSE(FindFile(m_op, L"rundll32.exe shell32.dll,Control_RunDLL", true));
+    EXPECT_TRUE(FindFile(m_op, L"rundll32.exe,Control_RunDLL", true));
+    EXPECT_FALSE(FindFile(m_op, L"", true));
 }
 
 TEST_P(PathChecksTest, FindFileSearchesWindowsFoldersAndPathOnlyWhenAsked) {
-    EXPECT_TRUE(FindFile(L"regedit.exe", true));
-    EXPECT_FALSE(FindFile(L"regedit.exe", false));
-    EXPECT_TRUE(FindFile(L"tool.exe", true));
-    EXPECT_TRUE(FindFile(L"more.exe", true));
-    EXPECT_TRUE(FindFile(L"last.exe", true));
-    EXPECT_FALSE(FindFile(L"nowhere.exe", true));
+    EXPECT_TRUE(FindFile(m_op, L"regedit.exe", true));
+    EXPECT_FALSE(FindFile(m_op, L"regedit.exe", false));
+    EXPECT_TRUE(FindFile(m_op, L"tool.exe", true));
+    EXPECT_TRUE(FindFile(m_op, L"more.exe", true));
+    EXPECT_TRUE(FindFile(m_op, L"last.exe", true));
+    EXPECT_FALSE(FindFile(m_op, L"nowhere.exe", true));
     // A text naming Internet Explorer counts as found when searching.
-    EXPECT_TRUE(FindFile(L"C:\\gone\\iexplore.exe", true));
-    EXPECT_FALSE(FindFile(L"C:\\gone\\iexplore.exe", false));
-    EXPECT_EQ(FindFile(L"C:\\gone\\IEXPLORE.EXE", true), GetParam())
+    EXPECT_TRUE(FindFile(m_op, L"C:\\gone\\iexplore.exe", true));
+    EXPECT_FALSE(FindFile(m_op, L"C:\\gone\\iexplore.exe", false));
+    EXPECT_EQ(FindFile(m_op, L"C:\\gone\\IEXPLORE.EXE", true), GetParam())
         << "the name test is case-sensitive (a 64-bit target lower-cases the text first)";
 }
 
 TEST_P(PathChecksTest, ExpandPathGivesThe64BitProgramFolderUnderWow64) {
     if (GetParam()) {
-        EXPECT_EQ(ExpandPath(L"%ProgramFiles%\\X\\y.exe"), L"C:\\Program Files\\x\\y.exe");
-        EXPECT_EQ(ExpandPath(L"%CommonProgramFiles%\\Z"), L"C:\\Program Files\\Common Files\\z");
-        EXPECT_EQ(ExpandPath(L"%ProgramFiles(x86)%\\Z"), L"C:\\Program Files (x86)\\z");
+        EXPECT_EQ(ExpandPath(m_op, L"%ProgramFiles%\\X\\y.exe"), L"C:\\Program Files\\x\\y.exe");
+        EXPECT_EQ(ExpandPath(m_op, L"%CommonProgramFiles%\\Z"),
+                  L"C:\\Program Files\\Common Files\\z");
+        EXPECT_EQ(ExpandPath(m_op, L"%ProgramFiles(x86)%\\Z"), L"C:\\Program Files (x86)\\z");
     } else {
-        EXPECT_EQ(ExpandPath(L"%ProgramFiles%\\X\\y.exe"), L"C:\\Program Files\\X\\y.exe");
+        EXPECT_EQ(ExpandPath(m_op, L"%ProgramFiles%\\X\\y.exe"), L"C:\\Program Files\\X\\y.exe");
     }
-    EXPECT_EQ(ExpandPath(L"%SystemRoot%\\A.dll"), GetParam() ? L"C:\\windows\\a.dll"
-                                                             : L"C:\\windows\\A.dll");
-    EXPECT_EQ(ExpandPath(L"%UNKNOWN%"), GetParam() ? L"%unknown%" : L"%UNKNOWN%");
+    EXPECT_EQ(ExpandPath(m_op, L"%SystemRoot%\\A.dll"),
+              GetParam() ? L"C:\\windows\\a.dll" : L"C:\\windows\\A.dll");
+    EXPECT_EQ(ExpandPath(m_op, L"%UNKNOWN%"), GetParam() ? L"%unknown%" : L"%UNKNOWN%");
 }
 
 TEST_P(PathChecksTest, System32CountsWhereverA32BitProgramWouldFindIt) {
     m_target.MakeFile("windows/syswow64/only32.dll");
     m_target.MakeFile("windows/system32/only64.dll");
-    EXPECT_EQ(FileExists(L"C:\\windows\\system32\\only32.dll"), GetParam());
-    EXPECT_TRUE(FileExists(L"C:\\windows\\system32\\only64.dll"));
-    EXPECT_FALSE(FileExists(L"C:\\windows\\system32\\neither.dll"));
-    EXPECT_TRUE(FileExists(L"C:\\windows\\system32")) << "a folder counts";
-    EXPECT_TRUE(FileExists(L"C:\\windows\\system32\\only6*.dll")) << "a wildcard counts";
+    EXPECT_EQ(FileExists(m_op, L"C:\\windows\\system32\\only32.dll"), GetParam());
+    EXPECT_TRUE(FileExists(m_op, L"C:\\windows\\system32\\only64.dll"));
+    EXPECT_FALSE(FileExists(m_op, L"C:\\windows\\system32\\neither.dll"));
+    EXPECT_TRUE(FileExists(m_op, L"C:\\windows\\system32")) << "a folder counts";
+    EXPECT_TRUE(FileExists(m_op, L"C:\\windows\\system32\\only6*.dll")) << "a wildcard counts";
 }
 
 TEST_P(PathChecksTest, CheckCommandKeyFailsOnlyForAMissingProgram) {
-    EXPECT_TRUE(CheckCommandKey(L"HKEY_CLASSES_ROOT", L"good\\shell\\open"));
-    EXPECT_FALSE(CheckCommandKey(L"HKEY_CLASSES_ROOT", L"broken\\shell\\open"));
-    EXPECT_TRUE(CheckCommandKey(L"HKEY_CLASSES_ROOT", L"noexe\\shell\\open"));
-    EXPECT_TRUE(CheckCommandKey(L"HKEY_CLASSES_ROOT", L"good\\shell\\edit")) << "no verb key";
-    EXPECT_TRUE(CheckCommandKey(L"hkey_classes_root", L"broken\\shell\\open"))
+    EXPECT_TRUE(CheckCommandKey(m_op, L"HKEY_CLASSES_ROOT", L"good\\shell\\open"));
+    EXPECT_FALSE(CheckCommandKey(m_op, L"HKEY_CLASSES_ROOT", L"broken\\shell\\open"));
+    EXPECT_TRUE(CheckCommandKey(m_op, L"HKEY_CLASSES_ROOT", L"noexe\\shell\\open"));
+    EXPECT_TRUE(CheckCommandKey(m_op, L"HKEY_CLASSES_ROOT", L"good\\shell\\edit")) << "no verb key";
+    EXPECT_TRUE(CheckCommandKey(m_op, L"hkey_classes_root", L"broken\\shell\\open"))
         << "root names compare case-sensitively: an unknown root opens nothing";
 }
 
@@ -149,8 +150,8 @@ TEST_P(PathChecksTest, ExtractFilePath) {
 TEST_P(PathChecksTest, AnExceptionInFindFileIsReportedAndGivesFalse) {
     // A record without a target: the file system is missing, FindFile's handlers catch that.
     CScanThreadData noTarget(&m_sink, nullptr, 0, nullptr, &m_box);
-    COperationScope scope(&noTarget);
-    EXPECT_FALSE(FindFile(L"C:\\x.exe", false));
+    const COperation op(noTarget);
+    EXPECT_FALSE(FindFile(op, L"C:\\x.exe", false));
     ASSERT_EQ(m_box.GetShown().size(), 1u);
     EXPECT_EQ(m_box.GetShown()[0].strCaption, L"Corvane");
     EXPECT_EQ(m_box.GetShown()[0].strText.rfind(L"Cause: ", 0), 0u);

@@ -22,8 +22,8 @@ struct SCall {
 
 std::vector<SCall> g_calls;
 
-void Record(const std::wstring& sRoot, const std::wstring& sSubkey, const std::wstring& sName,
-            const std::wstring& sText, REGSAM dwView) {
+void Record(const COperation&, const std::wstring& sRoot, const std::wstring& sSubkey,
+            const std::wstring& sName, const std::wstring& sText, REGSAM dwView) {
     g_calls.push_back({sRoot, sSubkey, sName, sText, dwView});
 }
 
@@ -75,7 +75,7 @@ protected:
 
 TEST_F(WalkerTest, ThreeSubkeysShareTheIntervalAndEachChildClosesItsShare) {
     ASSERT_TRUE(m_target.Imported());
-    EXPECT_EQ(ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Walk", 1, &Record, 0, 100, UNINSTALL,
+    EXPECT_EQ(ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", 1, &Record, 0, 100, UNINSTALL,
                          KEY_WOW64_64KEY),
               ERROR_SUCCESS);
     const std::wstring sKey = L"HKEY_LOCAL_MACHINE\\Software\\Walk\\";
@@ -97,27 +97,30 @@ TEST_F(WalkerTest, ThreeSubkeysShareTheIntervalAndEachChildClosesItsShare) {
     EXPECT_EQ(g_calls[2].dwView, KEY_WOW64_64KEY);
 }
 
-TEST_F(WalkerTest, AKeyWithoutSubkeysClosesAtStartPlusIntervalUnclamped) {
-    ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Walk\\b", 1, &Record, 51, 50, UNINSTALL,
+TEST_F(WalkerTest, AKeyWithoutSubkeysClosesAtStartPlusIntervalButNeverAbove100) {
+    ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk\\b", 1, &Record, 51, 50, UNINSTALL,
                KEY_WOW64_64KEY);
-    EXPECT_EQ(Progress(), (std::vector<SProgress>{{101, L"HKEY_LOCAL_MACHINE"}}));
+    EXPECT_EQ(Progress(), (std::vector<SProgress>{{100, L"HKEY_LOCAL_MACHINE"}}));
+    ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk\\b", 1, &Record, 34, 33, UNINSTALL,
+               KEY_WOW64_64KEY);
+    EXPECT_EQ(Progress(), (std::vector<SProgress>{{67, L"HKEY_LOCAL_MACHINE"}}));
     // Without a callback nothing closes: the file-association key test posts nothing.
-    EXPECT_EQ(ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Walk\\b", 0, nullptr, -1, -1, 0,
+    EXPECT_EQ(ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk\\b", 0, nullptr, -1, -1, 0,
                          KEY_WOW64_64KEY),
               ERROR_SUCCESS);
     EXPECT_TRUE(Progress().empty());
 }
 
 TEST_F(WalkerTest, AKeyThatCannotBeOpenedGivesItsErrorAndPostsNothing) {
-    EXPECT_EQ(ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Missing", 1, &Record, 0, 100, UNINSTALL,
-                         KEY_WOW64_64KEY),
+    EXPECT_EQ(ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Missing", 1, &Record, 0, 100,
+                         UNINSTALL, KEY_WOW64_64KEY),
               ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(Progress().empty());
     EXPECT_TRUE(g_calls.empty());
 }
 
 TEST_F(WalkerTest, ValueTextOfEveryType) {
-    ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Types", 0, &Record, 0, 100, FILE_PATH,
+    ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Types", 0, &Record, 0, 100, FILE_PATH,
                KEY_WOW64_64KEY);
     std::map<std::wstring, std::wstring> texts;
     for (const SCall& call : g_calls) {
@@ -141,7 +144,7 @@ TEST_F(WalkerTest, AValueLargerThanTheSharedBufferReachesTheCallbackWhole) {
               ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(L"big", REG_SZ, Platform::ToUtf16Le(sBig)), ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(L"small", REG_SZ, Platform::ToUtf16Le(L"s")), ERROR_SUCCESS);
-    ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Big", 0, &Record, 0, 100, FILE_PATH, 0);
+    ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Big", 0, &Record, 0, 100, FILE_PATH, 0);
     ASSERT_EQ(g_calls.size(), 2u);
     EXPECT_EQ(g_calls[0].sText, sBig);
     EXPECT_EQ(g_calls[1].sText, L"s");
@@ -150,7 +153,7 @@ TEST_F(WalkerTest, AValueLargerThanTheSharedBufferReachesTheCallbackWhole) {
 TEST_F(WalkerTest, MachineClassesAreNeverEnteredByARecursiveWalk) {
     for (const std::int32_t nScanType : {UNINSTALL, FILE_PATH, EMPTY_KEYS}) {
         g_calls.clear();
-        ProcessKey(HKEY_LOCAL_MACHINE, L"", 1, &Record, 0, 100, nScanType, KEY_WOW64_64KEY);
+        ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"", 1, &Record, 0, 100, nScanType, KEY_WOW64_64KEY);
         for (const SCall& call : g_calls) {
             EXPECT_NE(call.sName, L"secret") << "walked " << WideToUtf8(call.sSubkey);
         }
@@ -179,10 +182,10 @@ TEST_F(WalkerTest, ExclusionTable) {
 
 TEST_F(WalkerTest, ProcessSubkeysHandsEachSubkeyAndPostsAfterIt) {
     // The 32-bit view of a 64-bit target has no such key.
-    ProcessSubkeys(HKEY_LOCAL_MACHINE, L"Software\\Walk", &Record, 0, 100, APP_PATH,
+    ProcessSubkeys(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", &Record, 0, 100, APP_PATH,
                    KEY_WOW64_32KEY);
     EXPECT_TRUE(g_calls.empty());
-    ProcessSubkeys(HKEY_LOCAL_MACHINE, L"Software\\Walk", &Record, 0, 100, APP_PATH,
+    ProcessSubkeys(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", &Record, 0, 100, APP_PATH,
                    KEY_WOW64_64KEY);
     ASSERT_EQ(g_calls.size(), 3u);
     EXPECT_EQ(g_calls[1].sSubkey, L"Software\\Walk\\b");
@@ -197,23 +200,23 @@ TEST_F(WalkerTest, ProcessSubkeysHandsEachSubkeyAndPostsAfterIt) {
 
 TEST_F(WalkerTest, AStopEndsTheLoopsButEveryLevelStillCloses) {
     m_record.Stop();
-    ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Walk", 1, &Record, 0, 100, UNINSTALL, 0);
+    ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", 1, &Record, 0, 100, UNINSTALL, 0);
     EXPECT_TRUE(g_calls.empty());
     EXPECT_TRUE(Progress().empty()) << "a key with subkeys posts nothing once stopped";
-    ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Walk\\b", 1, &Record, 10, 20, UNINSTALL, 0);
+    ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk\\b", 1, &Record, 10, 20, UNINSTALL, 0);
     EXPECT_EQ(Progress(), (std::vector<SProgress>{{30, L"HKEY_LOCAL_MACHINE"}}));
 }
 
-void ThrowOnA(const std::wstring& sRoot, const std::wstring& sSubkey, const std::wstring& sName,
-              const std::wstring& sText, REGSAM dwView) {
+void ThrowOnA(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+              const std::wstring& sName, const std::wstring& sText, REGSAM dwView) {
     if (sSubkey == L"Software\\Walk\\a") {
         throw std::runtime_error("bad value");
     }
-    Record(sRoot, sSubkey, sName, sText, dwView);
+    Record(op, sRoot, sSubkey, sName, sText, dwView);
 }
 
 TEST_F(WalkerTest, AnExceptionEndsTheWalkOfOneKeyOnly) {
-    ProcessKey(HKEY_LOCAL_MACHINE, L"Software\\Walk", -1, &ThrowOnA, 0, 100, UNINSTALL,
+    ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", -1, &ThrowOnA, 0, 100, UNINSTALL,
                KEY_WOW64_64KEY);
     ASSERT_EQ(m_box.GetShown().size(), 1u);
     const std::wstring sText = m_box.GetShown()[0].strText;

@@ -66,11 +66,8 @@ std::vector<std::filesystem::path> HistoryFiles(const std::filesystem::path& dri
 
 class CleanUpTest : public FendralTest {
 protected:
-    // The records were made here, so their code is the program's: the program installs its own
-    // context for the fix run, as the scan manager does.
+    // The records were made here, so their code is the program's, as after a real scan.
     DWORD Fix(CTestTarget& target, CErrorCollection& collection, DWORD dwFlags) {
-        const CCurrentContext context{m_messages.GetSink(), target.Get()};
-        CCurrentContextScope scope(context);
         return Run(kFendralCleanUp, dwFlags, target.Get(), &collection);
     }
 
@@ -195,8 +192,6 @@ TEST_F(CleanUpTest, WithoutADataFolderNothingIsDeleted) {
 
 TEST_F(CleanUpTest, WithoutACollectionTheFailureIsReportedAndTheRunStillFinishes) {
     CTestTarget target(true, kMachine);
-    const CCurrentContext context{m_messages.GetSink(), target.Get()};
-    CCurrentContextScope scope(context);
     Run(kFendralCleanUp, 0xFFF, target.Get(), nullptr);
     ASSERT_EQ(m_box.GetShown().size(), 1u);
     EXPECT_EQ(m_box.GetShown()[0].strText.rfind(L"Cause: ", 0), 0u);
@@ -208,7 +203,7 @@ TEST_F(CleanUpTest, WithoutACollectionTheFailureIsReportedAndTheRunStillFinishes
 class CThrowingFix : public IFix {
 public:
     std::unique_ptr<IFix> Clone() const override { return std::make_unique<CThrowingFix>(); }
-    int Fix() override { throw std::runtime_error("the fix broke down"); }
+    int Fix(const SFixContext&) override { throw std::runtime_error("the fix broke down"); }
     std::wstring GetDescription() const override { return {}; }
     void Backup(pugi::xml_node, const Platform::CRegistry&) const override {}
 };
@@ -276,11 +271,7 @@ TEST_F(CleanUpTest, AFailedFlushChangesNoRegistryFileAndKeepsTheRegistryRecords)
     collection[UNINSTALL].push_back(KeyRecord(UNINSTALL, 1, 1));
     collection[UNINSTALL].push_back(KeyRecord(UNINSTALL, 2, 1));
     collection[JUNK_FILES].push_back(FileRecord(L"C:\\temp\\a.tmp", 1));
-    {
-        const CCurrentContext context{m_messages.GetSink(), pTarget.get()};
-        CCurrentContextScope scope(context);
-        Run(kFendralCleanUp, UNINSTALL | JUNK_FILES, pTarget.get(), &collection);
-    }
+    Run(kFendralCleanUp, UNINSTALL | JUNK_FILES, pTarget.get(), &collection);
     EXPECT_EQ(CorvaneTest::ReadAll(prefix.m_folder / "system.reg"), prefix.m_systemReg);
     EXPECT_TRUE(KeyExists(pTarget->Registry(), 1)) << "the registry in memory is what is on disk";
     EXPECT_TRUE(KeyExists(pTarget->Registry(), 2));

@@ -12,7 +12,6 @@
 
 #include "app/EngineLibrary.h"
 #include "app/ThreadManager.h"
-#include "core/CurrentContext.h"
 #include "core/MessageManager.h"
 #include "core/Text.h"
 #include "tests/engine/test_target.h"

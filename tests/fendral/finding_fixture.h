@@ -65,8 +65,6 @@ protected:
             list.back().m_nState = 1;
             dwFlags |= static_cast<DWORD>(record.m_nScanType);
         }
-        const CCurrentContext context{m_messages.GetSink(), &target};
-        CCurrentContextScope scope(context);
         m_recorder.Clear();
         Run(kFendralCleanUp, dwFlags, &target, &collection);
         int nFixed = 0;

@@ -210,7 +210,7 @@ TEST_F(SystemScannersTest, TheComDriverPostsItsOwnStartAndEndAroundItsFourPasses
                                                          {51, sRoot + L"AppID\\{P1}"},
                                                          {66, sRoot + L"CLSID\\{N1}"},
                                                          {81, sRoot + L"CLSID\\{N2}"},
-                                                         {101, sRoot + L"AppID\\{P1}"},
+                                                         {100, sRoot + L"AppID\\{P1}"},
                                                          {100, L"Starting..."}}));
     EXPECT_EQ(LogLines("Scan.log", nLog),
               (std::vector<std::wstring>{L"COM scannig is started", L"COM scannig is finished",
@@ -393,10 +393,10 @@ TEST_F(SystemScannersTest, StartupCommandsAreTestedWithoutQuotesAndArguments) {
     const std::vector<CRegError> found = Findings(STARTUP);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].m_hRoot, HKEY_CURRENT_USER);
-    // The fix shows the command as it was tested: without its leading quote.
-    EXPECT_EQ(
-        FixTexts(found[0]),
-        (std::vector<std::wstring>{L"Gone = C:\\Program Files\\Gone\\updater.exe\" /background;"}));
+    // The fix shows the data as stored, quotes and arguments included.
+    EXPECT_EQ(FixTexts(found[0]),
+              (std::vector<std::wstring>{
+                  L"Gone = \"C:\\Program Files\\Gone\\updater.exe\" /background;"}));
     EXPECT_EQ(found[1].m_hRoot, HKEY_LOCAL_MACHINE);
     EXPECT_EQ(FixTexts(found[1]),
               (std::vector<std::wstring>{L"Machine Gone = C:\\Gone\\tray.exe;"}));

@@ -44,8 +44,8 @@ inline void CopyFixture(const std::string& name, const std::string& to) {
                                std::filesystem::copy_options::overwrite_existing);
 }
 
-// Which fixture hive goes where; empty names are left out.
-struct CVolumeSpec {
+// A volume layout: which fixture hive goes where; empty names are left out.
+struct CVolumeLayout {
     std::string m_sSoftware = "aiowinreg_nt4__software.reg";
     std::string m_sSystem = "aiowinreg_nt4__system.reg";
     std::string m_sDefault = "museum__Win10_DEFAULT";
@@ -55,15 +55,15 @@ struct CVolumeSpec {
 
 // A Windows volume under dir, its folders and files in the mixed case real volumes have. The user
 // is "Alice". Returns the folder holding the machine hives.
-inline std::string BuildVolume(const std::string& dir, const CVolumeSpec& spec = {}) {
+inline std::string BuildVolume(const std::string& dir, const CVolumeLayout& layout = {}) {
     const std::string config = dir + "/WINDOWS/system32/Config";
     const std::string profile = dir + "/Users/Alice";
     const std::pair<const std::string*, std::string> files[] = {
-        {&spec.m_sSoftware, config + "/SOFTWARE"},
-        {&spec.m_sSystem, config + "/system"},
-        {&spec.m_sDefault, config + "/DEFAULT"},
-        {&spec.m_sNtUser, profile + "/NTUSER.DAT"},
-        {&spec.m_sUsrClass, profile + "/AppData/Local/Microsoft/Windows/UsrClass.dat"}};
+        {&layout.m_sSoftware, config + "/SOFTWARE"},
+        {&layout.m_sSystem, config + "/system"},
+        {&layout.m_sDefault, config + "/DEFAULT"},
+        {&layout.m_sNtUser, profile + "/NTUSER.DAT"},
+        {&layout.m_sUsrClass, profile + "/AppData/Local/Microsoft/Windows/UsrClass.dat"}};
     for (const auto& [name, path] : files) {
         if (!name->empty()) {
             CopyFixture(*name, path);

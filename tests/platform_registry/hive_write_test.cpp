@@ -31,8 +31,8 @@ struct CVolume {
     std::string m_sNtUser;
     CRegistry m_reg;
 
-    explicit CVolume(const RegTest::CVolumeSpec& spec = {}) {
-        m_sConfig = RegTest::BuildVolume(m_dir.Path(), spec);
+    explicit CVolume(const RegTest::CVolumeLayout& layout = {}) {
+        m_sConfig = RegTest::BuildVolume(m_dir.Path(), layout);
         m_sNtUser = m_dir.Path() + "/Users/Alice/NTUSER.DAT";
         const CRegStatus status = CRegistry::OpenOfflineVolume(m_dir.Path(), L"Alice", &m_reg);
         EXPECT_TRUE(status.Ok()) << ToUtf8(status.m_sMessage);

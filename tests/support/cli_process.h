@@ -24,8 +24,9 @@ struct SCliResult {
 
 class CCliProcess {
 public:
-    // Starts corvane-cli with the arguments; its output is kept in files of folder.
-    CCliProcess(const std::filesystem::path& folder, std::vector<std::string> vcArgs)
+    // Starts corvane-cli with the arguments; its output is kept in files of folder. With fdTerminal
+    // (the slave end of a terminal), stderr goes there instead.
+    CCliProcess(const std::filesystem::path& folder, std::vector<std::string> vcArgs, int fdTerminal = -1)
         : m_out(folder / ("out-" + std::to_string(s_nNext))), m_err(folder / ("err-" + std::to_string(s_nNext))) {
         ++s_nNext;
         m_pid = fork();
@@ -34,7 +35,8 @@ public:
             setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
             unsetenv("WINEPREFIX");
             dup2(open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            dup2(open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            const int fdErr = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fdTerminal >= 0 ? fdTerminal : fdErr, 2);
             vcArgs.insert(vcArgs.begin(), CORVANE_BIN_DIR "/corvane-cli");
             std::vector<char*> argv;
             for (std::string& arg : vcArgs) {

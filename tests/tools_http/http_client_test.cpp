@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -223,6 +225,22 @@ TEST(HttpClient, BrokenServersGiveNetworkExceptions) {
         EXPECT_EQ(failure.nCode, 1);
         EXPECT_EQ(failure.strMessage,
                   "An error occured by sending data to the server.. Last error: 12029.");
+    }
+    // An abort ends a wait that the stall time-out would let run on.
+    {
+        const CRawListener silent(false);
+        std::atomic<bool> bAbort{false};
+        SHttpLimits limits;
+        limits.stallTimeout = std::chrono::minutes(10);
+        limits.pAbort = &bAbort;
+        std::thread aborter([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            bAbort = true;
+        });
+        const SFailure failure = FailureOf([&] { Get(silent.Port(), L"/x", limits); });
+        aborter.join();
+        EXPECT_EQ(failure.nCode, 3);
+        EXPECT_EQ(failure.strMessage, "Receiving data from server error.. Last error: 12017.");
     }
     // A body cut short of its Content-Length is a failure, not a shorter answer.
     {

@@ -70,6 +70,15 @@ protected:
         ASSERT_TRUE(m_pTarget->Registry().ImportText(hRoot, pszText).Ok());
         ASSERT_TRUE(m_pTarget->Registry().Flush().Ok());
     }
+    // The demo prefix with one user Run value, "Updater", disabled.
+    void DisableDemoUpdater() {
+        ASSERT_TRUE(UseDemo());
+        Import(HKEY_CURRENT_USER, R"(
+[Software\\Microsoft\\Windows\\CurrentVersion\\Run]
+"Updater"="C:\\updater.exe"
+)");
+        ASSERT_TRUE(m_pManager->SetStartupState(One(L"Updater"), false, false).Ok());
+    }
 
     std::vector<CStartupItem> Named(const std::wstring& strName) const {
         std::vector<CStartupItem> found;
@@ -215,12 +224,7 @@ TEST_F(StartupTest, StartupFilesOfARealPrefixAreHeldAndPutBackInTheirPlace) {
 }
 
 TEST_F(StartupTest, DeletingForgetsADisabledEntryAndHoldsADeletedFile) {
-    ASSERT_TRUE(UseDemo());
-    Import(HKEY_CURRENT_USER, R"(
-[Software\\Microsoft\\Windows\\CurrentVersion\\Run]
-"Updater"="C:\\updater.exe"
-)");
-    ASSERT_TRUE(m_pManager->SetStartupState(One(L"Updater"), false, false).Ok());
+    ASSERT_NO_FATAL_FAILURE(DisableDemoUpdater());
     ASSERT_TRUE(Restart());
     ASSERT_TRUE(m_pManager->SetStartupState(One(L"Updater"), false, true).Ok());
     ASSERT_TRUE(Restart());
@@ -262,12 +266,7 @@ TEST_F(StartupTest, AFileWhereAStartupFileMustGoIsKeptAside) {
 }
 
 TEST_F(StartupTest, EnablingNeverWritesOverAValueTheProgramMadeAgain) {
-    ASSERT_TRUE(UseDemo());
-    Import(HKEY_CURRENT_USER, R"(
-[Software\\Microsoft\\Windows\\CurrentVersion\\Run]
-"Updater"="C:\\updater.exe"
-)");
-    ASSERT_TRUE(m_pManager->SetStartupState(One(L"Updater"), false, false).Ok());
+    ASSERT_NO_FATAL_FAILURE(DisableDemoUpdater());
     Import(HKEY_CURRENT_USER, R"(
 [Software\\Microsoft\\Windows\\CurrentVersion\\Run]
 "Updater"="C:\\v2\\updater.exe"

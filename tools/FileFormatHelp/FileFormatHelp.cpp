@@ -147,9 +147,12 @@ bool ParseServiceAddress(const std::wstring& strUrl, SServiceAddress& address) {
 
 CFileFormatLookup::CFileFormatLookup(std::wstring strServiceUrl,
                                      std::chrono::milliseconds retryPause, SHttpLimits limits)
-    : m_strServiceUrl(std::move(strServiceUrl)), m_retryPause(retryPause), m_limits(limits) {}
+    : m_strServiceUrl(std::move(strServiceUrl)), m_retryPause(retryPause), m_limits(limits) {
+    m_limits.pAbort = &m_bAbort;
+}
 
 CFileFormatLookup::~CFileFormatLookup() {
+    m_bAbort = true;
     {
         std::lock_guard lock(m_mutex);
         m_bClosing = true;
@@ -203,6 +206,9 @@ std::vector<CFormatInfo> CFileFormatLookup::LookUp(const std::wstring& strExtens
             strResponse = Fetch(address, strPath);
             break;
         } catch (const Corvane::Exception::CNetworkException& e) {
+            if (m_bAbort) {
+                break;  // not a failure of the service: nobody waits for the answer any more
+            }
             if (!m_log.IsOpen()) {
                 m_log.Open(kLogName);
             }

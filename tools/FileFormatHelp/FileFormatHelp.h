@@ -58,7 +58,7 @@ public:
     explicit CFileFormatLookup(std::wstring strServiceUrl,
                                std::chrono::milliseconds retryPause = std::chrono::milliseconds(5000),
                                SHttpLimits limits = {});
-    // Cuts a pause short and waits for a running look-up to end.
+    // Cuts a pause or a request short and waits for a running look-up to end.
     ~CFileFormatLookup();
     CFileFormatLookup(const CFileFormatLookup&) = delete;
     CFileFormatLookup& operator=(const CFileFormatLookup&) = delete;
@@ -83,6 +83,7 @@ private:
     CLogFile m_log;  // opened at the first failure, kept for the object's life
 
     std::atomic<bool> m_bRunning{false};
+    std::atomic<bool> m_bAbort{false};  // the object is going away
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_bClosing = false;  // under m_mutex

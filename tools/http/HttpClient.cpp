@@ -34,6 +34,7 @@ constexpr long kErrorCannotConnect = 12029;
 constexpr long kErrorConnectionAborted = 12030;
 constexpr long kErrorInvalidResponse = 12152;
 constexpr long kErrorTooLarge = 122;
+constexpr long kErrorCancelled = 12017;
 
 constexpr std::size_t kChunkReadSize = 4096;
 constexpr auto kPollStep = std::chrono::milliseconds(50);
@@ -107,6 +108,7 @@ struct CHttpClient::STransfer {
     bool bFinished = false;
     CURLcode result = CURLE_OK;
     bool bTooLarge = false;
+    bool bAborted = false;
     long nStatus = 0;
     std::string strPending;  // body bytes received and not yet handed out
     std::size_t nPendingOffset = 0;
@@ -155,7 +157,7 @@ struct CHttpClient::STransfer {
     }
 
     // Runs the transfer until `done()` holds or the transfer ends; false when the server stayed
-    // silent for longer than the stall time-out.
+    // silent for longer than the stall time-out, or the caller aborted (bAborted).
     template <typename Done>
     bool RunUntil(Done done) {
         while (!done() && !bFinished) {
@@ -170,6 +172,10 @@ struct CHttpClient::STransfer {
             }
             if (done() || bFinished) {
                 break;
+            }
+            if (limits.pAbort != nullptr && *limits.pAbort) {
+                bAborted = true;
+                return false;
             }
             if (std::chrono::steady_clock::now() - lastActivity > limits.stallTimeout) {
                 return false;
@@ -258,7 +264,8 @@ void CHttpClient::Send(const char* pszMethod, const std::wstring& strObjectPath)
         // Failing before the request went out is a failure to send; after it, to receive.
         const bool bSendFailed = !transfer.Connected() || transfer.result == CURLE_SEND_ERROR;
         Throw(bSendFailed ? kCodeSend : kCodeReceive, bSendFailed ? kSendError : kReceiveError,
-              bAnswered ? LastErrorOf(transfer.result) : kErrorTimeout);
+              bAnswered ? LastErrorOf(transfer.result)
+                        : (transfer.bAborted ? kErrorCancelled : kErrorTimeout));
     }
 }
 
@@ -269,7 +276,7 @@ std::size_t CHttpClient::Read(char* pBuffer, std::size_t nSize) {
     }
     const auto hasData = [&] { return transfer.nPendingOffset < transfer.strPending.size(); };
     if (!transfer.RunUntil(hasData)) {
-        Throw(kCodeReceive, kReceiveError, kErrorTimeout);
+        Throw(kCodeReceive, kReceiveError, transfer.bAborted ? kErrorCancelled : kErrorTimeout);
     }
     if (!hasData()) {
         if (transfer.bTooLarge) {

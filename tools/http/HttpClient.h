@@ -3,11 +3,12 @@
 // is a thrown Corvane::Exception::CNetworkException whose message reads
 // "<description>. Last error: <code>." with the WinHTTP error number of what went wrong (12002
 // timed out, 12007 name not resolved, 12029 cannot connect, 12030 connection ended, 12152 invalid
-// answer, 122 answer too large). Nothing is retried here; the caller decides.
+// answer, 12017 aborted, 122 answer too large). Nothing is retried here; the caller decides.
 //
 // Blocking calls on the calling thread; one object is used by one thread at a time.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -30,10 +31,12 @@ public:
 
 // What one request may cost at most. A server that sends more, or that stays silent longer than
 // the stall time-out at any point (connecting, before its headers, inside its body), fails the
-// request instead of holding the caller.
+// request instead of holding the caller; so does the abort flag, when given, once it turns true
+// (checked every 50 ms; last error 12017, "cancelled").
 struct SHttpLimits {
     std::uint64_t nMaxBodyBytes = 4 * 1024 * 1024;
     std::chrono::milliseconds stallTimeout{15000};
+    const std::atomic<bool>* pAbort = nullptr;
 };
 
 class CHttpClient {

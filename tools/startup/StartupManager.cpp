@@ -315,8 +315,9 @@ CStartupResult CStartupManager::DisableFile(const CStartupItem& item, bool bRemo
     }
     const std::wstring strHeld = HoldingFolder() + item.m_strName;
     Platform::CFileSystem& files = m_target.Files();
-    const Platform::CFileStatus made = files.CreateDirectory(HoldingFolder());
-    if (!made.Ok() && made.m_nError != ERROR_ALREADY_EXISTS) {
+    // The data folder itself is made by the first write into it.
+    const Platform::CFileStatus made = files.CreateFolders(HoldingFolder());
+    if (!made.Ok()) {
         return Failure(made.m_nError, made.m_strText);
     }
     if (CStartupResult moved = MoveKeeping(item.m_strData, strHeld); !moved.Ok()) {

@@ -1,0 +1,14 @@
+// The pages of the Settings page, in the order of their buttons.
+#include "ui/FormatServicePage/FormatServicePage.h"
+#include "ui/Pages/PageSite.h"
+
+namespace Branwick::Wnd {
+
+const std::vector<SPageEntry>& SettingsPages() {
+    static const std::vector<SPageEntry> kPages = {
+        {"File Format Service", MakePage<CFormatServicePage>},
+    };
+    return kPages;
+}
+
+}  // namespace Branwick::Wnd

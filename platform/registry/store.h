@@ -42,6 +42,15 @@ public:
     // The refusals of Prepare that do not depend on the data (a running wineserver, lines that
     // could not be read), without writing anything.
     virtual CRegStatus CheckWritable() const { return {}; }
+    // Every refusal of Prepare that does not depend on the data, this store alone: also those
+    // that concern only its own file (a dirty hive), which must not block writing other stores.
+    virtual CRegStatus CheckStoreWritable() const { return CheckWritable(); }
+    // Where a store that writes back data recovered from elsewhere (a hive's logs) keeps the
+    // originals first; without a folder such a store refuses to write.
+    virtual void KeepOriginalsIn(const std::string& /*sFolder*/) {}
+    // What was recovered at load and is not written back yet ("4 log entries from ..."); empty
+    // when nothing.
+    virtual std::wstring PendingRecovery() const { return {}; }
     // Puts the prepared data in place (rename, fsync of the folder). Only after a good Prepare.
     virtual CRegStatus Commit() = 0;
     // Drops what Prepare made.

@@ -147,6 +147,9 @@ size_t FindOpenTag(const std::string& text, const std::string& name, size_t from
 std::wstring GetDataFolder(const Platform::CTarget& target) {
     const std::wstring strFolder = target.DataFolder();
     if (!strFolder.empty()) {
+        if (const std::wstring strNote = target.DataFolderNote(); !strNote.empty()) {
+            ShowMessageBox(strNote);
+        }
         return strFolder;
     }
     ShowMessageBox(L"Can't get USERPROFILE path");

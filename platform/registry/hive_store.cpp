@@ -805,7 +805,8 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
 }
 
 std::wstring CHiveStore::PendingRecovery() const {
-    return m_pRecovered != nullptr ? m_pRecovered->m_replay.m_sApplied : std::wstring();
+    return m_pRecovered != nullptr ? m_sName + L": " + m_pRecovered->m_replay.m_sApplied
+                                   : std::wstring();
 }
 
 CRegStatus CHiveStore::CheckStoreWritable() const {

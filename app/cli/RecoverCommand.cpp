@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/Command.h"
+#include "app/cli/Commands.h"
 #include "core/Text.h"
 
 namespace Branwick::Cli {

@@ -557,7 +557,8 @@ CRegStatus ReadHive(const std::string& sPath, const std::wstring& sName, CKeyNod
 // ---- logs ----
 
 bool ReadFileBytes(const std::string& sPath, CBytes* pOut) {
-    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO in place of a log would hang the open.
+    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -628,9 +629,18 @@ std::string FdPath(int fd) {
 
 CRegStatus ReadHiveHeader(const std::string& sPath, CHiveHeader* pOut) {
     unsigned char block[kHeaderSize];
-    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file is a hive; a FIFO would block the open and the read, a device or a
+    // folder would read as something else.
+    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return {ERROR_CANTREAD, WidenUtf8(sPath) + L" cannot be read: " + Errno(errno)};
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return {ERROR_NOT_REGISTRY_FILE,
+                WidenUtf8(sPath) + L" is not a regular file (a folder, device or pipe), so it is "
+                                   L"no hive."};
     }
     const ssize_t got = pread(fd, block, sizeof block, 0);
     const int err = errno;

@@ -250,8 +250,8 @@ CRegStatus CRegistry::OpenOfflineVolume(const std::string& sVolumeDir, const std
         return {ERROR_FILE_NOT_FOUND,
                 FromUtf8(volume) +
                     L" is not a Windows system volume: "
-                    L"Windows/System32/config/SOFTWARE or SYSTEM (WINNT/System32/config on "
-                    L"Windows NT) is missing."};
+                    L"Windows/System32/config/SOFTWARE or SYSTEM is missing (on Windows NT: "
+                    L"WINNT/System32/config)."};
     }
     CUserFiles user;
     if (!sUser.empty()) {

@@ -42,9 +42,9 @@ public:
     // The refusals of Prepare that do not depend on the data (a running wineserver, lines that
     // could not be read), without writing anything.
     virtual CRegStatus CheckWritable() const { return {}; }
-    // Every refusal of Prepare that does not depend on the data, this store alone: also those
-    // that concern only its own file (a dirty hive), which must not block writing other stores.
-    virtual CRegStatus CheckStoreWritable() const { return CheckWritable(); }
+    // The refusals of Prepare that concern only this store's own file (a dirty hive), which must
+    // not block writing the other stores; a store whose files are written together has none.
+    virtual CRegStatus CheckStoreWritable() const { return {}; }
     // Where a store that writes back data recovered from elsewhere (a hive's logs) keeps the
     // originals first; without a folder such a store refuses to write.
     virtual void KeepOriginalsIn(const std::string& /*sFolder*/) {}

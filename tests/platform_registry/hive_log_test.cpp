@@ -3,6 +3,7 @@
 // nothing stale to replay.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -357,6 +358,25 @@ TEST(HiveLog, UnusableLogsRefuseOnlyTheirOwnHiveAndSayWhy) {
     ASSERT_EQ(reg.DeleteTree(HKEY_CURRENT_USER, L"Software\\Microsoft"), 0);
     const CRegStatus user = reg.Flush();
     EXPECT_TRUE(user.Ok()) << ToUtf8(user.m_sMessage);
+}
+
+TEST(HiveLog, APipeInPlaceOfAHiveOrALogIsAnErrorNotAHang) {
+    SKIP_WITHOUT_FIXTURES();
+    CDirtyVolume volume;
+    fs::remove(volume.m_sNtUser + ".LOG2");
+    ASSERT_EQ(mkfifo((volume.m_sNtUser + ".LOG2").c_str(), 0600), 0);
+    CRegistry reg;
+    ASSERT_TRUE(CRegistry::OpenOfflineVolume(volume.m_dir.Path(), L"Alice", &reg).Ok());
+    const CRegStatus refused = reg.CheckWritable(HKEY_CURRENT_USER, L"Software");
+    EXPECT_NE(refused.m_sMessage.find(L"its log NTUSER.DAT.LOG2 cannot be read"), std::wstring::npos)
+        << ToUtf8(refused.m_sMessage);
+
+    fs::remove(volume.m_sNtUser);
+    ASSERT_EQ(mkfifo(volume.m_sNtUser.c_str(), 0600), 0);
+    const CRegStatus status = CRegistry::OpenOfflineVolume(volume.m_dir.Path(), L"Alice", &reg);
+    EXPECT_EQ(status.m_lCode, ERROR_NOT_REGISTRY_FILE);
+    EXPECT_NE(status.m_sMessage.find(L"is not a regular file"), std::wstring::npos)
+        << ToUtf8(status.m_sMessage);
 }
 
 // The write-back killed at random instants: each hive and log is whole, old or new.

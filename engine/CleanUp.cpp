@@ -72,6 +72,23 @@ void PostFixProgress(const COperation& op, int nProgress, const std::wstring& sT
     op.Post(std::make_unique<CFixProgressMessage>(nProgress, sText, nBit, nFixed));
 }
 
+// A record whose key lies in a file that cannot be written now (a dirty hive without usable
+// logs) is left alone with the reason, so that it blocks neither the run nor the other files.
+bool Writable(const COperation& op, SFixRun& run, const CRegError& record) {
+    if (record.m_hRoot == 0) {
+        return true;
+    }
+    const Platform::CRegStatus status =
+        op.Registry().CheckWritable(record.m_hRoot, record.m_sPath, record.m_dwRegSam);
+    if (status.Ok()) {
+        return true;
+    }
+    const std::wstring sText = record.GetFullPath() + L" is not fixed: " + status.m_sMessage;
+    run.pLog->Write(sText);
+    op.PostLogLine(sText);
+    return false;
+}
+
 void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_node backup) {
     CRecordList& list = (*run.pCollection)[nBit];
     const auto nCount = static_cast<unsigned>(list.size());
@@ -81,7 +98,7 @@ void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_no
     unsigned k = 0;
     for (auto it = list.begin(); it != list.end(); ++it) {
         ++k;
-        if (it->m_nState != FIX_STATE_TO_FIX) {
+        if (it->m_nState != FIX_STATE_TO_FIX || !Writable(op, run, *it)) {
             continue;
         }
         // Junk files are not worth a backup.
@@ -134,9 +151,17 @@ void KeepRegistryRecords(const COperation& op, SFixRun& run) {
     run.document.document_element().remove_children();
 }
 
+// Where a hive recovered from its logs keeps its original file and logs when the run writes it
+// back: a folder beside the history file, named after it. Empty when it has no host path.
+std::string OriginalsFolder(const COperation& op, const std::wstring& sHistoryFile) {
+    std::string sHost;
+    const std::wstring sFolder = sHistoryFile.substr(0, sHistoryFile.rfind(L'.')) + L"_hives";
+    return op.Files().HostPath(sFolder, sHost).Ok() ? sHost : std::string();
+}
+
 // Writes the run's registry changes to disk, all or nothing.
-void Commit(const COperation& op, SFixRun& run) {
-    const Platform::CRegStatus status = op.Registry().Flush();
+void Commit(const COperation& op, SFixRun& run, const std::wstring& sHistoryFile) {
+    const Platform::CRegStatus status = op.Registry().Flush(OriginalsFolder(op, sHistoryFile));
     if (status.Ok()) {
         return;
     }
@@ -185,7 +210,7 @@ std::unique_ptr<CMessage> CleanUp(const COperation& op, CLogFile& log) {
     if (!bFixed) {
         KeepRegistryRecords(op, run);
     } else if (!sHistoryFile.empty()) {
-        Commit(op, run);
+        Commit(op, run, sHistoryFile);
     }
     for (const SFixed& fixed : run.vcFixed) {
         fixed.pList->erase(fixed.itRecord);

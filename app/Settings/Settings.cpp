@@ -180,6 +180,9 @@ bool FindWholeElement(const std::string& text, const std::string& name, pugi::xm
 std::wstring GetDataFolder(const Platform::CTarget& target) {
     const std::wstring strFolder = target.DataFolder();
     if (!strFolder.empty()) {
+        if (const std::wstring strNote = target.DataFolderNote(); !strNote.empty()) {
+            ShowMessageBox(strNote);
+        }
         return strFolder;
     }
     ShowMessageBox(L"Can't get USERPROFILE path");

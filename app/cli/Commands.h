@@ -8,12 +8,12 @@ namespace Branwick::Cli {
 
 extern const SCommand kScanCommand, kFixCommand, kBackupsCommand, kIgnoreCommand,
     kHistoryCommand, kStartupCommand, kSettingsCommand, kScheduleCommand, kFormatCommand,
-    kProcessesCommand, kTargetsCommand;
+    kProcessesCommand, kTargetsCommand, kRecoverCommand;
 
 inline const SCommand* const kCommands[] = {
     &kScanCommand,     &kFixCommand,      &kBackupsCommand,  &kIgnoreCommand,  &kHistoryCommand,
     &kStartupCommand,  &kSettingsCommand, &kScheduleCommand, &kFormatCommand,  &kProcessesCommand,
-    &kTargetsCommand,
+    &kTargetsCommand,  &kRecoverCommand,
 };
 
 }  // namespace Branwick::Cli

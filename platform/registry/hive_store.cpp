@@ -1,7 +1,9 @@
 #include "platform/registry/hive_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unicode/uchar.h>
 #include <unistd.h>
@@ -11,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/registry/hive_log.h"
 #include "platform/registry/utf8.h"
+#include "platform/text/text.h"
 
 namespace Branwick::Platform::Reg {
 
@@ -550,13 +554,93 @@ CRegStatus ReadHive(const std::string& sPath, const std::wstring& sName, CKeyNod
     return {};
 }
 
+// ---- logs ----
+
+bool ReadFileBytes(const std::string& sPath, CBytes* pOut) {
+    // Without O_NONBLOCK a FIFO in place of a log would hang the open.
+    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    pOut->resize(ok ? static_cast<std::size_t>(st.st_size) : 0);
+    std::size_t done = 0;
+    while (ok && done < pOut->size()) {
+        const ssize_t got = pread(fd, pOut->data() + done, pOut->size() - done,
+                                  static_cast<off_t>(done));
+        ok = got > 0;
+        done += ok ? static_cast<std::size_t>(got) : 0;
+    }
+    close(fd);
+    return ok;
+}
+
+// The transaction logs beside a hive (NAME.LOG1, NAME.LOG2, and the single NAME.LOG of older
+// systems), found in any case as Windows would: host paths of those that exist.
+std::vector<std::string> FindLogs(const std::string& sHive) {
+    const std::size_t slash = sHive.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : sHive.substr(0, slash);
+    const std::wstring base = FromUtf8(sHive.substr(slash + 1));
+    std::vector<std::string> found(3);
+    const std::wstring suffixes[] = {L".LOG1", L".LOG2", L".LOG"};
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* entry = readdir(d)) {
+            const std::wstring name = FromUtf8(entry->d_name);
+            for (std::size_t i = 0; i < 3; ++i) {
+                if (found[i].empty() && EqualNoCase(name, base + suffixes[i])) {
+                    found[i] = dir + "/" + entry->d_name;
+                }
+            }
+        }
+        closedir(d);
+    }
+    std::erase_if(found, [](const std::string& s) { return s.empty(); });
+    return found;
+}
+
+std::string FileName(const std::string& sPath) {
+    return sPath.substr(sPath.rfind('/') + 1);
+}
+
+// An anonymous file holding bytes, readable by hivex through its /proc name; -1 on failure.
+int MemoryFile(const CBytes& vData) {
+    const int fd = memfd_create("hive", MFD_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    std::size_t done = 0;
+    while (done < vData.size()) {
+        const ssize_t put = write(fd, vData.data() + done, vData.size() - done);
+        if (put <= 0) {
+            close(fd);
+            return -1;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return fd;
+}
+
+std::string FdPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
 }  // namespace
 
 CRegStatus ReadHiveHeader(const std::string& sPath, CHiveHeader* pOut) {
     unsigned char block[kHeaderSize];
-    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file is a hive; a FIFO would block the open and the read, a device or a
+    // folder would read as something else.
+    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return {ERROR_CANTREAD, WidenUtf8(sPath) + L" cannot be read: " + Errno(errno)};
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return {ERROR_NOT_REGISTRY_FILE,
+                WidenUtf8(sPath) + L" is not a regular file (a folder, device or pipe), so it is "
+                                   L"no hive."};
     }
     const ssize_t got = pread(fd, block, sizeof block, 0);
     const int err = errno;
@@ -595,6 +679,19 @@ std::wstring ReadHiveRootName(const std::string& sPath) {
 
 // ---- CHiveStore ----
 
+// A dirty hive's replay, kept until it is written back.
+struct CHiveStore::CRecovered {
+    CReplay m_replay;
+    std::vector<std::string> m_vLogs;  // host paths of the logs beside the hive
+    int m_fd = -1;                     // the recovered hive, for hivex
+    ~CRecovered() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    std::string Path() const { return FdPath(m_fd); }
+};
+
 CHiveStore::CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile,
                        std::string sConfineTo)
     : m_sPath(std::move(sPath)),
@@ -623,8 +720,45 @@ CRegStatus CHiveStore::Refuse(LONG lCode, const std::wstring& sWhy) const {
     return {lCode, m_sName + L" is not written: " + sWhy + L" Nothing was changed."};
 }
 
+CRegStatus CHiveStore::Recover() {
+    auto recovered = std::make_unique<CRecovered>();
+    recovered->m_vLogs = FindLogs(m_sPath);
+    if (recovered->m_vLogs.empty()) {
+        m_sDirty = L"it has no .LOG1/.LOG2 files";
+        return {};
+    }
+    CBytes primary;
+    if (!ReadFileBytes(m_sPath, &primary)) {
+        return {ERROR_CANTREAD, m_sName + L" cannot be read: " + Errno(errno)};
+    }
+    std::vector<CHiveLog> logs;
+    std::wstring names;
+    for (const std::string& path : recovered->m_vLogs) {
+        CHiveLog log{FromUtf8(FileName(path)), {}};
+        if (!ReadFileBytes(path, &log.m_vData)) {
+            m_sDirty = L"its log " + log.m_sName + L" cannot be read";
+            return {};
+        }
+        names += (names.empty() ? L"" : L", ") + log.m_sName;
+        logs.push_back(std::move(log));
+    }
+    recovered->m_replay = ReplayHiveLogs(primary, logs);
+    if (!recovered->m_replay.m_bRecovered) {
+        m_sDirty = L"its logs (" + names + L") cannot be used: " + recovered->m_replay.m_sWhyNot;
+        return {};
+    }
+    recovered->m_fd = MemoryFile(recovered->m_replay.m_vHive);
+    if (recovered->m_fd < 0) {
+        return {ERROR_OUTOFMEMORY, m_sName + L" cannot be recovered: " + Errno(errno)};
+    }
+    m_pRecovered = std::move(recovered);
+    return {};
+}
+
 CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) {
     Abort();
+    m_pRecovered.reset();
+    m_sDirty.clear();
     if (!Identify(m_sPath, &m_identity)) {
         return {ERROR_CANTREAD, m_sName + L" cannot be read: " + Errno(errno)};
     }
@@ -634,28 +768,49 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
         status.m_sMessage = m_sName + L": " + status.m_sMessage;
         return status;
     }
+    const bool dirty = header.IsDirty();
+    std::string source = m_sPath;
+    std::uint64_t size = static_cast<std::uint64_t>(m_identity.m_size);
+    if (dirty) {
+        if (status = Recover(); !status.Ok()) {
+            return status;
+        }
+        // A replay that hivex cannot open is no recovery: the file is read as it is.
+        if (m_pRecovered != nullptr && CHive(hivex_open(m_pRecovered->Path().c_str(), 0)) == nullptr) {
+            m_sDirty = L"its logs replay to a hive that cannot be read";
+            m_pRecovered.reset();
+        }
+        if (m_pRecovered != nullptr) {
+            source = m_pRecovered->Path();
+            size = m_pRecovered->m_replay.m_vHive.size();
+            ReadHiveHeader(source, &header);
+        }
+    }
     // hivex refuses a base block whose checksum is wrong; say what it means.
     if (!header.m_bChecksumOk) {
         return {ERROR_REGISTRY_CORRUPT,
-                m_sName +
-                    L" cannot be read: its header checksum is wrong, so Windows was "
-                    L"interrupted while writing it and must repair it from its .LOG files. "
-                    L"Start that Windows and shut it down cleanly first."};
+                m_sName + L" cannot be read: its header checksum is wrong, so Windows was "
+                          L"interrupted while writing it, and " + m_sDirty +
+                    L". Start that Windows and shut it down cleanly first."};
     }
-    if (kBaseBlockSize + static_cast<std::uint64_t>(header.m_dwDataSize) >
-        static_cast<std::uint64_t>(m_identity.m_size)) {
+    if (kBaseBlockSize + static_cast<std::uint64_t>(header.m_dwDataSize) > size) {
         return {ERROR_REGISTRY_CORRUPT, m_sName +
                                             L" is damaged: the file is shorter than its "
                                             L"header says (truncated)."};
     }
-    status = ReadHive(m_sPath, m_sName, pRoot, pWarnings, &m_sIncomplete);
+    status = ReadHive(source, m_sName, pRoot, pWarnings, &m_sIncomplete);
     if (!status.Ok()) {
         return status;
     }
-    if (header.IsDirty()) {
+    if (m_pRecovered != nullptr) {
+        pWarnings->push_back(m_sName + L" was not shut down cleanly; the newest changes were "
+                                       L"read from its logs: " +
+                             m_pRecovered->m_replay.m_sApplied);
+    } else if (dirty) {
         pWarnings->push_back(m_sName +
                              L" was not shut down cleanly: its newest changes are still in its "
-                             L".LOG files and are not read; it can be read but not changed");
+                             L".LOG files and are not read (" + m_sDirty +
+                             L"); it can be read but not changed");
     }
     if (m_fnVolatile) {
         m_fnVolatile(pRoot);
@@ -663,7 +818,12 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
     return status;
 }
 
-CRegStatus CHiveStore::CheckWritable() const {
+std::wstring CHiveStore::PendingRecovery() const {
+    return m_pRecovered != nullptr ? m_sName + L": " + m_pRecovered->m_replay.m_sApplied
+                                   : std::wstring();
+}
+
+CRegStatus CHiveStore::CheckStoreWritable() const {
     if (!m_sIncomplete.empty()) {
         return Refuse(ERROR_REGISTRY_CORRUPT,
                       L"it was not read completely (" + m_sIncomplete +
@@ -678,40 +838,112 @@ CRegStatus CHiveStore::CheckWritable() const {
     if (!status.Ok()) {
         return Refuse(status.m_lCode, status.m_sMessage + L".");
     }
-    if (header.IsDirty()) {
+    if (header.IsDirty() && m_pRecovered == nullptr) {
         return Refuse(
             ERROR_CANTWRITE,
             L"Windows did not shut down cleanly, and the newest changes to this hive are "
-            L"still in its .LOG1/.LOG2 files, which writing it would discard. Start that "
-            L"Windows and shut it down cleanly (a full shut-down, not hibernation or Fast "
-            L"Startup), then try again.");
+            L"still in its logs, which writing it would discard; " + m_sDirty +
+                L". Start that Windows and shut it down cleanly (a full shut-down, not "
+                L"hibernation or Fast Startup), then try again.");
     }
     if (header.m_dwFileType != 0) {
         return Refuse(ERROR_CANTWRITE, L"it is not a primary hive file.");
+    }
+    if (m_pRecovered != nullptr && m_sOriginals.empty()) {
+        return Refuse(ERROR_CANTWRITE,
+                      L"it was recovered from its logs, and only a fix or a recovery, which "
+                      L"keep the original hive and logs in their backup, writes it back.");
+    }
+    return {};
+}
+
+// The new hive gets sequence numbers above every number in the logs, so that Windows, should it
+// ever replay a log, never takes a stale entry for a newer one.
+CRegStatus CHiveStore::PrepareRecovered(hive_h* h, CAtomicFile* pFile) {
+    const std::string temp = FdPath(pFile->Fd());
+    if (hivex_commit(h, temp.c_str(), 0) != 0) {
+        return Refuse(ERROR_CANTWRITE,
+                      L"hivex could not write the new hive (" + Errno(errno) + L").");
+    }
+    unsigned char block[kHeaderSize];
+    if (pread(pFile->Fd(), block, sizeof block, 0) != static_cast<ssize_t>(sizeof block)) {
+        return Refuse(ERROR_CANTWRITE, L"the new hive cannot be read back.");
+    }
+    const std::uint32_t sequence =
+        std::max(m_pRecovered->m_replay.m_dwHighestSequence, Le32(block + 4)) + 1;
+    for (int i = 0; i < 4; ++i) {
+        block[4 + i] = block[8 + i] = static_cast<unsigned char>(sequence >> (8 * i));
+    }
+    const std::uint32_t sum = BaseBlockChecksum(block);
+    for (int i = 0; i < 4; ++i) {
+        block[0x1FC + i] = static_cast<unsigned char>(sum >> (8 * i));
+    }
+    if (pwrite(pFile->Fd(), block, sizeof block, 0) != static_cast<ssize_t>(sizeof block)) {
+        return Refuse(ERROR_CANTWRITE, L"the new hive's header cannot be written (" +
+                                           Errno(errno) + L").");
+    }
+    return {};
+}
+
+// The hive and logs as they were, beside the fix's backup, each synced, before anything of
+// them is replaced.
+CRegStatus CHiveStore::KeepOriginals() const {
+    std::error_code ec;
+    std::vector<std::string> files = m_pRecovered->m_vLogs;
+    files.insert(files.begin(), m_sPath);
+    for (const std::string& file : files) {
+        CBytes data;
+        std::string error;
+        const std::string to = m_sOriginals + "/" + FileName(file);
+        if (mkdir(m_sOriginals.c_str(), 0755) != 0 && errno != EEXIST) {
+            error = std::strerror(errno);
+        } else if (!ReadFileBytes(file, &data)) {
+            error = std::strerror(errno);
+        } else {
+            SaveFileAtomically(to, {reinterpret_cast<const char*>(data.data()), data.size()},
+                               error, m_sConfineTo);
+        }
+        if (!error.empty()) {
+            return Refuse(ERROR_CANTWRITE, L"the original " + FromUtf8(FileName(file)) +
+                                               L" could not be kept in the backup (" +
+                                               WidenUtf8(error) + L").");
+        }
+    }
+    return {};
+}
+
+CRegStatus CHiveStore::EmptyLogs() {
+    for (const std::string& log : m_pRecovered->m_vLogs) {
+        auto file = std::make_unique<CAtomicFile>();
+        if (!file->Create(log, m_sConfineTo) || !file->Finish()) {
+            return WriteFailure(*file);
+        }
+        m_vEmptiedLogs.push_back(std::move(file));
     }
     return {};
 }
 
 CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
     Abort();
-    CRegStatus status = CheckWritable();
+    CRegStatus status = CheckStoreWritable();
     if (!status.Ok()) {
         return status;
     }
     CHiveHeader header;
-    status = ReadHiveHeader(m_sPath, &header);
+    const std::string source = m_pRecovered != nullptr ? m_pRecovered->Path() : m_sPath;
+    status = ReadHiveHeader(source, &header);
     if (!status.Ok()) {
         return Refuse(status.m_lCode, status.m_sMessage + L".");
     }
     errno = 0;
-    CHive hive(hivex_open(m_sPath.c_str(), HIVEX_OPEN_WRITE));
+    CHive hive(hivex_open(source.c_str(), HIVEX_OPEN_WRITE));
     if (hive == nullptr) {
         return Refuse(ERROR_CANTWRITE,
                       L"hivex cannot open it for writing (" + Errno(errno) + L").");
     }
     CHiveWriter writer(hive.get(), header.m_dwMinor >= 4, m_sName);
     status = writer.SyncKey(root, hivex_root(hive.get()));
-    if (!status.Ok() || !writer.Changed()) {
+    if (!status.Ok() || (!writer.Changed() && m_pRecovered == nullptr)) {
         return status;
     }
     auto file = std::make_unique<CAtomicFile>();
@@ -719,10 +951,15 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
         return WriteFailure(*file);
     }
     // hivex writes by file name; this one reaches the temporary file we hold open.
-    const std::string temp = "/proc/self/fd/" + std::to_string(file->Fd());
-    if (hivex_commit(hive.get(), temp.c_str(), 0) != 0) {
-        return Refuse(ERROR_CANTWRITE,
-                      L"hivex could not write the new hive (" + Errno(errno) + L").");
+    const std::string temp = FdPath(file->Fd());
+    if (m_pRecovered != nullptr) {
+        status = PrepareRecovered(hive.get(), file.get());
+    } else if (hivex_commit(hive.get(), temp.c_str(), 0) != 0) {
+        status = Refuse(ERROR_CANTWRITE,
+                        L"hivex could not write the new hive (" + Errno(errno) + L").");
+    }
+    if (!status.Ok()) {
+        return status;
     }
     // What hivex wrote must read back as exactly the tree; anything else is not put in place.
     CHive written(hivex_open(temp.c_str(), 0));
@@ -733,6 +970,16 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
     if (!file->Finish()) {
         return WriteFailure(*file);
     }
+    if (m_pRecovered != nullptr) {
+        if (status = KeepOriginals(); status.Ok()) {
+            status = EmptyLogs();
+        }
+        if (!status.Ok()) {
+            file->Abort();
+            Abort();
+            return status;
+        }
+    }
     m_pPrepared = std::move(file);
     return {};
 }
@@ -742,12 +989,23 @@ bool CHiveStore::ChangedOnDisk() const {
     return !Identify(m_sPath, &now) || !(now == m_identity);
 }
 
+// The hive goes first: once it is clean Windows ignores the logs, so a kill before the logs are
+// emptied leaves nothing that could be replayed over it.
 CRegStatus CHiveStore::Commit() {
     if (m_pPrepared == nullptr) {
         return {};
     }
-    const CRegStatus status = m_pPrepared->Commit() ? CRegStatus{} : WriteFailure(*m_pPrepared);
+    CRegStatus status = m_pPrepared->Commit() ? CRegStatus{} : WriteFailure(*m_pPrepared);
     m_pPrepared.reset();
+    for (auto& log : m_vEmptiedLogs) {
+        if (status.Ok() && !log->Commit()) {
+            status = WriteFailure(*log);
+        }
+    }
+    Abort();
+    if (status.Ok()) {
+        m_pRecovered.reset();
+    }
     Identify(m_sPath, &m_identity);
     return status;
 }
@@ -757,6 +1015,10 @@ void CHiveStore::Abort() {
         m_pPrepared->Abort();
         m_pPrepared.reset();
     }
+    for (auto& log : m_vEmptiedLogs) {
+        log->Abort();
+    }
+    m_vEmptiedLogs.clear();
 }
 
 }  // namespace Branwick::Platform::Reg

@@ -8,8 +8,11 @@
 // Writing applies the differences between the tree and the file to a copy of the hive in memory
 // and commits it to a temporary file beside the hive, which Commit renames over it. hivex cannot
 // do some things faithfully; those are refused before anything reaches the disk:
-//   - a dirty hive (the sequence numbers differ or the header checksum is wrong): its newest data
-//     are still in the .LOG1/.LOG2 files, which hivex neither reads nor keeps valid;
+//   - a dirty hive (the sequence numbers differ or the header checksum is wrong) whose .LOG1/.LOG2
+//     cannot be replayed: its newest data are there, and hivex neither reads nor keeps them.
+//     A dirty hive whose logs replay is read as recovered, in memory; writing it puts the
+//     recovered hive in place with sequence numbers above the logs' and empties the logs, after
+//     keeping the original hive and logs in the folder KeepOriginalsIn names;
 //   - rewriting the values of a key holding a value over 16,344 bytes in a hive of format 1.4 or
 //     later (hivex writes plain cells where Windows expects a big-data record), or writing any
 //     value over 1,000,000 bytes;
@@ -27,6 +30,8 @@
 
 #include "platform/atomic/atomic_file.h"
 #include "platform/registry/store.h"
+
+struct hive_h;
 
 namespace Branwick::Platform::Reg {
 
@@ -65,7 +70,9 @@ public:
     ~CHiveStore() override;
 
     CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
-    CRegStatus CheckWritable() const override;
+    CRegStatus CheckStoreWritable() const override;
+    void KeepOriginalsIn(const std::string& sFolder) override { m_sOriginals = sFolder; }
+    std::wstring PendingRecovery() const override;
     bool ChangedOnDisk() const override;
     CRegStatus Prepare(const CKeyNode& root) override;
     CRegStatus Commit() override;
@@ -83,6 +90,13 @@ private:
     };
     static bool Identify(const std::string& sPath, CIdentity* pOut);
     CRegStatus Refuse(LONG lCode, const std::wstring& sWhy) const;
+    // Replays the logs of a dirty hive; on success m_pRecovered holds the result.
+    CRegStatus Recover();
+    CRegStatus PrepareRecovered(hive_h* h, CAtomicFile* pFile);
+    CRegStatus KeepOriginals() const;
+    CRegStatus EmptyLogs();
+
+    struct CRecovered;
 
     std::string m_sPath;
     std::wstring m_sName;
@@ -91,6 +105,10 @@ private:
     CIdentity m_identity;
     std::wstring m_sIncomplete;  // why the last load was partial; empty when it was complete
     std::unique_ptr<CAtomicFile> m_pPrepared;
+    std::unique_ptr<CRecovered> m_pRecovered;
+    std::wstring m_sDirty;  // a dirty hive not recovered: what its logs are and why they fail
+    std::string m_sOriginals;
+    std::vector<std::unique_ptr<CAtomicFile>> m_vEmptiedLogs;
 };
 
 }  // namespace Branwick::Platform::Reg

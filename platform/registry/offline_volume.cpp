@@ -240,14 +240,18 @@ CRegStatus CRegistry::OpenOfflineVolume(const std::string& sVolumeDir, const std
     while (volume.size() > 1 && volume.back() == '/') {
         volume.pop_back();
     }
-    const std::string config = FindPath(volume, {"Windows", "System32", "config"});
+    std::string config = FindPath(volume, {"Windows", "System32", "config"});
+    if (config.empty()) {
+        config = FindPath(volume, {"WINNT", "System32", "config"});
+    }
     const std::string software = config.empty() ? "" : FindEntry(config, "SOFTWARE");
     const std::string system = config.empty() ? "" : FindEntry(config, "SYSTEM");
     if (software.empty() || system.empty()) {
         return {ERROR_FILE_NOT_FOUND,
                 FromUtf8(volume) +
                     L" is not a Windows system volume: "
-                    L"Windows/System32/config/SOFTWARE or SYSTEM is missing."};
+                    L"Windows/System32/config/SOFTWARE or SYSTEM is missing (on Windows NT: "
+                    L"WINNT/System32/config)."};
     }
     CUserFiles user;
     if (!sUser.empty()) {

@@ -845,7 +845,27 @@ CRegStatus CRegistryCore::CheckWritable() {
     return {};
 }
 
-CRegStatus CRegistryCore::Flush() {
+CRegStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam) {
+    CRegKey key;
+    if (Wrap(shared_from_this()).OpenKey(hRoot, sPath, sam, &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::lock_guard lock(m_mutex);
+    for (CKeyNode* node : {Live(key.m_pState->m_pNode), Live(key.m_pState->m_pMachine)}) {
+        const CMount* mount = node != nullptr ? MountOf(node) : nullptr;
+        if (mount == nullptr) {
+            continue;
+        }
+        if (CRegStatus status = mount->m_pStore->CheckStoreWritable(); !status.Ok()) {
+            return status;
+        }
+    }
+    return {};
+}
+
+// Every dirty store is prepared even after one refuses, so that the refusal names each file
+// that cannot be written, not only the first.
+CRegStatus CRegistryCore::Flush(const std::string& sKeepOriginalsIn) {
     std::lock_guard lock(m_mutex);
     std::vector<CMount*> dirty;
     for (CMount& mount : m_vMounts) {
@@ -853,14 +873,21 @@ CRegStatus CRegistryCore::Flush() {
             dirty.push_back(&mount);
         }
     }
-    for (std::size_t i = 0; i < dirty.size(); ++i) {
-        CRegStatus status = dirty[i]->m_pStore->Prepare(*dirty[i]->m_pRoot);
+    CRegStatus refused;
+    for (CMount* mount : dirty) {
+        mount->m_pStore->KeepOriginalsIn(sKeepOriginalsIn);
+        CRegStatus status = mount->m_pStore->Prepare(*mount->m_pRoot);
+        mount->m_pStore->KeepOriginalsIn({});
         if (!status.Ok()) {
-            for (std::size_t k = 0; k < i; ++k) {
-                dirty[k]->m_pStore->Abort();
-            }
-            return status;
+            refused.m_lCode = refused.Ok() ? status.m_lCode : refused.m_lCode;
+            refused.m_sMessage += (refused.m_sMessage.empty() ? L"" : L" ") + status.m_sMessage;
         }
+    }
+    if (!refused.Ok()) {
+        for (CMount* mount : dirty) {
+            mount->m_pStore->Abort();
+        }
+        return refused;
     }
     for (std::size_t i = 0; i < dirty.size(); ++i) {
         CRegStatus status = dirty[i]->m_pStore->Commit();
@@ -880,6 +907,21 @@ bool CRegistryCore::ChangedOnDisk() {
     std::lock_guard lock(m_mutex);
     return std::any_of(m_vMounts.begin(), m_vMounts.end(),
                        [](const CMount& mount) { return mount.m_pStore->ChangedOnDisk(); });
+}
+
+CRegStatus CRegistryCore::WriteBackRecovered(const std::string& sKeepOriginalsIn,
+                                             std::vector<std::wstring>* pApplied) {
+    {
+        std::lock_guard lock(m_mutex);
+        for (CMount& mount : m_vMounts) {
+            const std::wstring applied = mount.m_pStore->PendingRecovery();
+            if (!applied.empty()) {
+                pApplied->push_back(applied);
+                mount.m_bDirty = true;
+            }
+        }
+    }
+    return Flush(sKeepOriginalsIn);
 }
 
 CRegStatus CRegistryCore::Reload() {
@@ -1163,6 +1205,22 @@ CRegStatus CRegistry::Flush() const {
 
 bool CRegistry::ChangedOnDisk() const {
     return m_pCore != nullptr && m_pCore->ChangedOnDisk();
+}
+
+CRegStatus CRegistry::Flush(const std::string& sKeepOriginalsIn) const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->Flush(sKeepOriginalsIn);
+}
+
+CRegStatus CRegistry::CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam) const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->CheckWritable(hRoot, sPath, sam);
+}
+
+CRegStatus CRegistry::WriteBackRecovered(const std::string& sKeepOriginalsIn,
+                                         std::vector<std::wstring>* pApplied) const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->WriteBackRecovered(sKeepOriginalsIn, pApplied);
 }
 
 CRegStatus CRegistry::Reload() const {

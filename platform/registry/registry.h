@@ -215,10 +215,24 @@ public:
     // change hivex cannot write faithfully. After a failure the changes stay in memory: Flush
     // again, or Reload to return to what is on disk.
     CRegStatus Flush() const;
+    // The same, for an operation that keeps a backup: a hive that was recovered from its logs
+    // at load (and only such a hive) keeps its original file and logs in the host folder
+    // sKeepOriginalsIn before it is written back clean. Plain Flush refuses to write such a hive.
+    CRegStatus Flush(const std::string& sKeepOriginalsIn) const;
+    // Writes back every hive that was recovered from its logs at load, unchanged otherwise,
+    // keeping the originals in sKeepOriginalsIn as Flush does. pApplied gets one line per hive,
+    // "NTUSER.DAT: 4 log entries (sequence 2 to 5) from ...". Nothing to do is success.
+    CRegStatus WriteBackRecovered(const std::string& sKeepOriginalsIn,
+                                  std::vector<std::wstring>* pApplied) const;
     // Whether a Flush could write now, whatever has changed: the same refusals as Flush (a
     // running wineserver, unreadable lines) without writing anything. Lets a caller refuse an
     // operation before it changes files beside the registry.
     CRegStatus CheckWritable() const;
+    // Whether the file holding the key hRoot\sPath (in the view of sam) could be written now: on
+    // an offline volume each hive is its own file, and a hive that cannot be written (dirty
+    // without usable logs, not read completely) must not block changes to the others. A key
+    // that does not exist needs no writing: success.
+    CRegStatus CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam = 0) const;
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.
     CRegStatus Reload() const;

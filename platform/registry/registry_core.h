@@ -75,8 +75,11 @@ public:
 
     bool IsDirty();
     bool ChangedOnDisk();
-    CRegStatus Flush();
+    CRegStatus Flush(const std::string& sKeepOriginalsIn = {});
     CRegStatus CheckWritable();
+    CRegStatus CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam);
+    CRegStatus WriteBackRecovered(const std::string& sKeepOriginalsIn,
+                                  std::vector<std::wstring>* pApplied);
     CRegStatus Reload();
     std::vector<std::wstring> LoadWarnings();
     CRegStatus ImportText(HKEY hRoot, std::string_view sText);

@@ -45,6 +45,15 @@ public:
     // Whether the backing data changed since the store last loaded or wrote it (another program
     // wrote it meanwhile). Prepare refuses then, so that the other program's change is not lost.
     virtual bool ChangedOnDisk() const { return false; }
+    // The refusals of Prepare that concern only this store's own file (a dirty hive), which must
+    // not block writing the other stores; a store whose files are written together has none.
+    virtual CRegStatus CheckStoreWritable() const { return {}; }
+    // Where a store that writes back data recovered from elsewhere (a hive's logs) keeps the
+    // originals first; without a folder such a store refuses to write.
+    virtual void KeepOriginalsIn(const std::string& /*sFolder*/) {}
+    // What was recovered at load and is not written back yet ("4 log entries from ..."); empty
+    // when nothing.
+    virtual std::wstring PendingRecovery() const { return {}; }
     // Puts the prepared data in place (rename, fsync of the folder). Only after a good Prepare.
     virtual CRegStatus Commit() = 0;
     // Drops what Prepare made.

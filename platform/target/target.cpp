@@ -70,10 +70,17 @@ CDriveMap VolumeDriveMap(const std::string& strFolder) {
     return map;
 }
 
-// Windows/System32/config in any case, as a mounted NTFS volume may spell it.
+// Windows/System32/config in any case, as a mounted NTFS volume may spell it; Windows NT and 2000
+// named the folder WINNT.
 bool IsWindowsVolume(const std::string& strFolder) {
-    const DWORD dw = CFileSystem(VolumeDriveMap(strFolder)).GetFileAttributes(L"C:\\Windows\\System32\\config");
-    return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY);
+    const CFileSystem files(VolumeDriveMap(strFolder));
+    for (const wchar_t* pszConfig : {L"C:\\Windows\\System32\\config", L"C:\\WINNT\\System32\\config"}) {
+        const DWORD dw = files.GetFileAttributes(pszConfig);
+        if (dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // PendingFileRenameOperations is a list of pairs (source, target), each string ended by a NUL, the
@@ -172,7 +179,7 @@ std::unique_ptr<CTarget> CTarget::Open(const std::string& strFolder, const std::
     }
     strError = L"\"" + FromUtf8(strPath) +
                L"\" is neither a Wine prefix (it has no system.reg) nor a Windows volume (it has no "
-               L"Windows\\System32\\config)";
+               L"Windows\\System32\\config or WINNT\\System32\\config)";
     return nullptr;
 }
 
@@ -185,9 +192,17 @@ std::unique_ptr<CTarget> CTarget::OpenTest(const std::string& strFolder, CRegist
 std::wstring CTarget::DataFolder() const {
     std::wstring strBase;
     if (!m_env.Get(L"AllUsersProfile", strBase) && !m_env.Get(L"PROGRAMDATA", strBase)) {
-        return {};
+        return m_eKind == ETargetKind::OfflineVolume ? kVolumeDataFolder : std::wstring();
     }
     return strBase + L"\\Application Data\\Corvane\\";
+}
+
+std::wstring CTarget::DataFolderNote() const {
+    if (DataFolder() != kVolumeDataFolder) {
+        return {};
+    }
+    return std::wstring(L"The volume names no folder for all users' data (ProgramData), so Corvane keeps its "
+                        L"settings and backups in ") + kVolumeDataFolder + L" at the volume's root.";
 }
 
 CFileStatus CTarget::CreateDataFolder(std::string* pstrHost) const {

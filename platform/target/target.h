@@ -26,6 +26,8 @@ namespace Branwick::Platform {
 
 enum class ETargetKind { WinePrefix, OfflineVolume, Test };
 
+inline constexpr wchar_t kVolumeDataFolder[] = L"C:\\Corvane\\";
+
 // The host folders of vcHostFolders that exist, as Windows paths through the drives of map (the
 // drive whose folder holds it most closely); those no drive reaches are left out.
 std::vector<std::wstring> WindowsPathsOf(const CDriveMap& map, const std::vector<std::string>& vcHostFolders);
@@ -60,7 +62,12 @@ public:
 
     // The program's data folder, "%ALLUSERSPROFILE%\Application Data\Corvane\" (PROGRAMDATA when
     // ALLUSERSPROFILE is not set), with its trailing backslash; empty when neither is set.
+    // An offline volume that names neither (Windows NT, a bare system partition) keeps the data in
+    // "C:\Corvane\" at its root.
     std::wstring DataFolder() const;
+    // Why the data folder is not where the target's own system keeps program data, for the user;
+    // empty when it is.
+    std::wstring DataFolderNote() const;
 
     // Creates every missing folder of DataFolder() (a Wine prefix has no "Application Data" below
     // ProgramData) and gives its host path. ERROR_PATH_NOT_FOUND when there is no data folder.

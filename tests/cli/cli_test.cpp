@@ -757,3 +757,63 @@ TEST_F(CliTest, TargetsListsTheWindowsSystemsOfTheHome) {
 }
 
 }  // namespace
+
+namespace {
+
+// An NT 4.0 volume (WINNT layout, no ProgramData) whose user's hive is a dirty Windows 10 one with
+// its logs; false when the fixture hives are absent.
+bool BuildDirtyVolume(const fs::path& volume) {
+    const fs::path hives = fs::path(CORVANE_FIXTURES_DIR) / "hives";
+    if (!fs::exists(hives)) {
+        return false;
+    }
+    const std::pair<std::string, fs::path> files[] = {
+        {"aiowinreg_nt4__software.reg", volume / "WINNT/system32/config/SOFTWARE"},
+        {"aiowinreg_nt4__system.reg", volume / "WINNT/system32/config/SYSTEM"},
+        {"museum__Win10_NTUSER.DAT", volume / "Users/Alice/NTUSER.DAT"},
+        {"museum__Win10_NTUSER.DAT.LOG1", volume / "Users/Alice/NTUSER.DAT.LOG1"},
+        {"museum__Win10_NTUSER.DAT.LOG2", volume / "Users/Alice/NTUSER.DAT.LOG2"}};
+    for (const auto& [name, to] : files) {
+        fs::create_directories(to.parent_path());
+        const std::string cmd = "xz -dc '" + (hives / (name + ".xz")).string() + "' > '" + to.string() + "'";
+        if (std::system(cmd.c_str()) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(CliTest, RecoverWritesBackTheDirtyHiveAndKeepsTheOriginals) {
+    const fs::path volume = m_folder / "volume";
+    if (!BuildDirtyVolume(volume)) {
+        GTEST_SKIP() << "fixture hives are absent";
+    }
+    const std::string strLog1 = ReadAll(volume / "Users/Alice/NTUSER.DAT.LOG1");
+    const std::vector<std::string> target = {"--windows", volume.string(), "--user", "Alice"};
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), target.begin(), target.end());
+        return Run(args);
+    };
+    SResult r = run({"recover"});
+    ASSERT_EQ(r.nStatus, 0) << r.strOut << r.strErr;
+    EXPECT_NE(r.strOut.find("Recovered Users/Alice/NTUSER.DAT: 3 log entries (sequence 229 to 231) from "
+                            "NTUSER.DAT.LOG1, 1 log entry (sequence 232) from NTUSER.DAT.LOG2\n"),
+              std::string::npos)
+        << r.strOut;
+    EXPECT_NE(r.strErr.find("C:\\Corvane\\ at the volume's root"), std::string::npos) << r.strErr;
+    EXPECT_EQ(fs::file_size(volume / "Users/Alice/NTUSER.DAT.LOG1"), 0u);
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(volume / "Corvane/History")) {
+        kept.push_back(entry.path());
+    }
+    ASSERT_EQ(kept.size(), 1u) << "one folder of originals, nothing else in the backups";
+    EXPECT_EQ(ReadAll(kept[0] / "NTUSER.DAT.LOG1"), strLog1);
+    EXPECT_EQ(run({"backups", "list"}).strOut, "");
+
+    r = run({"recover"});
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(r.strOut, "No hive needed recovering from its logs.\n");
+    EXPECT_EQ(r.strErr.find(".cpp"), std::string::npos) << "no source file in what the user reads";
+}

@@ -5,6 +5,8 @@
 #include <QItemSelectionModel>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace Branwick::Wnd {
 
 namespace {
@@ -31,11 +33,17 @@ CProcMgrDlg::CProcMgrDlg(IMessageBox& box, const std::string& strDatabase, QWidg
     m_pView->setSelectionMode(QAbstractItemView::SingleSelection);
     m_pView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_pView->verticalHeader()->hide();
+    // One line a row, as many rows as fit: long names are elided, the tooltip has them whole.
+    m_pView->setWordWrap(false);
+    m_pView->verticalHeader()->setDefaultSectionSize(m_pView->fontMetrics().height() + 6);
     m_pView->horizontalHeader()->setStretchLastSection(true);
-    m_pView->setColumnWidth(CProcessModel::Status, 28);
-    m_pView->setColumnWidth(CProcessModel::Name, 160);
-    m_pView->setColumnWidth(CProcessModel::Description, 200);
-    m_pView->setColumnWidth(CProcessModel::Signer, 160);
+    static constexpr std::pair<int, int> s_aWidths[] = {
+        {CProcessModel::Status, 28},  {CProcessModel::Pid, 64},          {CProcessModel::Name, 150},
+        {CProcessModel::Cpu, 84},     {CProcessModel::Memory, 108},      {CProcessModel::Description, 170},
+        {CProcessModel::Signer, 140}, {CProcessModel::Path, 260}};
+    for (const auto& [nColumn, nWidth] : s_aWidths) {
+        m_pView->setColumnWidth(nColumn, nWidth);
+    }
 
     m_pNotice = new QLabel(this);
     m_pNotice->setWordWrap(true);

@@ -30,10 +30,13 @@ int CProcessModel::columnCount(const QModelIndex& parent) const { return parent.
 QVariant CProcessModel::headerData(int nSection, Qt::Orientation orientation, int nRole) const {
     static const char* const s_aHeaders[ColumnCount] = {"",          "PID",    "Name",      "CPU Usage",  "Memory Usage",
                                                         "Description", "Signer", "File Path", "Wine Prefix"};
-    if (orientation != Qt::Horizontal || nRole != Qt::DisplayRole || nSection < 0 || nSection >= ColumnCount) {
+    if (orientation != Qt::Horizontal || nSection < 0 || nSection >= ColumnCount) {
         return {};
     }
-    return QString::fromLatin1(s_aHeaders[nSection]);
+    if (nRole == Qt::ToolTipRole && nSection == Memory) {
+        return QStringLiteral("Working set, in KB");
+    }
+    return nRole == Qt::DisplayRole ? QVariant(QString::fromLatin1(s_aHeaders[nSection])) : QVariant();
 }
 
 QVariant CProcessModel::data(const QModelIndex& index, int nRole) const {
@@ -54,8 +57,14 @@ QVariant CProcessModel::data(const QModelIndex& index, int nRole) const {
     if (nRole == Qt::DecorationRole && index.column() == Status) {
         return m_aStatusIcons[std::clamp(nStatus, 0, 2)];
     }
-    if (nRole == Qt::ToolTipRole && index.column() == Status && nStatus != 0) {
-        return nStatus == 1 ? QStringLiteral("Listed as unwanted") : QStringLiteral("Listed as malicious");
+    if (nRole == Qt::ToolTipRole) {
+        static const char* const s_aStatus[] = {"Not listed as unwanted or malicious", "Listed as unwanted",
+                                                "Listed as malicious"};
+        return index.column() == Status ? QVariant(QString::fromLatin1(s_aStatus[std::clamp(nStatus, 0, 2)]))
+                                        : data(index, Qt::DisplayRole);
+    }
+    if (nRole == Qt::TextAlignmentRole && (index.column() == Pid || index.column() == Cpu || index.column() == Memory)) {
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     }
     if (nRole != Qt::DisplayRole) {
         return {};

@@ -1,4 +1,5 @@
 // The pages of the Settings page, in the order of their buttons.
+#include "ui/BackupsPage/BackupsPage.h"
 #include "ui/FormatServicePage/FormatServicePage.h"
 #include "ui/IgnoreListPage/IgnoreListPage.h"
 #include "ui/OptionsPage/OptionsPage.h"
@@ -10,6 +11,7 @@ const std::vector<SPageEntry>& SettingsPages() {
     static const std::vector<SPageEntry> kPages = {
         {"Options", MakePage<COptionsDlg>},
         {"Ignore List", MakePage<CIgnoreListDlg>},
+        {"Backups", MakePage<CBackupsDlg>},
         {"File Format Service", MakePage<CFormatServicePage>},
     };
     return kPages;

@@ -4,6 +4,7 @@
 #include "ui/IgnoreListPage/IgnoreListPage.h"
 #include "ui/OptionsPage/OptionsPage.h"
 #include "ui/Pages/PageSite.h"
+#include "ui/SchedulePage/ScheduleDlg.h"
 
 namespace Branwick::Wnd {
 
@@ -12,6 +13,7 @@ const std::vector<SPageEntry>& SettingsPages() {
         {"Options", MakePage<COptionsDlg>},
         {"Ignore List", MakePage<CIgnoreListDlg>},
         {"Backups", MakePage<CBackupsDlg>},
+        {"Schedule", MakePage<CScheduleDlg>},
         {"File Format Service", MakePage<CFormatServicePage>},
     };
     return kPages;

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QSignalBlocker>
@@ -22,7 +23,10 @@ QString HostFolder(const Platform::CTarget& target, std::wstring strFolder) {
     }
     std::string strHost;
     if (target.Files().HostPath(strFolder, strHost).Ok()) {
-        return QDir::cleanPath(QString::fromStdString(strHost));
+        // Through the drive links to the folder itself, as a file manager shows it.
+        const QString strPath = QString::fromStdString(strHost);
+        const QString strCanonical = QFileInfo(strPath).canonicalFilePath();
+        return strCanonical.isEmpty() ? QDir::cleanPath(strPath) : strCanonical;
     }
     const std::size_t nSlash = strFolder.rfind(L'\\');
     if (nSlash == std::wstring::npos) {

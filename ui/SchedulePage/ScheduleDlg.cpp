@@ -105,6 +105,7 @@ CScheduleDlg::CScheduleDlg(SPageSite& site, QWidget* pParent)
 QWidget* CScheduleDlg::MakeDailyPane() {
     auto* pPane = new QWidget(this);
     auto* pLayout = new QHBoxLayout(pPane);
+    pLayout->setAlignment(Qt::AlignTop);
     m_pDays = new QSpinBox(pPane);
     m_pDays->setRange(1, kMaxDaysInterval);
     pLayout->addWidget(new QLabel(tr("Every"), pPane));
@@ -133,6 +134,7 @@ QWidget* CScheduleDlg::MakeWeeklyPane() {
     }
     pDays->addStretch(1);
     pLayout->addLayout(pDays);
+    pLayout->addStretch(1);
     return pPane;
 }
 
@@ -172,6 +174,7 @@ QWidget* CScheduleDlg::MakeMonthlyPane() {
 QWidget* CScheduleDlg::MakeOncePane() {
     auto* pPane = new QWidget(this);
     auto* pLayout = new QHBoxLayout(pPane);
+    pLayout->setAlignment(Qt::AlignTop);
     m_pRunOn = new QDateEdit(QDate::currentDate(), pPane);
     m_pRunOn->setCalendarPopup(true);
     m_pRunOn->setDisplayFormat("yyyy-MM-dd");
@@ -184,6 +187,7 @@ QWidget* CScheduleDlg::MakeOncePane() {
 QWidget* CScheduleDlg::MakeIdlePane() {
     auto* pPane = new QWidget(this);
     auto* pLayout = new QHBoxLayout(pPane);
+    pLayout->setAlignment(Qt::AlignTop);
     m_pIdle = new QSpinBox(pPane);
     m_pIdle->setRange(1, kMaxIdleMinutes);
     WORD wIdle = 10;

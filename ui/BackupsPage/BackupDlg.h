@@ -3,8 +3,9 @@
 //
 // Restore mode starts the restore of its backup; a completed restore deletes the backup, and the
 // dialog closes itself a second later (accepted). A restore that fails (a file that does not
-// load, a registry that refuses the write, a cancel) keeps the backup, and the dialog stays open
-// and says what failed until the user closes it (rejected). Create mode only follows a creation
+// load, a registry that refuses the write) keeps the backup, and the dialog stays open
+// and says what failed until the user closes it (rejected). A restore cannot be cancelled: it is
+// written in one go at its end. Create mode only follows a creation
 // that someone else started and closes itself a second after it ends. The second's pause is a
 // timer: the window never freezes.
 #pragma once

@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <set>
+#include <vector>
 
 namespace Branwick::Wnd {
 
@@ -86,28 +88,45 @@ void CIgnoreListDlg::Fill() {
 
 void CIgnoreListDlg::RemoveSelected() {
     // An entry selected on its own and through its category is taken off once.
-    std::set<std::pair<int, const CIgnoreEntry*>> removed;
+    std::set<std::pair<int, const CIgnoreEntry*>> selected;
     for (const QTreeWidgetItem* pItem : m_pList->selectedItems()) {
         const int nCategory = pItem->data(ColumnPath, kCategoryRole).toInt();
         if (pItem->parent() != nullptr) {
-            removed.emplace(nCategory, reinterpret_cast<const CIgnoreEntry*>(
-                                           pItem->data(ColumnPath, kEntryRole).value<quintptr>()));
+            selected.emplace(nCategory, reinterpret_cast<const CIgnoreEntry*>(
+                                            pItem->data(ColumnPath, kEntryRole).value<quintptr>()));
             continue;
         }
         for (const CIgnoreEntry& entry : m_site.m_scanManager.GetIgnoreList().GetEntries(nCategory)) {
-            removed.emplace(nCategory, &entry);
+            selected.emplace(nCategory, &entry);
         }
     }
-    if (removed.empty()) {
+    if (selected.empty()) {
         return;
     }
+    // Copies: a removal reads the list again (another program may have changed it), after which
+    // the entries are other objects, found again by what they hold.
+    std::vector<std::pair<int, CIgnoreEntry>> removed;
+    for (const auto& [nCategory, pEntry] : selected) {
+        removed.emplace_back(nCategory, *pEntry);
+    }
     CIgnoreList& list = m_site.m_scanManager.GetIgnoreList();
-    for (const auto& [nCategory, pEntry] : removed) {
-        list.Remove(nCategory, pEntry);
+    for (const auto& [nCategory, gone] : removed) {
+        const std::list<CIgnoreEntry>& entries = list.GetEntries(nCategory);
+        const auto found = std::find_if(entries.begin(), entries.end(), [&gone](const CIgnoreEntry& entry) {
+            return entry.m_hRoot == gone.m_hRoot && entry.m_strPath == gone.m_strPath &&
+                   entry.m_dwRegSam == gone.m_dwRegSam && entry.m_vcValues == gone.m_vcValues;
+        });
+        if (found != entries.end() && !list.Remove(nCategory, &*found)) {
+            m_site.m_messageBox.Show(L"The ignore list was not changed: " + list.LastError(), L"Corvane",
+                                     MB_OK | MB_ICONEXCLAMATION);
+            Fill();
+            return;
+        }
     }
     if (!list.Save()) {
         m_site.m_messageBox.Show(L"The ignore list could not be saved; the entries are off the list "
-                                 L"until Corvane ends, and it tries to save it again then.",
+                                 L"until Corvane ends, and it tries to save it again then.\n\n" +
+                                     list.LastError(),
                                  L"Corvane", MB_OK | MB_ICONEXCLAMATION);
     }
     Fill();

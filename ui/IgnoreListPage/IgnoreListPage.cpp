@@ -116,18 +116,15 @@ void CIgnoreListDlg::RemoveSelected() {
             return entry.m_hRoot == gone.m_hRoot && entry.m_strPath == gone.m_strPath &&
                    entry.m_dwRegSam == gone.m_dwRegSam && entry.m_vcValues == gone.m_vcValues;
         });
-        if (found != entries.end() && !list.Remove(nCategory, &*found)) {
+        if (found == entries.end()) {
+            continue;
+        }
+        // Saved one by one: the next removal reads the file again.
+        if (!list.Remove(nCategory, &*found) || !list.Save()) {
             m_site.m_messageBox.Show(L"The ignore list was not changed: " + list.LastError(), L"Corvane",
                                      MB_OK | MB_ICONEXCLAMATION);
-            Fill();
-            return;
+            break;
         }
-    }
-    if (!list.Save()) {
-        m_site.m_messageBox.Show(L"The ignore list could not be saved; the entries are off the list "
-                                 L"until Corvane ends, and it tries to save it again then.\n\n" +
-                                     list.LastError(),
-                                 L"Corvane", MB_OK | MB_ICONEXCLAMATION);
     }
     Fill();
 }

@@ -62,11 +62,13 @@ _corvane_cli() {
         word=${COMP_WORDS[i]}
         if [[ $word == -* ]]; then
             if grep -qx -- "$word" <<<"$value_options"; then
+                local value=${COMP_WORDS[i + 1]}
+                value=${value/#\~/$HOME} # the shell expands it only when the line runs
                 case $word in
-                    --prefix | --windows | --user) target+=("$word" "${COMP_WORDS[i + 1]}") ;;
-                    --keep) target+=(--prefix "${COMP_WORDS[i + 1]}") ;;
+                    --prefix | --windows | --user) target+=("$word" "$value") ;;
+                    --keep) target+=(--prefix "$value") ;;
                 esac
-                [[ $word == --windows ]] && windows=${COMP_WORDS[i + 1]}
+                [[ $word == --windows ]] && windows=$value
                 ((i++))
             fi
         elif [[ -z $command ]]; then
@@ -80,6 +82,7 @@ _corvane_cli() {
 
     case $prev in
         --prefix | --windows | --keep)
+            compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")
             return 0
             ;;
@@ -106,6 +109,7 @@ _corvane_cli() {
         local options
         if [[ -z $command ]]; then
             options=$(sed -n '1,/^Commands:/p' <<<"$help" | grep -o -- '--[a-z][a-z-]*'; echo --help)
+            options=$(sort -u <<<"$options")
         else
             options=$(_corvane_cli_options "$command_help"; echo --help)
         fi

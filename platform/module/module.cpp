@@ -163,8 +163,8 @@ bool CLibrary::Load(const std::string& strFileName, std::wstring& strError) {
         for (const std::string& folder : folders) {
             strFolders += (strFolders.empty() ? "" : ", ") + folder;
         }
-        strError = L"The library " + FromUtf8(strFileName) + L" cannot be found (searched: " +
-                   FromUtf8(strFolders.empty() ? "nowhere" : strFolders) + L").";
+        strError = L"The library " + FromUtf8(strFileName) + L" cannot be loaded: it is in none of the folders searched (" +
+                   FromUtf8(strFolders.empty() ? "none" : strFolders) + L").";
         return false;
     }
     void* pHandle = dlopen(strPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);

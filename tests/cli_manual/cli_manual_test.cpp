@@ -96,7 +96,7 @@ protected:
         return Output(Environment() + CORVANE_BIN_DIR "/corvane-cli " + strArgs + " 2>/dev/null");
     }
     std::string Environment() const {
-        return "env -u WINEPREFIX CORVANE_LOG_DIR=" + (m_home / "Logs").string() +
+        return "env -u WINEPREFIX HOME=" + m_home.Path().string() + " CORVANE_LOG_DIR=" + (m_home / "Logs").string() +
                " XDG_CONFIG_HOME=" + (m_home / "config").string() + " ";
     }
 
@@ -267,6 +267,8 @@ TEST_F(CliManualTest, CompletionOffersTheBackupsOfTheTargetOnTheLine) {
 
     EXPECT_EQ(Complete({"--prefix", prefix.string(), "backups", "restore", "Corv"}), Names{strName});
     EXPECT_EQ(Complete({"--demo", "--keep", prefix.string(), "backups", "delete", ""}), Names{strName});
+    // The shell has not expanded a ~ of the line yet.
+    EXPECT_EQ(Complete({"--prefix", "~/prefix", "backups", "restore", ""}), Names{strName});
     // Another prefix has backups of its own, here none.
     const fs::path other = m_home / "other";
     Cli("--demo --keep " + other.string() + " scan");

@@ -126,7 +126,7 @@ TEST(Library, MissingLibraryNamesWhereItWasSought) {
     EXPECT_FALSE(missing.Load("libfendral-missing.so", strError));
     EXPECT_FALSE(missing.IsLoaded());
     const std::string strText = Branwick::Platform::ToUtf8(strError);
-    EXPECT_NE(strText.find("libfendral-missing.so cannot be found"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("libfendral-missing.so cannot be loaded: it is in none of the folders searched"), std::string::npos) << strText;
     // The module's own folder, as its RUNPATH names it.
     EXPECT_NE(strText.find(std::filesystem::path(GetModuleFolder()).parent_path().string()), std::string::npos)
         << strText;

@@ -213,14 +213,16 @@ TEST_F(CliManualTest, ManualPageListsWhatTheHelpLists) {
     for (const auto& [strName, command] : manual.commands) {
         manualCommands.insert(strName);
     }
-    EXPECT_EQ(manualCommands, helpCommands);
-    EXPECT_EQ(manual.targetOptions, help.targetOptions);
+    EXPECT_EQ(manualCommands, helpCommands) << "docs/man/corvane-cli.1.scd must have a section per command";
+    EXPECT_EQ(manual.targetOptions, help.targetOptions) << "docs/man/corvane-cli.1.scd must list the target options";
     for (const auto& [strName, command] : help.commands) {
         if (manual.commands.count(strName) == 0) {
             continue;
         }
-        EXPECT_EQ(manual.commands.at(strName).options, command.options) << "the options of " << strName;
-        EXPECT_EQ(manual.commands.at(strName).verbs, command.verbs) << "the verbs of " << strName;
+        EXPECT_EQ(manual.commands.at(strName).options, command.options)
+            << "docs/man/corvane-cli.1.scd must list the options of " << strName;
+        EXPECT_EQ(manual.commands.at(strName).verbs, command.verbs)
+            << "docs/man/corvane-cli.1.scd must list the verbs of " << strName;
     }
 }
 

@@ -1,6 +1,6 @@
 // The engine library as the program uses it: libfendral.so, loaded from the program's own folder
-// at the first need and kept loaded, its entry points bound by name (core/ScanThreadData.h) at
-// every start and handed to the thread manager as thread procedures.
+// and kept loaded, its entry points bound by name (core/ScanThreadData.h) at every start and
+// handed to the thread manager as thread procedures.
 #pragma once
 
 #include <string>
@@ -19,6 +19,8 @@ public:
     explicit CEngineLibrary(std::string strFileName = kFendralLibrary)
         : m_strFileName(std::move(strFileName)) {}
 
+    // Loads the library unless it is loaded. False with a sentence for the user in strError.
+    bool Load(std::wstring& strError);
     // The entry point pszName (kFendralScan, kFendralCleanUp, kFendralCleanHistory), the library
     // loaded first if it is not yet. Null with a sentence for the user in strError when the library
     // cannot be loaded or has no such entry point; a later call tries the load again.

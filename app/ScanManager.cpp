@@ -73,6 +73,11 @@ CScanManager::CScanManager(CMessageManager& messages, CThreadManager& threads,
          {CErrorFoundMessage::kType, CFinishScanMessage::kType, CFinishFixMessage::kType}) {
         m_messages.Subscribe(nType, this);
     }
+    // Loaded now, while the program starts, rather than at the first scan: mapping and relocating
+    // the library can hold the caller's thread (the window's) for a noticeable moment. A library
+    // that cannot be loaded is reported when a start needs it, which tries again.
+    std::wstring strNotYet;
+    m_engine.Load(strNotYet);
 }
 
 CScanManager::~CScanManager() {

@@ -20,9 +20,10 @@ std::string Help() {
 
 Says what kind of file the extension EXT names (for example doc), who develops the format, and
 which installed applications open it, each with its home page where known. The answer comes from
-the file format service: the one at URL (http://HOST[:PORT]), else one the program runs itself
-from this system's MIME database, icon themes and applications. A service that does not answer is
-tried three times, five seconds apart.
+the file format service: the one at URL (http://HOST[:PORT]), else the one the target's settings
+name (settings set format-service URL, or the desktop program's File Format Help settings), else
+one the program runs itself from this system's MIME database, icon themes and applications. A
+service that does not answer is tried three times, five seconds apart.
   --json   the records as a JSON array ("Image" is the type's icon, a Base64 PNG, or null)
 )";
 }
@@ -70,21 +71,45 @@ void PrintText(const std::vector<CFormatInfo>& vRecords) {
     }
 }
 
+// The address of --service, else the one the target's settings hold; empty for the service of our
+// own. Without a target on the command line, a default target that cannot be opened has no
+// settings: that is no error for a look-up that needs no target.
+std::wstring ServiceAddress(CInvocation& invocation) {
+    const SArgs& args = invocation.Args();
+    SServiceAddress address;
+    if (args.Has("--service")) {
+        const std::wstring strService = Utf8ToWide(args.mapOptions.at("--service"));
+        if (!strService.empty() && !ParseServiceAddress(strService, address)) {
+            throw SUsageError("--service takes an address like http://HOST:PORT, not \"" +
+                              args.mapOptions.at("--service") + "\".");
+        }
+        return strService;
+    }
+    std::wstring strService;
+    try {
+        strService = invocation.Core().Settings().GetFormatService();
+    } catch (const SFailure&) {
+        if (args.bDemo || args.strPrefix || args.strWindows) {
+            throw;
+        }
+        return L"";
+    }
+    // The settings file may have been edited by hand.
+    if (!strService.empty() && !ParseServiceAddress(strService, address)) {
+        throw SFailure("The settings name the file format service \"" + WideToUtf8(strService) +
+                       "\", which is not an address like http://HOST:PORT.");
+    }
+    return strService;
+}
+
 int Run(CInvocation& invocation) {
     invocation.CheckWords(1);
     const SArgs& args = invocation.Args();
-    const std::wstring strService =
-        args.Has("--service") ? Utf8ToWide(args.mapOptions.at("--service")) : L"";
-    SServiceAddress address;
-    if (!strService.empty() && !ParseServiceAddress(strService, address)) {
-        throw SUsageError("--service takes an address like http://HOST:PORT, not \"" +
-                          args.mapOptions.at("--service") + "\".");
-    }
     const std::wstring strExtension = Utf8ToWide(args.vcWords[0]);
     if (NormalizeExtension(strExtension).empty()) {
         throw SUsageError("\"" + args.vcWords[0] + "\" is not a file extension.");
     }
-    CFormatServiceEndpoint endpoint(strService);
+    CFormatServiceEndpoint endpoint(ServiceAddress(invocation));
     std::vector<CFormatInfo> vRecords;
     try {
         vRecords = CFileFormatLookup(endpoint.Url()).LookUp(strExtension);

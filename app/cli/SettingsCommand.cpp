@@ -3,6 +3,8 @@
 
 #include "app/cli/Commands.h"
 #include "core/HistoryItems.h"
+#include "core/Text.h"
+#include "tools/FileFormatHelp/FileFormatHelp.h"
 
 namespace Branwick::Cli {
 
@@ -18,6 +20,8 @@ std::string Help() {
       hide-after-fix on|off      hide the window after a fix (desktop program)
       categories LIST            the categories a scan covers ("all" for every one)
       history-items LIST         the items history cleaning erases ("all" for every one)
+      format-service URL         the file format service that format asks (http://HOST:PORT;
+                                 "" for the one the program runs itself)
 )";
 }
 
@@ -48,6 +52,7 @@ void Show(CSettings& settings) {
     std::cout << "categories " << BitNames(settings.GetScanFlags(), kCategoryNames) << "\n"
               << "history-items " << BitNames(settings.GetHistoryFlags(), kHistoryItemNames)
               << "\n"
+              << "format-service " << WideToUtf8(settings.GetFormatService()) << "\n"
               << "file " << Narrow(settings.GetPath()) << "\n";
 }
 
@@ -69,6 +74,14 @@ bool Set(CSettings& settings, const std::string& strName, const std::string& str
         const DWORD dw = ParseNames(strValue, kHistoryItemNames, "history item");
         settings.RemoveHistoryFlags(kAllHistoryItems & ~dw);
         settings.AddHistoryFlags(dw);
+        return true;
+    }
+    if (strName == "format-service") {
+        SServiceAddress address;
+        if (!strValue.empty() && !ParseServiceAddress(Utf8ToWide(strValue), address)) {
+            throw SUsageError("format-service takes an address like http://HOST:PORT, not \"" + strValue + "\".");
+        }
+        settings.SetFormatService(Utf8ToWide(strValue));
         return true;
     }
     return false;

@@ -191,8 +191,9 @@ TEST_F(IgnoreListTest, ADeeplyNestedUnknownElementIsDroppedAndTheFileKept) {
     Write(original);
     auto list = Open();
     EXPECT_EQ(list->GetCount(COM), 1u);
-    EXPECT_EQ(ReadAll(File().string() + ".bad"), original);
+    EXPECT_FALSE(fs::exists(File().string() + ".bad")) << "reading writes nothing";
     ASSERT_TRUE(list->Save());
+    EXPECT_TRUE(ReadAll(File().string() + ".bad") == original) << "the save keeps the damaged file";
     EXPECT_LT(ReadAll(File()).size(), std::size_t(1) << 20);
     EXPECT_NE(ReadAll(File()).find("<Mine>"), std::string::npos) << "what lies within the bound is kept";
 }

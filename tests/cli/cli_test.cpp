@@ -30,6 +30,7 @@
 #include "tests/support/format_data.h"
 #include "tests/support/temp_folder.h"
 #include "tools/FileFormatHelp/FileFormatHelp.h"
+#include "tools/FileFormatHelp/FormatServiceEndpoint.h"
 #include "tests/support/wine_fixture.h"
 
 namespace {
@@ -689,6 +690,40 @@ TEST_F(CliTest, FormatLooksUpAnExtensionInTheProgramsOwnService) {
     EXPECT_EQ(r.strErr, "corvane-cli: Information about this file format is not found.\n");
     EXPECT_EQ(Run({"format", "a/b"}).nStatus, 2);
     EXPECT_EQ(Run({"format", "doc", "--service", "ftp://formats.example.org"}).nStatus, 2);
+    unsetenv("XDG_DATA_DIRS");
+}
+
+// Without --service the look-up asks the service the target's settings name, a real one on
+// loopback here; --service still wins, and clearing the setting brings back the program's own.
+TEST_F(CliTest, FormatAsksTheServiceTheSettingsName) {
+    const CorvaneTest::CTempFolder data, nothing;
+    CorvaneTest::WriteFormatData(data.Path());
+    Branwick::Formats::SCatalogOptions options;
+    options.vDataDirs = {data.Path()};
+    Branwick::CFormatServiceEndpoint shared(L"", options);
+    options.vDataDirs = {nothing.Path()};
+    Branwick::CFormatServiceEndpoint empty(L"", options);
+    // The program's own service knows no format either.
+    setenv("XDG_DATA_DIRS", nothing.Path().c_str(), 1);
+    const std::string strPrefix = Prefix();
+    const std::string strShared = Branwick::WideToUtf8(shared.Url());
+
+    ASSERT_EQ(Run({"--prefix", strPrefix, "settings", "set", "format-service", strShared}).nStatus, 0);
+    SResult r = Run({"--prefix", strPrefix, "settings", "show"});
+    EXPECT_NE(r.strOut.find("format-service " + strShared + "\n"), std::string::npos) << r.strOut;
+    r = Run({"--prefix", strPrefix, "format", "doc"});
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(r.strOut.rfind("File type: Word document\n", 0), 0u) << r.strOut;
+
+    r = Run({"--prefix", strPrefix, "format", "doc", "--service", Branwick::WideToUtf8(empty.Url())});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_EQ(r.strErr, "corvane-cli: Information about this file format is not found.\n");
+
+    EXPECT_EQ(Run({"--prefix", strPrefix, "settings", "set", "format-service", "ftp://x"}).nStatus, 2);
+    ASSERT_EQ(Run({"--prefix", strPrefix, "settings", "set", "format-service", ""}).nStatus, 0);
+    EXPECT_EQ(Run({"--prefix", strPrefix, "format", "doc"}).nStatus, 1);
+    // A target named on the command line that cannot be opened is an error, not the own service.
+    EXPECT_EQ(Run({"--prefix", (m_folder / "none").string(), "format", "doc"}).nStatus, 1);
     unsetenv("XDG_DATA_DIRS");
 }
 

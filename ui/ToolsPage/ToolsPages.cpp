@@ -3,6 +3,7 @@
 #include "ui/FileFormatHelpPage/FormatsHelpDlg.h"
 #include "ui/HistoryCleanerPage/HistoryCleanerPage.h"
 #include "ui/Pages/PageSite.h"
+#include "ui/ProcessManagerPage/ProcMgrDlg.h"
 #include "ui/StartupManagerPage/StartupManagerPage.h"
 
 namespace Branwick::Wnd {
@@ -12,6 +13,7 @@ const std::vector<SPageEntry>& ToolsPages() {
         {"History Cleaner", MakePage<CHistoryCleanerDlg>},
         {"Startup Manager", MakePage<CToolsDlg>},
         {"File Format Help", MakePage<CFormatsHelpDlg>},
+        {"Process Manager", MakePage<CProcMgrDlg>},
     };
     return kPages;
 }

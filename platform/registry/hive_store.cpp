@@ -600,6 +600,10 @@ CRegStatus ReadHive(const std::string& sPath, const std::wstring& sName, CKeyNod
         *psIncomplete = std::to_wstring(reader.Problems()) +
                         L" key(s) could not be read, the first: " + reader.FirstProblem();
     }
+    // Each skipped key has its line, up to a bound; the count tells how many there were in all.
+    if (reader.Problems() > 1) {
+        pWarnings->push_back(sName + L": " + *psIncomplete);
+    }
     return {};
 }
 
@@ -870,9 +874,6 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
     status = ReadHive(source, m_sName, pRoot, pWarnings, &m_sIncomplete);
     if (!status.Ok()) {
         return status;
-    }
-    if (!m_sIncomplete.empty()) {
-        pWarnings->push_back(m_sName + L": " + m_sIncomplete);
     }
     if (const std::string outside = OutsideOf(m_sPath, m_sConfineTo); !outside.empty()) {
         pWarnings->push_back(m_sName + L" is a link that leads out of the volume, to " +

@@ -93,6 +93,8 @@ DWORD CreateBackupThread(void* pArgument) {
     return 0;
 }
 
+// Why a restore failed goes to the log and to the manager's failures, which its caller shows (the
+// backup dialog, the command line): a box from here would only say it twice.
 DWORD RestoreBackupThread(void* pArgument) {
     auto* pData = static_cast<CRestoreBackupThreadData*>(pArgument);
     if (pData == nullptr) {
@@ -100,6 +102,11 @@ DWORD RestoreBackupThread(void* pArgument) {
     }
     const Platform::CRegistry& registry = pData->m_pTarget->Registry();
     bool bOk = false;
+    std::vector<std::wstring> vcFailures;
+    const auto fail = [&](const std::wstring& strText) {
+        pData->m_pSink->Post(std::make_unique<CLogMessage>(strText));
+        vcFailures.push_back(strText);
+    };
     try {
         CBackUp backup;
         std::size_t nCount = 0;
@@ -115,13 +122,12 @@ DWORD RestoreBackupThread(void* pArgument) {
         // What could be restored is kept; the backup stays for what could not.
         const Platform::CRegStatus status = registry.Flush();
         bOk = status.Ok() && backup.RestoreFailures().empty();
-        *pData->m_pvcFailures = backup.RestoreFailures();
+        vcFailures = backup.RestoreFailures();
         if (!status.Ok()) {
             // Memory goes back to what is on disk, so that nothing half-restored lingers.
             registry.Reload();
-            ShowAndLog(pData->m_pSink,
-                       L"The backup was not restored, because the registry could not be saved: " +
-                           status.m_sMessage);
+            fail(L"The backup was not restored, because the registry could not be saved: " +
+                 status.m_sMessage);
         } else {
             // The files go back only once the registry is restored, so that a refused restore
             // changes nothing at all.
@@ -129,16 +135,17 @@ DWORD RestoreBackupThread(void* pArgument) {
             backup.RestoreFiles(pData->m_pTarget->Files(), BackupFilesFolder(pData->m_strPath),
                                 vcRefused);
             for (const std::wstring& strRefused : vcRefused) {
-                ShowAndLog(pData->m_pSink, strRefused);
+                fail(strRefused);
             }
             // A file left in the backup keeps the backup: deleting it would lose the file.
             bOk = bOk && vcRefused.empty();
         }
     } catch (const CBranwickException& e) {
-        ShowAndLog(pData->m_pSink, e.GetMessage());
+        fail(e.GetMessage());
     } catch (const std::exception& e) {
-        ShowAndLog(pData->m_pSink, Utf8ToWide(e.what()));
+        fail(Utf8ToWide(e.what()));
     }
+    *pData->m_pvcFailures = std::move(vcFailures);
     pData->m_pbOk->store(bOk);
     pData->m_lock.Release();
     pData->m_pSink->Post(std::make_unique<CRestoreBkupFinishMsg>());

@@ -105,8 +105,8 @@ public:
     // Starts a thread that restores the backup named strName (with or without ".bak"), resets
     // the scan manager's quiet times and flushes the registry once; it ends with
     // CRestoreBkupFinishMsg and CFinishThreadMessage. A file that cannot be loaded, or a
-    // registry that refuses the write, changes nothing (shown to the user; see
-    // LastRestoreSucceeded). The target's one-writer lock is held until the thread is done; when
+    // registry that refuses the write, changes nothing; why is logged and kept for
+    // LastRestoreFailures, for the caller to show. The target's one-writer lock is held until the thread is done; when
     // another process holds it past the wait, that is shown and nothing starts. Returns the
     // thread id (0: not started, e.g. a name with a path).
     DWORD RestoreBackup(const std::wstring& strName);
@@ -122,7 +122,7 @@ public:
     // are all listed, in the order they were made.
     std::multimap<std::int64_t, std::wstring> GetBackups() const;
     bool LastRestoreSucceeded() const { return m_bRestoreOk; }
-    // What the last restore could not write, one line each; read after its finish message.
+    // What the last restore could not do, one line each; read after its finish message.
     std::vector<std::wstring> LastRestoreFailures() const;
     const std::wstring& GetFolder() const { return m_strFolder; }
 

@@ -105,6 +105,11 @@ bool CScanSession::StartFix(const SFixChoice& choice) {
     return true;
 }
 
+bool CScanSession::IsBackingUp() {
+    std::lock_guard lock(m_mutex);
+    return m_eStep == EStep::kBackup;
+}
+
 bool CScanSession::StartEngineFix() {
     Begin(EStep::kFix);
     if (m_scanManager.StartFix() == 0) {

@@ -87,6 +87,10 @@ public:
     bool Scan(DWORD dwCategories);
     bool Fix(const SFixChoice& choice);
 
+    // Whether the running step is the backup before a fix (also once it has ended, until the
+    // next Advance).
+    bool IsBackingUp();
+
     // The last scan's findings as they are numbered: category by category in bit order, each
     // in the order found, from 1.
     std::vector<std::pair<int, CRegError*>> Findings();

@@ -677,6 +677,17 @@ std::wstring CSettings::GetTriggerInfo(WORD wIndex) {
     return strInfo;
 }
 
+std::wstring CSettings::GetTempTriggerInfo(const TASK_TRIGGER& trigger) const {
+    if (!m_site.m_pTask) {
+        return {};
+    }
+    try {
+        return m_site.m_pTask->GetTempTriggerInfo(trigger);
+    } catch (const CBranwickException&) {
+        return {};
+    }
+}
+
 void CSettings::GetIdleWait(WORD& wIdleMinutes, WORD& wDeadlineMinutes) {
     wIdleMinutes = m_wIdleWait;
     wDeadlineMinutes = 0;

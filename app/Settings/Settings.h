@@ -90,6 +90,9 @@ public:
     void DelTriggerAt(WORD wIndex);
     void ChangeTrigger(WORD wIndex, const TASK_TRIGGER& trigger);
     std::wstring GetTriggerInfo(WORD wIndex);
+    // The task's description of a trigger that is not stored; empty when the task gives none (a
+    // record it refuses, no task). Nothing is shown or logged: a preview asks many times a second.
+    std::wstring GetTempTriggerInfo(const TASK_TRIGGER& trigger) const;
     void GetIdleWait(WORD& wIdleMinutes, WORD& wDeadlineMinutes);
     void SetIdleWait(WORD wIdleMinutes, WORD wDeadlineMinutes);
     const std::vector<TASK_TRIGGER>& GetTriggers() const { return m_Triggers; }

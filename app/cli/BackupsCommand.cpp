@@ -66,7 +66,7 @@ int Run(CInvocation& invocation) {
         if (!core.RestoreBackup(strName)) {
             const std::vector<std::wstring> failures = core.BackUpManager().LastRestoreFailures();
             for (const std::wstring& strFailure : failures) {
-                std::cout << "Not restored: " << Narrow(strFailure) << "\n";
+                std::cerr << "Not restored: " << Narrow(strFailure) << "\n";
             }
             throw SFailure("The backup " + args.vcWords[1] + " was not restored completely, so it is kept.");
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Schedule/ScheduleForm.h"
 #include "app/cli/Commands.h"
 #include "core/Exceptions.h"
 #include "core/Text.h"
@@ -75,9 +76,7 @@ WORD ParseMonths(const std::string& strMonths) {
 // Days of the month like 1,15,31; each must occur in at least one of the months, or the
 // trigger would never fire on it.
 DWORD ParseMonthDays(const std::string& strDays, WORD wMonths) {
-    constexpr WORD k31DayMonths = 0xAD5;  // Jan, Mar, May, Jul, Aug, Oct, Dec
-    constexpr WORD k30DayMonths = 0x528;  // Apr, Jun, Sep, Nov
-    const unsigned nLongest = (wMonths & k31DayMonths) != 0 ? 31 : (wMonths & k30DayMonths) != 0 ? 30 : 29;
+    const unsigned nLongest = LongestMonthDay(wMonths);
     DWORD dwDays = 0;
     for (const std::string& strDay : SplitCommaList(strDays)) {
         unsigned nDay = 0;

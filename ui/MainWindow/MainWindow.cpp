@@ -10,6 +10,7 @@
 
 #include "platform/discovery/discovery.h"
 #include "ui/App/CommandLine.h"
+#include "ui/BackupsPage/BackupDlg.h"
 #include "ui/Bus/QtMessageBox.h"
 
 // The resources live in a static library, whose initialiser the linker would drop.
@@ -242,8 +243,16 @@ void CCorvanesDlg::StartFix() {
     pResults->Clear();
     pResults->FixButton()->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Made before the start, so that it hears of a backup that ends at once.
+    auto* pBackup = new CBackupDlg(m_site, CBackupDlg::EMode::Create, {}, this);
+    pBackup->setAttribute(Qt::WA_DeleteOnClose);
     const bool bStarted = m_session.StartFix(choice);
     QApplication::restoreOverrideCursor();
+    if (bStarted && m_session.IsBackingUp()) {
+        pBackup->open();
+    } else {
+        delete pBackup;
+    }
     if (!bStarted) {
         pResults->Fill();
         if (m_session.LastError() != m_site.m_scanManager.GetLastError()) {

@@ -1,6 +1,5 @@
 #include "ui/ScanPage/ScanStart.h"
 
-#include <QGridLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -12,24 +11,8 @@ CScanStart::CScanStart(SPageSite& site, QWidget* pParent) : QWidget(pParent), m_
     pTitle->setObjectName("pageTitle");
     pLayout->addWidget(pTitle);
     pLayout->addWidget(new QLabel(tr("Choose what to look for:"), this));
-    auto* pGrid = new QGridLayout;
-    pLayout->addLayout(pGrid);
-    const auto& types = ScanTypes();
-    for (std::size_t i = 0; i < types.size(); ++i) {
-        const DWORD dwBit = static_cast<DWORD>(types[i].nBit);
-        auto* pBox = new QCheckBox(QString::fromWCharArray(types[i].pszDisplayName), this);
-        pBox->setChecked((m_site.m_settings.GetScanFlags() & dwBit) != 0);
-        connect(pBox, &QCheckBox::toggled, this, [this, dwBit](bool bOn) {
-            if (bOn) {
-                m_site.m_settings.AddScanFlags(dwBit);
-            } else {
-                m_site.m_settings.RemoveScanFlags(dwBit);
-            }
-            m_site.m_settings.Serialize(true);
-        });
-        pGrid->addWidget(pBox, static_cast<int>(i % 6), static_cast<int>(i / 6));
-        m_boxes[i] = pBox;
-    }
+    m_pCategories = new CCategoryBoxes(m_site.m_settings, this);
+    pLayout->addWidget(m_pCategories);
     pLayout->addStretch(1);
     m_pStart = new QPushButton(tr("St&art Scan"), this);
     m_pStart->setObjectName("primaryButton");

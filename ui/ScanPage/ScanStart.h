@@ -1,13 +1,11 @@
-// The scan start page: the twelve categories, each a check box bound to the settings (a toggle
-// is saved at once), and the button that starts a scan of the checked ones.
+// The scan start page: the twelve categories bound to the settings, and the button that starts a scan of the checked ones.
 #pragma once
 
 #include <QCheckBox>
 #include <QPushButton>
 #include <QWidget>
 
-#include <array>
-
+#include "ui/Pages/CategoryBoxes.h"
 #include "ui/Pages/PageSite.h"
 
 namespace Branwick::Wnd {
@@ -20,7 +18,7 @@ public:
     // The start button: with no category chosen, says so and starts nothing; otherwise asks
     // for a scan of the settings' categories.
     void PressStart();
-    QCheckBox* CategoryBox(int nIndex) const { return m_boxes.at(static_cast<std::size_t>(nIndex)); }
+    QCheckBox* CategoryBox(int nIndex) const { return m_pCategories->Box(nIndex); }
     QPushButton* StartButton() const { return m_pStart; }
 
 signals:
@@ -28,7 +26,7 @@ signals:
 
 private:
     SPageSite& m_site;
-    std::array<QCheckBox*, 12> m_boxes{};
+    CCategoryBoxes* m_pCategories;
     QPushButton* m_pStart;
 };
 

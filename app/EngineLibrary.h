@@ -1,6 +1,7 @@
-// The engine library as the program uses it: libfendral.so, loaded from the program's own folder
-// and kept loaded, its entry points bound by name (core/ScanThreadData.h) at every start and
-// handed to the thread manager as thread procedures.
+// The engine library as the program uses it: libfendral.so, loaded from the program's library
+// search path (beside it in a build tree, its private library folder when installed) and kept
+// loaded, its entry points bound by name (core/ScanThreadData.h) at every start and handed to the
+// thread manager as thread procedures.
 #pragma once
 
 #include <string>

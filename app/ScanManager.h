@@ -35,8 +35,8 @@ public:
     // Subscribes to CErrorFoundMessage, CFinishScanMessage and CFinishFixMessage and loads the
     // ignore list from strDataFolder. Everything given must outlive the manager;
     // pMessageBox (may be null: the engine's stderr default) is where the engine shows its boxes.
-    // strLibrary is the engine library's file name, looked for beside the program and loaded
-    // here.
+    // strLibrary is the engine library's file name, looked for in the program's library search
+    // path and loaded here.
     CScanManager(CMessageManager& messages, CThreadManager& threads,
                  const Platform::CTarget& target, const std::wstring& strDataFolder,
                  IMessageBox* pMessageBox = nullptr, std::string strLibrary = kFendralLibrary);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "platform/text/text.h"
 
@@ -23,21 +24,57 @@ std::string WithSlash(const std::filesystem::path& folder) {
     return s;
 }
 
+bool IsWritableFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    return std::filesystem::is_directory(folder, ec) && access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 // Creates the folder (and its parents) and reports whether this process may write in it.
 bool MakeWritableFolder(const std::filesystem::path& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    return std::filesystem::is_directory(folder, ec) && access(folder.c_str(), W_OK | X_OK) == 0;
+    return IsWritableFolder(folder);
+}
+
+// The link map of the module this code is linked into; null when the loader does not know it.
+link_map* OwnLinkMap() {
+    Dl_info info{};
+    link_map* pMap = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&OwnLinkMap), &info, reinterpret_cast<void**>(&pMap),
+                RTLD_DL_LINKMAP) == 0) {
+        return nullptr;
+    }
+    return pMap;
+}
+
+// The folders the loader searches for a library this module asks for, in the loader's order
+// (LD_LIBRARY_PATH, the module's RUNPATH with $ORIGIN expanded, the system's folders).
+std::vector<std::string> LibrarySearchPath() {
+    link_map* pMap = OwnLinkMap();
+    Dl_serinfo size{};
+    // glibc's handles are link maps, so the module's own map asks for its own search path.
+    if (pMap == nullptr || dlinfo(pMap, RTLD_DI_SERINFOSIZE, &size) != 0) {
+        return {};
+    }
+    std::vector<Dl_serinfo> buffer(size.dls_size / sizeof(Dl_serinfo) + 1);
+    Dl_serinfo* pInfo = buffer.data();
+    pInfo->dls_size = size.dls_size;
+    pInfo->dls_cnt = size.dls_cnt;
+    if (dlinfo(pMap, RTLD_DI_SERINFO, pInfo) != 0) {
+        return {};
+    }
+    std::vector<std::string> folders;
+    for (unsigned int i = 0; i < pInfo->dls_cnt; ++i) {
+        folders.emplace_back(pInfo->dls_serpath[i].dls_name);
+    }
+    return folders;
 }
 
 }  // namespace
 
 std::string GetModuleFolder() {
-    Dl_info info{};
-    link_map* pMap = nullptr;
-    if (dladdr1(reinterpret_cast<void*>(&GetModuleFolder), &info, reinterpret_cast<void**>(&pMap),
-                RTLD_DL_LINKMAP) == 0 ||
-        pMap == nullptr) {
+    link_map* pMap = OwnLinkMap();
+    if (pMap == nullptr) {
         return {};
     }
     std::error_code ec;
@@ -59,17 +96,24 @@ std::string GetDataFolder() {
         return WithSlash(pszDir);
     }
     const std::string module = GetModuleFolder();
-    return module.empty() ? std::string() : WithSlash(std::filesystem::path(module).parent_path().parent_path() / "share/corvane");
+    return module.empty() ? std::string() : DataFolderOf(module);
+}
+
+std::string DataFolderOf(const std::string& strModuleFolder) {
+    // "X/bin/" has the parent path "X/bin"; its parent is the prefix.
+    return WithSlash(std::filesystem::path(strModuleFolder).parent_path().parent_path() / "share/corvane");
 }
 
 std::string GetLogsFolder() {
     if (const char* pszDir = std::getenv("CORVANE_LOG_DIR"); pszDir != nullptr && *pszDir != '\0') {
         return MakeWritableFolder(pszDir) ? WithSlash(pszDir) : std::string();
     }
-    if (const std::string module = GetModuleFolder(); !module.empty()) {
-        if (MakeWritableFolder(module + "Logs")) {
-            return module + "Logs/";
-        }
+    return LogsFolderOf(GetModuleFolder());
+}
+
+std::string LogsFolderOf(const std::string& strModuleFolder) {
+    if (!strModuleFolder.empty() && IsWritableFolder(strModuleFolder + "Logs")) {
+        return strModuleFolder + "Logs/";
     }
     std::filesystem::path state;
     if (const char* pszState = std::getenv("XDG_STATE_HOME");
@@ -105,13 +149,24 @@ CLibrary::~CLibrary() {
 }
 
 bool CLibrary::Load(const std::string& strFileName, std::wstring& strError) {
-    const std::string strFolder = GetModuleFolder();
-    if (strFolder.empty()) {
-        strError = L"The program's own folder cannot be found, so " + FromUtf8(strFileName) +
-                   L" cannot be loaded.";
+    const std::vector<std::string> folders = LibrarySearchPath();
+    std::string strPath;
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(WithSlash(folder) + strFileName, ec)) {
+            strPath = WithSlash(folder) + strFileName;
+            break;
+        }
+    }
+    if (strPath.empty()) {
+        std::string strFolders;
+        for (const std::string& folder : folders) {
+            strFolders += (strFolders.empty() ? "" : ", ") + folder;
+        }
+        strError = L"The library " + FromUtf8(strFileName) + L" cannot be loaded: it is in none of the folders searched (" +
+                   FromUtf8(strFolders.empty() ? "none" : strFolders) + L").";
         return false;
     }
-    const std::string strPath = strFolder + strFileName;
     void* pHandle = dlopen(strPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (pHandle == nullptr) {
         const char* pszReason = dlerror();

@@ -200,10 +200,6 @@ bool CIgnoreList::Add(std::int32_t nScanType, const CRegError& record) {
 }
 
 bool CIgnoreList::Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry) {
-    const auto same = [](const CIgnoreEntry& a, const CIgnoreEntry& b) {
-        return a.m_hRoot == b.m_hRoot && a.m_strPath == b.m_strPath && a.m_dwRegSam == b.m_dwRegSam &&
-               a.m_vcValues == b.m_vcValues;
-    };
     const auto mine = m_map.find(nScanType);
     if (mine == m_map.end() ||
         std::none_of(mine->second.begin(), mine->second.end(), [pEntry](const CIgnoreEntry& entry) { return &entry == pEntry; })) {
@@ -215,13 +211,15 @@ bool CIgnoreList::Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry) {
         return false;
     }
     auto& entries = m_map[nScanType];
-    const auto found = std::find_if(entries.begin(), entries.end(),
-                                    [&](const CIgnoreEntry& entry) { return same(entry, gone); });
-    if (found != entries.end()) {
-        entries.erase(found);
-        m_bChanged = true;
+    const auto found = std::find(entries.begin(), entries.end(), gone);
+    if (found == entries.end()) {
+        return true;
     }
-    return true;
+    entries.erase(found);
+    // Saved at once: the next change reads the file again under the lock, which would bring back
+    // an entry removed only in memory.
+    m_bChanged = true;
+    return Save();
 }
 
 bool CIgnoreList::IsIgnored(std::int32_t nScanType, const CRegError& record) const {

@@ -24,6 +24,8 @@ struct CIgnoreEntry {
     HKEY m_hRoot = 0;                      // 0 for a file record
     std::wstring m_strPath;                // the record's full path
     REGSAM m_dwRegSam = 0;                 // the record's view bits
+
+    bool operator==(const CIgnoreEntry&) const = default;
 };
 
 class CIgnoreList {
@@ -56,8 +58,9 @@ public:
     // then saves. Returns whether it was saved; the entry is in the list either way.
     bool Add(std::int32_t nScanType, const CRegError& record);
     // Removes an entry equal to that one (the entry object itself when the list was not read
-    // again); nothing when there is none. Not saved until the next Add, Save or the destruction.
-    // False (LastError says why) when the one-writer lock could not be had: nothing was removed.
+    // again), then saves; nothing when there is none. False (LastError says why) when the
+    // one-writer lock could not be had (nothing was removed) or the save failed (the entry is out
+    // of the list either way).
     bool Remove(std::int32_t nScanType, const CIgnoreEntry* pEntry);
     // Whether an entry of the category matches the record: the same full path (case-sensitive),
     // root, number of fixes and view bits, and the same fix descriptions compared pairwise from

@@ -75,6 +75,11 @@ void CDeleteRegistryKey::Backup(pugi::xml_node parent,
     CRegDataSaver(parent, registry).SaveKey(m_hRoot, m_sKeyPath, m_dwRegSam);
 }
 
+Platform::CRegStatus CDeleteRegistryKey::CheckRestorable(
+    const Platform::CRegistry& registry) const {
+    return registry.CheckRestorable(m_hRoot, m_sKeyPath, m_dwRegSam, true);
+}
+
 std::unique_ptr<IFix> CDeleteRegistryValue::Clone() const {
     return std::make_unique<CDeleteRegistryValue>(*this);
 }
@@ -99,6 +104,11 @@ void CDeleteRegistryValue::Backup(pugi::xml_node parent,
                                   const Platform::CRegistry& registry) const {
     CRegDataSaver(parent, registry)
         .SaveValue(m_hRoot, m_sKeyPath, m_sValueName, m_dwRegSam);
+}
+
+Platform::CRegStatus CDeleteRegistryValue::CheckRestorable(
+    const Platform::CRegistry& registry) const {
+    return registry.CheckRestorable(m_hRoot, m_sKeyPath, m_dwRegSam, false);
 }
 
 CFixContainer::CFixContainer(const CFixContainer& other) : IFix(other) {
@@ -141,6 +151,15 @@ void CFixContainer::Backup(pugi::xml_node parent, const Platform::CRegistry& reg
     for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
         pFix->Backup(parent, registry);
     }
+}
+
+Platform::CRegStatus CFixContainer::CheckRestorable(const Platform::CRegistry& registry) const {
+    for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
+        if (Platform::CRegStatus status = pFix->CheckRestorable(registry); !status.Ok()) {
+            return status;
+        }
+    }
+    return {};
 }
 
 void CFixContainer::AddFix(std::unique_ptr<IFix> pFix) {

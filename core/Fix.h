@@ -41,6 +41,11 @@ public:
     // Appends to parent (an element of a backup document, RegData.h) what a restore needs to undo
     // Fix(), read from `registry`. What cannot be read is left out; nothing is reported.
     virtual void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const = 0;
+    // Whether a restore of that backup could undo Fix() in `registry` as it is now; the refusal
+    // says why. A fix that deletes nothing a store could refuse to take back: success.
+    virtual Platform::CRegStatus CheckRestorable(const Platform::CRegistry& /*registry*/) const {
+        return {};
+    }
     virtual ~IFix() = default;
 
 protected:
@@ -83,6 +88,7 @@ public:
     int Fix(const SFixContext& context) override;
     // A "Registry_Key" with the whole key.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
+    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 };
 
 // Deletes the value named by the value name from the key.
@@ -93,6 +99,7 @@ public:
     int Fix(const SFixContext& context) override;
     // An "INCORRECT_VALUE" with the value.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
+    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 };
 
 // Fixes run together in the order they were added. Owns them; copies copy every fix.
@@ -111,6 +118,8 @@ public:
     std::wstring GetDescription() const override;
     // Every fix's backup, in order.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
+    // The first fix's refusal.
+    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 
     // Appends a fix; a null one is ignored.
     void AddFix(std::unique_ptr<IFix> pFix);

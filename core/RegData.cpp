@@ -1,5 +1,6 @@
 #include "core/RegData.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,38 @@
 namespace Branwick {
 
 namespace {
+
+// sPath with each trailing component that the key's real path (after views and links) names too
+// written as the registry stores it, so that a restore recreates "Shell\Open" and not the
+// "shell\open" a scanner happened to ask for. Only letters that compare equal ignoring ASCII case
+// are taken over; a component that differs otherwise (a view's Wow6432Node) ends the walk.
+std::wstring StoredCase(const std::wstring& sPath, const std::wstring& sRealPath) {
+    const auto equal = [](wchar_t a, wchar_t b) {
+        const auto lower = [](wchar_t c) {
+            return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+        };
+        return lower(a) == lower(b);
+    };
+    std::wstring sOut = sPath;
+    std::size_t nEnd = sOut.size(), nRealEnd = sRealPath.size();
+    while (nEnd > 0 && nRealEnd > 0) {
+        const std::size_t nStart = sOut.rfind(L'\\', nEnd - 1) + 1;  // npos + 1 == 0
+        const std::size_t nRealStart = sRealPath.rfind(L'\\', nRealEnd - 1) + 1;
+        if (nEnd - nStart != nRealEnd - nRealStart ||
+            !std::equal(sOut.begin() + static_cast<std::ptrdiff_t>(nStart),
+                        sOut.begin() + static_cast<std::ptrdiff_t>(nEnd),
+                        sRealPath.begin() + static_cast<std::ptrdiff_t>(nRealStart), equal)) {
+            break;
+        }
+        sOut.replace(nStart, nEnd - nStart, sRealPath, nRealStart, nRealEnd - nRealStart);
+        if (nStart == 0 || nRealStart == 0) {
+            break;
+        }
+        nEnd = nStart - 1;
+        nRealEnd = nRealStart - 1;
+    }
+    return sOut;
+}
 
 using Platform::CRegBytes;
 using Platform::CRegKey;
@@ -75,7 +108,7 @@ void CRegDataSaver::SaveKey(HKEY hRoot, const std::wstring& sPath, REGSAM dwView
     }
     pugi::xml_node element = m_parent.append_child("Registry_Key");
     SetNumber(element, "Root_key", SignedRoot(hRoot));
-    SetText(element, "Path", sPath);
+    SetText(element, "Path", StoredCase(sPath, key.GetPath()));
     SetNumber(element, "RegSam", dwView);
     SaveContents(key, element, dwView);
 }
@@ -116,7 +149,7 @@ void CRegDataSaver::SaveValue(HKEY hRoot, const std::wstring& sPath, const std::
     }
     pugi::xml_node element = m_parent.append_child("INCORRECT_VALUE");
     SetNumber(element, "Root_key", SignedRoot(hRoot));
-    SetText(element, "Path", sPath);
+    SetText(element, "Path", StoredCase(sPath, key.GetPath()));
     SetNumber(element, "type", dwType);
     SetText(element, "value_name", sName);
     SetNumber(element, "RegSam", dwView);

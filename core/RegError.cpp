@@ -120,6 +120,14 @@ void CRegError::Backup(pugi::xml_node parent, const Platform::CRegistry& registr
     }
 }
 
+Platform::CRegStatus CRegError::CheckRestorable(const Platform::CRegistry& registry) const {
+    if (!m_bDeleteSelf || m_sPath.empty()) {
+        return CFixContainer::CheckRestorable(registry);
+    }
+    return m_hRoot != 0 ? registry.CheckRestorable(m_hRoot, m_sPath, m_dwRegSam, true)
+                        : Platform::CRegStatus{};
+}
+
 std::wstring CRegError::GetFullPath() const {
     std::wstring sName = GetRootKeyName(m_hRoot);
     if (sName.empty()) {

@@ -45,6 +45,8 @@ public:
     // What Fix() deletes: with m_bDeleteSelf and a path the whole key (a file saves nothing);
     // otherwise every attached fix's backup.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
+    // For what Backup() saves.
+    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 
     // The root's name, a backslash and the path; the path alone when the root has no name (a
     // file); the root's name alone when the path is empty.

@@ -73,13 +73,17 @@ void PostFixProgress(const COperation& op, int nProgress, const std::wstring& sT
 }
 
 // A record whose key lies in a file that cannot be written now (a dirty hive without usable
-// logs) is left alone with the reason, so that it blocks neither the run nor the other files.
-bool Writable(const COperation& op, SFixRun& run, const CRegError& record) {
+// logs) is left alone with the reason, so that it blocks neither the run nor the other files; so
+// is one whose backup the registry could not take back, since its fix could never be undone.
+bool Fixable(const COperation& op, SFixRun& run, const CRegError& record) {
     if (record.m_hRoot == 0) {
         return true;
     }
-    const Platform::CRegStatus status =
+    Platform::CRegStatus status =
         op.Registry().CheckWritable(record.m_hRoot, record.m_sPath, record.m_dwRegSam);
+    if (status.Ok()) {
+        status = record.CheckRestorable(op.Registry());
+    }
     if (status.Ok()) {
         return true;
     }
@@ -98,7 +102,7 @@ void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_no
     unsigned k = 0;
     for (auto it = list.begin(); it != list.end(); ++it) {
         ++k;
-        if (it->m_nState != FIX_STATE_TO_FIX || !Writable(op, run, *it)) {
+        if (it->m_nState != FIX_STATE_TO_FIX || !Fixable(op, run, *it)) {
             continue;
         }
         // Junk files are not worth a backup.

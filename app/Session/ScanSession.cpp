@@ -87,7 +87,7 @@ bool CScanSession::StartFix(const SFixChoice& choice) {
     for (const auto& [nId, pRecord] : Findings()) {
         const bool bChosen =
             (choice.only.empty() || choice.only.count(nId) != 0) && choice.exclude.count(nId) == 0;
-        const bool bLeftAlone = bChosen && IsLeftAlone(*pRecord);
+        const bool bLeftAlone = bChosen && !WhyLeftAlone(*pRecord).empty();
         pRecord->m_nState = bChosen && !bLeftAlone ? FIX_STATE_TO_FIX : FIX_STATE_LEFT;
         m_outcome.nSelected += pRecord->m_nState == FIX_STATE_TO_FIX ? 1 : 0;
         m_outcome.nLeftAlone += bLeftAlone ? 1 : 0;
@@ -163,13 +163,20 @@ void CScanSession::AfterFix() {
         std::lock_guard lock(m_mutex);
         m_outcome.counts = m_finishCounts;
     }
+    std::map<std::int32_t, CLastScanCounters> counters;
     for (const auto& [nBit, count] : m_outcome.counts) {
-        m_settings.SetLastScan(nBit, count.nFound, count.nFixed, 0);
+        counters[nBit] = {count.nFound, count.nFixed, 0};
         m_outcome.nFixed += count.nFixed;
     }
     m_scanManager.SetQuietAfterFix(m_outcome.counts);
-    m_settings.SetLastScanTime(std::time(nullptr));
-    m_settings.Serialize(true);
+    m_settings.SaveFixResult(counters, std::time(nullptr));
+    // A fix that changed nothing has nothing to undo; its backup would only be a restore point
+    // that restores nothing.
+    std::wstring strError;
+    if (m_outcome.nFixed == 0 && !m_outcome.strBackup.empty() &&
+        m_backUpManager.DeleteBackup(m_outcome.strBackup, strError)) {
+        m_outcome.strBackup.clear();
+    }
 }
 
 void CScanSession::Wait() {
@@ -215,9 +222,14 @@ std::vector<std::pair<int, CRegError*>> CScanSession::Findings() {
     return out;
 }
 
-bool CScanSession::IsLeftAlone(const CRegError& record) const {
-    return record.m_hRoot == 0 &&
-           m_scanManager.GetTarget().Files().CheckFixDelete(record.GetFullPath()).m_nError == ERROR_ACCESS_DENIED;
+std::wstring CScanSession::WhyLeftAlone(const CRegError& record) const {
+    const Platform::CTarget& target = m_scanManager.GetTarget();
+    if (record.m_hRoot == 0) {
+        return target.Files().CheckFixDelete(record.GetFullPath()).m_nError == ERROR_ACCESS_DENIED
+                   ? L"it lies outside the prefix folder (--allow-drive names a drive to include)"
+                   : std::wstring();
+    }
+    return record.CheckRestorable(target.Registry()).m_sMessage;
 }
 
 DWORD CScanSession::QuietCategories() const {

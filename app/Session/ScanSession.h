@@ -52,7 +52,7 @@ struct SFixOutcome {
     std::wstring strBackup;                       // the backup taken before; empty: none
     std::map<std::int32_t, SFixCount> counts;     // found and fixed by category bit
     int nSelected = 0;                            // findings chosen to be fixed
-    int nLeftAlone = 0;                           // chosen, but outside what a fix may delete
+    int nLeftAlone = 0;                           // chosen, but left alone (WhyLeftAlone)
     int nFixed = 0;                               // fixed, over every category
 };
 
@@ -96,10 +96,11 @@ public:
     std::vector<std::pair<int, CRegError*>> Findings();
     // The categories of the last scan that were quiet after an earlier fix.
     DWORD QuietCategories() const;
-    // Whether a fix leaves the finding alone: a file that lies outside the target's own folders (on
-    // a drive the prefix maps elsewhere, which the user did not allow). Such findings are listed,
-    // never chosen.
-    bool IsLeftAlone(const CRegError& record) const;
+    // Why a fix leaves the finding alone, one sentence; empty when it does not. A file that lies
+    // outside the target's own folders (on a drive the prefix maps elsewhere, which the user did
+    // not allow), or a key or value whose backup the registry could not take back (an offline
+    // hive keeps names and data that hivex cannot write). Such findings are listed, never chosen.
+    std::wstring WhyLeftAlone(const CRegError& record) const;
     // The last fix's result; complete once Advance has returned true.
     const SFixOutcome& FixOutcome() const { return m_outcome; }
     // Why the last operation failed; empty when it did not.

@@ -736,6 +736,16 @@ void CSettings::SetLastScan(std::int32_t nScanType, std::int32_t nFound, std::in
     m_LastScan[nScanType] = {nFound, nFixed, nIgnored};
 }
 
+bool CSettings::SaveFixResult(const std::map<std::int32_t, CLastScanCounters>& counters,
+                              std::int64_t nTime) {
+    return Change([&] {
+        for (const auto& [nScanType, counter] : counters) {
+            m_LastScan[nScanType] = counter;
+        }
+        m_LastScanTime = nTime;
+    });
+}
+
 CLastScanCounters CSettings::GetLastScan(std::int32_t nScanType) const {
     auto it = m_LastScan.find(nScanType);
     return it == m_LastScan.end() ? CLastScanCounters{} : it->second;

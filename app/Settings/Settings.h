@@ -117,6 +117,11 @@ public:
     CLastScanCounters GetLastScan(std::int32_t nScanType) const;
     void SetLastScanTime(std::int64_t nTime) { m_LastScanTime = nTime; }
     std::int64_t GetLastScanTime() const { return m_LastScanTime; }
+    // Records a fix's counters by category bit and its time on top of the file as it is now (read
+    // again under the one-writer lock), so that a change another process saved meanwhile stays.
+    // Returns whether it was saved.
+    bool SaveFixResult(const std::map<std::int32_t, CLastScanCounters>& counters,
+                       std::int64_t nTime);
 
     // Startup entries the startup manager has disabled (its record texts). Add and Remove return
     // whether the file now holds the change (also when there was nothing to change); when the

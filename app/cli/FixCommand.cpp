@@ -53,7 +53,7 @@ void Print(const SFixOutcome& outcome, DWORD dwCategories, bool bJson) {
                   << " selected problem(s) fixed.\n";
         if (outcome.nLeftAlone > 0) {
             std::cout << outcome.nLeftAlone
-                      << " problem(s) outside the prefix folder left alone (--allow-drive names a drive to include).\n";
+                      << " problem(s) left alone; `scan` says why for each.\n";
         }
     }
 }

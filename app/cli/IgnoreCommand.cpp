@@ -71,7 +71,7 @@ void Remove(CInvocation& invocation) {
     }
     const auto& [nBit, pEntry] = entries[static_cast<std::size_t>(*ids.begin() - 1)];
     const std::string strPath = EntryPath(*pEntry, core.Target().Registry());
-    if (!list.Remove(nBit, pEntry) || !list.Save()) {
+    if (!list.Remove(nBit, pEntry)) {
         throw SFailure(Narrow(list.LastError()));
     }
     std::cout << "Removed: " << strPath << "\n";

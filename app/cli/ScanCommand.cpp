@@ -38,6 +38,20 @@ void NoteRunningWineserver(const CCore& core) {
     }
 }
 
+// A scan over what could not be read is incomplete: say so, with the first few places; the
+// JSON result carries them all.
+void NoteWhatWasNotRead(const CCore& core) {
+    constexpr std::size_t kShown = 5;
+    const std::vector<std::wstring> warnings = core.Target().Registry().LoadWarnings();
+    for (std::size_t i = 0; i < warnings.size() && i < kShown; ++i) {
+        std::cerr << "Warning: " << Narrow(warnings[i]) << "\n";
+    }
+    if (warnings.size() > kShown) {
+        std::cerr << "Warning: " << warnings.size() - kShown
+                  << " more (--json lists them as \"not_read\").\n";
+    }
+}
+
 void PrintJson(CCore& core) {
     CScanManager& scan = core.ScanManager();
     const auto findings = core.Session().Findings();
@@ -45,6 +59,10 @@ void PrintJson(CCore& core) {
     const Platform::CRegistry& registry = core.Target().Registry();
     Json::Value root(Json::objectValue);
     root["target"] = core.Target().Folder();
+    root["not_read"] = Json::Value(Json::arrayValue);
+    for (const std::wstring& strWarning : registry.LoadWarnings()) {
+        root["not_read"].append(Narrow(strWarning));
+    }
     root["categories"] = Json::Value(Json::arrayValue);
     for (const SScanTypeInfo& info : ScanTypes()) {
         if ((scan.GetScanCategories() & static_cast<DWORD>(info.nBit)) == 0) {
@@ -66,7 +84,11 @@ void PrintJson(CCore& core) {
             finding["view_bits"] =
                 pRecord->m_hRoot == 0 ? 0 : static_cast<int>(pRecord->m_dwRegSam);
             finding["view"] = ViewName(*pRecord, registry);
-            finding["left_alone"] = core.Session().IsLeftAlone(*pRecord);
+            const std::wstring strWhy = core.Session().WhyLeftAlone(*pRecord);
+            finding["left_alone"] = !strWhy.empty();
+            if (!strWhy.empty()) {
+                finding["left_alone_reason"] = Narrow(strWhy);
+            }
             finding["fixes"] = Json::Value(Json::arrayValue);
             for (const std::string& strFix : FixTexts(*pRecord)) {
                 finding["fixes"].append(strFix);
@@ -97,8 +119,9 @@ void PrintText(CCore& core) {
             for (const std::string& strFix : FixTexts(*pRecord)) {
                 std::cout << "     fix: " << strFix << "\n";
             }
-            if (core.Session().IsLeftAlone(*pRecord)) {
-                std::cout << "     left alone by fix: outside the prefix folder (--allow-drive names a drive to include)\n";
+            if (const std::wstring strWhy = core.Session().WhyLeftAlone(*pRecord);
+                !strWhy.empty()) {
+                std::cout << "     left alone by fix: " << Narrow(strWhy) << "\n";
             }
         }
     }
@@ -114,6 +137,7 @@ int Run(CInvocation& invocation) {
     invocation.CheckWords(0);
     CCore& core = invocation.Core();
     NoteRunningWineserver(core);
+    NoteWhatWasNotRead(core);
     RunScan(core, Categories(invocation));
     if (invocation.Args().bJson) {
         PrintJson(core);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -318,6 +319,72 @@ bool SameValues(const std::vector<CValue>& a, const std::vector<CValue>& b) {
     });
 }
 
+// Why hivex could not write one value so that Windows reads it back; empty when it could.
+// bBigDataRecords: the hive (version 1.4 and later) keeps data beyond one cell in big-data
+// records, which hivex would rewrite as one plain cell.
+std::wstring WhyValueUnwritable(const CValue& v, bool bBigDataRecords) {
+    if (v.m_vData.size() > kMaxValueBytes) {
+        return L"its value '" + ToWide(v.m_sName) + L"' holds " +
+               std::to_wstring(v.m_vData.size()) + L" bytes, more than hivex can write";
+    }
+    if (bBigDataRecords && v.m_vData.size() > kMaxPlainCellData) {
+        return L"it holds the value '" + ToWide(v.m_sName) + L"' of " +
+               std::to_wstring(v.m_vData.size()) +
+               L" bytes, which hivex would rewrite as one plain cell where Windows expects a "
+               L"big-data record";
+    }
+    std::string name;
+    return NameToUtf8(v.m_sName, &name) ? std::wstring() : L"a value name holds a lone surrogate";
+}
+
+// hivex rewrites all values of a key at once, so every value of the key counts.
+std::wstring WhyValuesUnwritable(const std::vector<CValue>& values, bool bBigDataRecords) {
+    if (values.size() > kMaxValues) {
+        return L"it has more values than hivex can write";
+    }
+    for (const CValue& v : values) {
+        if (std::wstring why = WhyValueUnwritable(v, bBigDataRecords); !why.empty()) {
+            return why;
+        }
+    }
+    return {};
+}
+
+// hivex hashes and sorts a new name byte by byte of its UTF-8, where Windows upper-cases UTF-16;
+// with any other name than plain ASCII Windows could not find the key.
+std::wstring WhyNameUnaddable(CNameView sName) {
+    return std::any_of(sName.begin(), sName.end(), [](char16_t c) { return c >= 0x80; })
+               ? L"hivex cannot add a key whose name is not plain ASCII"
+               : std::wstring();
+}
+
+// Why hivex could not add the key with everything below it as it is now; empty when it could.
+// *psKey names the key the reason is about.
+std::wstring WhyTreeUnaddable(const CKeyNode& key, bool bBigDataRecords, std::wstring* psKey) {
+    std::vector<const CKeyNode*> pending = {&key};
+    while (!pending.empty()) {
+        const CKeyNode* node = pending.back();
+        pending.pop_back();
+        std::wstring why = WhyNameUnaddable(node->Name());
+        if (why.empty() && node->ChildCount() > kMaxSubkeys) {
+            why = L"it has more subkeys than hivex can handle";
+        }
+        if (why.empty()) {
+            why = WhyValuesUnwritable(node->Values(), bBigDataRecords);
+        }
+        if (!why.empty()) {
+            *psKey = KeyPath(node);
+            return why;
+        }
+        for (std::size_t i = 0; i < node->ChildCount(); ++i) {
+            if (Saved(node->Child(i))) {
+                pending.push_back(node->Child(i));
+            }
+        }
+    }
+    return {};
+}
+
 // Applies the differences between a tree and the hive it was read from to a writable hivex
 // handle. Nothing reaches the disk here, so a refusal half way leaves the file as it was.
 class CHiveWriter {
@@ -386,33 +453,18 @@ private:
     CRegStatus WriteValues(const CKeyNode& key, hive_node_h node,
                            const std::vector<CValue>& stored) {
         const std::vector<CValue>& values = key.Values();
-        if (values.size() > kMaxValues) {
-            return Refuse(KeyPath(&key), L"it has more values than hivex can write");
+        std::wstring why = WhyValuesUnwritable(values, m_bBigDataRecords);
+        // The values hivex drops are rewritten too: a big-data one would come back as a plain cell.
+        for (auto it = stored.begin(); why.empty() && it != stored.end(); ++it) {
+            why = WhyValueUnwritable(*it, m_bBigDataRecords);
         }
-        for (const CValue& v : values) {
-            if (v.m_vData.size() > kMaxValueBytes) {
-                return Refuse(KeyPath(&key), L"its value '" + ToWide(v.m_sName) + L"' holds " +
-                                                 std::to_wstring(v.m_vData.size()) +
-                                                 L" bytes, more than hivex can write");
-            }
-        }
-        for (const std::vector<CValue>* list : {&stored, &values}) {
-            for (const CValue& v : *list) {
-                if (m_bBigDataRecords && v.m_vData.size() > kMaxPlainCellData) {
-                    return Refuse(KeyPath(&key),
-                                  L"it holds the value '" + ToWide(v.m_sName) + L"' of " +
-                                      std::to_wstring(v.m_vData.size()) +
-                                      L" bytes, which hivex would rewrite as one plain cell "
-                                      L"where Windows expects a big-data record");
-                }
-            }
+        if (!why.empty()) {
+            return Refuse(KeyPath(&key), why);
         }
         std::vector<std::string> names(values.size());
         std::vector<hive_set_value> set(values.size());
         for (std::size_t i = 0; i < values.size(); ++i) {
-            if (!NameToUtf8(values[i].m_sName, &names[i])) {
-                return Refuse(KeyPath(&key), L"a value name holds a lone surrogate");
-            }
+            NameToUtf8(values[i].m_sName, &names[i]);
             set[i].key = names[i].data();
             std::memcpy(&set[i].t, &values[i].m_dwType, sizeof values[i].m_dwType);
             set[i].len = values[i].m_vData.size();
@@ -442,11 +494,8 @@ private:
 
     CRegStatus AddKey(const CKeyNode& key, hive_node_h parent) {
         const std::wstring path = KeyPath(&key);
-        // hivex hashes and sorts the new name byte by byte of its UTF-8, where Windows upper-cases
-        // UTF-16; with any other name than plain ASCII Windows could not find the key.
-        if (std::any_of(key.Name().begin(), key.Name().end(),
-                        [](char16_t c) { return c >= 0x80; })) {
-            return Refuse(path, L"hivex cannot add a key whose name is not plain ASCII");
+        if (const std::wstring why = WhyNameUnaddable(key.Name()); !why.empty()) {
+            return Refuse(path, why);
         }
         if (key.Parent() != nullptr && key.Parent()->ChildCount() > kMaxSubkeys) {
             return Refuse(path, L"its parent has more subkeys than hivex can handle");
@@ -551,6 +600,10 @@ CRegStatus ReadHive(const std::string& sPath, const std::wstring& sName, CKeyNod
         *psIncomplete = std::to_wstring(reader.Problems()) +
                         L" key(s) could not be read, the first: " + reader.FirstProblem();
     }
+    // Each skipped key has its line, up to a bound; the count tells how many there were in all.
+    if (reader.Problems() > 1) {
+        pWarnings->push_back(sName + L": " + *psIncomplete);
+    }
     return {};
 }
 
@@ -597,6 +650,25 @@ std::vector<std::string> FindLogs(const std::string& sHive) {
     }
     std::erase_if(found, [](const std::string& s) { return s.empty(); });
     return found;
+}
+
+// Where sPath really lies when a link takes it out of sFolder; empty when it stays inside (or
+// there is no folder to stay in).
+std::string OutsideOf(const std::string& sPath, const std::string& sFolder) {
+    if (sFolder.empty()) {
+        return {};
+    }
+    char real[PATH_MAX];
+    char folder[PATH_MAX];
+    if (realpath(sPath.c_str(), real) == nullptr || realpath(sFolder.c_str(), folder) == nullptr) {
+        return {};
+    }
+    const std::string_view inside(folder);
+    const std::string_view file(real);
+    const bool below =
+        file.starts_with(inside) &&
+        (inside == "/" || (file.size() > inside.size() && file[inside.size()] == '/'));
+    return below ? std::string() : std::string(real);
 }
 
 std::string FileName(const std::string& sPath) {
@@ -798,9 +870,14 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
                                             L" is damaged: the file is shorter than its "
                                             L"header says (truncated)."};
     }
+    m_bBigDataRecords = header.m_dwMinor >= 4;
     status = ReadHive(source, m_sName, pRoot, pWarnings, &m_sIncomplete);
     if (!status.Ok()) {
         return status;
+    }
+    if (const std::string outside = OutsideOf(m_sPath, m_sConfineTo); !outside.empty()) {
+        pWarnings->push_back(m_sName + L" is a link that leads out of the volume, to " +
+                             FromUtf8(outside) + L"; it is read, but never written");
     }
     if (m_pRecovered != nullptr) {
         pWarnings->push_back(m_sName + L" was not shut down cleanly; the newest changes were "
@@ -816,6 +893,17 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
         m_fnVolatile(pRoot);
     }
     return status;
+}
+
+CRegStatus CHiveStore::CheckRestorable(const CKeyNode& key, bool bWhole) const {
+    std::wstring sKey = KeyPath(&key);
+    const std::wstring why = bWhole ? WhyTreeUnaddable(key, m_bBigDataRecords, &sKey)
+                                    : WhyValuesUnwritable(key.Values(), m_bBigDataRecords);
+    if (why.empty()) {
+        return {};
+    }
+    return {ERROR_NOT_SUPPORTED, L"a restore could not write it back to " + m_sName +
+                                     L" (the key '" + sKey + L"': " + why + L")"};
 }
 
 std::wstring CHiveStore::PendingRecovery() const {

@@ -74,6 +74,7 @@ public:
     void KeepOriginalsIn(const std::string& sFolder) override { m_sOriginals = sFolder; }
     std::wstring PendingRecovery() const override;
     bool ChangedOnDisk() const override;
+    CRegStatus CheckRestorable(const CKeyNode& key, bool bWhole) const override;
     CRegStatus Prepare(const CKeyNode& root) override;
     CRegStatus Commit() override;
     void Abort() override;
@@ -108,6 +109,7 @@ private:
     std::unique_ptr<CRecovered> m_pRecovered;
     std::wstring m_sDirty;  // a dirty hive not recovered: what its logs are and why they fail
     std::string m_sOriginals;
+    bool m_bBigDataRecords = false;  // version 1.4 and later: large data in big-data records
     std::vector<std::unique_ptr<CAtomicFile>> m_vEmptiedLogs;
 };
 

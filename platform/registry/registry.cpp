@@ -863,6 +863,25 @@ CRegStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& sPath, R
     return {};
 }
 
+CRegStatus CRegistryCore::CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam,
+                                          bool bWhole) {
+    CRegKey key;
+    if (Wrap(shared_from_this()).OpenKey(hRoot, sPath, sam, &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::lock_guard lock(m_mutex);
+    for (CKeyNode* node : {Live(key.m_pState->m_pNode), Live(key.m_pState->m_pMachine)}) {
+        const CMount* mount = node != nullptr ? MountOf(node) : nullptr;
+        if (mount == nullptr) {
+            continue;
+        }
+        if (CRegStatus status = mount->m_pStore->CheckRestorable(*node, bWhole); !status.Ok()) {
+            return status;
+        }
+    }
+    return {};
+}
+
 // Every dirty store is prepared even after one refuses, so that the refusal names each file
 // that cannot be written, not only the first.
 CRegStatus CRegistryCore::Flush(const std::string& sKeepOriginalsIn) {
@@ -1215,6 +1234,12 @@ CRegStatus CRegistry::Flush(const std::string& sKeepOriginalsIn) const {
 CRegStatus CRegistry::CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam) const {
     return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
                               : m_pCore->CheckWritable(hRoot, sPath, sam);
+}
+
+CRegStatus CRegistry::CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam,
+                                      bool bWhole) const {
+    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->CheckRestorable(hRoot, sPath, sam, bWhole);
 }
 
 CRegStatus CRegistry::WriteBackRecovered(const std::string& sKeepOriginalsIn,

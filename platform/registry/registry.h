@@ -233,6 +233,12 @@ public:
     // without usable logs, not read completely) must not block changes to the others. A key
     // that does not exist needs no writing: success.
     CRegStatus CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam = 0) const;
+    // Whether a restore could write the key hRoot\sPath (in the view of sam) back into its file as
+    // it is now: with bWhole the key with everything below it, else only its values. An offline
+    // hive takes back only what hivex can write so that Windows finds it; a Wine file takes
+    // everything. A key that does not exist: success.
+    CRegStatus CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam,
+                               bool bWhole) const;
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.
     CRegStatus Reload() const;

@@ -78,6 +78,7 @@ public:
     CRegStatus Flush(const std::string& sKeepOriginalsIn = {});
     CRegStatus CheckWritable();
     CRegStatus CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam);
+    CRegStatus CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam, bool bWhole);
     CRegStatus WriteBackRecovered(const std::string& sKeepOriginalsIn,
                                   std::vector<std::wstring>* pApplied);
     CRegStatus Reload();

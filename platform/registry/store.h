@@ -54,6 +54,12 @@ public:
     // What was recovered at load and is not written back yet ("4 log entries from ..."); empty
     // when nothing.
     virtual std::wstring PendingRecovery() const { return {}; }
+    // Whether a restore could write key back into this store's file as it is now (bWhole: with
+    // everything below it; else only its values), so that nothing is deleted that a restore could
+    // not bring back; the refusal says why.
+    virtual CRegStatus CheckRestorable(const CKeyNode& /*key*/, bool /*bWhole*/) const {
+        return {};
+    }
     // Puts the prepared data in place (rename, fsync of the folder). Only after a good Prepare.
     virtual CRegStatus Commit() = 0;
     // Drops what Prepare made.

@@ -33,8 +33,9 @@ protected:
                                                 Platform::CRegistry::CreateInMemory());
     }
 
-    std::unique_ptr<CIgnoreList> Open() {
-        return std::make_unique<CIgnoreList>(m_pTarget->Files(), L"C:\\Corvane\\");
+    std::unique_ptr<CIgnoreList> Open(bool bLocked = false) {
+        return std::make_unique<CIgnoreList>(m_pTarget->Files(), L"C:\\Corvane\\",
+                                             bLocked ? m_pTarget.get() : nullptr);
     }
     fs::path File() const { return m_dir / "c/Corvane/ignorelist.xml"; }
     void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
@@ -113,22 +114,22 @@ TEST_F(IgnoreListTest, IgnoringTwiceStoresTwoEntries) {
     EXPECT_EQ(Open()->GetCount(FONTS), 2u);
 }
 
-TEST_F(IgnoreListTest, RemovedEntriesAreGoneAfterTheListIsDestroyed) {
-    auto list = Open();
+TEST_F(IgnoreListTest, EachRemovalIsSavedAtOnce) {
+    // Under the one-writer lock every change reads the file again first: a removal kept only in
+    // memory would come back with the next one.
+    auto list = Open(true);
     list->Add(COM, Record(L"Software\\A", KEY_WOW64_32KEY));
     list->Add(COM, Record(L"Software\\B", KEY_WOW64_32KEY));
     list->Add(STARTUP, Record(L"Software\\C", KEY_WOW64_32KEY));
     const CIgnoreEntry* first = &list->GetEntries(COM).front();
-    list->Remove(COM, first);
-    list->Remove(STARTUP, &list->GetEntries(COM).front());  // not of that category: nothing
-    list->Remove(FONTS, first);
+    EXPECT_TRUE(list->Remove(STARTUP, first)) << "not of that category: nothing to do";
+    EXPECT_TRUE(list->Remove(COM, first));
+    EXPECT_EQ(ReadAll(File()).find("Software\\A"), std::string::npos) << "saved by the removal";
+    EXPECT_TRUE(list->Remove(STARTUP, &list->GetEntries(STARTUP).front()));
     EXPECT_EQ(list->GetCount(COM), 1u);
-    EXPECT_EQ(list->GetCount(STARTUP), 1u);
-    EXPECT_NE(ReadAll(File()).find("Software\\A"), std::string::npos) << "not written yet";
-    list->Remove(STARTUP, &list->GetEntries(STARTUP).front());
-    list.reset();
+    EXPECT_EQ(list->GetCount(STARTUP), 0u);
     const std::string text = ReadAll(File());
-    EXPECT_EQ(text.find("Software\\A"), std::string::npos);
+    EXPECT_EQ(text.find("Software\\A"), std::string::npos) << "the first removal stays";
     EXPECT_NE(text.find("Software\\B"), std::string::npos);
     EXPECT_EQ(text.find("STARTUP"), std::string::npos) << "an emptied category is not written";
 }
@@ -228,7 +229,7 @@ TEST_F(IgnoreListTest, OnlyAChangedListIsWrittenAtTheEnd) {
         auto list = Open();
         list->Remove(COM, &list->GetEntries(COM).front());
     }
-    EXPECT_NE(ReadAll(File()), saved) << "a removal reaches the file at the end";
+    EXPECT_NE(ReadAll(File()), saved) << "a removal reaches the file";
     EXPECT_FALSE(Open()->IsIgnored(COM, Record(L"a", KEY_WOW64_32KEY)));
 }
 

@@ -388,6 +388,22 @@ TEST_F(SettingsTest, LastScanCountersAndTimeRoundTrip) {
     EXPECT_EQ(reopened->GetLastScanTime(), 8589934592LL);
 }
 
+// A fix records its counters while another process (here: another store) may have saved a change
+// since the fix's store read the file; that change must survive the fix's save.
+TEST_F(SettingsTest, AFixResultIsSavedOnTopOfAnotherProcesssChange) {
+    auto fixing = Open();
+    auto other = Open();
+    other->SetGeneralFlag(CSettings::GENERAL_FIX_AFTER_SCAN, true);
+    other->SetLastScan(0x1, 9, 9, 0);
+    ASSERT_TRUE(other->Serialize(true));
+    ASSERT_TRUE(fixing->SaveFixResult({{0x20, {5, 3, 0}}}, 1234));
+    auto reopened = Open();
+    EXPECT_NE(reopened->GetGeneral() & CSettings::GENERAL_FIX_AFTER_SCAN, 0u);
+    EXPECT_EQ(reopened->GetLastScan(0x1).found, 9) << "a category the fix did not touch";
+    EXPECT_EQ(reopened->GetLastScan(0x20).fixed, 3);
+    EXPECT_EQ(reopened->GetLastScanTime(), 1234);
+}
+
 TEST_F(SettingsTest, OptionsAreSavedAtOnce) {
     auto settings = Open();
     settings->SetGeneralFlag(CSettings::GENERAL_BACKUP_BEFORE_FIX, false);

@@ -795,19 +795,20 @@ TEST_F(CliTest, TargetsListsTheWindowsSystemsOfTheHome) {
 
 namespace {
 
-// An NT 4.0 volume (WINNT layout, no ProgramData) whose user's hive is a dirty Windows 10 one with
-// its logs; false when the fixture hives are absent.
-bool BuildDirtyVolume(const fs::path& volume) {
+// An NT 4.0 volume (WINNT layout, no ProgramData) whose user Alice has the fixture files given as
+// (fixture, file name in her profile); false when the fixture hives are absent.
+bool BuildVolume(const fs::path& volume,
+                 const std::vector<std::pair<std::string, std::string>>& user) {
     const fs::path hives = fs::path(CORVANE_FIXTURES_DIR) / "hives";
     if (!fs::exists(hives)) {
         return false;
     }
-    const std::pair<std::string, fs::path> files[] = {
+    std::vector<std::pair<std::string, fs::path>> files = {
         {"aiowinreg_nt4__software.reg", volume / "WINNT/system32/config/SOFTWARE"},
-        {"aiowinreg_nt4__system.reg", volume / "WINNT/system32/config/SYSTEM"},
-        {"museum__Win10_NTUSER.DAT", volume / "Users/Alice/NTUSER.DAT"},
-        {"museum__Win10_NTUSER.DAT.LOG1", volume / "Users/Alice/NTUSER.DAT.LOG1"},
-        {"museum__Win10_NTUSER.DAT.LOG2", volume / "Users/Alice/NTUSER.DAT.LOG2"}};
+        {"aiowinreg_nt4__system.reg", volume / "WINNT/system32/config/SYSTEM"}};
+    for (const auto& [name, file] : user) {
+        files.emplace_back(name, volume / "Users/Alice" / file);
+    }
     for (const auto& [name, to] : files) {
         fs::create_directories(to.parent_path());
         const std::string cmd = "xz -dc '" + (hives / (name + ".xz")).string() + "' > '" + to.string() + "'";
@@ -818,7 +819,102 @@ bool BuildDirtyVolume(const fs::path& volume) {
     return true;
 }
 
+// Such a volume whose user's hive is a dirty Windows 10 one with its logs.
+bool BuildDirtyVolume(const fs::path& volume) {
+    return BuildVolume(volume, {{"museum__Win10_NTUSER.DAT", "NTUSER.DAT"},
+                                {"museum__Win10_NTUSER.DAT.LOG1", "NTUSER.DAT.LOG1"},
+                                {"museum__Win10_NTUSER.DAT.LOG2", "NTUSER.DAT.LOG2"}});
+}
+
 }  // namespace
+
+// Windows 10 keeps an empty key named with emoji; hivex could not add it back, so a fix must not
+// delete it, and says so where the finding is listed.
+TEST_F(CliTest, AKeyNoRestoreCouldWriteBackIsLeftAloneAndSaysWhy) {
+    const fs::path volume = m_folder / "volume";
+    if (!BuildVolume(volume, {{"regipy__transactions_NTUSER.DAT", "NTUSER.DAT"},
+                              {"regipy__transactions_ntuser.dat.log1", "ntuser.dat.LOG1"},
+                              {"regipy__transactions_ntuser.dat.log2", "ntuser.dat.LOG2"}})) {
+        GTEST_SKIP() << "fixture hives are absent";
+    }
+    const std::vector<std::string> scan = {"--windows", volume.string(), "--user",     "Alice",
+                                           "scan",      "--categories",  "empty-keys", "--json"};
+    const auto globe = [&]() {
+        const SResult r = Run(scan);
+        EXPECT_EQ(r.nStatus, 0) << r.strErr;
+        const Json::Value json = ParseJson(r);
+        for (const Json::Value& category : json["categories"]) {
+            for (const Json::Value& finding : category["findings"]) {
+                const std::string strPath = finding["path"].asString();
+                // The only empty key below International is the one named with emoji.
+                if (strPath.find("\\Control Panel\\International\\") != std::string::npos) {
+                    return finding;
+                }
+            }
+        }
+        return Json::Value();
+    };
+    const Json::Value before = globe();
+    ASSERT_FALSE(before.isNull()) << "the fixture's empty key is a finding";
+    EXPECT_TRUE(before["left_alone"].asBool());
+    EXPECT_NE(before["left_alone_reason"].asString().find("not plain ASCII"), std::string::npos)
+        << before;
+
+    const SResult fix =
+        Run({"--windows", volume.string(), "--user", "Alice", "fix", "--categories", "empty-keys"});
+    EXPECT_NE(fix.strOut.find("left alone; `scan` says why for each."), std::string::npos)
+        << fix.strOut << fix.strErr;
+    EXPECT_FALSE(globe().isNull()) << "the key is still there";
+}
+
+TEST_F(CliTest, ScanSaysWhatItReadFromLogsOrCouldNotRead) {
+    const fs::path volume = m_folder / "volume";
+    if (!BuildDirtyVolume(volume)) {
+        GTEST_SKIP() << "fixture hives are absent";
+    }
+    const std::vector<std::string> target = {"--windows", volume.string(), "--user", "Alice"};
+    std::vector<std::string> args = target;
+    args.insert(args.end(), {"scan", "--categories", "empty-keys"});
+    const SResult text = Run(args);
+    EXPECT_NE(text.strErr.find("Warning: Users/Alice/NTUSER.DAT was not shut down cleanly"),
+              std::string::npos)
+        << text.strErr;
+    args.push_back("--json");
+    const Json::Value json = ParseJson(Run(args));
+    const Json::Value& notRead = json["not_read"];
+    EXPECT_TRUE(std::any_of(notRead.begin(), notRead.end(), [](const Json::Value& line) {
+        return line.asString().find("NTUSER.DAT was not shut down cleanly") != std::string::npos;
+    })) << json;
+}
+
+// A user hive left dirty without its logs cannot be written: its findings are not fixed, and a
+// fix that fixed nothing keeps no backup that would restore nothing.
+TEST_F(CliTest, AFixThatChangedNothingKeepsNoBackup) {
+    const fs::path volume = m_folder / "volume";
+    if (!BuildVolume(volume, {{"museum__Win10_NTUSER.DAT", "NTUSER.DAT"}})) {
+        GTEST_SKIP() << "fixture hives are absent";
+    }
+    const std::vector<std::string> target = {"--windows", volume.string(), "--user", "Alice"};
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), target.begin(), target.end());
+        return Run(args);
+    };
+    int nUserFinding = 0;
+    const Json::Value scan = ParseJson(run({"scan", "--categories", "empty-keys", "--json"}));
+    for (const Json::Value& category : scan["categories"]) {
+        for (const Json::Value& finding : category["findings"]) {
+            if (nUserFinding == 0 && finding["path"].asString().starts_with("HKEY_USERS\\S-1-")) {
+                nUserFinding = finding["id"].asInt();
+            }
+        }
+    }
+    ASSERT_NE(nUserFinding, 0) << "the Windows 10 user hive has empty keys";
+    const SResult fix =
+        run({"fix", "--categories", "empty-keys", "--only", std::to_string(nUserFinding)});
+    EXPECT_NE(fix.strOut.find("Total: 0 of 1 selected problem(s) fixed."), std::string::npos)
+        << fix.strOut << fix.strErr;
+    EXPECT_EQ(run({"backups", "list"}).strOut, "");
+}
 
 TEST_F(CliTest, RecoverWritesBackTheDirtyHiveAndKeepsTheOriginals) {
     const fs::path volume = m_folder / "volume";

@@ -159,6 +159,32 @@ TEST_F(RegDataTest, SubkeysComeBackInTheViewOfTheirKey) {
     EXPECT_EQ(Export(), before);
 }
 
+// A scanner may name a key in another case than the registry keeps it; the restore must bring
+// the stored names back, parents included, also through a view.
+TEST_F(RegDataTest, RestoredKeysKeepTheCaseTheRegistryStoredThem) {
+    Import(HKEY_LOCAL_MACHINE, R"(
+[Software\\Wow6432Node\\Vendor\\App32\\Shell\\Open]
+"x"=dword:00000001
+[Software\\Classes\\.Ext\\Shell\\Open\\Command]
+@="app.exe"
+)");
+    const std::string before = Export();
+    pugi::xml_document doc;
+    CRegDataSaver saver(CreateBackupDocument(doc), m_registry);
+    saver.SaveKey(HKEY_LOCAL_MACHINE, L"software\\vendor\\app32\\shell", KEY_WOW64_32KEY);
+    saver.SaveValue(HKEY_LOCAL_MACHINE, L"software\\classes\\.ext\\shell\\open\\command", L"", 0);
+    const std::string text = BackupDocumentText(doc);
+    EXPECT_NE(text.find(R"(Path="software\Vendor\App32\Shell")"), std::string::npos)
+        << "the view's Wow6432Node ends the names taken over: " << text;
+    EXPECT_NE(text.find(R"(Path="Software\Classes\.Ext\Shell\Open\Command")"), std::string::npos)
+        << text;
+    ASSERT_EQ(m_registry.DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Vendor"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(m_registry.DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.Ext"), ERROR_SUCCESS);
+    RestoreText(m_registry, text);
+    EXPECT_EQ(Export(), before);
+}
+
 TEST_F(RegDataTest, FilesWithoutViewRestoreIntoThe32BitView) {
     RestoreText(m_registry,
                 "<Backup><Registry_Key Root_key=\"-2147483646\" Path=\"Software\\Old\">"

@@ -296,6 +296,80 @@ void MakeLiList(const std::string& hive, const char* path) {
     RegTest::Touch(hive, bytes);
 }
 
+// A fix may delete only what a restore can write back: names and data that hivex writes the way
+// Windows reads them. The check looks at the key as it is, before anything is deleted.
+TEST(HiveWrite, RestorableOnlyWhatHivexCanWriteBack) {
+    SKIP_WITHOUT_FIXTURES();
+    CVolume volume({.m_sNtUser = "museum__Win10_NTUSER.DAT"});
+    const CRegistry& reg = volume.m_reg;
+    hive_h* h = hivex_open(volume.m_sNtUser.c_str(), HIVEX_OPEN_WRITE);
+    ASSERT_NE(h, nullptr);
+    const hive_node_h software = hivex_node_get_child(h, hivex_root(h), "Software");
+    const hive_node_h globe = hivex_node_add_child(h, software, "Globe");
+    ASSERT_NE(hivex_node_add_child(h, globe, "\xF0\x9F\x8C\x8E"), 0u);  // U+1F30E
+    const hive_node_h big = hivex_node_add_child(h, software, "Big");
+    std::string data(20000, 'x');
+    hive_set_value value{const_cast<char*>("Large"), hive_t_REG_BINARY, data.size(), data.data()};
+    ASSERT_EQ(hivex_node_set_values(h, big, 1, &value, 0), 0);
+    const hive_node_h plain = hivex_node_add_child(h, software, "Plain");
+    value.len = 16;
+    ASSERT_EQ(hivex_node_set_values(h, hivex_node_add_child(h, plain, "Below"), 1, &value, 0), 0);
+    ASSERT_EQ(hivex_commit(h, nullptr, 0), 0);
+    hivex_close(h);
+    ASSERT_TRUE(reg.Reload().Ok());
+
+    const CRegStatus globeTree =
+        reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Globe", 0, true);
+    EXPECT_EQ(globeTree.m_lCode, ERROR_NOT_SUPPORTED);
+    EXPECT_NE(globeTree.m_sMessage.find(L"Globe\\\U0001F30E"), std::wstring::npos)
+        << ToUtf8(globeTree.m_sMessage);
+    EXPECT_NE(globeTree.m_sMessage.find(L"not plain ASCII"), std::wstring::npos);
+    EXPECT_FALSE(
+        reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Globe\\\U0001F30E", 0, true).Ok());
+    EXPECT_TRUE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Globe", 0, false).Ok())
+        << "its values are plain";
+
+    const CRegStatus bigValues = reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Big", 0, false);
+    EXPECT_NE(bigValues.m_sMessage.find(L"'Large' of 20000 bytes"), std::wstring::npos)
+        << ToUtf8(bigValues.m_sMessage);
+    EXPECT_FALSE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software", 0, true).Ok())
+        << "a key is refused for what lies below it";
+    EXPECT_FALSE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Big", 0, true).Ok());
+    EXPECT_TRUE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Plain", 0, true).Ok());
+    EXPECT_TRUE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Missing", 0, true).Ok());
+
+    // A Wine prefix's text files take any name back.
+    const CRegistry memory = CRegistry::CreateInMemory({});
+    CRegKey key;
+    ASSERT_EQ(memory.CreateKey(HKEY_CURRENT_USER, L"Software\\\U0001F30E", 0, &key), ERROR_SUCCESS);
+    EXPECT_TRUE(memory.CheckRestorable(HKEY_CURRENT_USER, L"Software", 0, true).Ok());
+}
+
+// A hive that a link takes out of the volume belongs to something else: it is read with a
+// warning, and no change is ever written there.
+TEST(HiveWrite, AHiveLinkedFromOutsideTheVolumeIsReadWithAWarningButNotWritten) {
+    SKIP_WITHOUT_FIXTURES();
+    RegTest::CTempDir outside;
+    std::string volumeDir;
+    {
+        CVolume volume;
+        volumeDir = volume.m_dir.Path();
+        std::filesystem::rename(volume.m_sNtUser, outside.Path() + "/NTUSER.DAT");
+        std::filesystem::create_symlink(outside.Path() + "/NTUSER.DAT", volume.m_sNtUser);
+        CRegistry reg;
+        ASSERT_TRUE(CRegistry::OpenOfflineVolume(volumeDir, L"Alice", &reg).Ok());
+        const std::vector<std::wstring> warnings = reg.LoadWarnings();
+        EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [](const std::wstring& w) {
+            return w.starts_with(L"Users/Alice/NTUSER.DAT is a link that leads out of the volume");
+        }));
+        const std::string before = ReadAll(outside.Path() + "/NTUSER.DAT");
+        CRegKey key;
+        ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Added", 0, &key), ERROR_SUCCESS);
+        EXPECT_FALSE(reg.Flush().Ok());
+        EXPECT_EQ(ReadAll(outside.Path() + "/NTUSER.DAT"), before);
+    }
+}
+
 TEST(HiveWrite, DeletingBelowAnLiListIsRefused) {
     SKIP_WITHOUT_FIXTURES();
     CVolume volume;

@@ -2,7 +2,10 @@
 // Changes are checked on disk, through a registry and settings read again, as after a restart.
 #include "tools/startup/StartupManager.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -280,6 +283,37 @@ TEST_F(StartupTest, EnablingNeverWritesOverAValueTheProgramMadeAgain) {
     // Deleting the disabled entry leaves the new value alone.
     ASSERT_TRUE(m_pManager->SetStartupState(both[1], false, true).Ok());
     EXPECT_EQ(One(L"Updater").m_strData, L"C:\\v2\\updater.exe");
+}
+
+// Another writer of the prefix (here: the lock another process would hold) makes a change wait,
+// then refuse with one sentence; a registry that writer saved meanwhile is read before a change.
+TEST_F(StartupTest, AChangeWaitsForAnotherWriterAndLandsOnTopOfItsChanges) {
+    ASSERT_NO_FATAL_FAILURE(DisableDemoUpdater());
+    const int fd = open(m_prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    const CStartupResult refused = m_pManager->SetStartupState(One(L"Updater"), true, false);
+    close(fd);
+    EXPECT_EQ(refused.m_nError, ERROR_SHARING_VIOLATION);
+    EXPECT_NE(refused.m_strText.find(L"try again when it has finished"), std::wstring::npos)
+        << Platform::ToUtf8(refused.m_strText);
+
+    // Another process adds a Run value to user.reg while this one has the registry loaded.
+    Platform::CRegistry other;
+    ASSERT_TRUE(Platform::CRegistry::OpenWinePrefix(m_prefix.string(), {}, &other).Ok());
+    ASSERT_TRUE(other
+                    .ImportText(HKEY_CURRENT_USER, R"(
+[Software\\Microsoft\\Windows\\CurrentVersion\\Run]
+"Mail"="C:\\mail.exe"
+)")
+                    .Ok());
+    ASSERT_TRUE(other.Flush().Ok());
+    ASSERT_TRUE(m_pManager->SetStartupState(One(L"Updater"), true, false).Ok());
+    Platform::CRegistry after;
+    ASSERT_TRUE(Platform::CRegistry::OpenWinePrefix(m_prefix.string(), {}, &after).Ok());
+    const std::string run = after.ExportText(HKEY_CURRENT_USER, kRunKey);
+    EXPECT_NE(run.find("\"Mail\""), std::string::npos) << run;
+    EXPECT_NE(run.find("\"Updater\""), std::string::npos) << run;
 }
 
 TEST_F(StartupTest, ARegistryThatMayNotBeWrittenChangesNothingAndSaysWhy) {

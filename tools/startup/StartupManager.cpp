@@ -193,7 +193,30 @@ std::wstring CStartupManager::CommonStartupFolder() const {
 // ---------------------------------------------------------------------------------------------
 // Changes
 
+// A change must not interleave with another writer of the target (a fix, a restore), and what
+// such a writer saved meanwhile is read first, so that the change lands on top of it.
+CStartupResult CStartupManager::Lock(Platform::CWriterLock& lock) const {
+    std::wstring strBusy;
+    if (!lock.Acquire(m_target, Platform::kWriterWaitMs, strBusy)) {
+        return Failure(ERROR_SHARING_VIOLATION, strBusy);
+    }
+    if (m_target.Registry().ChangedOnDisk()) {
+        if (const Platform::CRegStatus status = m_target.Registry().Reload(); !status.Ok()) {
+            return Failure(status.m_lCode, status.m_sMessage);
+        }
+    }
+    return {};
+}
+
 CStartupResult CStartupManager::SetStartupState(const CStartupItem& item, bool bEnable, bool bRemove) {
+    Platform::CWriterLock lock;
+    if (CStartupResult locked = Lock(lock); !locked.Ok()) {
+        return locked;
+    }
+    return ChangeState(item, bEnable, bRemove);
+}
+
+CStartupResult CStartupManager::ChangeState(const CStartupItem& item, bool bEnable, bool bRemove) {
     if (bEnable) {
         if (item.m_bEnabled) {
             return {};

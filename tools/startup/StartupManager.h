@@ -74,7 +74,9 @@ public:
     std::vector<CStartupItem> List() const;
 
     // Disables (bEnable false), enables (bEnable true) or deletes (bEnable false, bRemove true)
-    // the entry. Asking for the state the entry is in already changes nothing and succeeds.
+    // the entry, under the target's one-writer lock (a second writer refuses with one sentence
+    // after a few seconds). Asking for the state the entry is in already changes nothing and
+    // succeeds.
     CStartupResult SetStartupState(const CStartupItem& item, bool bEnable, bool bRemove);
 
     // The folders, as Windows paths ending in '\'; empty when the target has none. The user's is
@@ -89,6 +91,8 @@ private:
     void AddFolder(const std::wstring& strFolder, bool bAllUsers, std::vector<CStartupItem>& items) const;
     std::wstring ShellFolder(HKEY hRoot, const wchar_t* pszValue, const std::wstring& strFallback) const;
     bool IsHeld(const std::wstring& strName) const;
+    CStartupResult Lock(Platform::CWriterLock& lock) const;
+    CStartupResult ChangeState(const CStartupItem& item, bool bEnable, bool bRemove);
 
     CStartupResult DisableValue(const CStartupItem& item, bool bRemove);
     CStartupResult EnableValue(const CStartupItem& item);

@@ -112,15 +112,11 @@ void CIgnoreListDlg::RemoveSelected() {
     CIgnoreList& list = m_site.m_scanManager.GetIgnoreList();
     for (const auto& [nCategory, gone] : removed) {
         const std::list<CIgnoreEntry>& entries = list.GetEntries(nCategory);
-        const auto found = std::find_if(entries.begin(), entries.end(), [&gone](const CIgnoreEntry& entry) {
-            return entry.m_hRoot == gone.m_hRoot && entry.m_strPath == gone.m_strPath &&
-                   entry.m_dwRegSam == gone.m_dwRegSam && entry.m_vcValues == gone.m_vcValues;
-        });
+        const auto found = std::find(entries.begin(), entries.end(), gone);
         if (found == entries.end()) {
             continue;
         }
-        // Saved one by one: the next removal reads the file again.
-        if (!list.Remove(nCategory, &*found) || !list.Save()) {
+        if (!list.Remove(nCategory, &*found)) {
             m_site.m_messageBox.Show(L"The ignore list was not changed: " + list.LastError(), L"Corvane",
                                      MB_OK | MB_ICONEXCLAMATION);
             break;

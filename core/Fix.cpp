@@ -14,9 +14,17 @@ constexpr REGSAM kFixAccess = 0x30006;
 }  // namespace
 
 void SFixContext::Log(std::wstring_view strText) const {
-    if (pSink != nullptr) {
-        pSink->Post(std::make_unique<CLogMessage>(strText));
+    if (pSink == nullptr) {
+        return;
     }
+    std::unique_ptr<CLogMessage> pMessage =
+        pRecycler != nullptr ? pRecycler->Take<CLogMessage>() : nullptr;
+    if (pMessage == nullptr) {
+        pSink->Post(std::make_unique<CLogMessage>(strText));
+        return;
+    }
+    pMessage->SetText(strText);
+    pSink->Post(std::move(pMessage));
 }
 
 CRegistryFix::CRegistryFix(HKEY hRoot, std::wstring sKeyPath, std::wstring sValueName,

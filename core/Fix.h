@@ -19,12 +19,14 @@
 namespace Branwick {
 
 class CMessageSink;
+class CRecycler;
 
 // What a running fix works on: the target whose registry and files it changes, and the sink its
 // log lines go to. Both must outlive the fix run.
 struct SFixContext {
     const Platform::CTarget& target;
     CMessageSink* pSink = nullptr;  // null: log lines are dropped
+    CRecycler* pRecycler = nullptr;  // null: every log line is a new message
 
     // Posts a CLogMessage with the text.
     void Log(std::wstring_view strText) const;

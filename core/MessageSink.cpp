@@ -102,15 +102,23 @@ void CMessageQueue::GiveBack(std::vector<std::unique_ptr<CMessage>> delivered) {
 
 void CMessageQueue::Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMessage>>* pReused) {
     m_nReclaimedTypes.fetch_or(TypeBit(nType), std::memory_order_relaxed);
-    std::vector<std::unique_ptr<CMessage>> spent;  // the others, freed after the lock is released
+    std::vector<std::unique_ptr<CMessage>> spent;
     {
         std::lock_guard lock(m_cs);
         spent.swap(m_spent);
     }
+    // A fix posts progress and log lines in turn, each type refilled by its own Reclaim.
+    std::vector<std::unique_ptr<CMessage>> others;
     for (std::unique_ptr<CMessage>& pMessage : spent) {
-        if (pMessage->m_nType == nType) {
-            pReused->push_back(std::move(pMessage));
-        }
+        (pMessage->m_nType == nType ? *pReused : others).push_back(std::move(pMessage));
+    }
+    if (others.empty()) {
+        return;
+    }
+    std::lock_guard lock(m_cs);
+    while (m_spent.size() < kKeptForReuse && !others.empty()) {
+        m_spent.push_back(std::move(others.back()));
+        others.pop_back();
     }
 }
 

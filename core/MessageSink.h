@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -41,7 +42,7 @@ public:
     void GiveBack(std::vector<std::unique_ptr<CMessage>> delivered);
     // Moves every delivered message of type nType that was kept to the end of *pReused, to be
     // filled anew and pushed again; from now on messages of that type are kept. The messages of
-    // other types that were kept are destroyed.
+    // other types that were kept stay for their own Reclaim.
     void Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMessage>>* pReused);
     bool IsEmpty() const;
     size_t Size() const;
@@ -84,6 +85,38 @@ public:
 private:
     CMessageQueue* m_pQueue;
     Platform::CEvent m_event;
+};
+
+// Hands one producer delivered messages of the types it posts by the hundred thousand (a walk's
+// progress steps, a fix's progress and log lines) to fill anew, so that neither it nor the runner
+// takes the allocator's lock for them. Used by the producer's thread only.
+class CRecycler {
+public:
+    // pQueue may be null: then there is never anything to refill.
+    explicit CRecycler(CMessageQueue* pQueue) : m_pQueue(pQueue) {}
+
+    // A delivered message of type T to fill anew, or null when there is none.
+    template <class T>
+    std::unique_ptr<T> Take() {
+        if (m_pQueue == nullptr) {
+            return nullptr;
+        }
+        std::vector<std::unique_ptr<CMessage>>& vSpent = m_mapSpent[T::kType];
+        if (vSpent.empty()) {
+            m_pQueue->Reclaim(T::kType, &vSpent);
+        }
+        if (vSpent.empty()) {
+            return nullptr;
+        }
+        // Every message of a type is of that type's one class.
+        std::unique_ptr<T> pMessage(static_cast<T*>(vSpent.back().release()));
+        vSpent.pop_back();
+        return pMessage;
+    }
+
+private:
+    CMessageQueue* m_pQueue;
+    std::map<std::int32_t, std::vector<std::unique_ptr<CMessage>>> m_mapSpent;
 };
 
 // The base of every worker's thread data. The thread manager owns the object from StartThread on

@@ -72,8 +72,17 @@ std::wstring ScanTypeDisplayName(std::int32_t nScanType) {
     return pInfo != nullptr ? pInfo->pszDisplayName : L"";
 }
 
-CLogMessage::CLogMessage(std::wstring_view strText)
-    : CMessageImpl(kType), m_strText(L"\r\n" + LogTimeStamp() + L"\n" + std::wstring(strText)) {}
+CLogMessage::CLogMessage(std::wstring_view strText) : CMessageImpl(kType) {
+    SetText(strText);
+}
+
+void CLogMessage::SetText(std::wstring_view strText) {
+    // Assigned piece by piece, so that a refilled message keeps its storage.
+    m_strText.assign(L"\r\n");
+    m_strText.append(LogTimeStamp());
+    m_strText.append(L"\n");
+    m_strText.append(strText);
+}
 
 CProgressMessage::CProgressMessage(std::int32_t nProgress, std::wstring_view strDescription,
                                    std::int32_t nScanType, std::int32_t nType)

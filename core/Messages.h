@@ -98,6 +98,8 @@ public:
     // Stores "\r\n" + the local time ("%d-%m-%Y %H:%M:%S") + "\n" + strText.
     explicit CLogMessage(std::wstring_view strText);
     std::wstring ToString() const override { return {}; }
+    // As the constructor stores it, for a message filled anew.
+    void SetText(std::wstring_view strText);
 
     std::wstring m_strText;
 };

@@ -67,11 +67,6 @@ std::wstring PrepareHistoryFile(const COperation& op, CLogFile& log) {
     return sFile;
 }
 
-void PostFixProgress(const COperation& op, int nProgress, const std::wstring& sText,
-                     std::int32_t nBit, int nFixed) {
-    op.Post(std::make_unique<CFixProgressMessage>(nProgress, sText, nBit, nFixed));
-}
-
 // A record whose key lies in a file that cannot be written now (a dirty hive without usable
 // logs) is left alone with the reason, so that it blocks neither the run nor the other files; so
 // is one whose backup the registry could not take back, since its fix could never be undone.
@@ -97,7 +92,7 @@ void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_no
     CRecordList& list = (*run.pCollection)[nBit];
     const auto nCount = static_cast<unsigned>(list.size());
     int& nFixed = run.finish.m_mapStatistics[nBit].nFixed;
-    PostFixProgress(op, 0, L"Starting...", nBit, 0);
+    op.PostFixProgress(0, L"Starting...", nBit, 0);
     run.pLog->Write(L"Fixing is started", false);
     unsigned k = 0;
     for (auto it = list.begin(); it != list.end(); ++it) {
@@ -109,16 +104,16 @@ void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_no
         if (nBit != JUNK_FILES) {
             it->Backup(backup, op.Registry());
         }
-        if (it->Fix({*op.Target(), op.Record().m_pSink}) != 0) {
+        if (it->Fix({*op.Target(), op.Record().m_pSink, &op.Recycler()}) != 0) {
             continue;
         }
         run.pLog->Write(it->GetFullPath() + L" is fixed");
         ++nFixed;
-        PostFixProgress(op, static_cast<int>(k * 100 / nCount), it->m_sDescription, nBit, nFixed);
+        op.PostFixProgress(static_cast<int>(k * 100 / nCount), it->m_sDescription, nBit, nFixed);
         run.vcFixed.push_back({nBit, &list, it});
     }
     run.pLog->Write(L"Fixing is finished");
-    PostFixProgress(op, 100, L"Starting...", nBit, nFixed);
+    op.PostFixProgress(100, L"Starting...", nBit, nFixed);
 }
 
 void FixSelected(const COperation& op, SFixRun& run, const std::wstring& sHistoryFile) {

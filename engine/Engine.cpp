@@ -13,9 +13,6 @@ namespace {
 
 struct SEngineState {
     CLogFile scanLog;
-    // Progress messages the program has delivered, kept for the operation to fill anew: a walk
-    // posts two per registry key, and allocating each would cost more than the walk itself.
-    std::vector<std::unique_ptr<CMessage>> vDeliveredProgress;
 };
 
 SEngineState& State() {
@@ -25,7 +22,9 @@ SEngineState& State() {
 
 }  // namespace
 
-COperation::COperation(CScanThreadData& record) : m_record(record) {
+COperation::COperation(CScanThreadData& record)
+    : m_record(record),
+      m_recycler(record.m_pSink != nullptr ? record.m_pSink->GetQueue() : nullptr) {
     if (record.m_pMessageBox != nullptr) {
         m_pPreviousBox = SetMessageBox(record.m_pMessageBox);
         m_bBoxInstalled = true;
@@ -33,7 +32,6 @@ COperation::COperation(CScanThreadData& record) : m_record(record) {
 }
 
 COperation::~COperation() {
-    State().vDeliveredProgress.clear();
     if (m_bBoxInstalled) {
         SetMessageBox(m_pPreviousBox);
     }
@@ -61,27 +59,42 @@ void COperation::Post(std::unique_ptr<CMessage> pMessage) const {
 }
 
 void COperation::PostLogLine(const std::wstring& strText) const {
-    Post(std::make_unique<CLogMessage>(strText));
+    std::unique_ptr<CLogMessage> pMessage = m_recycler.Take<CLogMessage>();
+    if (pMessage == nullptr) {
+        Post(std::make_unique<CLogMessage>(strText));
+        return;
+    }
+    pMessage->SetText(strText);
+    Post(std::move(pMessage));
 }
 
 void COperation::PostScanProgress(int nProgress, std::wstring_view sText,
                                   std::int32_t nScanType) const {
     // A pass that starts at 51 with a share of 50 ends at 101; the message carries a percentage.
     nProgress = std::clamp(nProgress, 0, 100);
-    std::vector<std::unique_ptr<CMessage>>& vDelivered = State().vDeliveredProgress;
-    if (vDelivered.empty()) {
-        m_record.m_pSink->GetQueue()->Reclaim(CScanProgressMessage::kType, &vDelivered);
-    }
-    if (vDelivered.empty()) {
+    std::unique_ptr<CScanProgressMessage> pMessage = m_recycler.Take<CScanProgressMessage>();
+    if (pMessage == nullptr) {
         Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
         return;
     }
-    auto* pMessage = static_cast<CScanProgressMessage*>(vDelivered.back().get());
     pMessage->m_nProgress = nProgress;
     pMessage->m_strScanDescription.assign(sText);
     pMessage->m_nScanType = nScanType;
-    Post(std::move(vDelivered.back()));
-    vDelivered.pop_back();
+    Post(std::move(pMessage));
+}
+
+void COperation::PostFixProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType,
+                                 int nFixed) const {
+    std::unique_ptr<CFixProgressMessage> pMessage = m_recycler.Take<CFixProgressMessage>();
+    if (pMessage == nullptr) {
+        Post(std::make_unique<CFixProgressMessage>(nProgress, sText, nScanType, nFixed));
+        return;
+    }
+    pMessage->m_nProgress = nProgress;
+    pMessage->m_strScanDescription.assign(sText);
+    pMessage->m_nScanType = nScanType;
+    pMessage->m_nErrorCount = nFixed;
+    Post(std::move(pMessage));
 }
 
 void COperation::PostStartOrEnd(int nProgress, std::int32_t nScanType) const {

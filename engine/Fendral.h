@@ -53,9 +53,14 @@ public:
     void Post(std::unique_ptr<CMessage> pMessage) const;
     // Posts a CLogMessage with the text.
     void PostLogLine(const std::wstring& strText) const;
-    // Posts a CScanProgressMessage (0 to 100), refilling one the program has delivered when there
-    // is one.
+    // Posts a CScanProgressMessage (0 to 100). This and the others below refill a message the
+    // program has delivered when there is one: a walk posts two per registry key, a fix one per
+    // record, and allocating each would cost more than the work itself.
     void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType) const;
+    void PostFixProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType,
+                         int nFixed) const;
+    // The messages this operation may refill, for the fixes it runs.
+    CRecycler& Recycler() const { return m_recycler; }
     // The progress "Starting..." that opens (0) and closes (100) a category.
     void PostStartOrEnd(int nProgress, std::int32_t nScanType) const;
 
@@ -66,6 +71,7 @@ public:
 
 private:
     CScanThreadData& m_record;
+    mutable CRecycler m_recycler;
     IMessageBox* m_pPreviousBox = nullptr;
     bool m_bBoxInstalled = false;
 };

@@ -251,4 +251,37 @@ TEST(Bus, DeliveredMessagesOfOneTypeComeBackToBeFilledAnew) {
     EXPECT_EQ(vAgain.size(), 1u) << "what was reclaimed once is not handed out twice";
 }
 
+TEST(Bus, DeliveredMessagesOfSeveralTypesEachComeBackToTheirOwnReclaim) {
+    // A fix posts progress and log lines in turn and refills both.
+    CMessageManager manager;
+    CMessageQueue* pQueue = manager.GetSink()->GetQueue();
+    std::vector<std::unique_ptr<CMessage>> vProgress, vLogs;
+    pQueue->Reclaim(CGenProgressMessage::kType, &vProgress);
+    pQueue->Reclaim(CLogMessage::kType, &vLogs);
+    for (int i = 0; i < 3; ++i) {
+        manager.Send(std::make_unique<CGenProgressMessage>(i, 0));
+        manager.Send(std::make_unique<CLogMessage>(L"line"));
+    }
+    manager.Send(std::make_unique<CFinishScanMessage>());
+    Drain(manager);
+
+    pQueue->Reclaim(CGenProgressMessage::kType, &vProgress);
+    pQueue->Reclaim(CLogMessage::kType, &vLogs);
+    ASSERT_EQ(vProgress.size(), 3u);
+    ASSERT_EQ(vLogs.size(), 3u) << "the progress messages' Reclaim kept the log lines";
+    for (const auto& pMessage : vLogs) {
+        EXPECT_EQ(pMessage->m_nType, CLogMessage::kType);
+    }
+    std::vector<std::unique_ptr<CMessage>> vFinish;
+    pQueue->Reclaim(CFinishScanMessage::kType, &vFinish);
+    EXPECT_TRUE(vFinish.empty()) << "a type nobody had reclaimed is not kept";
+
+    // A log line filled anew reads as a new one.
+    auto* pLog = static_cast<CLogMessage*>(vLogs.back().get());
+    pLog->SetText(L"second");
+    EXPECT_TRUE(pLog->m_strText.starts_with(L"\r\n")) << "it starts with its new time stamp";
+    EXPECT_TRUE(pLog->m_strText.ends_with(L"\nsecond"));
+    EXPECT_EQ(pLog->m_strText.find(L"line"), std::wstring::npos);
+}
+
 }  // namespace

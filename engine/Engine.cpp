@@ -64,7 +64,7 @@ void COperation::PostLogLine(const std::wstring& strText) const {
     Post(std::make_unique<CLogMessage>(strText));
 }
 
-void COperation::PostScanProgress(int nProgress, std::wstring_view sText,
+void COperation::PostScanProgress(int nProgress, std::wstring_view strText,
                                   std::int32_t nScanType) const {
     // A pass that starts at 51 with a share of 50 ends at 101; the message carries a percentage.
     nProgress = std::clamp(nProgress, 0, 100);
@@ -73,12 +73,12 @@ void COperation::PostScanProgress(int nProgress, std::wstring_view sText,
         m_record.m_pSink->GetQueue()->Reclaim(CScanProgressMessage::kType, &vDelivered);
     }
     if (vDelivered.empty()) {
-        Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
+        Post(std::make_unique<CScanProgressMessage>(nProgress, strText, nScanType));
         return;
     }
     auto* pMessage = static_cast<CScanProgressMessage*>(vDelivered.back().get());
     pMessage->m_nProgress = nProgress;
-    pMessage->m_strScanDescription.assign(sText);
+    pMessage->m_strScanDescription.assign(strText);
     pMessage->m_nScanType = nScanType;
     Post(std::move(vDelivered.back()));
     vDelivered.pop_back();

@@ -42,11 +42,11 @@ std::string RoundTrip(const std::string& text, const std::string& branch,
     root.m_qwTime = 1;
     Reg::CLineReader reader(text);
     Reg::CWineParseOptions options;
-    options.m_sFileName = "test.reg";
+    options.m_strFileName = "test.reg";
     options.m_qwLoadTime = 0x1dd85d6a3ae199aULL;
     const Reg::CWineParseResult result = Reg::ParseWineText(&reader, &root, options);
     EXPECT_TRUE(result.m_status.Ok())
-        << std::string(result.m_status.m_sMessage.begin(), result.m_status.m_sMessage.end());
+        << std::string(result.m_status.m_strText.begin(), result.m_status.m_strText.end());
     if (pWarnings != nullptr) {
         *pWarnings = result.m_nWarnings;
     }
@@ -55,8 +55,8 @@ std::string RoundTrip(const std::string& text, const std::string& branch,
     }
     Reg::CTextOut out;
     Reg::CWineWriteOptions write;
-    write.m_sBranch = branch;
-    write.m_sArch = result.m_sArch;
+    write.m_strBranch = branch;
+    write.m_strArch = result.m_strArch;
     Reg::WriteWineText(root, write, &out);
     return out.Text();
 }
@@ -244,7 +244,7 @@ TEST(WineText, ParserProbeMatchesWine) {
     root.m_qwTime = 1;
     Reg::CLineReader reader(text);
     Reg::CWineParseOptions options;
-    options.m_sFileName = "user.reg";
+    options.m_strFileName = "user.reg";
     options.m_qwLoadTime = 0x1dd85d6a3ae199aULL;
     const Reg::CWineParseResult result = Reg::ParseWineText(&reader, &root, options);
     ASSERT_TRUE(result.m_status.Ok());
@@ -256,8 +256,8 @@ TEST(WineText, ParserProbeMatchesWine) {
 
     Reg::CTextOut out;
     Reg::CWineWriteOptions write;
-    write.m_sBranch = "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000";
-    write.m_sArch = "win64";
+    write.m_strBranch = "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000";
+    write.m_strArch = "win64";
     Reg::WriteWineText(root, write, &out);
     const std::string saved = out.Text();
     // Wine's re-save, but for the values its own test added ("Touched") and the class that its
@@ -291,8 +291,8 @@ TEST(WineText, FilesWineRefusesAreRefused) {
         CKeyNode root(u"");
         Reg::CLineReader reader(text);
         Reg::CWineParseOptions options;
-        options.m_sFileName = "userdef.reg";
-        options.m_sExpectedArch = expectedArch;
+        options.m_strFileName = "userdef.reg";
+        options.m_strExpectedArch = expectedArch;
         return Reg::ParseWineText(&reader, &root, options).m_status;
     };
     // A byte-order mark and a mismatched architecture are refused by name when a prefix opens.

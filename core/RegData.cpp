@@ -101,14 +101,17 @@ public:
 
 }  // namespace
 
+// The key is saved under the root and path of the file it lives in: through a merged classes
+// root a restore would create it in the machine's classes, not the user's it was taken from.
 void CRegDataSaver::SaveKey(HKEY hRoot, const std::wstring& strPath, REGSAM dwView) {
+    const auto [hHome, strHome] = m_registry.HomeOf(hRoot, strPath, dwView);
     CRegKey key;
-    if (m_registry.OpenKey(hRoot, strPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS) {
+    if (m_registry.OpenKey(hHome, strHome, dwView | kSaveAccess, &key) != ERROR_SUCCESS) {
         return;
     }
     pugi::xml_node element = m_parent.append_child("Registry_Key");
-    SetNumber(element, "Root_key", SignedRoot(hRoot));
-    SetText(element, "Path", StoredCase(strPath, key.GetPath()));
+    SetNumber(element, "Root_key", SignedRoot(hHome));
+    SetText(element, "Path", StoredCase(strHome, key.GetPath()));
     SetNumber(element, "RegSam", dwView);
     SaveContents(key, element, dwView);
 }
@@ -140,16 +143,17 @@ void CRegDataSaver::SaveContents(const CRegKey& key, pugi::xml_node element, REG
 
 void CRegDataSaver::SaveValue(HKEY hRoot, const std::wstring& strPath, const std::wstring& strName,
                               REGSAM dwView) {
+    const auto [hHome, strHome] = m_registry.HomeOf(hRoot, strPath, dwView, &strName);
     CRegKey key;
     DWORD dwType = REG_NONE;
     CRegBytes vData;
-    if (m_registry.OpenKey(hRoot, strPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS ||
+    if (m_registry.OpenKey(hHome, strHome, dwView | kSaveAccess, &key) != ERROR_SUCCESS ||
         key.QueryValue(strName, &dwType, &vData) != ERROR_SUCCESS) {
         return;
     }
     pugi::xml_node element = m_parent.append_child("INCORRECT_VALUE");
-    SetNumber(element, "Root_key", SignedRoot(hRoot));
-    SetText(element, "Path", StoredCase(strPath, key.GetPath()));
+    SetNumber(element, "Root_key", SignedRoot(hHome));
+    SetText(element, "Path", StoredCase(strHome, key.GetPath()));
     SetNumber(element, "type", dwType);
     SetText(element, "value_name", strName);
     SetNumber(element, "RegSam", dwView);
@@ -273,9 +277,9 @@ std::string BackupDocumentText(const pugi::xml_document& doc) {
 
 bool SaveBackupDocument(const pugi::xml_document& doc, const std::string& strHostPath,
                         std::wstring& strError) {
-    std::string strError;
-    if (!Platform::SaveFileAtomically(strHostPath, BackupDocumentText(doc), strError)) {
-        strError = Utf8ToWide(strError);
+    std::string strHostError;
+    if (!Platform::SaveFileAtomically(strHostPath, BackupDocumentText(doc), strHostError)) {
+        strError = Utf8ToWide(strHostError);
         return false;
     }
     return true;

@@ -881,6 +881,28 @@ CStatus CRegistryCore::CheckRestorable(HKEY hRoot, const std::wstring& strPath, 
     return {};
 }
 
+std::pair<HKEY, std::wstring> CRegistryCore::HomeOf(HKEY hRoot, const std::wstring& strPath,
+                                                    REGSAM sam, const std::wstring* pstrValue) {
+    CRegKey key;
+    if (hRoot != HKEY_CLASSES_ROOT ||
+        Wrap(shared_from_this()).OpenKey(hRoot, strPath, sam, &key) != ERROR_SUCCESS) {
+        return {hRoot, strPath};
+    }
+    std::lock_guard lock(m_mutex);
+    if (!key.m_pState->m_bMerged) {
+        return {hRoot, strPath};
+    }
+    // As a delete through the merged root chooses: the user's key (or the user's value), else
+    // the machine's.
+    const CKeyNode* user = Live(key.m_pState->m_pNode);
+    const CKeyNode* machine = Live(key.m_pState->m_pMachine);
+    const bool bUser = user != nullptr && (pstrValue == nullptr || machine == nullptr ||
+                                           user->FindValue(Reg::ToName(*pstrValue)) != nullptr);
+    const std::wstring strBelow = strPath.empty() ? L"" : L"\\" + strPath;
+    return bUser ? std::pair{HKEY_CURRENT_USER, L"Software\\Classes" + strBelow}
+                 : std::pair{HKEY_LOCAL_MACHINE, L"Software\\Classes" + strBelow};
+}
+
 // Every dirty store is prepared even after one refuses, so that the refusal names each file
 // that cannot be written, not only the first.
 CStatus CRegistryCore::Flush(const std::string& strKeepOriginalsIn) {
@@ -1240,6 +1262,12 @@ CStatus CRegistry::CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGS
                                    bool bWhole) const {
     return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"}
                               : m_pCore->CheckRestorable(hRoot, strPath, sam, bWhole);
+}
+
+std::pair<HKEY, std::wstring> CRegistry::HomeOf(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                                const std::wstring* pstrValue) const {
+    return m_pCore == nullptr ? std::pair{hRoot, strPath}
+                              : m_pCore->HomeOf(hRoot, strPath, sam, pstrValue);
 }
 
 CStatus CRegistry::WriteBackRecovered(const std::string& strKeepOriginalsIn,

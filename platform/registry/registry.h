@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/win32.h"
@@ -231,6 +232,15 @@ public:
     // hive takes back only what hivex can write so that Windows finds it; a Wine file takes
     // everything. A key that does not exist: success.
     CStatus CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGSAM sam, bool bWhole) const;
+    // Where the key hRoot\strPath (in the view of sam) lives, as the root and path a backup
+    // names so that its restore writes into the file the key came from: a key of a merged
+    // HKEY_CLASSES_ROOT (a Windows volume with a user) is HKEY_CURRENT_USER\Software\Classes\...
+    // when the user's classes hold it (and the value *pstrValue, when one is named and the
+    // machine's key holds it too), else HKEY_LOCAL_MACHINE\Software\Classes\..., as a delete
+    // through the merged root chooses. Anything else, and a key that does not exist, is returned
+    // as given.
+    std::pair<HKEY, std::wstring> HomeOf(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                         const std::wstring* pstrValue = nullptr) const;
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.
     CStatus Reload() const;

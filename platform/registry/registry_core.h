@@ -79,6 +79,8 @@ public:
     CStatus CheckWritable();
     CStatus CheckWritable(HKEY hRoot, const std::wstring& strPath, REGSAM sam);
     CStatus CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGSAM sam, bool bWhole);
+    std::pair<HKEY, std::wstring> HomeOf(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                         const std::wstring* pstrValue);
     CStatus WriteBackRecovered(const std::string& strKeepOriginalsIn,
                                std::vector<std::wstring>* pApplied);
     CStatus Reload();

@@ -21,6 +21,7 @@ DWORD CThreadManager::StartThread(Platform::ThreadProc routine,
                                   std::unique_ptr<CThreadComm> pData) {
     Log(L"Entering into StartThread");
     std::lock_guard lock(m_cs);
+    ForgetReturned();
     Log(L"Starting new thread");
     try {
         m_vThreads.push_back(SThreadEntry{nullptr, std::move(pData), 0});
@@ -90,7 +91,7 @@ void CThreadManager::StopAllThreads() {
         {
             std::lock_guard lock(m_cs);
             if (m_vThreads.empty()) {
-                return;
+                break;
             }
             dwId = m_vThreads.back().dwId;
         }
@@ -98,6 +99,31 @@ void CThreadManager::StopAllThreads() {
         // next round takes the next newest.
         StopThread(dwId, INFINITE);
     }
+    WaitForEnded();
+}
+
+void CThreadManager::WaitForEnded() {
+    for (;;) {
+        std::vector<SThreadEntry> vEnded;
+        {
+            std::lock_guard lock(m_cs);
+            if (m_vEnded.empty()) {
+                return;
+            }
+            vEnded.swap(m_vEnded);
+        }
+        // Without the lock, as in StopThread: a thread on its way out may still post a message
+        // whose handler takes it.
+        for (SThreadEntry& entry : vEnded) {
+            entry.pData->Stop();
+            entry.pThread->Wait(INFINITE);
+        }
+    }
+}
+
+void CThreadManager::ForgetReturned() {
+    std::erase_if(m_vEnded,
+                  [](SThreadEntry& entry) { return entry.pThread->Wait(0) == WAIT_OBJECT_0; });
 }
 
 void CThreadManager::Processmessage(CMessage* pMessage) {
@@ -114,8 +140,11 @@ void CThreadManager::Processmessage(CMessage* pMessage) {
         Log(L"Exiting from Processmessage. This thread was not found");
         return;
     }
-    // Not waited for: the message was the thread's last act, and it ends on its own.
+    // Not waited for here: the thread may still write its last log line, and this runs on the
+    // thread that delivers messages. StopAllThreads waits for it before the program's end.
+    m_vEnded.push_back(std::move(*found));
     m_vThreads.erase(found);
+    ForgetReturned();
     Log(L"Exiting from Processmessage");
 }
 

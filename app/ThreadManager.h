@@ -1,6 +1,7 @@
 // The one owner of the program's threads: it starts every worker (and the message runner) with
-// its thread data, remembers it by thread id, stops it on request or at exit, and forgets it when
-// the worker reports its own end with a CFinishThreadMessage. Logs to "CThreadManager.log".
+// its thread data, remembers it by thread id, stops it on request or at exit, and sets it aside
+// when the worker reports its own end with a CFinishThreadMessage, until the thread has returned.
+// Logs to "CThreadManager.log".
 #pragma once
 
 #include <memory>
@@ -35,14 +36,17 @@ public:
     bool StopThread(DWORD dwId, DWORD dwTimeout);
 
     // Stops every thread, the newest first, each without a time-out. The message runner, started
-    // first, is thus stopped last, after every worker has posted its final messages.
+    // first, is thus stopped last, after every worker has posted its final messages. Then asks
+    // the threads that reported their end to stop too, and waits until each has returned: a
+    // worker still writing its last log line must not outlive the program's logs.
     void StopAllThreads();
 
-    // A CFinishThreadMessage: the thread has ended its work; its entry is dropped and its data
-    // destroyed without waiting for it. Subscribe the manager to that type only.
+    // A CFinishThreadMessage: the thread has ended its work; its entry is set aside, and it and
+    // its data go once the thread has returned (looked at without waiting, here and at every
+    // start). Subscribe the manager to that type only.
     void Processmessage(CMessage* pMessage) override;
 
-    // The number of threads the manager still keeps.
+    // The number of threads the manager keeps that have not reported their end.
     size_t GetThreadCount() const;
 
 private:
@@ -53,8 +57,11 @@ private:
     };
 
     void Log(const std::wstring& strText);  // opens the log first if it is not open yet
+    void ForgetReturned();                  // holding m_cs
+    void WaitForEnded();
 
     std::vector<SThreadEntry> m_vThreads;
+    std::vector<SThreadEntry> m_vEnded;  // reported their end; may still be on their way out
     mutable std::mutex m_cs;
     CLogFile m_logFile;
 };

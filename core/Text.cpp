@@ -63,7 +63,16 @@ std::wstring UtcTimeText(std::time_t time, const char* pszPattern) {
 }
 
 std::wstring LogTimeStamp() {
-    return LocalTimeText(std::time(nullptr), "%d-%m-%Y %H:%M:%S");
+    // Every log line and log message asks, and formatting through a stream with its locale costs
+    // more than the rest of the line: each thread formats once a second.
+    thread_local std::time_t last = -1;
+    thread_local std::wstring text;
+    const std::time_t now = std::time(nullptr);
+    if (now != last) {
+        text = LocalTimeText(now, "%d-%m-%Y %H:%M:%S");
+        last = now;
+    }
+    return text;
 }
 
 std::string EscapeControls(std::string_view utf8) {

@@ -120,12 +120,30 @@ CKeyNode::CKeyNode(CName strName, std::uint64_t qwTime)
 CKeyNode::~CKeyNode() = default;
 
 std::size_t CKeyNode::LowerBoundChild(CNameView strName) const {
+    // Searches come in name order: a walk opens one subkey after the other, and a fix visits its
+    // findings in the walk's order, deleting each. So where the last search ended, or one place
+    // further, is tried first: a binary search through a large key misses the cache at nearly
+    // every step.
+    const std::size_t n = ChildCount();
+    const auto before = [&](std::size_t i) {
+        return CompareNames(Child(i)->m_strName, strName) < 0;
+    };
+    std::size_t i = std::min<std::size_t>(m_nLastBound, n);
+    if (i < n && before(i)) {
+        ++i;
+    }
+    if ((i == n || !before(i)) && (i == 0 || before(i - 1))) {
+        m_nLastBound = static_cast<std::uint32_t>(i);
+        return i;
+    }
     const auto first = m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild);
     auto it = std::lower_bound(first, m_vChildren.end(), strName,
-                               [](const std::unique_ptr<CKeyNode>& p, CNameView n) {
-                                   return CompareNames(p->m_strName, n) < 0;
+                               [](const std::unique_ptr<CKeyNode>& p, CNameView name) {
+                                   return CompareNames(p->m_strName, name) < 0;
                                });
-    return static_cast<std::size_t>(it - first);
+    i = static_cast<std::size_t>(it - first);
+    m_nLastBound = static_cast<std::uint32_t>(i);
+    return i;
 }
 
 CKeyNode* CKeyNode::FindChild(CNameView strName) const {
@@ -156,11 +174,22 @@ CKeyNode* CKeyNode::FindOrAddChild(CNameView strName, std::uint64_t qwTime, bool
         }
     }
     *pbAdded = true;
-    auto node = std::make_unique<CKeyNode>(CName(strName), qwTime);
+    return AppendChildUnsorted(CName(strName), qwTime);
+}
+
+CKeyNode* CKeyNode::AppendChildUnsorted(CName strName, std::uint64_t qwTime) {
+    auto node = std::make_unique<CKeyNode>(std::move(strName), qwTime);
     node->m_pParent = this;
     CountChild(*node);
     m_vChildren.push_back(std::move(node));
     return m_vChildren.back().get();
+}
+
+void CKeyNode::SortChildren() {
+    std::sort(m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild), m_vChildren.end(),
+              [](const std::unique_ptr<CKeyNode>& a, const std::unique_ptr<CKeyNode>& b) {
+                  return CompareNames(a->m_strName, b->m_strName) < 0;
+              });
 }
 
 std::unique_ptr<CKeyNode> CKeyNode::DetachChild(CKeyNode* pChild) {

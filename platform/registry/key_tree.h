@@ -72,6 +72,10 @@ public:
     std::unique_ptr<CKeyNode> DetachChild(CKeyNode* pChild);
     // Inserts a detached node whose name is not taken yet.
     CKeyNode* AttachChild(std::unique_ptr<CKeyNode> pChild);
+    // For loaders that meet subkeys out of order: adds one whose name is not taken yet at the
+    // end, out of order; SortChildren must follow before anything else looks at the subkeys.
+    CKeyNode* AppendChildUnsorted(CName strName, std::uint64_t qwTime);
+    void SortChildren();
 
     // Values in creation order.
     const std::vector<CValue>& Values() const { return m_vValues; }
@@ -113,6 +117,7 @@ private:
     mutable bool m_bRecountChildren = false;
     mutable std::uint32_t m_nMaxChildName = 0;
     mutable std::uint32_t m_nMaxChildClass = 0;
+    mutable std::uint32_t m_nLastBound = 0;  // where the last search among the subkeys ended
     // Subkeys in name order from m_nFirstChild on; the slots before it are empty. Removing a
     // subkey moves the shorter side, so that removing many in name order (a fix of many empty
     // keys) costs in step with their number instead of its square.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 
 #include "platform/registry/utf8.h"
 
@@ -236,6 +237,16 @@ public:
         : m_pReader(pReader), m_pRoot(pRoot), m_options(options) {}
 
     CWineParseResult Run() {
+        CWineParseResult result = ReadLines();
+        // What was read stays in the tree also when the file is refused, so its order must hold.
+        for (const auto& unordered : m_unordered) {
+            unordered.first->SortChildren();
+        }
+        return result;
+    }
+
+private:
+    CWineParseResult ReadLines() {
         std::string_view line;
         if (!m_pReader->Next(&line)) {
             if (m_pReader->ReadError() == 0 && !m_options.m_bRequireMagic) {
@@ -267,7 +278,6 @@ public:
         return std::move(m_result);
     }
 
-private:
     // Records why the file is refused; Run returns the result.
     CWineParseResult Fail(LONG code, const std::wstring& what) {
         SetFailure(code, what);
@@ -428,11 +438,49 @@ private:
         }
         m_vLastPath.resize(i);
         for (; i < parts.size(); ++i) {
-            bool added = false;
-            node = node->FindOrAddChild(parts[i], 0, &added);
+            node = FindOrAddChild(node, parts[i]);
             m_vLastPath.push_back(node);
         }
         return node;
+    }
+
+    // A saved file lists the subkeys of a key in order, and the tree appends them cheaply. A file
+    // written by hand or by a script may not: putting each subkey in its place at once would move
+    // all that follow it, work that grows with the square of their number. Such subkeys go to the
+    // end instead, are found again through an index by folded name, and are sorted once the file
+    // is read.
+    CKeyNode* FindOrAddChild(CKeyNode* pNode, CNameView strName) {
+        auto unordered = m_unordered.find(pNode);
+        if (unordered == m_unordered.end()) {
+            const std::size_t n = pNode->ChildCount();
+            if (n == 0 || CompareNames(pNode->Child(n - 1)->Name(), strName) <= 0) {
+                bool added = false;
+                return pNode->FindOrAddChild(strName, 0, &added);
+            }
+            if (CKeyNode* pFound = pNode->FindChild(strName)) {
+                return pFound;
+            }
+            unordered = m_unordered.try_emplace(pNode).first;
+            for (std::size_t i = 0; i < n; ++i) {
+                unordered->second.emplace(Folded(pNode->Child(i)->Name()), pNode->Child(i));
+            }
+        }
+        CName strFolded = Folded(strName);
+        const auto found = unordered->second.find(strFolded);
+        if (found != unordered->second.end()) {
+            return found->second;
+        }
+        CKeyNode* pChild = pNode->AppendChildUnsorted(CName(strName), 0);
+        unordered->second.emplace(std::move(strFolded), pChild);
+        return pChild;
+    }
+
+    static CName Folded(CNameView strName) {
+        CName out(strName);
+        for (char16_t& c : out) {
+            c = FoldUnit(c);
+        }
+        return out;
     }
 
     // " %u" after the closing bracket: seconds since 1970; otherwise the load time.
@@ -566,6 +614,8 @@ private:
     CKeyNode* m_pKey = nullptr;
     std::uint64_t m_qwKeyLineTime = 0;
     std::vector<CKeyNode*> m_vLastPath;
+    // The keys whose subkeys came out of order, each with its subkeys by folded name.
+    std::unordered_map<CKeyNode*, std::unordered_map<CName, CKeyNode*>> m_unordered;
     std::vector<CNameView> m_vParts;
     CName m_strPath;
     CName m_strName;

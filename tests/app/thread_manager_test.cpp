@@ -23,10 +23,19 @@ public:
         }
     }
 
+    // Told also to an event of the test's, which outlives this object.
+    void Stop() override {
+        CThreadComm::Stop();
+        if (m_pOnStop != nullptr) {
+            m_pOnStop->Set();
+        }
+    }
+
     CMessageSink* m_pSink;
     CEvent* m_pDestroyed;
     CEvent m_release{true, false};  // lets a stubborn worker end
     CEvent m_ended{true, false};    // the worker's last act, for workers that post nothing
+    CEvent* m_pOnStop = nullptr;
     std::atomic<DWORD> m_dwSeenId{0};
 };
 
@@ -45,6 +54,19 @@ DWORD PoliteWorker(void* pArg) {
 DWORD QuickWorker(void* pArg) {
     auto* pData = static_cast<CWorkerData*>(pArg);
     pData->m_pSink->Post(std::make_unique<CFinishThreadMessage>(GetCurrentThreadId()));
+    return 0;
+}
+
+// Reports its end and then, like an engine entry point writing its last log line, is still busy
+// until told to stop; records whether it has returned. Touches nothing of its data after the
+// report, as the engine's entry points do not.
+CEvent g_lingererStop{true, false};
+std::atomic<bool> g_bLingererReturned{false};
+DWORD LingeringWorker(void* pArg) {
+    auto* pData = static_cast<CWorkerData*>(pArg);
+    pData->m_pSink->Post(std::make_unique<CFinishThreadMessage>(GetCurrentThreadId()));
+    g_lingererStop.Wait(INFINITE);
+    g_bLingererReturned = true;
     return 0;
 }
 
@@ -136,7 +158,6 @@ TEST_F(ThreadManager, FinishMessageDropsTheEntryAndStopThenFindsNothing) {
     const DWORD dwId = m_pManager->StartThread(QuickWorker, NewData(&destroyed));
     ASSERT_NE(dwId, 0u);
     ASSERT_EQ(m_finished.m_seen.Wait(10000), WAIT_OBJECT_0);
-    EXPECT_EQ(destroyed.Wait(0), WAIT_OBJECT_0);
     EXPECT_EQ(m_pManager->GetThreadCount(), 1u);
     EXPECT_EQ(CountInLog("Entering into Processmessage"), 1u);
     EXPECT_EQ(CountInLog("Exiting from Processmessage"), 1u);
@@ -144,6 +165,30 @@ TEST_F(ThreadManager, FinishMessageDropsTheEntryAndStopThenFindsNothing) {
     EXPECT_FALSE(m_pManager->StopThread(dwId, INFINITE));
     EXPECT_EQ(Log().back(), "Thread not found");
     EXPECT_EQ(m_pManager->GetThreadCount(), 1u);
+    // Its data goes with the thread, at the latest when the manager stops everything.
+    m_pManager->StopAllThreads();
+    EXPECT_EQ(destroyed.Wait(0), WAIT_OBJECT_0);
+}
+
+TEST_F(ThreadManager, StopAllWaitsForThreadsThatReportedTheirEndButStillRun) {
+    g_bLingererReturned = false;
+    g_lingererStop.Reset();
+    CEvent destroyed(true, false);
+    auto pData = NewData(&destroyed);
+    pData->m_pOnStop = &g_lingererStop;
+    ASSERT_NE(m_pManager->StartThread(LingeringWorker, std::move(pData)), 0u);
+    ASSERT_EQ(m_finished.m_seen.Wait(10000), WAIT_OBJECT_0);
+    EXPECT_EQ(m_pManager->GetThreadCount(), 1u);
+    // Still running: its data must not go under it.
+    EXPECT_EQ(destroyed.Wait(0), WAIT_TIMEOUT);
+
+    m_pManager->StopAllThreads();
+    const bool bReturned = g_bLingererReturned;
+    if (!bReturned) {
+        g_lingererStop.Set();  // lets it end, so that the failure below is the only harm
+    }
+    EXPECT_TRUE(bReturned);
+    EXPECT_EQ(destroyed.Wait(0), WAIT_OBJECT_0);
 }
 
 TEST_F(ThreadManager, FinishMessageThatArrivesWhileStopThreadWaits) {

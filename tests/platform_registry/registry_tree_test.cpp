@@ -124,6 +124,45 @@ TEST(RegistryTree, SubkeysStayInOrderThroughRemovalsAtBothEnds) {
     }
 }
 
+TEST(RegistryTree, LookupsInAnyOrderFindTheirOwnSubkey) {
+    // Searches start where the last one ended; whatever order they come in, each must find its
+    // own subkey, and a name between two subkeys none.
+    CRegistry reg = CRegistry::CreateInMemory();
+    CRegKey parent;
+    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\Many", 0, &parent), ERROR_SUCCESS);
+    std::vector<int> order(200);
+    for (int i = 0; i < 200; ++i) {
+        order[static_cast<std::size_t>(i)] = (i * 73) % 200;  // every number once, scattered
+    }
+    auto name = [](int i) { return L"k" + std::to_wstring(1000 + 2 * i); };
+    auto gap = [](int i) { return L"K" + std::to_wstring(1001 + 2 * i); };  // between two names
+    for (const int i : order) {
+        CRegKey child;
+        ASSERT_EQ(parent.CreateKey(name(i), 0, &child), ERROR_SUCCESS);
+    }
+    auto expectFound = [&](int i) {
+        CRegKey child;
+        EXPECT_EQ(parent.OpenKey(name(i), 0, &child), ERROR_SUCCESS) << i;
+        EXPECT_EQ(child.GetPath(), L"HKEY_LOCAL_MACHINE\\Software\\Many\\" + name(i)) << i;
+        EXPECT_EQ(parent.OpenKey(gap(i), 0, &child), ERROR_FILE_NOT_FOUND) << i;
+    };
+    for (int i = 0; i < 200; ++i) {
+        expectFound(i);
+    }
+    for (int i = 199; i >= 0; --i) {
+        expectFound(i);
+    }
+    for (const int i : order) {
+        expectFound(i);
+    }
+    // Deleting in order, as a fix does, while looking each next one up.
+    for (int i = 0; i < 200; i += 2) {
+        ASSERT_EQ(parent.DeleteKey(name(i)), ERROR_SUCCESS) << i;
+        expectFound(i + 1);
+    }
+    EXPECT_EQ(SubKeys(reg, HKEY_LOCAL_MACHINE, L"Software\\Many").size(), 100u);
+}
+
 TEST(RegistryTree, ErrorCodesAreWindowsOnes) {
     CRegistry reg = CRegistry::CreateInMemory();
     CRegKey key;

@@ -227,6 +227,55 @@ TEST(WineText, TimesDuplicatesAndImplicitKeys) {
               "1694658338\n#time=1d9e6b2c0000000\n");
 }
 
+// Names of the subkeys as the tree keeps them, and whether each can be found again by name.
+std::vector<std::string> ChildNames(const CKeyNode& node) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < node.ChildCount(); ++i) {
+        const Reg::CName& name = node.Child(i)->Name();
+        names.emplace_back(name.begin(), name.end());
+        EXPECT_EQ(node.FindChild(name), node.Child(i)) << names.back();
+    }
+    return names;
+}
+
+TEST(WineText, SubkeysOutOfOrderAreSortedAndMergedByName) {
+    // As a script or a hand writes them: not in order, one key in two sections of different case.
+    const std::string input =
+        "WINE REGISTRY Version 2\n"
+        "[S\\\\k3]\n\"a\"=\"1\"\n"
+        "[S\\\\k1]\n"
+        "[S\\\\K3]\n\"b\"=\"2\"\n"
+        "[S\\\\k2]\n"
+        "[S\\\\K1\\\\Sub]\n"
+        "[S\\\\k10]\n"
+        "[S\\\\k1]\n\"c\"=\"3\"\n";
+    CKeyNode root(u"");
+    Reg::CLineReader reader(input);
+    Reg::CWineParseOptions options;
+    options.m_strFileName = "user.reg";
+    ASSERT_TRUE(Reg::ParseWineText(&reader, &root, options).m_status.Ok());
+    const CKeyNode* pS = root.FindChild(u"s");
+    ASSERT_NE(pS, nullptr);
+    EXPECT_EQ(ChildNames(*pS), (std::vector<std::string>{"k1", "k10", "k2", "k3"}));
+    const CKeyNode* pK3 = pS->FindChild(u"k3");
+    ASSERT_NE(pK3, nullptr);
+    ASSERT_EQ(pK3->Values().size(), 2u);
+    ASSERT_NE(pK3->FindValue(u"b"), nullptr);
+    EXPECT_EQ(pK3->FindValue(u"b")->m_vData, Sz(L"2"));
+    const CKeyNode* pK1 = pS->FindChild(u"K1");
+    ASSERT_NE(pK1, nullptr);
+    EXPECT_EQ(ChildNames(*pK1), std::vector<std::string>{"Sub"});
+    EXPECT_EQ(pK1->Values().size(), 1u);
+
+    // A file refused half-way leaves what it read in order too.
+    const std::string refused =
+        "WINE REGISTRY Version 2\n[B]\n[A]\n[C]\n[A\\\\x]\n[bad\n#arch=arm64\n";
+    CKeyNode partial(u"");
+    Reg::CLineReader partialReader(refused);
+    EXPECT_FALSE(Reg::ParseWineText(&partialReader, &partial, options).m_status.Ok());
+    EXPECT_EQ(ChildNames(partial), (std::vector<std::string>{"A", "B", "C"}));
+}
+
 TEST(WineText, ParserProbeMatchesWine) {
     const std::string dir = RegTest::WineFixture("wine8-win64");
     if (dir.empty()) {

@@ -85,6 +85,37 @@ TEST(OfflineVolume, HivesAppearWhereWindowsLoadsThem) {
               L"<missing>");
 }
 
+// A backup names the hive a classes key lives in, which is where a delete through the merged
+// root takes it from; a restore through the merged root would put a new key into the machine's.
+TEST(OfflineVolume, AClassesKeysHomeIsTheHiveADeleteTakesItFrom) {
+    SKIP_WITHOUT_FIXTURES();
+    RegTest::CTempDir dir;
+    RegTest::BuildVolume(dir.Path(), {.m_strSystem = "regipy__SYSTEM_WIN_10_1709",
+                                      .m_strNtUser = "museum__Win10_NTUSER.DAT"});
+    const CRegistry reg = Open(dir.Path());
+    using Home = std::pair<HKEY, std::wstring>;
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L".avi", 0),
+              Home(HKEY_CURRENT_USER, L"Software\\Classes\\.avi"));
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"batfile", 0),
+              Home(HKEY_LOCAL_MACHINE, L"Software\\Classes\\batfile"));
+    // Both hold "http"; its value EditFlags only the machine's key.
+    const std::wstring strEditFlags = L"EditFlags";
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"http", 0),
+              Home(HKEY_CURRENT_USER, L"Software\\Classes\\http"));
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"http", 0, &strEditFlags),
+              Home(HKEY_LOCAL_MACHINE, L"Software\\Classes\\http"));
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"NoSuchClass", 0),
+              Home(HKEY_CLASSES_ROOT, L"NoSuchClass"));
+    EXPECT_EQ(reg.HomeOf(HKEY_LOCAL_MACHINE, L"Software", 0),
+              Home(HKEY_LOCAL_MACHINE, L"Software"));
+
+    // A Wine prefix's classes root is the machine's alone: its keys keep the root they were named
+    // by.
+    const CRegistry wine = CRegistry::CreateInMemory();
+    ASSERT_TRUE(wine.ImportText(HKEY_CLASSES_ROOT, "[batfile]\n").Ok());
+    EXPECT_EQ(wine.HomeOf(HKEY_CLASSES_ROOT, L"batfile", 0), Home(HKEY_CLASSES_ROOT, L"batfile"));
+}
+
 TEST(OfflineVolume, CurrentControlSetFollowsSelectAndViewsFollowTheInstall) {
     SKIP_WITHOUT_FIXTURES();
     RegTest::CTempDir dir;

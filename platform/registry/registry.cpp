@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <functional>
 
 #include "platform/registry/memory_store.h"
 #include "platform/registry/registry_core.h"
@@ -844,7 +845,9 @@ CStatus CRegistryCore::CheckWritable() {
     return {};
 }
 
-CStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& strPath, REGSAM sam) {
+CStatus CRegistryCore::CheckStoresOf(
+    HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+    const std::function<CStatus(const Reg::IRegStore&, const CKeyNode&)>& check) {
     CRegKey key;
     if (Wrap(shared_from_this()).OpenKey(hRoot, strPath, sam, &key) != ERROR_SUCCESS) {
         return {};
@@ -855,30 +858,25 @@ CStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& strPath, RE
         if (mount == nullptr) {
             continue;
         }
-        if (CStatus status = mount->m_pStore->CheckStoreWritable(); !status.Ok()) {
+        if (CStatus status = check(*mount->m_pStore, *node); !status.Ok()) {
             return status;
         }
     }
     return {};
 }
 
+CStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& strPath, REGSAM sam) {
+    return CheckStoresOf(hRoot, strPath, sam, [](const Reg::IRegStore& store, const CKeyNode&) {
+        return store.CheckStoreWritable();
+    });
+}
+
 CStatus CRegistryCore::CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
                                        bool bWhole) {
-    CRegKey key;
-    if (Wrap(shared_from_this()).OpenKey(hRoot, strPath, sam, &key) != ERROR_SUCCESS) {
-        return {};
-    }
-    std::lock_guard lock(m_mutex);
-    for (CKeyNode* node : {Live(key.m_pState->m_pNode), Live(key.m_pState->m_pMachine)}) {
-        const CMount* mount = node != nullptr ? MountOf(node) : nullptr;
-        if (mount == nullptr) {
-            continue;
-        }
-        if (CStatus status = mount->m_pStore->CheckRestorable(*node, bWhole); !status.Ok()) {
-            return status;
-        }
-    }
-    return {};
+    return CheckStoresOf(hRoot, strPath, sam,
+                         [bWhole](const Reg::IRegStore& store, const CKeyNode& node) {
+                             return store.CheckRestorable(node, bWhole);
+                         });
 }
 
 std::pair<HKEY, std::wstring> CRegistryCore::HomeOf(HKEY hRoot, const std::wstring& strPath,

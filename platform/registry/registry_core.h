@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -126,6 +127,11 @@ private:
     LONG DeleteNode(Reg::CKeyNode* pNode, bool bTree);
     bool IsProtected(const Reg::CKeyNode* pNode);
     CMount* MountOf(const Reg::CKeyNode* pNode);
+    // The first refusal of check by a store holding the key (both stores of a merged classes key);
+    // a key that does not exist needs nothing: success.
+    CStatus CheckStoresOf(
+        HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+        const std::function<CStatus(const Reg::IRegStore&, const Reg::CKeyNode&)>& check);
     void MarkDirty(Reg::CKeyNode* pNode);
     void Touch(Reg::CKeyNode* pNode);
     void BuildLists(CRegKey::CState& key);

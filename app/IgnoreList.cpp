@@ -168,7 +168,7 @@ bool CIgnoreList::Save() {
     if (m_pTarget != nullptr && !lock.Acquire(*m_pTarget, Platform::kWriterWaitMs, m_strLastError)) {
         return false;
     }
-    if (const Platform::CFileStatus status = m_files.CreateFolders(m_strFolder); !status.Ok()) {
+    if (const CStatus status = m_files.CreateFolders(m_strFolder); !status.Ok()) {
         m_strLastError = L"The ignore list could not be saved: " + status.m_strText + L".";
         return false;
     }
@@ -176,7 +176,7 @@ bool CIgnoreList::Save() {
     if (!m_strDamaged.empty() && m_files.WriteFile(m_strPath + L".bad", m_strDamaged).Ok()) {
         m_strDamaged.clear();
     }
-    const Platform::CFileStatus status = m_files.WriteFile(m_strPath, out.str());
+    const CStatus status = m_files.WriteFile(m_strPath, out.str());
     if (!status.Ok()) {
         m_strLastError = L"The ignore list could not be saved: " + status.m_strText + L".";
         return false;

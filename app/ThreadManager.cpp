@@ -122,9 +122,8 @@ void CThreadManager::WaitForEnded() {
 }
 
 void CThreadManager::ForgetReturned() {
-    std::erase_if(m_vEnded, [](SThreadEntry& entry) {
-        return entry.pThread->Wait(0) == WAIT_OBJECT_0;
-    });
+    std::erase_if(m_vEnded,
+                  [](SThreadEntry& entry) { return entry.pThread->Wait(0) == WAIT_OBJECT_0; });
 }
 
 void CThreadManager::Processmessage(CMessage* pMessage) {

@@ -57,7 +57,7 @@ private:
     };
 
     void Log(const std::wstring& strText);  // opens the log first if it is not open yet
-    void ForgetReturned();                   // holding m_cs
+    void ForgetReturned();                  // holding m_cs
     void WaitForEnded();
 
     std::vector<SThreadEntry> m_vThreads;

@@ -2,10 +2,10 @@
 
 namespace Branwick {
 
-Platform::CFileStatus MoveFileKeepingIt(Platform::CFileSystem& files, const std::wstring& strFrom,
-                                        const std::wstring& strTo) {
-    Platform::CFileStatus status = files.MoveFile(strFrom, strTo, false);
-    if (status.m_nError != ERROR_NOT_SAME_DEVICE) {
+CStatus MoveFileKeepingIt(Platform::CFileSystem& files, const std::wstring& strFrom,
+                          const std::wstring& strTo) {
+    CStatus status = files.MoveFile(strFrom, strTo, false);
+    if (status.m_lCode != ERROR_NOT_SAME_DEVICE) {
         return status;
     }
     if (files.GetFileAttributes(strTo) != INVALID_FILE_ATTRIBUTES) {

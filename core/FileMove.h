@@ -14,7 +14,7 @@ namespace Branwick {
 // rename; across two it is a complete copy (written and synced before it takes its name), after
 // which the original is deleted. Errors as CFileSystem gives them; a failed copy leaves the
 // original where it was.
-Platform::CFileStatus MoveFileKeepingIt(Platform::CFileSystem& files, const std::wstring& strFrom,
-                                        const std::wstring& strTo);
+CStatus MoveFileKeepingIt(Platform::CFileSystem& files, const std::wstring& strFrom,
+                          const std::wstring& strTo);
 
 }  // namespace Branwick

@@ -27,33 +27,34 @@ void SFixContext::Log(std::wstring_view strText) const {
     pSink->Post(std::move(pMessage));
 }
 
-CRegistryFix::CRegistryFix(HKEY hRoot, std::wstring sKeyPath, std::wstring sValueName,
-                           std::wstring sValueData, REGSAM dwRegSam)
+CRegistryFix::CRegistryFix(HKEY hRoot, std::wstring strKeyPath, std::wstring strValueName,
+                           std::wstring strValueData, REGSAM dwRegSam)
     : m_hRoot(hRoot),
-      m_sKeyPath(std::move(sKeyPath)),
-      m_sValueName(std::move(sValueName)),
-      m_sValueData(std::move(sValueData)),
+      m_strKeyPath(std::move(strKeyPath)),
+      m_strValueName(std::move(strValueName)),
+      m_strValueData(std::move(strValueData)),
       m_dwRegSam(dwRegSam) {}
 
 CRegistryFix::CRegistryFix(const CRegistryFix& other)
     : IFix(other),
       m_hRoot(other.m_hRoot),
-      m_sKeyPath(other.m_sKeyPath),
-      m_sValueName(other.m_sValueName),
-      m_sValueData(other.m_sValueData),
+      m_strKeyPath(other.m_strKeyPath),
+      m_strValueName(other.m_strValueName),
+      m_strValueData(other.m_strValueData),
       m_dwRegSam(other.m_dwRegSam) {}
 
 std::wstring CRegistryFix::GetDescription() const {
-    if (m_sValueData.empty()) {
+    if (m_strValueData.empty()) {
         return {};
     }
     // Concatenated rather than printed: data texts may hold anything, a NUL included.
-    return (m_sValueName.empty() ? L"(Default)" : m_sValueName) + L" = " + m_sValueData + L";";
+    return (m_strValueName.empty() ? L"(Default)" : m_strValueName) + L" = " + m_strValueData +
+           L";";
 }
 
 LONG CRegistryFix::OpenKey(const SFixContext& context) {
     const LONG lResult =
-        context.target.Registry().OpenKey(m_hRoot, m_sKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
+        context.target.Registry().OpenKey(m_hRoot, m_strKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
     context.Log(FormatText(L"CDeleteRegistryKey::OpenKey() returns %d", lResult));
     return lResult;
 }
@@ -80,12 +81,11 @@ int CDeleteRegistryKey::Fix(const SFixContext& context) {
 
 void CDeleteRegistryKey::Backup(pugi::xml_node parent,
                                 const Platform::CRegistry& registry) const {
-    CRegDataSaver(parent, registry).SaveKey(m_hRoot, m_sKeyPath, m_dwRegSam);
+    CRegDataSaver(parent, registry).SaveKey(m_hRoot, m_strKeyPath, m_dwRegSam);
 }
 
-Platform::CRegStatus CDeleteRegistryKey::CheckRestorable(
-    const Platform::CRegistry& registry) const {
-    return registry.CheckRestorable(m_hRoot, m_sKeyPath, m_dwRegSam, true);
+CStatus CDeleteRegistryKey::CheckRestorable(const Platform::CRegistry& registry) const {
+    return registry.CheckRestorable(m_hRoot, m_strKeyPath, m_dwRegSam, true);
 }
 
 std::unique_ptr<IFix> CDeleteRegistryValue::Clone() const {
@@ -99,7 +99,7 @@ int CDeleteRegistryValue::Fix(const SFixContext& context) {
         context.Log(L"m_hKey is NULL");
         return 1;
     }
-    const LONG lResult = m_hKey.DeleteValue(m_sValueName);
+    const LONG lResult = m_hKey.DeleteValue(m_strValueName);
     m_hKey.Close();
     if (lResult != ERROR_SUCCESS) {
         context.Log(FormatText(L"::RegDeleteValue( m_hKey, m_sValueName ) return : %d", lResult));
@@ -110,13 +110,11 @@ int CDeleteRegistryValue::Fix(const SFixContext& context) {
 
 void CDeleteRegistryValue::Backup(pugi::xml_node parent,
                                   const Platform::CRegistry& registry) const {
-    CRegDataSaver(parent, registry)
-        .SaveValue(m_hRoot, m_sKeyPath, m_sValueName, m_dwRegSam);
+    CRegDataSaver(parent, registry).SaveValue(m_hRoot, m_strKeyPath, m_strValueName, m_dwRegSam);
 }
 
-Platform::CRegStatus CDeleteRegistryValue::CheckRestorable(
-    const Platform::CRegistry& registry) const {
-    return registry.CheckRestorable(m_hRoot, m_sKeyPath, m_dwRegSam, false);
+CStatus CDeleteRegistryValue::CheckRestorable(const Platform::CRegistry& registry) const {
+    return registry.CheckRestorable(m_hRoot, m_strKeyPath, m_dwRegSam, false);
 }
 
 CFixContainer::CFixContainer(const CFixContainer& other) : IFix(other) {
@@ -161,9 +159,9 @@ void CFixContainer::Backup(pugi::xml_node parent, const Platform::CRegistry& reg
     }
 }
 
-Platform::CRegStatus CFixContainer::CheckRestorable(const Platform::CRegistry& registry) const {
+CStatus CFixContainer::CheckRestorable(const Platform::CRegistry& registry) const {
     for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
-        if (Platform::CRegStatus status = pFix->CheckRestorable(registry); !status.Ok()) {
+        if (CStatus status = pFix->CheckRestorable(registry); !status.Ok()) {
             return status;
         }
     }

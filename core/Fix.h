@@ -45,9 +45,7 @@ public:
     virtual void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const = 0;
     // Whether a restore of that backup could undo Fix() in `registry` as it is now; the refusal
     // says why. A fix that deletes nothing a store could refuse to take back: success.
-    virtual Platform::CRegStatus CheckRestorable(const Platform::CRegistry& /*registry*/) const {
-        return {};
-    }
+    virtual CStatus CheckRestorable(const Platform::CRegistry& /*registry*/) const { return {}; }
     virtual ~IFix() = default;
 
 protected:
@@ -59,10 +57,10 @@ protected:
 // A fix on one key of the target's registry, opened in the view the fix was made for.
 class CRegistryFix : public IFix {
 public:
-    // sValueName is empty for the key itself or the default value; sValueData is the value's data
-    // as text, for GetDescription() only; dwRegSam is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.
-    CRegistryFix(HKEY hRoot, std::wstring sKeyPath, std::wstring sValueName,
-                 std::wstring sValueData, REGSAM dwRegSam);
+    // strValueName is empty for the key itself or the default value; strValueData is the value's
+    // data as text, for GetDescription() only; dwRegSam is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.
+    CRegistryFix(HKEY hRoot, std::wstring strKeyPath, std::wstring strValueName,
+                 std::wstring strValueData, REGSAM dwRegSam);
     CRegistryFix(const CRegistryFix& other);
     CRegistryFix& operator=(const CRegistryFix&) = delete;
 
@@ -76,9 +74,9 @@ public:
 protected:
     Platform::CRegKey m_hKey;  // open only while Fix() runs
     HKEY m_hRoot;
-    std::wstring m_sKeyPath;
-    std::wstring m_sValueName;
-    std::wstring m_sValueData;
+    std::wstring m_strKeyPath;
+    std::wstring m_strValueName;
+    std::wstring m_strValueData;
     REGSAM m_dwRegSam;
 };
 
@@ -90,7 +88,7 @@ public:
     int Fix(const SFixContext& context) override;
     // A "Registry_Key" with the whole key.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
-    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
+    CStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 };
 
 // Deletes the value named by the value name from the key.
@@ -101,7 +99,7 @@ public:
     int Fix(const SFixContext& context) override;
     // An "INCORRECT_VALUE" with the value.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
-    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
+    CStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 };
 
 // Fixes run together in the order they were added. Owns them; copies copy every fix.
@@ -121,7 +119,7 @@ public:
     // Every fix's backup, in order.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
     // The first fix's refusal.
-    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
+    CStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 
     // Appends a fix; a null one is ignored.
     void AddFix(std::unique_ptr<IFix> pFix);

@@ -180,13 +180,13 @@ std::wstring CGenProgressMessage::ToString() const {
 }
 
 CHistoryCleanerMessage::CHistoryCleanerMessage(std::int32_t hcType,
-                                               std::wstring_view sHistoryEntity, std::int32_t hcRes,
-                                               std::wstring_view sReason)
+                                               std::wstring_view strHistoryEntity,
+                                               std::int32_t hcRes, std::wstring_view strReason)
     : CMessageImpl(kType),
       m_hcType(hcType),
-      m_sHistoryEntity(sHistoryEntity),
+      m_sHistoryEntity(strHistoryEntity),
       m_hcRes(hcRes),
-      m_sReason(sReason) {}
+      m_strReason(strReason) {}
 
 std::wstring CHistoryCleanerMessage::ToString() const {
     return FormatText(L"m_hcType: %d\nm_sHistoryEntity: %ls\nm_hcRes: %d\n", m_hcType,

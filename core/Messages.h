@@ -274,14 +274,14 @@ public:
 class CHistoryCleanerMessage : public CMessageImpl<CHistoryCleanerMessage> {
 public:
     static constexpr std::int32_t kType = 19;
-    CHistoryCleanerMessage(std::int32_t hcType, std::wstring_view sHistoryEntity,
-                           std::int32_t hcRes, std::wstring_view sReason = {});
+    CHistoryCleanerMessage(std::int32_t hcType, std::wstring_view strHistoryEntity,
+                           std::int32_t hcRes, std::wstring_view strReason = {});
     std::wstring ToString() const override;
 
     std::int32_t m_hcType;  // the kind of history item
     std::wstring m_sHistoryEntity;
     std::int32_t m_hcRes;  // the result of cleaning it
-    std::wstring m_sReason;  // why it was not erased; empty when it was
+    std::wstring m_strReason;  // why it was not erased; empty when it was
 };
 
 }  // namespace Branwick

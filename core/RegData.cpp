@@ -13,36 +13,36 @@ namespace Branwick {
 
 namespace {
 
-// sPath with each trailing component that the key's real path (after views and links) names too
+// strPath with each trailing component that the key's real path (after views and links) names too
 // written as the registry stores it, so that a restore recreates "Shell\Open" and not the
 // "shell\open" a scanner happened to ask for. Only letters that compare equal ignoring ASCII case
 // are taken over; a component that differs otherwise (a view's Wow6432Node) ends the walk.
-std::wstring StoredCase(const std::wstring& sPath, const std::wstring& sRealPath) {
+std::wstring StoredCase(const std::wstring& strPath, const std::wstring& strRealPath) {
     const auto equal = [](wchar_t a, wchar_t b) {
         const auto lower = [](wchar_t c) {
             return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
         };
         return lower(a) == lower(b);
     };
-    std::wstring sOut = sPath;
-    std::size_t nEnd = sOut.size(), nRealEnd = sRealPath.size();
+    std::wstring strOut = strPath;
+    std::size_t nEnd = strOut.size(), nRealEnd = strRealPath.size();
     while (nEnd > 0 && nRealEnd > 0) {
-        const std::size_t nStart = sOut.rfind(L'\\', nEnd - 1) + 1;  // npos + 1 == 0
-        const std::size_t nRealStart = sRealPath.rfind(L'\\', nRealEnd - 1) + 1;
+        const std::size_t nStart = strOut.rfind(L'\\', nEnd - 1) + 1;  // npos + 1 == 0
+        const std::size_t nRealStart = strRealPath.rfind(L'\\', nRealEnd - 1) + 1;
         if (nEnd - nStart != nRealEnd - nRealStart ||
-            !std::equal(sOut.begin() + static_cast<std::ptrdiff_t>(nStart),
-                        sOut.begin() + static_cast<std::ptrdiff_t>(nEnd),
-                        sRealPath.begin() + static_cast<std::ptrdiff_t>(nRealStart), equal)) {
+            !std::equal(strOut.begin() + static_cast<std::ptrdiff_t>(nStart),
+                        strOut.begin() + static_cast<std::ptrdiff_t>(nEnd),
+                        strRealPath.begin() + static_cast<std::ptrdiff_t>(nRealStart), equal)) {
             break;
         }
-        sOut.replace(nStart, nEnd - nStart, sRealPath, nRealStart, nRealEnd - nRealStart);
+        strOut.replace(nStart, nEnd - nStart, strRealPath, nRealStart, nRealEnd - nRealStart);
         if (nStart == 0 || nRealStart == 0) {
             break;
         }
         nEnd = nStart - 1;
         nRealEnd = nRealStart - 1;
     }
-    return sOut;
+    return strOut;
 }
 
 using Platform::CRegBytes;
@@ -94,21 +94,24 @@ LONG WriteValue(const CRegKey& key, pugi::xml_node node) {
 class CStringWriter : public pugi::xml_writer {
 public:
     void write(const void* pData, size_t nSize) override {
-        m_sText.append(static_cast<const char*>(pData), nSize);
+        m_strText.append(static_cast<const char*>(pData), nSize);
     }
-    std::string m_sText;
+    std::string m_strText;
 };
 
 }  // namespace
 
-void CRegDataSaver::SaveKey(HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
+// The key is saved under the root and path of the file it lives in: through a merged classes
+// root a restore would create it in the machine's classes, not the user's it was taken from.
+void CRegDataSaver::SaveKey(HKEY hRoot, const std::wstring& strPath, REGSAM dwView) {
+    const auto [hHome, strHome] = m_registry.HomeOf(hRoot, strPath, dwView);
     CRegKey key;
-    if (m_registry.OpenKey(hRoot, sPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS) {
+    if (m_registry.OpenKey(hHome, strHome, dwView | kSaveAccess, &key) != ERROR_SUCCESS) {
         return;
     }
     pugi::xml_node element = m_parent.append_child("Registry_Key");
-    SetNumber(element, "Root_key", SignedRoot(hRoot));
-    SetText(element, "Path", StoredCase(sPath, key.GetPath()));
+    SetNumber(element, "Root_key", SignedRoot(hHome));
+    SetText(element, "Path", StoredCase(strHome, key.GetPath()));
     SetNumber(element, "RegSam", dwView);
     SaveContents(key, element, dwView);
 }
@@ -122,36 +125,37 @@ void CRegDataSaver::SaveContents(const CRegKey& key, pugi::xml_node element, REG
     for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
         pugi::xml_node child = element.append_child("Value");
         SetNumber(child, "type", value.m_dwType);
-        SetText(child, "name", value.m_sName);
+        SetText(child, "name", value.m_strName);
         SetNumber(child, "RegSam", dwView);
         child.append_attribute("value").set_value(Base64Encode(value.m_vData).c_str());
     }
-    std::wstring sName;
-    for (DWORD i = 0; key.EnumKey(i, &sName) == ERROR_SUCCESS; ++i) {
+    std::wstring strName;
+    for (DWORD i = 0; key.EnumKey(i, &strName) == ERROR_SUCCESS; ++i) {
         CRegKey subKey;
-        if (key.OpenKey(sName, dwView | kSaveAccess, &subKey) != ERROR_SUCCESS) {
+        if (key.OpenKey(strName, dwView | kSaveAccess, &subKey) != ERROR_SUCCESS) {
             continue;
         }
         pugi::xml_node child = element.append_child("Sub_key");
-        SetText(child, "name", sName);
+        SetText(child, "name", strName);
         SaveContents(subKey, child, dwView);
     }
 }
 
-void CRegDataSaver::SaveValue(HKEY hRoot, const std::wstring& sPath, const std::wstring& sName,
+void CRegDataSaver::SaveValue(HKEY hRoot, const std::wstring& strPath, const std::wstring& strName,
                               REGSAM dwView) {
+    const auto [hHome, strHome] = m_registry.HomeOf(hRoot, strPath, dwView, &strName);
     CRegKey key;
     DWORD dwType = REG_NONE;
     CRegBytes vData;
-    if (m_registry.OpenKey(hRoot, sPath, dwView | kSaveAccess, &key) != ERROR_SUCCESS ||
-        key.QueryValue(sName, &dwType, &vData) != ERROR_SUCCESS) {
+    if (m_registry.OpenKey(hHome, strHome, dwView | kSaveAccess, &key) != ERROR_SUCCESS ||
+        key.QueryValue(strName, &dwType, &vData) != ERROR_SUCCESS) {
         return;
     }
     pugi::xml_node element = m_parent.append_child("INCORRECT_VALUE");
-    SetNumber(element, "Root_key", SignedRoot(hRoot));
-    SetText(element, "Path", StoredCase(sPath, key.GetPath()));
+    SetNumber(element, "Root_key", SignedRoot(hHome));
+    SetText(element, "Path", StoredCase(strHome, key.GetPath()));
     SetNumber(element, "type", dwType);
-    SetText(element, "value_name", sName);
+    SetText(element, "value_name", strName);
     SetNumber(element, "RegSam", dwView);
     element.append_attribute("value_value").set_value(Base64Encode(vData).c_str());
 }
@@ -201,43 +205,43 @@ void CRegDataRestorer::RestoreKey(pugi::xml_node node, const CRegKey* pParent,
 
 void CRegDataRestorer::RestoreValue(pugi::xml_node node) {
     const HKEY hRoot = NumberAttribute(node, "Root_key");
-    const std::wstring sPath = TextAttribute(node, "Path");
+    const std::wstring strPath = TextAttribute(node, "Path");
     const REGSAM dwView = NumberAttribute(node, "RegSam");
     CRegKey key;
-    LONG lResult = m_registry.OpenKey(hRoot, sPath, dwView | KEY_ALL_ACCESS, &key);
+    LONG lResult = m_registry.OpenKey(hRoot, strPath, dwView | KEY_ALL_ACCESS, &key);
     if (lResult != ERROR_SUCCESS) {
-        lResult = m_registry.CreateKey(hRoot, sPath, dwView | kSaveAccess, &key);
+        lResult = m_registry.CreateKey(hRoot, strPath, dwView | kSaveAccess, &key);
     }
     if (lResult == ERROR_SUCCESS) {
         lResult = key.SetValue(TextAttribute(node, "value_name"), NumberAttribute(node, "type"),
                                Base64Decode(node.attribute("value_value").value()));
     }
     if (lResult != ERROR_SUCCESS) {
-        m_vcFailures.push_back(sPath + L" value \"" + TextAttribute(node, "value_name") + L"\" (error " +
-                               std::to_wstring(lResult) + L")");
+        m_vcFailures.push_back(strPath + L" value \"" + TextAttribute(node, "value_name") +
+                               L"\" (error " + std::to_wstring(lResult) + L")");
     }
 }
 
 std::string Base64Encode(const CRegBytes& vData) {
-    std::string sOut;
-    sOut.reserve((vData.size() + 2) / 3 * 4);
+    std::string strOut;
+    strOut.reserve((vData.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < vData.size(); i += 3) {
         const std::size_t nLeft = vData.size() - i;
         const std::uint32_t n = (vData[i] << 16) | (nLeft > 1 ? vData[i + 1] << 8 : 0) |
                                 (nLeft > 2 ? vData[i + 2] : 0);
-        sOut.push_back(kAlphabet[(n >> 18) & 63]);
-        sOut.push_back(kAlphabet[(n >> 12) & 63]);
-        sOut.push_back(nLeft > 1 ? kAlphabet[(n >> 6) & 63] : '=');
-        sOut.push_back(nLeft > 2 ? kAlphabet[n & 63] : '=');
+        strOut.push_back(kAlphabet[(n >> 18) & 63]);
+        strOut.push_back(kAlphabet[(n >> 12) & 63]);
+        strOut.push_back(nLeft > 1 ? kAlphabet[(n >> 6) & 63] : '=');
+        strOut.push_back(nLeft > 2 ? kAlphabet[n & 63] : '=');
     }
-    return sOut;
+    return strOut;
 }
 
-CRegBytes Base64Decode(std::string_view sText) {
+CRegBytes Base64Decode(std::string_view strText) {
     CRegBytes vOut;
     std::uint32_t n = 0;
     int nChars = 0;
-    for (char c : sText) {
+    for (char c : strText) {
         const int nIndex = Base64Index(c);
         if (nIndex < 0) {
             break;
@@ -268,21 +272,22 @@ pugi::xml_node CreateBackupDocument(pugi::xml_document& doc) {
 std::string BackupDocumentText(const pugi::xml_document& doc) {
     CStringWriter writer;
     doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-    return writer.m_sText;
+    return writer.m_strText;
 }
 
-bool SaveBackupDocument(const pugi::xml_document& doc, const std::string& sHostPath,
+bool SaveBackupDocument(const pugi::xml_document& doc, const std::string& strHostPath,
                         std::wstring& strError) {
-    std::string sError;
-    if (!Platform::SaveFileAtomically(sHostPath, BackupDocumentText(doc), sError)) {
-        strError = Utf8ToWide(sError);
+    std::string strHostError;
+    if (!Platform::SaveFileAtomically(strHostPath, BackupDocumentText(doc), strHostError)) {
+        strError = Utf8ToWide(strHostError);
         return false;
     }
     return true;
 }
 
-bool LoadBackupDocument(std::string_view sBytes, pugi::xml_document& doc, std::wstring& strError) {
-    const pugi::xml_parse_result result = doc.load_buffer(sBytes.data(), sBytes.size());
+bool LoadBackupDocument(std::string_view strBytes, pugi::xml_document& doc,
+                        std::wstring& strError) {
+    const pugi::xml_parse_result result = doc.load_buffer(strBytes.data(), strBytes.size());
     if (!result) {
         strError = FormatText(L"The backup file is not well-formed XML (%s at byte %lld).",
                               result.description(), static_cast<long long>(result.offset));

@@ -35,9 +35,10 @@ public:
         : m_parent(parent), m_registry(registry) {}
 
     // Appends a "Registry_Key" with every value and every subkey of root\path, recursively.
-    void SaveKey(HKEY hRoot, const std::wstring& sPath, REGSAM dwView);
-    // Appends an "INCORRECT_VALUE" with the value sName of root\path.
-    void SaveValue(HKEY hRoot, const std::wstring& sPath, const std::wstring& sName, REGSAM dwView);
+    void SaveKey(HKEY hRoot, const std::wstring& strPath, REGSAM dwView);
+    // Appends an "INCORRECT_VALUE" with the value strName of root\path.
+    void SaveValue(HKEY hRoot, const std::wstring& strPath, const std::wstring& strName,
+                   REGSAM dwView);
 
 private:
     void SaveContents(const Platform::CRegKey& key, pugi::xml_node element, REGSAM dwView);
@@ -75,7 +76,7 @@ private:
 std::string Base64Encode(const Platform::CRegBytes& vData);
 // Reads from the start up to the first "=" or the first character outside the alphabet; a trailing
 // group of two or three characters gives one or two bytes, a single character nothing.
-Platform::CRegBytes Base64Decode(std::string_view sText);
+Platform::CRegBytes Base64Decode(std::string_view strText);
 
 // A new backup document: the empty "Backup" element. Returns that element.
 pugi::xml_node CreateBackupDocument(pugi::xml_document& doc);
@@ -83,11 +84,11 @@ pugi::xml_node CreateBackupDocument(pugi::xml_document& doc);
 std::string BackupDocumentText(const pugi::xml_document& doc);
 // Writes the document to the host path through the one atomic save: afterwards the file is either
 // as it was or complete. False with a reason in strError.
-bool SaveBackupDocument(const pugi::xml_document& doc, const std::string& sHostPath,
+bool SaveBackupDocument(const pugi::xml_document& doc, const std::string& strHostPath,
                         std::wstring& strError);
 // Parses a backup file's bytes into doc. False with a reason in strError when they are not
 // well-formed XML, their document element is not "Backup", or they nest deeper than any registry
 // could hold; doc is then empty.
-bool LoadBackupDocument(std::string_view sBytes, pugi::xml_document& doc, std::wstring& strError);
+bool LoadBackupDocument(std::string_view strBytes, pugi::xml_document& doc, std::wstring& strError);
 
 }  // namespace Branwick

@@ -40,20 +40,20 @@ std::wstring GetRootKeyName(HKEY hRoot) {
     return {};
 }
 
-HKEY GetRootKeyHandle(std::wstring_view sName) {
+HKEY GetRootKeyHandle(std::wstring_view strName) {
     for (const SRootName& root : kRootNames) {
-        if (sName == root.pszName) {
+        if (strName == root.pszName) {
             return root.hRoot;
         }
     }
     return 0;
 }
 
-CRegError::CRegError(std::int32_t nScanType, HKEY hRoot, std::wstring sPath,
-                     std::wstring sDescription, REGSAM dwRegSam, bool bDeleteSelf)
+CRegError::CRegError(std::int32_t nScanType, HKEY hRoot, std::wstring strPath,
+                     std::wstring strDescription, REGSAM dwRegSam, bool bDeleteSelf)
     : m_nScanType(nScanType),
-      m_sPath(std::move(sPath)),
-      m_sDescription(std::move(sDescription)),
+      m_sPath(std::move(strPath)),
+      m_sDescription(std::move(strDescription)),
       m_bDeleteSelf(bDeleteSelf),
       m_hRoot(hRoot),
       m_dwRegSam(dwRegSam) {}
@@ -92,8 +92,8 @@ int CRegError::DeleteSelf(const SFixContext& context) {
         if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & dwNotAFile) != 0) {
             return 1;
         }
-        if (!m_sBackupPath.empty()) {
-            return MoveFileKeepingIt(files, m_sPath, m_sBackupPath).Ok() ? 0 : 1;
+        if (!m_strBackupPath.empty()) {
+            return MoveFileKeepingIt(files, m_sPath, m_strBackupPath).Ok() ? 0 : 1;
         }
         return files.DeleteFile(m_sPath).Ok() ? 0 : 1;
     }
@@ -120,37 +120,36 @@ void CRegError::Backup(pugi::xml_node parent, const Platform::CRegistry& registr
     }
 }
 
-Platform::CRegStatus CRegError::CheckRestorable(const Platform::CRegistry& registry) const {
+CStatus CRegError::CheckRestorable(const Platform::CRegistry& registry) const {
     if (!m_bDeleteSelf || m_sPath.empty()) {
         return CFixContainer::CheckRestorable(registry);
     }
-    return m_hRoot != 0 ? registry.CheckRestorable(m_hRoot, m_sPath, m_dwRegSam, true)
-                        : Platform::CRegStatus{};
+    return m_hRoot != 0 ? registry.CheckRestorable(m_hRoot, m_sPath, m_dwRegSam, true) : CStatus{};
 }
 
 std::wstring CRegError::GetFullPath() const {
-    std::wstring sName = GetRootKeyName(m_hRoot);
-    if (sName.empty()) {
+    std::wstring strName = GetRootKeyName(m_hRoot);
+    if (strName.empty()) {
         return m_sPath;
     }
     if (!m_sPath.empty()) {
-        sName += L"\\" + m_sPath;
+        strName += L"\\" + m_sPath;
     }
-    return sName;
+    return strName;
 }
 
 namespace {
 
-std::size_t CountWow6432Node(const std::wstring& sPath) {
+std::size_t CountWow6432Node(const std::wstring& strPath) {
     std::size_t n = 0;
     std::size_t nStart = 0;
-    while (nStart <= sPath.size()) {
-        const std::size_t nEnd = std::min(sPath.find(L'\\', nStart), sPath.size());
-        std::wstring sName = sPath.substr(nStart, nEnd - nStart);
-        for (wchar_t& c : sName) {
+    while (nStart <= strPath.size()) {
+        const std::size_t nEnd = std::min(strPath.find(L'\\', nStart), strPath.size());
+        std::wstring strName = strPath.substr(nStart, nEnd - nStart);
+        for (wchar_t& c : strName) {
             c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
         }
-        n += sName == L"wow6432node" ? 1 : 0;
+        n += strName == L"wow6432node" ? 1 : 0;
         nStart = nEnd + 1;
     }
     return n;
@@ -171,12 +170,12 @@ std::wstring CRegError::GetDisplayPath(const Platform::CRegistry& registry) cons
         CountWow6432Node(key.GetPath()) <= CountWow6432Node(m_sPath)) {
         return GetFullPath();
     }
-    const std::wstring sRoot = GetRootKeyName(m_hRoot);
+    const std::wstring strRoot = GetRootKeyName(m_hRoot);
     if (m_hRoot == HKEY_CLASSES_ROOT) {
-        return sRoot + L"\\Wow6432Node" + (m_sPath.empty() ? L"" : L"\\" + m_sPath);
+        return strRoot + L"\\Wow6432Node" + (m_sPath.empty() ? L"" : L"\\" + m_sPath);
     }
     const std::size_t nFirst = std::min(m_sPath.find(L'\\'), m_sPath.size());
-    return sRoot + L"\\" + m_sPath.substr(0, nFirst) + L"\\Wow6432Node" + m_sPath.substr(nFirst);
+    return strRoot + L"\\" + m_sPath.substr(0, nFirst) + L"\\Wow6432Node" + m_sPath.substr(nFirst);
 }
 
 CErrorFoundMessage::CErrorFoundMessage(const CRegError& regError, std::int32_t nScanType)

@@ -18,7 +18,7 @@ namespace Branwick {
 // The name of a root; empty for any other handle.
 std::wstring GetRootKeyName(HKEY hRoot);
 // The handle of a root by its whole name, compared case-sensitively; 0 when none matches.
-HKEY GetRootKeyHandle(std::wstring_view sName);
+HKEY GetRootKeyHandle(std::wstring_view strName);
 
 // What the user chose for a record (CRegError::m_nState).
 enum FixState : std::int32_t {
@@ -32,12 +32,12 @@ enum FixState : std::int32_t {
 class CRegError : public CFixContainer {
 public:
     // m_nState starts at 0; no fixes are attached.
-    CRegError(std::int32_t nScanType, HKEY hRoot, std::wstring sPath, std::wstring sDescription,
+    CRegError(std::int32_t nScanType, HKEY hRoot, std::wstring strPath, std::wstring strDescription,
               REGSAM dwRegSam, bool bDeleteSelf);
 
     std::unique_ptr<IFix> Clone() const override;
     // 0 on success. Runs the attached fixes and stops with their failure; then, with
-    // m_bDeleteSelf and a path, deletes the file (root 0; moves it to m_sBackupPath when that
+    // m_bDeleteSelf and a path, deletes the file (root 0; moves it to m_strBackupPath when that
     // is set) or the whole key. A failed deletion
     // gives 1. A key record whose key no longer exists (removed by an attached fix or by an
     // earlier fix of the same run) has reached its aim: 0.
@@ -46,7 +46,7 @@ public:
     // otherwise every attached fix's backup.
     void Backup(pugi::xml_node parent, const Platform::CRegistry& registry) const override;
     // For what Backup() saves.
-    Platform::CRegStatus CheckRestorable(const Platform::CRegistry& registry) const override;
+    CStatus CheckRestorable(const Platform::CRegistry& registry) const override;
 
     // The root's name, a backslash and the path; the path alone when the root has no name (a
     // file); the root's name alone when the path is empty.
@@ -66,7 +66,7 @@ public:
     REGSAM m_dwRegSam;           // the view bits the key is opened with
     // A file record's place in the backup taken before the fix (a Windows path): the fix moves
     // the file there instead of deleting it. Empty: no backup holds it, the fix deletes it.
-    std::wstring m_sBackupPath;
+    std::wstring m_strBackupPath;
 
 private:
     int DeleteSelf(const SFixContext& context);

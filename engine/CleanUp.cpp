@@ -38,33 +38,33 @@ std::wstring HistoryName(std::time_t now) {
 // The history file of this run in the target's data folder, its folders created; empty when there
 // is no place for it (the reason has been reported).
 std::wstring PrepareHistoryFile(const COperation& op, CLogFile& log) {
-    const std::wstring sData = op.Target() != nullptr ? op.Target()->DataFolder() : std::wstring();
-    if (sData.empty()) {
+    const std::wstring strData =
+        op.Target() != nullptr ? op.Target()->DataFolder() : std::wstring();
+    if (strData.empty()) {
         ShowMessageBox(L"Can't get USERPROFILE path", L"Corvane", MB_OK);
     }
-    const std::wstring sFolder = sData + L"History";
-    Platform::CFileStatus status = op.Target() != nullptr
-                                       ? op.Target()->CreateDataFolder()
-                                       : Platform::CFileStatus{ERROR_PATH_NOT_FOUND};
+    const std::wstring strFolder = strData + L"History";
+    CStatus status =
+        op.Target() != nullptr ? op.Target()->CreateDataFolder() : CStatus{ERROR_PATH_NOT_FOUND};
     if (status.Ok()) {
-        status = op.Files().CreateDirectory(sFolder);
+        status = op.Files().CreateDirectory(strFolder);
     }
-    if (!status.Ok() && status.m_nError != ERROR_ALREADY_EXISTS) {
-        const std::wstring sText = L"No history file can be made in \"" + sFolder +
-                                   L"\", so no backup can be taken and nothing is fixed. " +
-                                   status.m_strText;
-        log.Write(sText);
-        op.PostLogLine(sText);
-        ShowMessageBox(sText, L"Corvane", MB_OK);
+    if (!status.Ok() && status.m_lCode != ERROR_ALREADY_EXISTS) {
+        const std::wstring strText = L"No history file can be made in \"" + strFolder +
+                                     L"\", so no backup can be taken and nothing is fixed. " +
+                                     status.m_strText;
+        log.Write(strText);
+        op.PostLogLine(strText);
+        ShowMessageBox(strText, L"Corvane", MB_OK);
         return {};
     }
     // A second run within the same second must not replace the first one's history.
-    const std::wstring sName = sFolder + L"\\" + HistoryName(std::time(nullptr));
-    std::wstring sFile = sName + L".his";
-    for (int n = 2; op.Files().GetFileAttributes(sFile) != INVALID_FILE_ATTRIBUTES; ++n) {
-        sFile = sName + L"_" + std::to_wstring(n) + L".his";
+    const std::wstring strName = strFolder + L"\\" + HistoryName(std::time(nullptr));
+    std::wstring strFile = strName + L".his";
+    for (int n = 2; op.Files().GetFileAttributes(strFile) != INVALID_FILE_ATTRIBUTES; ++n) {
+        strFile = strName + L"_" + std::to_wstring(n) + L".his";
     }
-    return sFile;
+    return strFile;
 }
 
 // A record whose key lies in a file that cannot be written now (a dirty hive without usable
@@ -74,17 +74,16 @@ bool Fixable(const COperation& op, SFixRun& run, const CRegError& record) {
     if (record.m_hRoot == 0) {
         return true;
     }
-    Platform::CRegStatus status =
-        op.Registry().CheckWritable(record.m_hRoot, record.m_sPath, record.m_dwRegSam);
+    CStatus status = op.Registry().CheckWritable(record.m_hRoot, record.m_sPath, record.m_dwRegSam);
     if (status.Ok()) {
         status = record.CheckRestorable(op.Registry());
     }
     if (status.Ok()) {
         return true;
     }
-    const std::wstring sText = record.GetFullPath() + L" is not fixed: " + status.m_sMessage;
-    run.pLog->Write(sText);
-    op.PostLogLine(sText);
+    const std::wstring strText = record.GetFullPath() + L" is not fixed: " + status.m_strText;
+    run.pLog->Write(strText);
+    op.PostLogLine(strText);
     return false;
 }
 
@@ -116,8 +115,8 @@ void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_no
     op.PostFixProgress(100, L"Starting...", nBit, nFixed);
 }
 
-void FixSelected(const COperation& op, SFixRun& run, const std::wstring& sHistoryFile) {
-    if (sHistoryFile.empty()) {
+void FixSelected(const COperation& op, SFixRun& run, const std::wstring& strHistoryFile) {
+    if (strHistoryFile.empty()) {
         return;
     }
     pugi::xml_node backup = CreateBackupDocument(run.document);
@@ -135,10 +134,10 @@ void FixSelected(const COperation& op, SFixRun& run, const std::wstring& sHistor
 void KeepRegistryRecords(const COperation& op, SFixRun& run) {
     if (!op.Registry().IsDirty()) {
         // Nothing changed in memory.
-    } else if (const Platform::CRegStatus status = op.Registry().Reload(); !status.Ok()) {
-        const std::wstring sText = L"The registry could not be read again: " + status.m_sMessage;
-        run.pLog->Write(sText);
-        op.PostLogLine(sText);
+    } else if (const CStatus status = op.Registry().Reload(); !status.Ok()) {
+        const std::wstring strText = L"The registry could not be read again: " + status.m_strText;
+        run.pLog->Write(strText);
+        op.PostLogLine(strText);
     }
     std::erase_if(run.vcFixed, [&run](const SFixed& fixed) {
         if (fixed.itRecord->m_hRoot == 0) {
@@ -152,34 +151,33 @@ void KeepRegistryRecords(const COperation& op, SFixRun& run) {
 
 // Where a hive recovered from its logs keeps its original file and logs when the run writes it
 // back: a folder beside the history file, named after it. Empty when it has no host path.
-std::string OriginalsFolder(const COperation& op, const std::wstring& sHistoryFile) {
-    std::string sHost;
-    const std::wstring sFolder = sHistoryFile.substr(0, sHistoryFile.rfind(L'.')) + L"_hives";
-    return op.Files().HostPath(sFolder, sHost).Ok() ? sHost : std::string();
+std::string OriginalsFolder(const COperation& op, const std::wstring& strHistoryFile) {
+    std::string strHost;
+    const std::wstring strFolder = strHistoryFile.substr(0, strHistoryFile.rfind(L'.')) + L"_hives";
+    return op.Files().HostPath(strFolder, strHost).Ok() ? strHost : std::string();
 }
 
 // Writes the run's registry changes to disk, all or nothing.
-void Commit(const COperation& op, SFixRun& run, const std::wstring& sHistoryFile) {
-    const Platform::CRegStatus status = op.Registry().Flush(OriginalsFolder(op, sHistoryFile));
+void Commit(const COperation& op, SFixRun& run, const std::wstring& strHistoryFile) {
+    const CStatus status = op.Registry().Flush(OriginalsFolder(op, strHistoryFile));
     if (status.Ok()) {
         return;
     }
-    const std::wstring sText =
-        L"The registry could not be saved, so nothing was changed in it: " + status.m_sMessage;
-    run.pLog->Write(sText);
-    op.PostLogLine(sText);
-    ShowMessageBox(sText, L"Corvane", MB_OK);
+    const std::wstring strText =
+        L"The registry could not be saved, so nothing was changed in it: " + status.m_strText;
+    run.pLog->Write(strText);
+    op.PostLogLine(strText);
+    ShowMessageBox(strText, L"Corvane", MB_OK);
     KeepRegistryRecords(op, run);
 }
 
-void SaveHistory(const COperation& op, SFixRun& run, const std::wstring& sHistoryFile) {
+void SaveHistory(const COperation& op, SFixRun& run, const std::wstring& strHistoryFile) {
     run.pLog->Write(L"Saving backup");
-    const Platform::CFileStatus status =
-        op.Files().WriteFile(sHistoryFile, BackupDocumentText(run.document));
+    const CStatus status = op.Files().WriteFile(strHistoryFile, BackupDocumentText(run.document));
     if (!status.Ok()) {
-        throw BRANWICK_EXCEPTION(L"The history file " + sHistoryFile +
-                                     L" could not be saved: " + status.m_strText,
-                                 static_cast<DWORD>(status.m_nError));
+        throw BRANWICK_EXCEPTION(
+            L"The history file " + strHistoryFile + L" could not be saved: " + status.m_strText,
+            static_cast<DWORD>(status.m_lCode));
     }
     run.pLog->Write(L"Backup is saved");
 }
@@ -196,28 +194,28 @@ std::unique_ptr<CMessage> CleanUp(const COperation& op, CLogFile& log) {
             run.finish.m_mapStatistics[nBit].nFound = static_cast<int>(list.size());
         }
     }
-    std::wstring sHistoryFile;
+    std::wstring strHistoryFile;
     const bool bFixed = RunGuarded(
         op, L"CleanUp", [] { return std::wstring(); },
         [&] {
             if (run.pCollection == nullptr) {
                 throw BRANWICK_EXCEPTION(L"The fix run was given no error collection");
             }
-            sHistoryFile = PrepareHistoryFile(op, log);
-            FixSelected(op, run, sHistoryFile);
+            strHistoryFile = PrepareHistoryFile(op, log);
+            FixSelected(op, run, strHistoryFile);
         });
     if (!bFixed) {
         KeepRegistryRecords(op, run);
-    } else if (!sHistoryFile.empty()) {
-        Commit(op, run, sHistoryFile);
+    } else if (!strHistoryFile.empty()) {
+        Commit(op, run, strHistoryFile);
     }
     for (const SFixed& fixed : run.vcFixed) {
         fixed.pList->erase(fixed.itRecord);
     }
-    if (bFixed && !sHistoryFile.empty()) {
+    if (bFixed && !strHistoryFile.empty()) {
         RunGuarded(
             op, L"CleanUp", [] { return std::wstring(); },
-            [&] { SaveHistory(op, run, sHistoryFile); });
+            [&] { SaveHistory(op, run, strHistoryFile); });
     }
     log.Write(L"Sending FixFinished message");
     return run.finish.Clone();

@@ -40,10 +40,10 @@ constexpr SComPass kPlainPasses[] = {
     {L"AppID", &ScanCOMAppID, 61, 40, KEY_WOW64_64KEY},
 };
 
-bool IsServerKey(const std::wstring& sName) {
+bool IsServerKey(const std::wstring& strName) {
     for (const wchar_t* pszServer :
          {L"InprocServer", L"InprocServer32", L"LocalServer", L"LocalServer32"}) {
-        if (Platform::EqualNoCase(sName, pszServer)) {
+        if (Platform::EqualNoCase(strName, pszServer)) {
             return true;
         }
     }
@@ -52,23 +52,23 @@ bool IsServerKey(const std::wstring& sName) {
 
 // The 16-bit servers (no "32"): a 64-bit system, Wine's 64-bit builds included, never starts one,
 // so on a 64-bit target what they name proves nothing about the class.
-bool IsUnusedServerKey(const COperation& op, const std::wstring& sName) {
-    return op.IsWow64() && (Platform::EqualNoCase(sName, L"InprocServer") ||
-                         Platform::EqualNoCase(sName, L"LocalServer"));
+bool IsUnusedServerKey(const COperation& op, const std::wstring& strName) {
+    return op.IsWow64() && (Platform::EqualNoCase(strName, L"InprocServer") ||
+                            Platform::EqualNoCase(strName, L"LocalServer"));
 }
 
-bool AppIdExists(const COperation& op, const std::wstring& sId, REGSAM dwView) {
-    return KeyExists(op, HKEY_CLASSES_ROOT, L"AppID\\" + sId, dwView);
+bool AppIdExists(const COperation& op, const std::wstring& strId, REGSAM dwView) {
+    return KeyExists(op, HKEY_CLASSES_ROOT, L"AppID\\" + strId, dwView);
 }
 
 // Opens the class or application id for the scan; a failure is logged and ends its scan.
-bool OpenForScan(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+bool OpenForScan(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
                  REGSAM dwView, Platform::CRegKey& key) {
     const LONG lOpen =
-        op.Registry().OpenKey(HKEY_CLASSES_ROOT, sSubkey, KEY_ALL_ACCESS | dwView, &key);
+        op.Registry().OpenKey(HKEY_CLASSES_ROOT, strSubkey, KEY_ALL_ACCESS | dwView, &key);
     if (lOpen != ERROR_SUCCESS) {
-        op.PostLogLine(FormatText(L"RegOpenKey key = %ls\\%ls\r\n return = %d", sRoot.c_str(),
-                                  sSubkey.c_str(), lOpen));
+        op.PostLogLine(FormatText(L"RegOpenKey key = %ls\\%ls\r\n return = %d", strRoot.c_str(),
+                                  strSubkey.c_str(), lOpen));
         return false;
     }
     return true;
@@ -77,20 +77,21 @@ bool OpenForScan(const COperation& op, const std::wstring& sRoot, const std::wst
 // The record of one class or application id, made at its first problem.
 class CComFinding {
 public:
-    CComFinding(const std::wstring& sRoot, const std::wstring& sSubkey, REGSAM dwView,
+    CComFinding(const std::wstring& strRoot, const std::wstring& strSubkey, REGSAM dwView,
                 bool bDeleteSelf)
-        : m_hRoot(GetRootKeyHandle(sRoot)),
-          m_sSubkey(sSubkey),
+        : m_hRoot(GetRootKeyHandle(strRoot)),
+          m_strSubkey(strSubkey),
           m_dwView(dwView),
           m_bDeleteSelf(bDeleteSelf) {}
 
-    void DeleteKey(const std::wstring& sKey, const std::wstring& sName, const std::wstring& sData) {
+    void DeleteKey(const std::wstring& strKey, const std::wstring& strName,
+                   const std::wstring& strData) {
         Record().AddFix(
-            std::make_unique<CDeleteRegistryKey>(m_hRoot, sKey, sName, sData, m_dwView));
+            std::make_unique<CDeleteRegistryKey>(m_hRoot, strKey, strName, strData, m_dwView));
     }
-    void DeleteValue(const std::wstring& sName, const std::wstring& sData) {
-        Record().AddFix(
-            std::make_unique<CDeleteRegistryValue>(m_hRoot, m_sSubkey, sName, sData, m_dwView));
+    void DeleteValue(const std::wstring& strName, const std::wstring& strData) {
+        Record().AddFix(std::make_unique<CDeleteRegistryValue>(m_hRoot, m_strSubkey, strName,
+                                                               strData, m_dwView));
     }
     // Without a valid server the class is of no use: the record deletes it whole instead of
     // repairing parts of it.
@@ -109,63 +110,64 @@ public:
 private:
     CRegError& Record() {
         if (!m_record) {
-            m_record.emplace(COM, m_hRoot, m_sSubkey, kDescription, m_dwView, m_bDeleteSelf);
+            m_record.emplace(COM, m_hRoot, m_strSubkey, kDescription, m_dwView, m_bDeleteSelf);
         }
         return *m_record;
     }
 
     HKEY m_hRoot;
-    std::wstring m_sSubkey;
+    std::wstring m_strSubkey;
     REGSAM m_dwView;
     bool m_bDeleteSelf;
     std::optional<CRegError> m_record;
 };
 
-void ScanClass(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanClass(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
                REGSAM dwView) {
     Platform::CRegKey key;
-    if (!OpenForScan(op, sRoot, sSubkey, dwView, key)) {
+    if (!OpenForScan(op, strRoot, strSubkey, dwView, key)) {
         return;
     }
     Platform::CRegKeyInfo info;
     key.QueryInfo(&info);
-    CComFinding finding(sRoot, sSubkey, dwView, false);
+    CComFinding finding(strRoot, strSubkey, dwView, false);
     bool bValidServer = false;
-    std::wstring sName;
+    std::wstring strName;
     for (DWORD j = 0; j < info.m_dwSubKeys && op.IsRunning(); ++j) {
-        if (key.EnumKey(j, &sName, kNameChars) != ERROR_SUCCESS) {
+        if (key.EnumKey(j, &strName, kNameChars) != ERROR_SUCCESS) {
             continue;
         }
-        const std::wstring sChild = sSubkey + L"\\" + sName;
-        if (IsUnusedServerKey(op, sName)) {
+        const std::wstring strChild = strSubkey + L"\\" + strName;
+        if (IsUnusedServerKey(op, strName)) {
             continue;
         }
-        if (IsServerKey(sName)) {
-            const std::wstring sServer = ReadDefaultValue(op, HKEY_CLASSES_ROOT, sChild, dwView);
-            if (sServer.empty()) {
+        if (IsServerKey(strName)) {
+            const std::wstring strServer =
+                ReadDefaultValue(op, HKEY_CLASSES_ROOT, strChild, dwView);
+            if (strServer.empty()) {
                 continue;
             }
-            if (CheckServerPath(op, sServer)) {
+            if (CheckServerPath(op, strServer)) {
                 bValidServer = true;
             } else {
-                finding.DeleteKey(sChild, L"", sServer);
+                finding.DeleteKey(strChild, L"", strServer);
             }
-        } else if (Platform::EqualNoCase(sName, L"AppID")) {
-            const std::wstring sId = ReadDefaultValue(op, HKEY_CLASSES_ROOT, sChild, dwView);
-            if (!AppIdExists(op, sId, dwView)) {
-                finding.DeleteKey(sChild, L"", sId);
+        } else if (Platform::EqualNoCase(strName, L"AppID")) {
+            const std::wstring strId = ReadDefaultValue(op, HKEY_CLASSES_ROOT, strChild, dwView);
+            if (!AppIdExists(op, strId, dwView)) {
+                finding.DeleteKey(strChild, L"", strId);
             }
         }
     }
     Platform::CRegValue value;
     for (DWORD i = 0; i < info.m_dwValues; ++i) {
         if (key.EnumValue(i, &value, kNameChars, kClassDataBytes) != ERROR_SUCCESS ||
-            !Platform::EqualNoCase(value.m_sName, L"AppID")) {
+            !Platform::EqualNoCase(value.m_strName, L"AppID")) {
             continue;
         }
-        const std::wstring sId = ValueText(value.m_dwType, value.m_vData);
-        if (!AppIdExists(op, sId, dwView)) {
-            finding.DeleteValue(L"AppID", sId);
+        const std::wstring strId = ValueText(value.m_dwType, value.m_vData);
+        if (!AppIdExists(op, strId, dwView)) {
+            finding.DeleteValue(L"AppID", strId);
         }
     }
     key.Close();
@@ -175,24 +177,24 @@ void ScanClass(const COperation& op, const std::wstring& sRoot, const std::wstri
     finding.PostIfFound(op);
 }
 
-void ScanAppId(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
+void ScanAppId(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
                REGSAM dwView) {
     Platform::CRegKey key;
-    if (!OpenForScan(op, sRoot, sSubkey, dwView, key)) {
+    if (!OpenForScan(op, strRoot, strSubkey, dwView, key)) {
         return;
     }
     Platform::CRegKeyInfo info;
     key.QueryInfo(&info);
-    CComFinding finding(sRoot, sSubkey, dwView, true);
+    CComFinding finding(strRoot, strSubkey, dwView, true);
     Platform::CRegValue value;
     for (DWORD i = 0; i < info.m_dwValues && op.IsRunning(); ++i) {
         if (key.EnumValue(i, &value, kNameChars, kAppIdDataBytes) != ERROR_SUCCESS ||
-            !Platform::EqualNoCase(value.m_sName, L"AppID")) {
+            !Platform::EqualNoCase(value.m_strName, L"AppID")) {
             continue;
         }
-        const std::wstring sId = ValueText(value.m_dwType, value.m_vData);
-        if (!AppIdExists(op, sId, dwView)) {
-            finding.DeleteKey(sSubkey, L"AppID", sId);
+        const std::wstring strId = ValueText(value.m_dwType, value.m_vData);
+        if (!AppIdExists(op, strId, dwView)) {
+            finding.DeleteKey(strSubkey, L"AppID", strId);
         }
     }
     key.Close();
@@ -212,29 +214,31 @@ void ScanComRegistrations(const COperation& op) {
     op.PostStartOrEnd(100, COM);
 }
 
-void ScanCOMClsid(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                  const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
+void ScanCOMClsid(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
+                  const std::wstring& strValueName, const std::wstring& strValueData,
+                  REGSAM dwView) {
     RunGuarded(
         op, L"ScanCOMClsid",
-        [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
-        [&] { ScanClass(op, sRoot, sSubkey, dwView); });
+        [&] { return ValueParameters(strRoot, strSubkey, strValueName, strValueData); },
+        [&] { ScanClass(op, strRoot, strSubkey, dwView); });
 }
 
-void ScanCOMAppID(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                  const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
+void ScanCOMAppID(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
+                  const std::wstring& strValueName, const std::wstring& strValueData,
+                  REGSAM dwView) {
     RunGuarded(
         op, L"ScanCOMAppID",
-        [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
-        [&] { ScanAppId(op, sRoot, sSubkey, dwView); });
+        [&] { return ValueParameters(strRoot, strSubkey, strValueName, strValueData); },
+        [&] { ScanAppId(op, strRoot, strSubkey, dwView); });
 }
 
-std::wstring ReadDefaultValue(const COperation& op, HKEY hRoot, const std::wstring& sKeyPath,
+std::wstring ReadDefaultValue(const COperation& op, HKEY hRoot, const std::wstring& strKeyPath,
                               REGSAM dwView) {
     Platform::CRegKey key;
-    const LONG lOpen = op.Registry().OpenKey(hRoot, sKeyPath, KEY_ALL_ACCESS | dwView, &key);
+    const LONG lOpen = op.Registry().OpenKey(hRoot, strKeyPath, KEY_ALL_ACCESS | dwView, &key);
     if (lOpen != ERROR_SUCCESS) {
         ScanLog().Write(FormatText(L"Can not open key: HKEY_CLASSES_ROOT\\%ls \r\nError %d",
-                                   sKeyPath.c_str(), lOpen));
+                                   strKeyPath.c_str(), lOpen));
         return {};
     }
     Platform::CRegKeyInfo info;
@@ -242,31 +246,31 @@ std::wstring ReadDefaultValue(const COperation& op, HKEY hRoot, const std::wstri
     Platform::CRegValue value;
     for (DWORD i = 0; i < info.m_dwValues; ++i) {
         if (key.EnumValue(i, &value, kNameChars, kClassDataBytes) == ERROR_SUCCESS &&
-            value.m_sName.empty()) {
+            value.m_strName.empty()) {
             return ValueText(value.m_dwType, value.m_vData);
         }
     }
     return {};
 }
 
-bool KeyExists(const COperation& op, HKEY hRoot, const std::wstring& sKeyPath, REGSAM dwView) {
+bool KeyExists(const COperation& op, HKEY hRoot, const std::wstring& strKeyPath, REGSAM dwView) {
     Platform::CRegKey key;
-    return op.Registry().OpenKey(hRoot, sKeyPath, KEY_READ | dwView, &key) == ERROR_SUCCESS;
+    return op.Registry().OpenKey(hRoot, strKeyPath, KEY_READ | dwView, &key) == ERROR_SUCCESS;
 }
 
-bool CheckServerPath(const COperation& op, const std::wstring& sText) {
-    const std::wstring sTrimmed = Trim(sText, L" \t\r\n\v\f");
-    std::wstring sCandidate;
+bool CheckServerPath(const COperation& op, const std::wstring& strText) {
+    const std::wstring strTrimmed = Trim(strText, L" \t\r\n\v\f");
+    std::wstring strCandidate;
     std::size_t nStart = 0;
-    while (nStart < sTrimmed.size()) {
-        std::size_t nEnd = sTrimmed.find(L' ', nStart);
+    while (nStart < strTrimmed.size()) {
+        std::size_t nEnd = strTrimmed.find(L' ', nStart);
         if (nEnd == std::wstring::npos) {
-            nEnd = sTrimmed.size();
+            nEnd = strTrimmed.size();
         }
         if (nEnd > nStart) {  // a run of spaces separates once
-            sCandidate +=
-                (sCandidate.empty() ? L"" : L" ") + sTrimmed.substr(nStart, nEnd - nStart);
-            if (FindFile(op, sCandidate, true, true)) {
+            strCandidate +=
+                (strCandidate.empty() ? L"" : L" ") + strTrimmed.substr(nStart, nEnd - nStart);
+            if (FindFile(op, strCandidate, true, true)) {
                 return true;
             }
         }

@@ -68,30 +68,30 @@ void COperation::PostLogLine(const std::wstring& strText) const {
     Post(std::move(pMessage));
 }
 
-void COperation::PostScanProgress(int nProgress, std::wstring_view sText,
+void COperation::PostScanProgress(int nProgress, std::wstring_view strText,
                                   std::int32_t nScanType) const {
     // A pass that starts at 51 with a share of 50 ends at 101; the message carries a percentage.
     nProgress = std::clamp(nProgress, 0, 100);
     std::unique_ptr<CScanProgressMessage> pMessage = m_recycler.Take<CScanProgressMessage>();
     if (pMessage == nullptr) {
-        Post(std::make_unique<CScanProgressMessage>(nProgress, sText, nScanType));
+        Post(std::make_unique<CScanProgressMessage>(nProgress, strText, nScanType));
         return;
     }
     pMessage->m_nProgress = nProgress;
-    pMessage->m_strScanDescription.assign(sText);
+    pMessage->m_strScanDescription.assign(strText);
     pMessage->m_nScanType = nScanType;
     Post(std::move(pMessage));
 }
 
-void COperation::PostFixProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType,
+void COperation::PostFixProgress(int nProgress, std::wstring_view strText, std::int32_t nScanType,
                                  int nFixed) const {
     std::unique_ptr<CFixProgressMessage> pMessage = m_recycler.Take<CFixProgressMessage>();
     if (pMessage == nullptr) {
-        Post(std::make_unique<CFixProgressMessage>(nProgress, sText, nScanType, nFixed));
+        Post(std::make_unique<CFixProgressMessage>(nProgress, strText, nScanType, nFixed));
         return;
     }
     pMessage->m_nProgress = nProgress;
-    pMessage->m_strScanDescription.assign(sText);
+    pMessage->m_strScanDescription.assign(strText);
     pMessage->m_nScanType = nScanType;
     pMessage->m_nErrorCount = nFixed;
     Post(std::move(pMessage));

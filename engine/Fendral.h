@@ -56,8 +56,8 @@ public:
     // Posts a CScanProgressMessage (0 to 100). This and the others below refill a message the
     // program has delivered when there is one: a walk posts two per registry key, a fix one per
     // record, and allocating each would cost more than the work itself.
-    void PostScanProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType) const;
-    void PostFixProgress(int nProgress, std::wstring_view sText, std::int32_t nScanType,
+    void PostScanProgress(int nProgress, std::wstring_view strText, std::int32_t nScanType) const;
+    void PostFixProgress(int nProgress, std::wstring_view strText, std::int32_t nScanType,
                          int nFixed) const;
     // The messages this operation may refill, for the fixes it runs.
     CRecycler& Recycler() const { return m_recycler; }
@@ -110,25 +110,25 @@ bool RunGuarded(const COperation& op, const wchar_t* pszRoutine, TParams&& param
 // leading backslash; empty for the root), value name (empty for the default value), value text
 // (ValueText), view bits (KEY_WOW64_32KEY or KEY_WOW64_64KEY). ProcessSubkeys passes each subkey's
 // path with an empty value name and text.
-using ValueCallback = void (*)(const COperation& op, const std::wstring& sRoot,
-                               const std::wstring& sSubkey, const std::wstring& sValueName,
-                               const std::wstring& sValueData, REGSAM dwView);
+using ValueCallback = void (*)(const COperation& op, const std::wstring& strRoot,
+                               const std::wstring& strSubkey, const std::wstring& strValueName,
+                               const std::wstring& strValueData, REGSAM dwView);
 
 // The parameter text of a value callback's exception handlers:
 // "sRoot: %s\nsSubkey: %s\nsValueName: %s\nsValueData: %s".
-std::wstring ValueParameters(const std::wstring& sRoot, const std::wstring& sSubkey,
-                             const std::wstring& sValueName, const std::wstring& sValueData);
+std::wstring ValueParameters(const std::wstring& strRoot, const std::wstring& strSubkey,
+                             const std::wstring& strValueName, const std::wstring& strValueData);
 
 // The empty-key mode of ProcessKey: a callback that does nothing with values; passing it makes
 // ProcessKey run the empty-key test on every key it walks.
-void EmptyKeyCallback(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                      const std::wstring& sValueName, const std::wstring& sValueData,
-                      REGSAM dwView);
+void EmptyKeyCallback(const COperation& op, const std::wstring& strRoot,
+                      const std::wstring& strSubkey, const std::wstring& strValueName,
+                      const std::wstring& strValueData, REGSAM dwView);
 
 // The empty-key test (the empty-key scanner), run by ProcessKey in empty-key mode on every key it
 // walked, with the key's numbers of subkeys and values.
-using EmptyKeyTest = void (*)(const COperation& op, const std::wstring& sRoot,
-                              const std::wstring& sSubkey, DWORD dwSubKeys, DWORD dwValues,
+using EmptyKeyTest = void (*)(const COperation& op, const std::wstring& strRoot,
+                              const std::wstring& strSubkey, DWORD dwSubKeys, DWORD dwValues,
                               REGSAM dwView);
 
 // Walks root\path: hands each value of the key to the callback and, unless nDeep is 0, walks every
@@ -137,17 +137,17 @@ using EmptyKeyTest = void (*)(const COperation& op, const std::wstring& sRoot,
 // nPercentsInterval) and, for a key without subkeys, one closing message. Polls IsRunning between
 // values and subkeys. Returns 0 when the key was opened, else the open's error code ("Can not open
 // key" in Scan.log). With no callback and nDeep 0 it only tests that the key opens.
-LONG ProcessKey(const COperation& op, HKEY hRoot, const std::wstring& sPath, int nDeep,
+LONG ProcessKey(const COperation& op, HKEY hRoot, const std::wstring& strPath, int nDeep,
                 ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
                 std::int32_t nScanType, REGSAM dwView);
 
 // Hands each direct subkey of root\path to the callback, posting progress after each.
-void ProcessSubkeys(const COperation& op, HKEY hRoot, const std::wstring& sPath,
+void ProcessSubkeys(const COperation& op, HKEY hRoot, const std::wstring& strPath,
                     ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
                     std::int32_t nScanType, REGSAM dwView);
 
 // Whether the recursive walk of a category leaves root\path out (the exclusion table).
-bool IsExcluded(HKEY hRoot, const std::wstring& sPath, std::int32_t nScanType);
+bool IsExcluded(HKEY hRoot, const std::wstring& strPath, std::int32_t nScanType);
 
 // The text form of value data: strings up to their first NUL (the first of a REG_MULTI_SZ; a
 // REG_EXPAND_SZ unexpanded), REG_DWORD and REG_DWORD_BIG_ENDIAN as signed decimal (read
@@ -158,33 +158,33 @@ std::wstring ValueText(DWORD dwType, const Platform::CRegBytes& vData);
 
 // Expands the target's environment variables (ExpandEnvironmentStrings). On a 64-bit target the text
 // is first lower-cased and %ProgramFiles% / %CommonProgramFiles% become their 64-bit folders.
-std::wstring ExpandPath(const COperation& op, const std::wstring& sText);
+std::wstring ExpandPath(const COperation& op, const std::wstring& strText);
 
 // Whether FindFirstFile finds the path (a folder counts, a wildcard makes any match count). On a
 // 64-bit target a path below the Windows folder's system32 also counts when the file is in the real
 // system32 or in syswow64. With bFileOnly only a file counts, never a folder.
-bool FileExists(const COperation& op, const std::wstring& sPath, bool bFileOnly = false);
+bool FileExists(const COperation& op, const std::wstring& strPath, bool bFileOnly = false);
 
 // Cuts a file path out of a registry text (environment expanded, arguments dropped) and tests that
 // the file exists; with bSearch also below the Windows folder, its system32 and along PATH, and a
 // text naming "iexplore" counts as found. With bFileOnly a folder does not count as found (the
 // first words of "C:\Program Files (x86)\App\x.exe" name the folder C:\Program Files).
-bool FindFile(const COperation& op, const std::wstring& sText, bool bSearch,
+bool FindFile(const COperation& op, const std::wstring& strText, bool bSearch,
               bool bFileOnly = false);
 
 // False only when the default value of root\path\command names an ".exe" or ".dll" that FindFile
 // (with search) cannot find.
-bool CheckCommandKey(const COperation& op, const std::wstring& sRootName,
-                     const std::wstring& sKeyPath);
+bool CheckCommandKey(const COperation& op, const std::wstring& strRootName,
+                     const std::wstring& strKeyPath);
 
 // A drive path ("C:\...") cut at its first '/' and trimmed; false, text unchanged, for anything else.
-bool SplitDrivePath(std::wstring& sText);
+bool SplitDrivePath(std::wstring& strText);
 
 // The first file path of an uninstall or file/path text ("C:\a.exe,D:\b.dll" gives "C:\a.exe"; a
 // leading quote stays); false when there is no drive path with an extension.
-bool ExtractFilePath(std::wstring& sText);
+bool ExtractFilePath(std::wstring& strText);
 
 // Characters trimmed at both ends.
-std::wstring Trim(const std::wstring& sText, const wchar_t* pszCharacters);
+std::wstring Trim(const std::wstring& strText, const wchar_t* pszCharacters);
 
 }  // namespace Branwick

@@ -18,24 +18,24 @@ namespace Branwick {
 
 // The entries of the folder, "." and ".." included, not recursive; 0 for an empty text or a
 // folder that cannot be listed.
-DWORD CountFiles(const COperation& op, const std::wstring& sFolder);
+DWORD CountFiles(const COperation& op, const std::wstring& strFolder);
 
 // Reports the shortcuts (*.lnk) below the folder whose file-system target does not exist.
 // Descends only into plain folders (attribute word exactly FILE_ATTRIBUTE_DIRECTORY). Progress is
 // posted for each entry of the top folder: nPercentsStart plus a share of nPercentsInterval per
 // entry of nCount; -1 in the three numbers posts none (the recursion).
-void ScanShortcut(const COperation& op, const std::wstring& sFolder, int nPercentsStart,
+void ScanShortcut(const COperation& op, const std::wstring& strFolder, int nPercentsStart,
                   int nPercentsInterval, int nCount);
 
 // Reports the junk files below the folder. The numbers only appear in the exception text.
-void ScanJunkFiles(const COperation& op, const std::wstring& sFolder, int nPercentsStart,
+void ScanJunkFiles(const COperation& op, const std::wstring& strFolder, int nPercentsStart,
                    int nPercentsInterval, int nCount);
 
 // The test FindFiles applies to each file: (folder, file name) -> whether to go on with the
 // folder.
 class IFileFilter {
 public:
-    virtual bool operator()(const std::wstring& sFolder, const std::wstring& sName) = 0;
+    virtual bool operator()(const std::wstring& strFolder, const std::wstring& strName) = 0;
 
 protected:
     ~IFileFilter() = default;
@@ -43,7 +43,7 @@ protected:
 
 // Calls the filter for every file of the folder and, with bRecursive, of its subfolders; never
 // enters a symbolic link or junction. A false from the filter ends the walk of that folder.
-void FindFiles(const COperation& op, const std::wstring& sFolder, bool bRecursive,
+void FindFiles(const COperation& op, const std::wstring& strFolder, bool bRecursive,
                IFileFilter& filter);
 
 // The junk test of one ScanJunkFiles: a file whose extension is tmp, log or bak (in any case)
@@ -51,7 +51,7 @@ void FindFiles(const COperation& op, const std::wstring& sFolder, bool bRecursiv
 class CJunkFileFilter : public IFileFilter {
 public:
     explicit CJunkFileFilter(const COperation& op);
-    bool operator()(const std::wstring& sFolder, const std::wstring& sName) override;
+    bool operator()(const std::wstring& strFolder, const std::wstring& strName) override;
 
 private:
     std::vector<std::wstring> m_vcFound;  // full paths reported so far

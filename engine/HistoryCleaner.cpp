@@ -16,7 +16,6 @@ namespace Branwick {
 
 namespace {
 
-using Platform::CFileStatus;
 using Platform::CFindData;
 using Platform::CRegKey;
 using Platform::EqualNoCase;
@@ -279,19 +278,20 @@ void CHistoryCleaner::CleanWindows(DWORD dwItems) {
 // Deleted keys and files handed to the next start live in the registry until it is saved.
 void CHistoryCleaner::SaveRegistry() {
     const Platform::CRegistry& reg = m_target.Registry();
-    Platform::CRegStatus saved;
+    CStatus saved;
     if (reg.IsDirty()) {
         saved = reg.Flush();
         if (!saved.Ok()) {
             PostLog(FormatText(L"Unable to save the registry with error: %d\n%ls", saved.m_lCode,
-                               saved.m_sMessage.c_str()));
+                               saved.m_strText.c_str()));
         }
     }
     for (const SAwaitingSave& item : m_vcAwaitingSave) {
         if (saved.Ok()) {
             PostItem(item.dwKind, item.strEntity, item.nResult);
         } else {
-            PostItem(item.dwKind, item.strEntity, HC_NOT_ERASED, L"the registry could not be saved: " + saved.m_sMessage);
+            PostItem(item.dwKind, item.strEntity, HC_NOT_ERASED,
+                     L"the registry could not be saved: " + saved.m_strText);
         }
     }
     m_vcAwaitingSave.clear();
@@ -322,7 +322,7 @@ bool CHistoryCleaner::MayClean(const std::wstring& strFolder) {
     std::wstring strWhy;
     if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         strWhy = L"it is a symbolic link";
-    } else if (const CFileStatus s = m_files.CheckDelete(strFolder, nullptr); !s.Ok()) {
+    } else if (const CStatus s = m_files.CheckDelete(strFolder, nullptr); !s.Ok()) {
         strWhy = s.m_strText;
     }
     if (!strWhy.empty()) {
@@ -363,17 +363,18 @@ void CHistoryCleaner::DeleteHistoryFile(DWORD dwKind, const std::wstring& strFol
         return;
     }
     const std::wstring strPath = strFolder + L'\\' + strName;
-    const CFileStatus s = m_files.DeleteFile(strPath);
+    const CStatus s = m_files.DeleteFile(strPath);
     if (s.Ok()) {
         PostItem(dwKind, strPath, HC_ERASED);
         return;
     }
-    if (s.m_nError == ERROR_FILE_NOT_FOUND || s.m_nError == ERROR_PATH_NOT_FOUND || dwKind == HC_WINDOWS_LOG_FILES) {
+    if (s.m_lCode == ERROR_FILE_NOT_FOUND || s.m_lCode == ERROR_PATH_NOT_FOUND ||
+        dwKind == HC_WINDOWS_LOG_FILES) {
         return;
     }
-    const CFileStatus later = m_target.DeleteFileAtRestart(strPath);
+    const CStatus later = m_target.DeleteFileAtRestart(strPath);
     if (!later.Ok()) {
-        PostLog(FormatText(L"Unable to delete file after reboot with error: %d", later.m_nError));
+        PostLog(FormatText(L"Unable to delete file after reboot with error: %d", later.m_lCode));
         PostItem(dwKind, strPath, HC_NOT_ERASED, s.m_strText);
         return;
     }

@@ -125,23 +125,23 @@ void RunStep(const COperation& op, const SCategory& category, const SStep& step)
             break;
         case EStep::Folder:
             if (category.pfnFolderScan != nullptr && Scanners().pfnCountFiles != nullptr) {
-                const std::wstring sFolder = op.Environment().Get(step.pszText);
-                const DWORD dwCount = Scanners().pfnCountFiles(op, sFolder);
-                category.pfnFolderScan(op, sFolder, step.nStart, step.nShare,
+                const std::wstring strFolder = op.Environment().Get(step.pszText);
+                const DWORD dwCount = Scanners().pfnCountFiles(op, strFolder);
+                category.pfnFolderScan(op, strFolder, step.nStart, step.nShare,
                                        static_cast<int>(dwCount));
             }
             break;
         case EStep::Shared:
             if (category.pfnFolderScan != nullptr) {
-                const std::wstring sFolder = op.Environment().Expand(step.pszText);
+                const std::wstring strFolder = op.Environment().Expand(step.pszText);
                 // A name left unexpanded names no folder; a link (Vista's "All Users\Desktop"
                 // leads to the public one) would scan a folder twice.
-                const DWORD dwAttributes = op.Files().GetFileAttributes(sFolder);
-                if (sFolder.find(L'%') == std::wstring::npos &&
+                const DWORD dwAttributes = op.Files().GetFileAttributes(strFolder);
+                if (strFolder.find(L'%') == std::wstring::npos &&
                     dwAttributes != INVALID_FILE_ATTRIBUTES &&
                     (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                     (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                    category.pfnFolderScan(op, sFolder, -1, -1, -1);
+                    category.pfnFolderScan(op, strFolder, -1, -1, -1);
                 }
             }
             break;

@@ -11,10 +11,10 @@
 namespace Branwick {
 
 // The entries of a folder, "." and ".." included (progress share of a folder scan).
-using CountFilesProc = DWORD (*)(const COperation& op, const std::wstring& sFolder);
+using CountFilesProc = DWORD (*)(const COperation& op, const std::wstring& strFolder);
 // A folder scan (program shortcuts, junk files): the folder, the progress start and share, and the
 // folder's entry count.
-using FolderScan = void (*)(const COperation& op, const std::wstring& sFolder, int nPercentsStart,
+using FolderScan = void (*)(const COperation& op, const std::wstring& strFolder, int nPercentsStart,
                             int nPercentsInterval, int nCount);
 // A category that drives its own walks and posts its own start and end messages (COM).
 using CategoryDriver = void (*)(const COperation& op);

@@ -16,135 +16,142 @@ namespace {
 constexpr const wchar_t* kFileMissing = L"Specified file doesn't exist.";
 
 // Posts one finding about a key walked in a view, with its one fix.
-void PostFinding(const COperation& op, std::int32_t nScanType, const std::wstring& sRoot,
-                 const std::wstring& sSubkey, const wchar_t* pszDescription, REGSAM dwView,
+void PostFinding(const COperation& op, std::int32_t nScanType, const std::wstring& strRoot,
+                 const std::wstring& strSubkey, const wchar_t* pszDescription, REGSAM dwView,
                  bool bDeleteSelf, std::unique_ptr<IFix> pFix) {
-    CRegError record(nScanType, GetRootKeyHandle(sRoot), sSubkey, pszDescription, dwView,
+    CRegError record(nScanType, GetRootKeyHandle(strRoot), strSubkey, pszDescription, dwView,
                      bDeleteSelf);
     record.AddFix(std::move(pFix));
     op.Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
 }
 
-std::unique_ptr<IFix> DeleteValue(const std::wstring& sRoot, const std::wstring& sSubkey,
-                                  const std::wstring& sName, const std::wstring& sData,
+std::unique_ptr<IFix> DeleteValue(const std::wstring& strRoot, const std::wstring& strSubkey,
+                                  const std::wstring& strName, const std::wstring& strData,
                                   REGSAM dwView) {
-    return std::make_unique<CDeleteRegistryValue>(GetRootKeyHandle(sRoot), sSubkey, sName, sData,
-                                                  dwView);
+    return std::make_unique<CDeleteRegistryValue>(GetRootKeyHandle(strRoot), strSubkey, strName,
+                                                  strData, dwView);
 }
 
-void ScanUninstallValue(const COperation& op, const std::wstring& sRoot,
-                        const std::wstring& sSubkey, const std::wstring& sValueName,
-                        const std::wstring& sValueData, REGSAM dwView) {
-    if (sValueName.empty()) {
+void ScanUninstallValue(const COperation& op, const std::wstring& strRoot,
+                        const std::wstring& strSubkey, const std::wstring& strValueName,
+                        const std::wstring& strValueData, REGSAM dwView) {
+    if (strValueName.empty()) {
         return;
     }
-    if (Platform::EqualNoCase(sValueName, L"DisplayName")) {
-        if (sValueData.empty()) {
-            PostFinding(op, UNINSTALL, sRoot, sSubkey,
+    if (Platform::EqualNoCase(strValueName, L"DisplayName")) {
+        if (strValueData.empty()) {
+            PostFinding(op, UNINSTALL, strRoot, strSubkey,
                         L"Uninstall entry has empty DisplayName value.", dwView, true,
-                        DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
+                        DeleteValue(strRoot, strSubkey, strValueName, strValueData, dwView));
         }
         return;
     }
-    if (!Platform::EqualNoCase(sValueName, L"UninstallString")) {
+    if (!Platform::EqualNoCase(strValueName, L"UninstallString")) {
         return;
     }
     // An uninstaller without a drive path (MsiExec.exe /X{...}) is the system's own: not judged.
-    std::wstring sFile = sValueData;
-    if (ExtractFilePath(sFile) && !FindFile(op, sFile, true)) {
-        PostFinding(op, UNINSTALL, sRoot, sSubkey,
+    std::wstring strFile = strValueData;
+    if (ExtractFilePath(strFile) && !FindFile(op, strFile, true)) {
+        PostFinding(op, UNINSTALL, strRoot, strSubkey,
                     L"Uninstall entry refers to non-existing uninstall file.", dwView, true,
-                    std::make_unique<CDeleteRegistryKey>(GetRootKeyHandle(sRoot), sSubkey,
-                                                         sValueName, sFile, dwView));
+                    std::make_unique<CDeleteRegistryKey>(GetRootKeyHandle(strRoot), strSubkey,
+                                                         strValueName, strFile, dwView));
     }
 }
 
 // A bare file name is looked for in every font folder of the target: in a Wine prefix the fonts
 // Wine ships are registered by bare name but live in Wine's own folder, not in the prefix.
-bool FindFont(const COperation& op, const std::wstring& sFile) {
-    if (sFile.find(L'\\') != std::wstring::npos) {
-        return FindFile(op, sFile, false);
+bool FindFont(const COperation& op, const std::wstring& strFile) {
+    if (strFile.find(L'\\') != std::wstring::npos) {
+        return FindFile(op, strFile, false);
     }
     const std::vector<std::wstring> vcFolders = op.Target()->FontFolders();
-    return std::any_of(vcFolders.begin(), vcFolders.end(), [&](const std::wstring& sFolder) {
-        return FindFile(op, sFolder + L"\\" + sFile, false);
+    return std::any_of(vcFolders.begin(), vcFolders.end(), [&](const std::wstring& strFolder) {
+        return FindFile(op, strFolder + L"\\" + strFile, false);
     });
 }
 
-void ScanFontValue(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                   const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
-    if (sValueData.empty()) {
-        PostFinding(op, FONTS, sRoot, sSubkey, L"The valuedata is empty", dwView, false,
-                    DeleteValue(sRoot, sSubkey, sValueName, L"", dwView));
+void ScanFontValue(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
+                   const std::wstring& strValueName, const std::wstring& strValueData,
+                   REGSAM dwView) {
+    if (strValueData.empty()) {
+        PostFinding(op, FONTS, strRoot, strSubkey, L"The valuedata is empty", dwView, false,
+                    DeleteValue(strRoot, strSubkey, strValueName, L"", dwView));
         return;
     }
-    const std::wstring sFile = Trim(sValueData, L"\" ");
-    if (!FindFont(op, sFile) &&
-        !IsWineOwnContent(op, FONTS, GetRootKeyHandle(sRoot), sSubkey, sValueName, sFile)) {
-        PostFinding(op, FONTS, sRoot, sSubkey, kFileMissing, dwView, false,
-                    DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
+    const std::wstring strFile = Trim(strValueData, L"\" ");
+    if (!FindFont(op, strFile) &&
+        !IsWineOwnContent(op, FONTS, GetRootKeyHandle(strRoot), strSubkey, strValueName, strFile)) {
+        PostFinding(op, FONTS, strRoot, strSubkey, kFileMissing, dwView, false,
+                    DeleteValue(strRoot, strSubkey, strValueName, strValueData, dwView));
     }
 }
 
-void ScanSharedDllValue(const COperation& op, const std::wstring& sRoot,
-                        const std::wstring& sSubkey, const std::wstring& sValueName,
-                        const std::wstring& sValueData, REGSAM dwView) {
+void ScanSharedDllValue(const COperation& op, const std::wstring& strRoot,
+                        const std::wstring& strSubkey, const std::wstring& strValueName,
+                        const std::wstring& strValueData, REGSAM dwView) {
     // The name is the DLL's path as its installer wrote it: taken literally, never expanded.
-    const std::wstring sFile = Trim(sValueName, L" \t\r\n\v\f");
-    if (sFile.empty() || FileExists(op, sFile)) {
+    const std::wstring strFile = Trim(strValueName, L" \t\r\n\v\f");
+    if (strFile.empty() || FileExists(op, strFile)) {
         return;
     }
     // The fix deletes the value by its own name: a name with blanks around the path trimmed away
     // would name no value, and the fix could never succeed.
-    PostFinding(op, SHARED_DLLS, sRoot, sSubkey, kFileMissing, dwView, false,
-                DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
+    PostFinding(op, SHARED_DLLS, strRoot, strSubkey, kFileMissing, dwView, false,
+                DeleteValue(strRoot, strSubkey, strValueName, strValueData, dwView));
 }
 
-void ScanStartupValue(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                      const std::wstring& sValueName, const std::wstring& sValueData,
-                      REGSAM dwView) {
-    if (sValueData.empty()) {
+void ScanStartupValue(const COperation& op, const std::wstring& strRoot,
+                      const std::wstring& strSubkey, const std::wstring& strValueName,
+                      const std::wstring& strValueData, REGSAM dwView) {
+    if (strValueData.empty()) {
         return;
     }
     // The fix shows the data as stored, so that the user recognises the value it deletes.
-    if (!FindFile(op, Trim(sValueData, L"\" "), true)) {
-        PostFinding(op, STARTUP, sRoot, sSubkey, kFileMissing, dwView, false,
-                    DeleteValue(sRoot, sSubkey, sValueName, sValueData, dwView));
+    if (!FindFile(op, Trim(strValueData, L"\" "), true)) {
+        PostFinding(op, STARTUP, strRoot, strSubkey, kFileMissing, dwView, false,
+                    DeleteValue(strRoot, strSubkey, strValueName, strValueData, dwView));
     }
 }
 
 // Runs a value scanner inside the engine's handlers under its routine name.
 void Guarded(const COperation& op, const wchar_t* pszRoutine, ValueCallback pfnScan,
-             const std::wstring& sRoot, const std::wstring& sSubkey, const std::wstring& sValueName,
-             const std::wstring& sValueData, REGSAM dwView) {
+             const std::wstring& strRoot, const std::wstring& strSubkey,
+             const std::wstring& strValueName, const std::wstring& strValueData, REGSAM dwView) {
     RunGuarded(
-        op, pszRoutine, [&] { return ValueParameters(sRoot, sSubkey, sValueName, sValueData); },
-        [&] { pfnScan(op, sRoot, sSubkey, sValueName, sValueData, dwView); });
+        op, pszRoutine,
+        [&] { return ValueParameters(strRoot, strSubkey, strValueName, strValueData); },
+        [&] { pfnScan(op, strRoot, strSubkey, strValueName, strValueData, dwView); });
 }
 
 }  // namespace
 
-void ScanUninstalls(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                    const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
-    Guarded(op, L"ScanUninstalls", &ScanUninstallValue, sRoot, sSubkey, sValueName, sValueData,
+void ScanUninstalls(const COperation& op, const std::wstring& strRoot,
+                    const std::wstring& strSubkey, const std::wstring& strValueName,
+                    const std::wstring& strValueData, REGSAM dwView) {
+    Guarded(op, L"ScanUninstalls", &ScanUninstallValue, strRoot, strSubkey, strValueName,
+            strValueData, dwView);
+}
+
+void ScanFontEntries(const COperation& op, const std::wstring& strRoot,
+                     const std::wstring& strSubkey, const std::wstring& strValueName,
+                     const std::wstring& strValueData, REGSAM dwView) {
+    Guarded(op, L"ScanFontEntries", &ScanFontValue, strRoot, strSubkey, strValueName, strValueData,
             dwView);
 }
 
-void ScanFontEntries(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                     const std::wstring& sValueName, const std::wstring& sValueData,
-                     REGSAM dwView) {
-    Guarded(op, L"ScanFontEntries", &ScanFontValue, sRoot, sSubkey, sValueName, sValueData, dwView);
+void ScanSharedDlls(const COperation& op, const std::wstring& strRoot,
+                    const std::wstring& strSubkey, const std::wstring& strValueName,
+                    const std::wstring& strValueData, REGSAM dwView) {
+    Guarded(op, L"ScanSharedDlls", &ScanSharedDllValue, strRoot, strSubkey, strValueName,
+            strValueData, dwView);
 }
 
-void ScanSharedDlls(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                    const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
-    Guarded(op, L"ScanSharedDlls", &ScanSharedDllValue, sRoot, sSubkey, sValueName, sValueData,
+void ScanStartups(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
+                  const std::wstring& strValueName, const std::wstring& strValueData,
+                  REGSAM dwView) {
+    Guarded(op, L"ScanStartups", &ScanStartupValue, strRoot, strSubkey, strValueName, strValueData,
             dwView);
-}
-
-void ScanStartups(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-                  const std::wstring& sValueName, const std::wstring& sValueData, REGSAM dwView) {
-    Guarded(op, L"ScanStartups", &ScanStartupValue, sRoot, sSubkey, sValueName, sValueData, dwView);
 }
 
 }  // namespace Branwick

@@ -26,7 +26,7 @@ constexpr DWORD kSubKeyNameChars = 256;
 
 struct SValueBuffers {
     SValueBuffers() {
-        value.m_sName.reserve(kNameBufferChars);
+        value.m_strName.reserve(kNameBufferChars);
         value.m_vData.reserve(kDataBufferBytes);
     }
     Platform::CRegValue value;
@@ -77,14 +77,15 @@ struct SExcluded {
     SExcluded(HKEY hRoot, std::int32_t nScanType)
         : pAll(Listed(kAllCategories, hRoot)), pCategory(Listed(nScanType, hRoot)) {}
 
-    bool Has(const std::wstring& sPath) const {
-        return Lists(pAll, sPath) || Lists(pCategory, sPath);
+    bool Has(const std::wstring& strPath) const {
+        return Lists(pAll, strPath) || Lists(pCategory, strPath);
     }
 
-    static bool Lists(const std::vector<std::wstring>* pList, const std::wstring& sPath) {
+    static bool Lists(const std::vector<std::wstring>* pList, const std::wstring& strPath) {
         return pList != nullptr &&
-               std::any_of(pList->begin(), pList->end(), [&sPath](const std::wstring& sListed) {
-                   return sListed.size() == sPath.size() && Platform::EqualNoCase(sListed, sPath);
+               std::any_of(pList->begin(), pList->end(), [&strPath](const std::wstring& strListed) {
+                   return strListed.size() == strPath.size() &&
+                          Platform::EqualNoCase(strListed, strPath);
                });
     }
 
@@ -110,9 +111,9 @@ std::uint64_t ReadLittleEndian(const Platform::CRegBytes& vData, std::size_t nBy
     return nValue;
 }
 
-void LogOpenFailure(const std::wstring& sRootName, const std::wstring& sPath, LONG lResult) {
-    ScanLog().Write(FormatText(L"Can not open key: %ls\\%ls \r\nError %d", sRootName.c_str(),
-                               sPath.c_str(), lResult));
+void LogOpenFailure(const std::wstring& strRootName, const std::wstring& strPath, LONG lResult) {
+    ScanLog().Write(FormatText(L"Can not open key: %ls\\%ls \r\nError %d", strRootName.c_str(),
+                               strPath.c_str(), lResult));
 }
 
 // Reads value i of the key into the shared buffers, or into a buffer of its own when it is larger
@@ -140,67 +141,67 @@ const Platform::CRegValue* ReadValue(const Platform::CRegKey& key, DWORD dwIndex
 struct SWalk {
     const COperation& op;
     HKEY hRoot;
-    std::wstring sRootName;
+    std::wstring strRootName;
     int nDeep;
     ValueCallback pfnCallback;
     std::int32_t nScanType;
     REGSAM dwView;
     SExcluded excluded;
-    std::wstring sPath;  // the path of the key being walked
-    std::wstring sText;  // a progress message's text
+    std::wstring strPath;  // the path of the key being walked
+    std::wstring strText;  // a progress message's text
 };
 
 // Appends a subkey's name to the walk's path for the lifetime of the object.
 class CChildPath {
 public:
-    CChildPath(std::wstring& sPath, const std::wstring& sName)
-        : m_sPath(sPath), m_nParent(sPath.size()) {
-        if (!m_sPath.empty()) {
-            m_sPath += L'\\';
+    CChildPath(std::wstring& strPath, const std::wstring& strName)
+        : m_strPath(strPath), m_nParent(strPath.size()) {
+        if (!m_strPath.empty()) {
+            m_strPath += L'\\';
         }
-        m_sPath += sName;
+        m_strPath += strName;
     }
-    ~CChildPath() { m_sPath.resize(m_nParent); }
+    ~CChildPath() { m_strPath.resize(m_nParent); }
     CChildPath(const CChildPath&) = delete;
     CChildPath& operator=(const CChildPath&) = delete;
 
 private:
-    std::wstring& m_sPath;
+    std::wstring& m_strPath;
     std::size_t m_nParent;
 };
 
 // Posts progress with the text root\path of the key being walked.
 void PostWalkProgress(SWalk& walk, int nProgress) {
-    walk.sText.assign(walk.sRootName).append(1, L'\\').append(walk.sPath);
-    walk.op.PostScanProgress(nProgress, walk.sText, walk.nScanType);
+    walk.strText.assign(walk.strRootName).append(1, L'\\').append(walk.strPath);
+    walk.op.PostScanProgress(nProgress, walk.strText, walk.nScanType);
 }
 
 // The key at root\path; opened by its name below the open parent when there is one (the same key
 // as the whole path gives, found without walking down from the root again).
-LONG OpenWalkedKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+LONG OpenWalkedKey(const SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& strName,
                    Platform::CRegKey* pKey) {
     const REGSAM sam = KEY_ALL_ACCESS | walk.dwView;
-    return pParent != nullptr ? pParent->OpenKey(sName, sam, pKey)
-                              : walk.op.Registry().OpenKey(walk.hRoot, walk.sPath, sam, pKey);
+    return pParent != nullptr ? pParent->OpenKey(strName, sam, pKey)
+                              : walk.op.Registry().OpenKey(walk.hRoot, walk.strPath, sam, pKey);
 }
 
-LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& strName,
              int nPercentsStart, int nPercentsInterval);
 
 // ProcessKey's body, without its handlers.
-LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& strName,
                  int nPercentsStart, int nPercentsInterval) {
-    const std::wstring& sPath = walk.sPath;
+    const std::wstring& strPath = walk.strPath;
     Platform::CRegKey key;
-    const LONG lOpen = OpenWalkedKey(walk, pParent, sName, &key);
+    const LONG lOpen = OpenWalkedKey(walk, pParent, strName, &key);
     if (lOpen != ERROR_SUCCESS) {
-        LogOpenFailure(walk.sRootName, sPath, lOpen);
+        LogOpenFailure(walk.strRootName, strPath, lOpen);
         return lOpen;
     }
     Platform::CRegKeyInfo info;
     if (const LONG lQuery = key.QueryInfo(&info); lQuery != ERROR_SUCCESS) {
         ScanLog().Write(FormatText(L"Can not query info key: %ls\\%ls \r\nError %d",
-                                   walk.sRootName.c_str(), sPath.c_str(), lQuery));
+                                   walk.strRootName.c_str(), strPath.c_str(), lQuery));
         return ERROR_SUCCESS;
     }
     const double dShare = info.m_dwSubKeys == 0
@@ -212,35 +213,35 @@ LONG WalkKeyBody(SWalk& walk, const Platform::CRegKey* pParent, const std::wstri
         Platform::CRegValue large;
         for (DWORD i = 0; i < info.m_dwValues && walk.op.IsRunning(); ++i) {
             if (const Platform::CRegValue* pValue = ReadValue(key, i, info, large)) {
-                walk.pfnCallback(walk.op, walk.sRootName, sPath, pValue->m_sName,
+                walk.pfnCallback(walk.op, walk.strRootName, strPath, pValue->m_strName,
                                  ValueText(pValue->m_dwType, pValue->m_vData), walk.dwView);
             }
         }
     }
     if (walk.nDeep != 0) {
-        std::wstring sChildName;
+        std::wstring strChildName;
         for (DWORD j = 0; j < info.m_dwSubKeys && walk.op.IsRunning(); ++j, dPosition += dShare) {
-            if (key.EnumKey(j, &sChildName, kSubKeyNameChars) != ERROR_SUCCESS) {
+            if (key.EnumKey(j, &strChildName, kSubKeyNameChars) != ERROR_SUCCESS) {
                 continue;
             }
-            const CChildPath child(walk.sPath, sChildName);
+            const CChildPath child(walk.strPath, strChildName);
             PostWalkProgress(walk, Truncate(dPosition));
-            if (!walk.excluded.Has(walk.sPath)) {
-                WalkKey(walk, &key, sChildName, Truncate(dPosition), Truncate(dShare));
+            if (!walk.excluded.Has(walk.strPath)) {
+                WalkKey(walk, &key, strChildName, Truncate(dPosition), Truncate(dShare));
             }
         }
     }
     if (info.m_dwSubKeys == 0 && walk.pfnCallback != nullptr) {
-        walk.op.PostScanProgress(Truncate(dPosition + dShare), walk.sRootName, walk.nScanType);
+        walk.op.PostScanProgress(Truncate(dPosition + dShare), walk.strRootName, walk.nScanType);
     }
     if (walk.pfnCallback == &EmptyKeyCallback && Scanners().pfnEmptyKeyTest != nullptr) {
-        Scanners().pfnEmptyKeyTest(walk.op, walk.sRootName, sPath, info.m_dwSubKeys,
+        Scanners().pfnEmptyKeyTest(walk.op, walk.strRootName, strPath, info.m_dwSubKeys,
                                    info.m_dwValues, walk.dwView);
     }
     return ERROR_SUCCESS;
 }
 
-LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& sName,
+LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& strName,
              int nPercentsStart, int nPercentsInterval) {
     LONG lResult = ERROR_SUCCESS;
     RunGuarded(
@@ -249,40 +250,41 @@ LONG WalkKey(SWalk& walk, const Platform::CRegKey* pParent, const std::wstring& 
             return FormatText(
                 L"hRoot: %ls\nsSubkey: %ls\nnDeep: %d\nnPercentsStart: %d\nnPercentsInterval:%d\n"
                 L"ScanType: %d",
-                walk.sRootName.c_str(), walk.sPath.c_str(), walk.nDeep, nPercentsStart,
+                walk.strRootName.c_str(), walk.strPath.c_str(), walk.nDeep, nPercentsStart,
                 nPercentsInterval, walk.nScanType);
         },
-        [&] { lResult = WalkKeyBody(walk, pParent, sName, nPercentsStart, nPercentsInterval); });
+        [&] { lResult = WalkKeyBody(walk, pParent, strName, nPercentsStart, nPercentsInterval); });
     return lResult;
 }
 
 }  // namespace
 
-std::wstring ValueParameters(const std::wstring& sRoot, const std::wstring& sSubkey,
-                             const std::wstring& sValueName, const std::wstring& sValueData) {
+std::wstring ValueParameters(const std::wstring& strRoot, const std::wstring& strSubkey,
+                             const std::wstring& strValueName, const std::wstring& strValueData) {
     return FormatText(L"sRoot: %ls\nsSubkey: %ls\nsValueName: %ls\nsValueData: %ls",
-                      sRoot.c_str(), sSubkey.c_str(), sValueName.c_str(), sValueData.c_str());
+                      strRoot.c_str(), strSubkey.c_str(), strValueName.c_str(),
+                      strValueData.c_str());
 }
 
 void EmptyKeyCallback(const COperation&, const std::wstring&, const std::wstring&,
                       const std::wstring&, const std::wstring&, REGSAM) {}
 
-LONG ProcessKey(const COperation& op, HKEY hRoot, const std::wstring& sPath, int nDeep,
+LONG ProcessKey(const COperation& op, HKEY hRoot, const std::wstring& strPath, int nDeep,
                 ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
                 std::int32_t nScanType, REGSAM dwView) {
-    SWalk walk{op,        hRoot,  GetRootKeyName(hRoot),       nDeep, pfnCallback,
-               nScanType, dwView, SExcluded(hRoot, nScanType), sPath, {}};
+    SWalk walk{op,        hRoot,  GetRootKeyName(hRoot),       nDeep,   pfnCallback,
+               nScanType, dwView, SExcluded(hRoot, nScanType), strPath, {}};
     return WalkKey(walk, nullptr, std::wstring(), nPercentsStart, nPercentsInterval);
 }
 
-void ProcessSubkeys(const COperation& op, HKEY hRoot, const std::wstring& sPath,
+void ProcessSubkeys(const COperation& op, HKEY hRoot, const std::wstring& strPath,
                     ValueCallback pfnCallback, int nPercentsStart, int nPercentsInterval,
                     std::int32_t nScanType, REGSAM dwView) {
-    const std::wstring sRootName = GetRootKeyName(hRoot);
+    const std::wstring strRootName = GetRootKeyName(hRoot);
     Platform::CRegKey key;
-    const LONG lOpen = op.Registry().OpenKey(hRoot, sPath, KEY_ALL_ACCESS | dwView, &key);
+    const LONG lOpen = op.Registry().OpenKey(hRoot, strPath, KEY_ALL_ACCESS | dwView, &key);
     if (lOpen != ERROR_SUCCESS) {
-        LogOpenFailure(sRootName, sPath, lOpen);
+        LogOpenFailure(strRootName, strPath, lOpen);
         return;
     }
     Platform::CRegKeyInfo info;
@@ -291,22 +293,22 @@ void ProcessSubkeys(const COperation& op, HKEY hRoot, const std::wstring& sPath,
     }
     const double dShare = static_cast<double>(nPercentsInterval) / info.m_dwSubKeys;
     double dPosition = nPercentsStart;
-    std::wstring sName;
+    std::wstring strName;
     for (DWORD j = 0; j < info.m_dwSubKeys && op.IsRunning(); ++j) {
-        if (key.EnumKey(j, &sName, kSubKeyNameChars) != ERROR_SUCCESS) {
+        if (key.EnumKey(j, &strName, kSubKeyNameChars) != ERROR_SUCCESS) {
             continue;
         }
-        const std::wstring sChild = sPath.empty() ? sName : sPath + L"\\" + sName;
+        const std::wstring strChild = strPath.empty() ? strName : strPath + L"\\" + strName;
         if (pfnCallback != nullptr) {
-            pfnCallback(op, sRootName, sChild, std::wstring(), std::wstring(), dwView);
+            pfnCallback(op, strRootName, strChild, std::wstring(), std::wstring(), dwView);
         }
         dPosition += dShare;
-        op.PostScanProgress(Truncate(dPosition), sRootName + L"\\" + sChild, nScanType);
+        op.PostScanProgress(Truncate(dPosition), strRootName + L"\\" + strChild, nScanType);
     }
 }
 
-bool IsExcluded(HKEY hRoot, const std::wstring& sPath, std::int32_t nScanType) {
-    return SExcluded(hRoot, nScanType).Has(sPath);
+bool IsExcluded(HKEY hRoot, const std::wstring& strPath, std::int32_t nScanType) {
+    return SExcluded(hRoot, nScanType).Has(strPath);
 }
 
 std::wstring ValueText(DWORD dwType, const Platform::CRegBytes& vData) {

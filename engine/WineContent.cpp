@@ -26,31 +26,31 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
     return fields;
 }
 
-std::vector<std::wstring> SplitAlternatives(const std::wstring& sData) {
+std::vector<std::wstring> SplitAlternatives(const std::wstring& strData) {
     std::vector<std::wstring> out;
     std::size_t nStart = 0;
-    for (std::size_t n = sData.find(L", "); n != std::wstring::npos;
-         n = sData.find(L", ", nStart)) {
-        out.push_back(sData.substr(nStart, n - nStart));
+    for (std::size_t n = strData.find(L", "); n != std::wstring::npos;
+         n = strData.find(L", ", nStart)) {
+        out.push_back(strData.substr(nStart, n - nStart));
         nStart = n + 2;
     }
-    out.push_back(sData.substr(nStart));
+    out.push_back(strData.substr(nStart));
     return out;
 }
 
 // The path with every "Wow6432Node" level taken out: a row matches in either view.
-std::wstring WithoutWow64Node(const std::wstring& sPath) {
-    std::wstring sOut;
+std::wstring WithoutWow64Node(const std::wstring& strPath) {
+    std::wstring strOut;
     std::size_t nStart = 0;
-    while (nStart <= sPath.size()) {
-        const std::size_t nEnd = std::min(sPath.find(L'\\', nStart), sPath.size());
-        const std::wstring_view sPart(sPath.data() + nStart, nEnd - nStart);
-        if (!Platform::EqualNoCase(sPart, L"Wow6432Node")) {
-            sOut.append(sOut.empty() ? L"" : L"\\").append(sPart);
+    while (nStart <= strPath.size()) {
+        const std::size_t nEnd = std::min(strPath.find(L'\\', nStart), strPath.size());
+        const std::wstring_view strPart(strPath.data() + nStart, nEnd - nStart);
+        if (!Platform::EqualNoCase(strPart, L"Wow6432Node")) {
+            strOut.append(strOut.empty() ? L"" : L"\\").append(strPart);
         }
         nStart = nEnd + 1;
     }
-    return sOut;
+    return strOut;
 }
 
 bool ParseRow(std::string_view line, SWineEntry& entry, std::string& strError) {
@@ -59,12 +59,12 @@ bool ParseRow(std::string_view line, SWineEntry& entry, std::string& strError) {
         strError = "a row has six fields separated by \" | \"";
         return false;
     }
-    std::wstring sField[kFields];
+    std::wstring strField[kFields];
     for (std::size_t i = 0; i < kFields; ++i) {
-        sField[i] = Platform::FromUtf8(std::string(fields[i]));
+        strField[i] = Platform::FromUtf8(std::string(fields[i]));
     }
-    entry.nCategory = ScanTypeFromKey(sField[0]);
-    entry.hRoot = GetRootKeyHandle(sField[1]);
+    entry.nCategory = ScanTypeFromKey(strField[0]);
+    entry.hRoot = GetRootKeyHandle(strField[1]);
     if (entry.nCategory == 0) {
         strError = "unknown category";
         return false;
@@ -73,67 +73,69 @@ bool ParseRow(std::string_view line, SWineEntry& entry, std::string& strError) {
         strError = "the root is HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER";
         return false;
     }
-    entry.bSubtree = sField[2].ends_with(L"\\*");
-    entry.sKey =
-        WithoutWow64Node(entry.bSubtree ? sField[2].substr(0, sField[2].size() - 2) : sField[2]);
-    const bool bKeyRow = sField[3] == L"-";
-    if (entry.sKey.empty() || bKeyRow != (sField[4] == L"-") || sField[5].empty()) {
+    entry.bSubtree = strField[2].ends_with(L"\\*");
+    entry.strKey = WithoutWow64Node(entry.bSubtree ? strField[2].substr(0, strField[2].size() - 2)
+                                                   : strField[2]);
+    const bool bKeyRow = strField[3] == L"-";
+    if (entry.strKey.empty() || bKeyRow != (strField[4] == L"-") || strField[5].empty()) {
         strError = "a row names a key, a value and its data (or \"-\" twice), and a reason";
         return false;
     }
-    entry.sValue = bKeyRow ? std::wstring() : sField[3];
+    entry.strValue = bKeyRow ? std::wstring() : strField[3];
     if (!bKeyRow) {
-        entry.vcData = SplitAlternatives(sField[4]);
+        entry.vcData = SplitAlternatives(strField[4]);
     }
-    entry.sReason = sField[5];
+    entry.strReason = strField[5];
     return true;
 }
 
-bool KeyMatches(const SWineEntry& entry, const std::wstring& sPath) {
-    if (entry.sKey.size() > sPath.size() ||
-        !Platform::EqualNoCase(std::wstring_view(sPath).substr(0, entry.sKey.size()), entry.sKey)) {
+bool KeyMatches(const SWineEntry& entry, const std::wstring& strPath) {
+    if (entry.strKey.size() > strPath.size() ||
+        !Platform::EqualNoCase(std::wstring_view(strPath).substr(0, entry.strKey.size()),
+                               entry.strKey)) {
         return false;
     }
-    return sPath.size() == entry.sKey.size() ||
-           (entry.bSubtree && sPath[entry.sKey.size()] == L'\\');
+    return strPath.size() == entry.strKey.size() ||
+           (entry.bSubtree && strPath[entry.strKey.size()] == L'\\');
 }
 
-// The text of the value sName of the key "ROOT\path"; empty when there is none.
-std::wstring ListedData(const COperation& op, const std::wstring& sKey, const std::wstring& sName) {
-    const std::size_t nSlash = sKey.find(L'\\');
+// The text of the value strName of the key "ROOT\path"; empty when there is none.
+std::wstring ListedData(const COperation& op, const std::wstring& strKey,
+                        const std::wstring& strName) {
+    const std::size_t nSlash = strKey.find(L'\\');
     Platform::CRegKey key;
     DWORD dwType = REG_NONE;
     Platform::CRegBytes vData;
     if (nSlash == std::wstring::npos ||
-        op.Registry().OpenKey(GetRootKeyHandle(sKey.substr(0, nSlash)), sKey.substr(nSlash + 1),
-                           KEY_READ, &key) != ERROR_SUCCESS ||
-        key.QueryValue(sName, &dwType, &vData) != ERROR_SUCCESS) {
+        op.Registry().OpenKey(GetRootKeyHandle(strKey.substr(0, nSlash)), strKey.substr(nSlash + 1),
+                              KEY_READ, &key) != ERROR_SUCCESS ||
+        key.QueryValue(strName, &dwType, &vData) != ERROR_SUCCESS) {
         return {};
     }
     return ValueText(dwType, vData);
 }
 
-bool DataMatches(const COperation& op, const SWineEntry& entry, const std::wstring& sValueName,
-                 const std::wstring& sData) {
-    return std::any_of(entry.vcData.begin(), entry.vcData.end(), [&](const std::wstring& sWine) {
-        if (sWine.starts_with(L'@')) {
-            const std::wstring sListed = ListedData(op, sWine.substr(1), sValueName);
-            return !sListed.empty() && Platform::EqualNoCase(sListed, sData);
+bool DataMatches(const COperation& op, const SWineEntry& entry, const std::wstring& strValueName,
+                 const std::wstring& strData) {
+    return std::any_of(entry.vcData.begin(), entry.vcData.end(), [&](const std::wstring& strWine) {
+        if (strWine.starts_with(L'@')) {
+            const std::wstring strListed = ListedData(op, strWine.substr(1), strValueName);
+            return !strListed.empty() && Platform::EqualNoCase(strListed, strData);
         }
-        return Platform::EqualNoCase(op.Environment().Expand(sWine), sData);
+        return Platform::EqualNoCase(op.Environment().Expand(strWine), strData);
     });
 }
 
-bool EntryMatches(const COperation& op, const SWineEntry& entry, const std::wstring& sPath,
-                  const std::wstring& sValueName, const std::wstring& sData) {
-    if (!KeyMatches(entry, sPath)) {
+bool EntryMatches(const COperation& op, const SWineEntry& entry, const std::wstring& strPath,
+                  const std::wstring& strValueName, const std::wstring& strData) {
+    if (!KeyMatches(entry, strPath)) {
         return false;
     }
     if (entry.vcData.empty()) {
-        return sValueName.empty() && sData.empty();
+        return strValueName.empty() && strData.empty();
     }
-    return (entry.sValue == L"*" || Platform::EqualNoCase(entry.sValue, sValueName)) &&
-           DataMatches(op, entry, sValueName, sData);
+    return (entry.strValue == L"*" || Platform::EqualNoCase(entry.strValue, strValueName)) &&
+           DataMatches(op, entry, strValueName, strData);
 }
 
 }  // namespace
@@ -175,25 +177,26 @@ const std::vector<SWineEntry>& WineContent() {
     return table;
 }
 
-bool IsWineOwnContent(const COperation& op, std::int32_t nCategory, HKEY hRoot, const std::wstring& sPath,
-                      const std::wstring& sValueName, const std::wstring& sData) {
+bool IsWineOwnContent(const COperation& op, std::int32_t nCategory, HKEY hRoot,
+                      const std::wstring& strPath, const std::wstring& strValueName,
+                      const std::wstring& strData) {
     const Platform::CTarget* pTarget = op.Target();
     if (pTarget == nullptr || pTarget->Kind() != Platform::ETargetKind::WinePrefix) {
         return false;
     }
-    std::wstring sKey = WithoutWow64Node(sPath);
+    std::wstring strKey = WithoutWow64Node(strPath);
     if (hRoot == HKEY_USERS) {
-        const std::wstring sUser = pTarget->UserSid() + L"\\";
-        if (sKey.size() <= sUser.size() ||
-            !Platform::EqualNoCase(std::wstring_view(sKey).substr(0, sUser.size()), sUser)) {
+        const std::wstring strUser = pTarget->UserSid() + L"\\";
+        if (strKey.size() <= strUser.size() ||
+            !Platform::EqualNoCase(std::wstring_view(strKey).substr(0, strUser.size()), strUser)) {
             return false;
         }
-        sKey.erase(0, sUser.size());
+        strKey.erase(0, strUser.size());
         hRoot = HKEY_CURRENT_USER;
     }
     return std::any_of(WineContent().begin(), WineContent().end(), [&](const SWineEntry& entry) {
         return entry.nCategory == nCategory && entry.hRoot == hRoot &&
-               EntryMatches(op, entry, sKey, sValueName, sData);
+               EntryMatches(op, entry, strKey, strValueName, strData);
     });
 }
 

@@ -16,11 +16,11 @@ namespace Branwick {
 struct SWineEntry {
     std::int32_t nCategory = 0;        // the ScanType bit
     HKEY hRoot = 0;                    // HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER
-    std::wstring sKey;                 // without "Wow6432Node\"; without the "\*" of a subtree
+    std::wstring strKey;               // without "Wow6432Node\"; without the "\*" of a subtree
     bool bSubtree = false;             // the key and every key below it
-    std::wstring sValue;               // empty for a row about a key
+    std::wstring strValue;             // empty for a row about a key
     std::vector<std::wstring> vcData;  // alternatives, unexpanded; empty for a row about a key
-    std::wstring sReason;
+    std::wstring strReason;
 };
 
 // Parses table text; false with "line N: ..." in strError at the first row it cannot use.
@@ -30,9 +30,10 @@ bool ParseWineContent(std::string_view text, std::vector<SWineEntry>& out, std::
 const std::vector<SWineEntry>& WineContent();
 
 // Whether the running operation's target is a Wine prefix and root\path (a value of it, when
-// sValueName or sData is given) is one of Wine's own entries of the category. Paths below
+// strValueName or strData is given) is one of Wine's own entries of the category. Paths below
 // HKEY_USERS\<the prefix's user> count as HKEY_CURRENT_USER; either registry view matches.
-bool IsWineOwnContent(const COperation& op, std::int32_t nCategory, HKEY hRoot, const std::wstring& sPath,
-                      const std::wstring& sValueName = {}, const std::wstring& sData = {});
+bool IsWineOwnContent(const COperation& op, std::int32_t nCategory, HKEY hRoot,
+                      const std::wstring& strPath, const std::wstring& strValueName = {},
+                      const std::wstring& strData = {});
 
 }  // namespace Branwick

@@ -120,14 +120,14 @@ DWORD RestoreBackupThread(void* pArgument) {
         }
         pData->m_pScanManager->ResetQuietTimes();
         // What could be restored is kept; the backup stays for what could not.
-        const Platform::CRegStatus status = registry.Flush();
+        const CStatus status = registry.Flush();
         bOk = status.Ok() && backup.RestoreFailures().empty();
         vcFailures = backup.RestoreFailures();
         if (!status.Ok()) {
             // Memory goes back to what is on disk, so that nothing half-restored lingers.
             registry.Reload();
             fail(L"The backup was not restored, because the registry could not be saved: " +
-                 status.m_sMessage);
+                 status.m_strText);
         } else {
             // The files go back only once the registry is restored, so that a refused restore
             // changes nothing at all.
@@ -213,7 +213,7 @@ std::int64_t CBackUp::Save(Platform::CFileSystem& files, const std::wstring& str
     }
     const std::wstring strPath = strFolder + strName + kExtension;
     const std::wstring strFiles = BackupFilesFolder(strPath);
-    Platform::CFileStatus status;
+    CStatus status;
     if (!m_vcFiles.empty()) {
         status = files.CreateDirectory(strFiles);
     }
@@ -225,7 +225,7 @@ std::int64_t CBackUp::Save(Platform::CFileSystem& files, const std::wstring& str
         return 0;
     }
     for (const SFile& file : m_vcFiles) {
-        file.pRecord->m_sBackupPath = strFiles + L"\\" + file.strName;
+        file.pRecord->m_strBackupPath = strFiles + L"\\" + file.strName;
     }
     return nTime;
 }
@@ -233,7 +233,7 @@ std::int64_t CBackUp::Save(Platform::CFileSystem& files, const std::wstring& str
 bool CBackUp::Load(const Platform::CFileSystem& files, const std::wstring& strPath,
                    std::size_t& nCount, std::wstring& strError) {
     std::string strBytes;
-    const Platform::CFileStatus status = files.ReadFile(strPath, strBytes);
+    const CStatus status = files.ReadFile(strPath, strBytes);
     if (!status.Ok()) {
         strError = L"The backup " + strPath + L" cannot be read: " + status.m_strText;
         return false;
@@ -289,7 +289,7 @@ std::wstring RestoreFile(Platform::CFileSystem& files, const std::wstring& strSt
                L"appeared since; it stays in the backup as " + strStored + L".";
     }
     CreateParentFolders(files, strPath);
-    const Platform::CFileStatus status = MoveFileKeepingIt(files, strStored, strPath);
+    const CStatus status = MoveFileKeepingIt(files, strStored, strPath);
     return status.Ok() ? std::wstring()
                        : L"The file " + strPath + L" was not put back: " + status.m_strText;
 }
@@ -339,13 +339,11 @@ CBackUpManager::~CBackUpManager() {
 void CBackUpManager::Reload() {
     std::multimap<std::int64_t, std::wstring> backups;
     std::vector<Platform::CFindData> vcFound;
-    const Platform::CFileStatus status =
-        m_target.Files().FindFiles(m_strFolder + L"*" + kExtension, vcFound);
-    if (!status.Ok() && status.m_nError != ERROR_FILE_NOT_FOUND &&
-        status.m_nError != ERROR_PATH_NOT_FOUND) {
-        const std::wstring strText =
-            L"Error while locating BackUp files. FindNextFile error: " +
-            std::to_wstring(status.m_nError);
+    const CStatus status = m_target.Files().FindFiles(m_strFolder + L"*" + kExtension, vcFound);
+    if (!status.Ok() && status.m_lCode != ERROR_FILE_NOT_FOUND &&
+        status.m_lCode != ERROR_PATH_NOT_FOUND) {
+        const std::wstring strText = L"Error while locating BackUp files. FindNextFile error: " +
+                                     std::to_wstring(status.m_lCode);
         ShowMessageBox(strText);
         m_messages.Send(std::make_unique<CLogMessage>(strText));
     }
@@ -365,7 +363,7 @@ void CBackUpManager::Reload() {
 
 DWORD CBackUpManager::CreateBackup() {
     Platform::CFileSystem& files = m_target.Files();
-    const Platform::CFileStatus status = files.CreateFolders(m_strFolder);
+    const CStatus status = files.CreateFolders(m_strFolder);
     if (!status.Ok()) {
         ShowMessageBox(L"The backup folder " + m_strFolder + L" cannot be made: " +
                        status.m_strText);
@@ -434,12 +432,12 @@ bool CBackUpManager::DeleteBackup(const std::wstring& strName, std::wstring& str
         }
     }
     if (files.GetFileAttributes(strFiles) != INVALID_FILE_ATTRIBUTES) {
-        if (const Platform::CFileStatus status = files.RemoveDirectory(strFiles); !status.Ok()) {
+        if (const CStatus status = files.RemoveDirectory(strFiles); !status.Ok()) {
             strError = status.m_strText;
             return false;
         }
     }
-    const Platform::CFileStatus status = files.DeleteFile(strPath);
+    const CStatus status = files.DeleteFile(strPath);
     strError = status.m_strText;
     return status.Ok();
 }

@@ -37,7 +37,7 @@ public:
 
     // Adds what fixing the record would delete, read from the registry of the fix's target; for
     // a file record, where the file comes from. Once Save has written the backup, a file record
-    // names its place in the backup (m_sBackupPath), so that the fix moves the file there: the
+    // names its place in the backup (m_strBackupPath), so that the fix moves the file there: the
     // record must outlive this object. A failure is shown to the user and the record is not
     // counted.
     void AddRegError(CRegError& record, const Platform::CRegistry& registry);

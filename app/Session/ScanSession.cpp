@@ -55,8 +55,9 @@ bool CScanSession::LockTarget() {
         return Fail(strError);
     }
     if (target.Registry().ChangedOnDisk()) {
-        if (const Platform::CRegStatus status = target.Registry().Reload(); !status.Ok()) {
-            return Fail(L"The registry changed on disk and could not be read again: " + status.m_sMessage);
+        if (const CStatus status = target.Registry().Reload(); !status.Ok()) {
+            return Fail(L"The registry changed on disk and could not be read again: " +
+                        status.m_strText);
         }
     }
     return true;
@@ -225,11 +226,11 @@ std::vector<std::pair<int, CRegError*>> CScanSession::Findings() {
 std::wstring CScanSession::WhyLeftAlone(const CRegError& record) const {
     const Platform::CTarget& target = m_scanManager.GetTarget();
     if (record.m_hRoot == 0) {
-        return target.Files().CheckFixDelete(record.GetFullPath()).m_nError == ERROR_ACCESS_DENIED
+        return target.Files().CheckFixDelete(record.GetFullPath()).m_lCode == ERROR_ACCESS_DENIED
                    ? L"it lies outside the prefix folder (--allow-drive names a drive to include)"
                    : std::wstring();
     }
-    return record.CheckRestorable(target.Registry()).m_sMessage;
+    return record.CheckRestorable(target.Registry()).m_strText;
 }
 
 DWORD CScanSession::QuietCategories() const {

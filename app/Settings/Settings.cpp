@@ -416,14 +416,14 @@ void CSettings::SaveDocument(pugi::xml_document& doc) {
     std::ostringstream out;
     doc.save(out, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
     Platform::CFileSystem& files = m_site.m_pTarget->Files();
-    Platform::CFileStatus status = files.CreateFolders(m_site.m_strDataFolder);
+    CStatus status = files.CreateFolders(m_site.m_strDataFolder);
     if (status.Ok()) {
         status = files.WriteFile(m_strPath, out.str());
     }
     if (!status.Ok()) {
         m_strLastError = L"The settings could not be saved: " + status.m_strText + L".";
         throw BRANWICK_EXCEPTION(L"IXMLDOMDocumentPtr::save\n" + status.m_strText,
-                                 static_cast<DWORD>(HresultFromWin32(status.m_nError)));
+                                 static_cast<DWORD>(HresultFromWin32(status.m_lCode)));
     }
 }
 

@@ -194,10 +194,10 @@ std::set<int> ParseIds(const std::string& strList) {
 }
 
 void RequireWritable(CCore& core) {
-    const Platform::CRegStatus status = core.Target().Registry().CheckWritable();
+    const CStatus status = core.Target().Registry().CheckWritable();
     if (!status.Ok()) {
         throw SFailure("Nothing was changed, because the target cannot be written now: " +
-                       Narrow(status.m_sMessage));
+                       Narrow(status.m_strText));
     }
 }
 

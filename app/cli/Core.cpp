@@ -70,7 +70,7 @@ void CWaiter::Processmessage(CMessage* pMessage) {
                 break;
             default:
                 m_history.push_back(L"Not erased: " + p->m_sHistoryEntity +
-                                    (p->m_sReason.empty() ? L"" : L" (" + p->m_sReason + L")"));
+                                    (p->m_strReason.empty() ? L"" : L" (" + p->m_strReason + L")"));
                 ++m_nHistoryNotErased;
                 break;
         }

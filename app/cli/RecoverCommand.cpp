@@ -16,11 +16,11 @@ namespace {
 // A new folder beside the fix backups for the originals, as a host path.
 std::string OriginalsFolder(const Platform::CTarget& target) {
     const std::wstring strHistory = target.DataFolder() + L"History";
-    Platform::CFileStatus status = target.CreateDataFolder();
+    CStatus status = target.CreateDataFolder();
     if (status.Ok()) {
         status = target.Files().CreateDirectory(strHistory);
     }
-    if (!status.Ok() && status.m_nError != ERROR_ALREADY_EXISTS) {
+    if (!status.Ok() && status.m_lCode != ERROR_ALREADY_EXISTS) {
         throw SFailure("Nothing was changed, because no folder for the original hives can be made in " +
                                  WideToUtf8(strHistory) + ": " + WideToUtf8(status.m_strText));
     }
@@ -31,7 +31,7 @@ std::string OriginalsFolder(const Platform::CTarget& target) {
         strFolder = strName + L"_" + std::to_wstring(n);
     }
     std::string strHost;
-    if (const Platform::CFileStatus s = target.Files().HostPath(strFolder, strHost); !s.Ok()) {
+    if (const CStatus s = target.Files().HostPath(strFolder, strHost); !s.Ok()) {
         throw SFailure("Nothing was changed: " + WideToUtf8(s.m_strText));
     }
     return strHost;
@@ -54,9 +54,9 @@ int Run(CInvocation& invocation) {
     }
     const std::string strFolder = OriginalsFolder(target);
     std::vector<std::wstring> vcApplied;
-    const Platform::CRegStatus status = target.Registry().WriteBackRecovered(strFolder, &vcApplied);
+    const CStatus status = target.Registry().WriteBackRecovered(strFolder, &vcApplied);
     if (!status.Ok()) {
-        throw SFailure("Nothing was changed: " + WideToUtf8(status.m_sMessage));
+        throw SFailure("Nothing was changed: " + WideToUtf8(status.m_strText));
     }
     for (const std::wstring& strLine : vcApplied) {
         std::cout << "Recovered " << WideToUtf8(strLine) << "\n";

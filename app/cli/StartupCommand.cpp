@@ -79,7 +79,7 @@ int Change(CStartupManager& manager, std::vector<CStartupItem> items, const SVer
     int nFailed = 0;
     for (const int nId : ids) {
         const CStartupItem& item = items[static_cast<std::size_t>(nId - 1)];
-        const CStartupResult result = manager.SetStartupState(item, verb.bEnable, verb.bRemove);
+        const CStatus result = manager.SetStartupState(item, verb.bEnable, verb.bRemove);
         nFailed += !result.Ok();
         if (bJson) {
             Json::Value entry;

@@ -90,7 +90,7 @@ CFigures Measure(const std::string& prefix, int rounds) {
     for (int i = 0; i < rounds; ++i) {
         const CClock loading;
         CRegistry reg;
-        const CRegStatus opened = CRegistry::OpenWinePrefix(prefix, {}, &reg);
+        const CStatus opened = CRegistry::OpenWinePrefix(prefix, {}, &reg);
         const double load = loading.Wall();
         best.m_dLoadCpu = std::max(best.m_dLoadCpu, MegaBytes(bytes) / loading.Cpu());
         if (!opened.Ok()) {
@@ -118,8 +118,8 @@ CFigures Measure(const std::string& prefix, int rounds) {
         const CClock writing;
         Reg::CTextOut text(out);
         Reg::CWineWriteOptions write;
-        write.m_sBranch = "REGISTRY\\\\Machine";
-        write.m_sArch = "win64";
+        write.m_strBranch = "REGISTRY\\\\Machine";
+        write.m_strArch = "win64";
         Reg::WriteWineText(root, write, &text);
         text.Finish();
         best.m_dWrite = std::max(best.m_dWrite, MegaBytes(bytes) / writing.Wall());

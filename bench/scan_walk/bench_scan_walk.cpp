@@ -51,17 +51,17 @@ double ThreadCpuSeconds() {
 }
 
 // The keys a recursive walk of root\path enters (the exclusion table applies).
-long CountKeys(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& sPath) {
+long CountKeys(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& strPath) {
     Platform::CRegKey key;
-    if (registry.OpenKey(hRoot, sPath, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (registry.OpenKey(hRoot, strPath, KEY_READ, &key) != ERROR_SUCCESS) {
         return 0;
     }
     long nKeys = 1;
-    std::wstring sName;
-    for (DWORD i = 0; key.EnumKey(i, &sName) == ERROR_SUCCESS; ++i) {
-        const std::wstring sChild = sPath.empty() ? sName : sPath + L"\\" + sName;
-        if (!IsExcluded(hRoot, sChild, FILE_ASSOCIATIONS)) {
-            nKeys += CountKeys(registry, hRoot, sChild);
+    std::wstring strName;
+    for (DWORD i = 0; key.EnumKey(i, &strName) == ERROR_SUCCESS; ++i) {
+        const std::wstring strChild = strPath.empty() ? strName : strPath + L"\\" + strName;
+        if (!IsExcluded(hRoot, strChild, FILE_ASSOCIATIONS)) {
+            nKeys += CountKeys(registry, hRoot, strChild);
         }
     }
     return nKeys;
@@ -176,8 +176,7 @@ int main() {
     const fs::path fixture = fs::path(CORVANE_FIXTURES_DIR) / "wine8-win64";
     if (fs::exists(fixture / "system.reg")) {
         Platform::CRegistry registry;
-        const Platform::CRegStatus status =
-            Platform::CRegistry::OpenWinePrefix(fixture.string(), {}, &registry);
+        const CStatus status = Platform::CRegistry::OpenWinePrefix(fixture.string(), {}, &registry);
         if (status.Ok()) {
             Walk("wine8-win64 HKLM+HKCR", 200, registry, {HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT});
         } else {

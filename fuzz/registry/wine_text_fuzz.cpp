@@ -18,7 +18,7 @@ constexpr std::uint64_t kLoadTime = 0x1dd85d6a3ae199aULL;
 CWineParseResult Parse(std::string_view text, CKeyNode* pRoot) {
     CLineReader reader(text);
     CWineParseOptions options;
-    options.m_sFileName = "fuzz.reg";
+    options.m_strFileName = "fuzz.reg";
     options.m_bRequireMagic = false;
     options.m_qwLoadTime = kLoadTime;
     return ParseWineText(&reader, pRoot, options);
@@ -27,8 +27,8 @@ CWineParseResult Parse(std::string_view text, CKeyNode* pRoot) {
 std::string Write(const CKeyNode& root, const std::string& arch) {
     CTextOut out;
     CWineWriteOptions options;
-    options.m_sBranch = "REGISTRY\\\\Machine";
-    options.m_sArch = arch;
+    options.m_strBranch = "REGISTRY\\\\Machine";
+    options.m_strArch = arch;
     WriteWineText(root, options, &out);
     return std::move(out.Text());
 }
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!first.m_status.Ok()) {
         return 0;
     }
-    const std::string saved = Write(root, first.m_sArch);
+    const std::string saved = Write(root, first.m_strArch);
     CKeyNode again(u"");
     again.m_qwTime = kLoadTime;
     const CWineParseResult second = Parse(saved, &again);
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fprintf(stderr, "the written text does not read back cleanly\n");
         std::abort();
     }
-    if (Write(again, second.m_sArch) != saved) {
+    if (Write(again, second.m_strArch) != saved) {
         std::fprintf(stderr, "the written text reads back to another tree\n");
         std::abort();
     }

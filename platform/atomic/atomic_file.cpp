@@ -23,7 +23,7 @@ constexpr time_t kLeftoverAge = 10;
 
 // Temporary files that a killed writer left beside the target. A live writer holds an flock on
 // its file, so a file whose lock can be taken and that is not brand new has no writer any more.
-void RemoveLeftovers(int fdFolder, const std::string& sPrefix) {
+void RemoveLeftovers(int fdFolder, const std::string& strPrefix) {
     const int fdList = fcntl(fdFolder, F_DUPFD_CLOEXEC, 0);
     DIR* dir = fdList >= 0 ? fdopendir(fdList) : nullptr;
     if (dir == nullptr) {
@@ -33,7 +33,7 @@ void RemoveLeftovers(int fdFolder, const std::string& sPrefix) {
         return;
     }
     while (dirent* entry = readdir(dir)) {
-        if (std::strncmp(entry->d_name, sPrefix.c_str(), sPrefix.size()) != 0) {
+        if (std::strncmp(entry->d_name, strPrefix.c_str(), strPrefix.size()) != 0) {
             continue;
         }
         const int fd = openat(fdFolder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -50,16 +50,17 @@ void RemoveLeftovers(int fdFolder, const std::string& sPrefix) {
     closedir(dir);
 }
 
-// A new, locked temporary file named sPrefix + six random characters in the folder.
-int CreateTemporary(int fdFolder, const std::string& sPrefix, std::string& sName) {
+// A new, locked temporary file named strPrefix + six random characters in the folder.
+int CreateTemporary(int fdFolder, const std::string& strPrefix, std::string& strName) {
     static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        sName = sPrefix;
+        strName = strPrefix;
         for (int i = 0; i < 6; ++i) {
-            sName += kChars[random() % (sizeof kChars - 1)];
+            strName += kChars[random() % (sizeof kChars - 1)];
         }
-        const int fd = openat(fdFolder, sName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = openat(fdFolder, strName.c_str(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             flock(fd, LOCK_EX);
             return fd;
@@ -92,73 +93,73 @@ CAtomicFile::~CAtomicFile() {
     Abort();
 }
 
-bool CAtomicFile::Fail(const std::string& sWhat, int nErrno) {
-    return Refuse(sWhat + " " + m_sTarget + ": " + std::strerror(nErrno));
+bool CAtomicFile::Fail(const std::string& strWhat, int nErrno) {
+    return Refuse(strWhat + " " + m_strTarget + ": " + std::strerror(nErrno));
 }
 
-bool CAtomicFile::Refuse(const std::string& sWhy) {
+bool CAtomicFile::Refuse(const std::string& strWhy) {
     Abort();
-    m_sError = sWhy;
+    m_strError = strWhy;
     return false;
 }
 
-bool CAtomicFile::Create(const std::string& sPath, const std::string& sConfineTo) {
+bool CAtomicFile::Create(const std::string& strPath, const std::string& strConfineTo) {
     Abort();
-    m_sError.clear();
-    m_sTarget = sPath;
+    m_strError.clear();
+    m_strTarget = strPath;
     struct stat st {};
-    if (lstat(sPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (lstat(strPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         char real[PATH_MAX];
-        if (realpath(sPath.c_str(), real) == nullptr) {
+        if (realpath(strPath.c_str(), real) == nullptr) {
             return Fail("cannot follow the link", errno);
         }
-        m_sTarget = real;
+        m_strTarget = real;
     }
     std::string folder;
-    if (!SplitReal(m_sTarget, folder, m_sLeaf)) {
+    if (!SplitReal(m_strTarget, folder, m_strLeaf)) {
         return Fail("cannot open the folder of", errno);
     }
     std::string root = folder;
-    if (!sConfineTo.empty()) {
+    if (!strConfineTo.empty()) {
         char real[PATH_MAX];
-        if (realpath(sConfineTo.c_str(), real) == nullptr) {
+        if (realpath(strConfineTo.c_str(), real) == nullptr) {
             return Fail("cannot open the folder that must hold", errno);
         }
         root = real;
     }
     if (!m_folder.Open(root, folder)) {
         if (errno == EXDEV) {
-            return Refuse(sPath + " is not written: it leads to " + folder + "/" + m_sLeaf +
-                          ", outside " + sConfineTo);
+            return Refuse(strPath + " is not written: it leads to " + folder + "/" + m_strLeaf +
+                          ", outside " + strConfineTo);
         }
         return Fail("cannot open the folder of", errno);
     }
-    m_sTarget = folder + (folder == "/" ? "" : "/") + m_sLeaf;
+    m_strTarget = folder + (folder == "/" ? "" : "/") + m_strLeaf;
     mode_t mode = 0644;
-    const bool exists = fstatat(m_folder.Fd(), m_sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists = fstatat(m_folder.Fd(), m_strLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) {
         return Fail("cannot examine", errno);
     }
     if (exists) {
         if (S_ISLNK(st.st_mode)) {
-            return Refuse(m_sTarget + " became a symbolic link while it was being written");
+            return Refuse(m_strTarget + " became a symbolic link while it was being written");
         }
         if (!S_ISREG(st.st_mode)) {
-            return Refuse(m_sTarget + " is not a regular file");
+            return Refuse(m_strTarget + " is not a regular file");
         }
         if (st.st_nlink > 1) {
-            return Refuse(m_sTarget + " has other hard links; replacing it would split them");
+            return Refuse(m_strTarget + " has other hard links; replacing it would split them");
         }
         mode = st.st_mode & 07777;
     }
     // Appended piece by piece: GCC 12 at -O3 warns wrongly (-Wrestrict) about "." + name.
     std::string prefix = ".";
-    prefix += m_sLeaf;
+    prefix += m_strLeaf;
     prefix += ".corvane-";
     RemoveLeftovers(m_folder.Fd(), prefix);
-    m_fd = CreateTemporary(m_folder.Fd(), prefix, m_sTemp);
+    m_fd = CreateTemporary(m_folder.Fd(), prefix, m_strTemp);
     if (m_fd < 0) {
-        m_sTemp.clear();
+        m_strTemp.clear();
         return Fail("cannot create a temporary file beside", errno);
     }
     if (fchmod(m_fd, mode) != 0) {
@@ -179,10 +180,10 @@ bool CAtomicFile::Finish() {
 }
 
 bool CAtomicFile::Commit() {
-    if (renameat(m_folder.Fd(), m_sTemp.c_str(), m_folder.Fd(), m_sLeaf.c_str()) != 0) {
+    if (renameat(m_folder.Fd(), m_strTemp.c_str(), m_folder.Fd(), m_strLeaf.c_str()) != 0) {
         return Fail("cannot replace", errno);
     }
-    m_sTemp.clear();
+    m_strTemp.clear();
     close(m_fd);  // its data were synced by Finish
     m_fd = -1;
     const bool synced = fsync(m_folder.Fd()) == 0;
@@ -196,9 +197,9 @@ void CAtomicFile::Abort() {
         close(m_fd);
         m_fd = -1;
     }
-    if (!m_sTemp.empty()) {
-        unlinkat(m_folder.Fd(), m_sTemp.c_str(), 0);
-        m_sTemp.clear();
+    if (!m_strTemp.empty()) {
+        unlinkat(m_folder.Fd(), m_strTemp.c_str(), 0);
+        m_strTemp.clear();
     }
     m_folder.Close();
 }

@@ -21,15 +21,15 @@ public:
     CAtomicFile(const CAtomicFile&) = delete;
     CAtomicFile& operator=(const CAtomicFile&) = delete;
 
-    // Opens a temporary file beside sPath, or beside the file a symbolic link at sPath points to
-    // (the link stays). It gets the mode, owner and group of the existing file; a new file gets
+    // Opens a temporary file beside strPath, or beside the file a symbolic link at strPath points
+    // to (the link stays). It gets the mode, owner and group of the existing file; a new file gets
     // 0644. Refuses a target that is not a regular file or has other hard links (replacing it would
     // split them). Temporary files that a killed writer left for the same target are removed; a
     // live writer's are not (each holds an flock on its own until Commit or Abort).
-    // With sConfineTo (an absolute folder), the file is written only when it lies in that folder
-    // or below it: a link at sPath that leads elsewhere is refused, and the folder is reached
+    // With strConfineTo (an absolute folder), the file is written only when it lies in that folder
+    // or below it: a link at strPath that leads elsewhere is refused, and the folder is reached
     // without following links (CConfinedFolder), so a swap cannot redirect the write.
-    bool Create(const std::string& sPath, const std::string& sConfineTo = {});
+    bool Create(const std::string& strPath, const std::string& strConfineTo = {});
     int Fd() const { return m_fd; }
     // Syncs the temporary file; it stays open until Commit or Abort.
     bool Finish();
@@ -38,16 +38,16 @@ public:
     // Removes the temporary file, if any.
     void Abort();
 
-    const std::string& Error() const { return m_sError; }
+    const std::string& Error() const { return m_strError; }
 
 private:
-    bool Fail(const std::string& sWhat, int nErrno);
-    bool Refuse(const std::string& sWhy);
+    bool Fail(const std::string& strWhat, int nErrno);
+    bool Refuse(const std::string& strWhy);
 
-    std::string m_sTarget;  // after following a link, for messages
-    std::string m_sLeaf;    // its name in m_folder
-    std::string m_sTemp;    // the temporary file's name in m_folder
-    std::string m_sError;
+    std::string m_strTarget;  // after following a link, for messages
+    std::string m_strLeaf;    // its name in m_folder
+    std::string m_strTemp;    // the temporary file's name in m_folder
+    std::string m_strError;
     CConfinedFolder m_folder;
     int m_fd = -1;
 };

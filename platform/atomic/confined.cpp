@@ -15,32 +15,32 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// The part of sFolder below sRoot ("" for the root itself), or false when it is not below it.
-bool Below(const std::string& sRoot, const std::string& sFolder, std::string& sRest) {
-    std::string root = sRoot;
+// The part of strFolder below strRoot ("" for the root itself), or false when it is not below it.
+bool Below(const std::string& strRoot, const std::string& strFolder, std::string& strRest) {
+    std::string root = strRoot;
     while (root.size() > 1 && root.back() == '/') {
         root.pop_back();
     }
-    if (sFolder == root) {
-        sRest.clear();
+    if (strFolder == root) {
+        strRest.clear();
         return true;
     }
     const std::string prefix = root == "/" ? root : root + "/";
-    if (sFolder.compare(0, prefix.size(), prefix) != 0) {
+    if (strFolder.compare(0, prefix.size(), prefix) != 0) {
         return false;
     }
-    sRest = sFolder.substr(prefix.size());
+    strRest = strFolder.substr(prefix.size());
     return true;
 }
 
 // One element at a time, for kernels without openat2 ("." and ".." already refused).
-int WalkDown(int fdRoot, const std::string& sRest) {
+int WalkDown(int fdRoot, const std::string& strRest) {
     int fd = fcntl(fdRoot, F_DUPFD_CLOEXEC, 0);
     std::size_t at = 0;
-    while (fd >= 0 && at < sRest.size()) {
-        std::size_t end = sRest.find('/', at);
-        end = end == std::string::npos ? sRest.size() : end;
-        const std::string name = sRest.substr(at, end - at);
+    while (fd >= 0 && at < strRest.size()) {
+        std::size_t end = strRest.find('/', at);
+        end = end == std::string::npos ? strRest.size() : end;
+        const std::string name = strRest.substr(at, end - at);
         at = end + 1;
         if (name.empty()) {
             continue;
@@ -54,29 +54,29 @@ int WalkDown(int fdRoot, const std::string& sRest) {
     return fd;
 }
 
-int OpenBelow(int fdRoot, const std::string& sRest) {
-    for (std::size_t at = 0; at < sRest.size();) {
-        std::size_t end = sRest.find('/', at);
-        end = end == std::string::npos ? sRest.size() : end;
-        const std::string name = sRest.substr(at, end - at);
+int OpenBelow(int fdRoot, const std::string& strRest) {
+    for (std::size_t at = 0; at < strRest.size();) {
+        std::size_t end = strRest.find('/', at);
+        end = end == std::string::npos ? strRest.size() : end;
+        const std::string name = strRest.substr(at, end - at);
         if (name == "." || name == "..") {
             errno = EINVAL;
             return -1;
         }
         at = end + 1;
     }
-    if (sRest.empty()) {
+    if (strRest.empty()) {
         return fcntl(fdRoot, F_DUPFD_CLOEXEC, 0);
     }
     open_how how{};
     how.flags = kFolderFlags;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, fdRoot, sRest.c_str(), &how, sizeof how);
+    const long fd = syscall(SYS_openat2, fdRoot, strRest.c_str(), &how, sizeof how);
     if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != EAGAIN)) {
         // A link on the way is ELOOP from openat2 as from O_NOFOLLOW.
         return static_cast<int>(fd);
     }
-    return WalkDown(fdRoot, sRest);
+    return WalkDown(fdRoot, strRest);
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ int OpenBelow(int fdRoot, const std::string& sRest) {
 CConfinedFolder::~CConfinedFolder() { Close(); }
 
 CConfinedFolder::CConfinedFolder(CConfinedFolder&& other) noexcept
-    : m_fd(other.m_fd), m_sPath(std::move(other.m_sPath)) {
+    : m_fd(other.m_fd), m_strPath(std::move(other.m_strPath)) {
     other.m_fd = -1;
 }
 
@@ -92,7 +92,7 @@ CConfinedFolder& CConfinedFolder::operator=(CConfinedFolder&& other) noexcept {
     if (this != &other) {
         Close();
         m_fd = other.m_fd;
-        m_sPath = std::move(other.m_sPath);
+        m_strPath = std::move(other.m_strPath);
         other.m_fd = -1;
     }
     return *this;
@@ -105,15 +105,15 @@ void CConfinedFolder::Close() {
     }
 }
 
-bool CConfinedFolder::Open(const std::string& sRoot, const std::string& sFolder) {
+bool CConfinedFolder::Open(const std::string& strRoot, const std::string& strFolder) {
     Close();
-    m_sPath = sFolder;
+    m_strPath = strFolder;
     std::string rest;
-    if (!Below(sRoot, sFolder, rest)) {
+    if (!Below(strRoot, strFolder, rest)) {
         errno = EXDEV;
         return false;
     }
-    const int root = open(sRoot.c_str(), kFolderFlags);
+    const int root = open(strRoot.c_str(), kFolderFlags);
     if (root < 0) {
         return false;
     }
@@ -124,14 +124,14 @@ bool CConfinedFolder::Open(const std::string& sRoot, const std::string& sFolder)
     return m_fd >= 0;
 }
 
-bool SplitReal(const std::string& sPath, std::string& sRealFolder, std::string& sLeaf) {
-    std::string path = sPath;
+bool SplitReal(const std::string& strPath, std::string& strRealFolder, std::string& strLeaf) {
+    std::string path = strPath;
     while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
     }
     const std::size_t slash = path.rfind('/');
-    sLeaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (sLeaf.empty() || sLeaf == "." || sLeaf == "..") {
+    strLeaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (strLeaf.empty() || strLeaf == "." || strLeaf == "..") {
         errno = EINVAL;
         return false;
     }
@@ -140,7 +140,7 @@ bool SplitReal(const std::string& sPath, std::string& sRealFolder, std::string& 
     if (realpath(folder.c_str(), real) == nullptr) {
         return false;
     }
-    sRealFolder = real;
+    strRealFolder = real;
     return true;
 }
 

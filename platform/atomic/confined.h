@@ -22,30 +22,30 @@ public:
     CConfinedFolder(const CConfinedFolder&) = delete;
     CConfinedFolder& operator=(const CConfinedFolder&) = delete;
 
-    // Opens sFolder (absolute, no "." or ".." elements) when it is sRoot or lies below it. sRoot is
-    // opened as given (links in it are the caller's trust); every element below it is opened with
-    // O_NOFOLLOW | O_DIRECTORY. Returns false with errno set and the folder closed: EXDEV when
-    // sFolder does not lie below sRoot, ELOOP when an element is a symbolic link, ENOTDIR when it
-    // is not a folder, ENOENT when it is missing, EINVAL for "." or "..".
-    bool Open(const std::string& sRoot, const std::string& sFolder);
+    // Opens strFolder (absolute, no "." or ".." elements) when it is strRoot or lies below it.
+    // strRoot is opened as given (links in it are the caller's trust); every element below it is
+    // opened with O_NOFOLLOW | O_DIRECTORY. Returns false with errno set and the folder closed:
+    // EXDEV when strFolder does not lie below strRoot, ELOOP when an element is a symbolic link,
+    // ENOTDIR when it is not a folder, ENOENT when it is missing, EINVAL for "." or "..".
+    bool Open(const std::string& strRoot, const std::string& strFolder);
 
     bool IsOpen() const { return m_fd >= 0; }
     // The handle for *at calls (unlinkat, renameat2, mkdirat, openat with O_NOFOLLOW); -1 when
     // not open. Owned by this object.
     int Fd() const { return m_fd; }
     // The folder's path as it was opened, for messages.
-    const std::string& Path() const { return m_sPath; }
+    const std::string& Path() const { return m_strPath; }
 
     void Close();
 
 private:
     int m_fd = -1;
-    std::string m_sPath;
+    std::string m_strPath;
 };
 
-// The real path (every link resolved) of the folder that holds sPath, and sPath's last element,
+// The real path (every link resolved) of the folder that holds strPath, and strPath's last element,
 // for CConfinedFolder::Open. The last element itself is never followed. False with errno set when
-// the folder does not exist or sPath has no last element.
-bool SplitReal(const std::string& sPath, std::string& sRealFolder, std::string& sLeaf);
+// the folder does not exist or strPath has no last element.
+bool SplitReal(const std::string& strPath, std::string& strRealFolder, std::string& strLeaf);
 
 }  // namespace Branwick::Platform

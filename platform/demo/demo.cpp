@@ -62,12 +62,12 @@ bool MakeDriveC(const std::string& strFolder, std::wstring& strError) {
 }
 
 // Every missing folder on the way to (and including) strFolder.
-CFileStatus MakeFolders(CFileSystem& files, const std::wstring& strFolder) {
+CStatus MakeFolders(CFileSystem& files, const std::wstring& strFolder) {
     for (std::size_t pos = 3; pos != std::wstring::npos;) {
         pos = strFolder.find(L'\\', pos + 1);
         const std::wstring strLevel = strFolder.substr(0, pos);
         if (files.GetFileAttributes(strLevel) == INVALID_FILE_ATTRIBUTES) {
-            if (CFileStatus s = files.CreateDirectory(strLevel); !s.Ok()) {
+            if (CStatus s = files.CreateDirectory(strLevel); !s.Ok()) {
                 return s;
             }
         }
@@ -75,11 +75,12 @@ CFileStatus MakeFolders(CFileSystem& files, const std::wstring& strFolder) {
     return {};
 }
 
-CFileStatus RunStep(CFileSystem& files, const CRecipeStep& step) {
+CStatus RunStep(CFileSystem& files, const CRecipeStep& step) {
     if (step.m_eKind == CRecipeStep::EKind::Folder) {
         return MakeFolders(files, step.m_strPath);
     }
-    if (CFileStatus s = MakeFolders(files, step.m_strPath.substr(0, step.m_strPath.rfind(L'\\'))); !s.Ok()) {
+    if (CStatus s = MakeFolders(files, step.m_strPath.substr(0, step.m_strPath.rfind(L'\\')));
+        !s.Ok()) {
         return s;
     }
     switch (step.m_eKind) {
@@ -97,7 +98,7 @@ CFileStatus RunStep(CFileSystem& files, const CRecipeStep& step) {
 
 bool WriteRegistry(const std::string& strFolder, const CDemoRecipe& recipe, std::wstring& strError) {
     CRegistry reg;
-    CRegStatus s = CRegistry::OpenWinePrefix(strFolder, {.m_bCreate = true, .m_b64Bit = true}, &reg);
+    CStatus s = CRegistry::OpenWinePrefix(strFolder, {.m_bCreate = true, .m_b64Bit = true}, &reg);
     if (s.Ok()) {
         s = reg.ImportText(HKEY_LOCAL_MACHINE, recipe.m_strMachine);
     }
@@ -117,7 +118,7 @@ bool WriteRegistry(const std::string& strFolder, const CDemoRecipe& recipe, std:
     if (s.Ok()) {
         s = reg.Flush();
     }
-    return s.Ok() || Fail(strError, L"Writing the demo registry failed: " + s.m_sMessage);
+    return s.Ok() || Fail(strError, L"Writing the demo registry failed: " + s.m_strText);
 }
 
 Json::Value EntryJson(const CDemoEntry& e) {
@@ -200,7 +201,7 @@ bool MakeDemoPrefix(const std::string& strFolder, CDemoExpectations* pOut, std::
     recipe.m_expect.m_strUser = kDemoUser;
     CFileSystem files(WineDriveMap(strFolder));
     for (const CRecipeStep& step : recipe.m_vcSteps) {
-        if (CFileStatus s = RunStep(files, step); !s.Ok()) {
+        if (CStatus s = RunStep(files, step); !s.Ok()) {
             return Fail(strError, L"Making the demo's files failed: " + s.m_strText);
         }
     }

@@ -54,13 +54,13 @@ void ApplyKey(const CRegistry& reg, HKEY hRoot, const std::wstring& strPath, CEn
     CRegValue value;
     for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
         std::wstring strText, strOld;
-        if (value.m_sName.empty() || !ReadText(value, env, strText)) {
+        if (value.m_strName.empty() || !ReadText(value, env, strText)) {
             continue;
         }
-        if (EqualNoCase(value.m_sName, L"PATH") && env.Get(L"PATH", strOld)) {
+        if (EqualNoCase(value.m_strName, L"PATH") && env.Get(L"PATH", strOld)) {
             strText = strOld + L';' + strText;
         }
-        env.Set(value.m_sName, strText);
+        env.Set(value.m_strName, strText);
     }
 }
 

@@ -34,7 +34,7 @@ struct CFolderListing {
 };
 
 struct CResolvedPath {
-    LONG m_nError = ERROR_SUCCESS;
+    LONG m_lCode = ERROR_SUCCESS;
     std::wstring m_strWindows;  // normalised, for messages
     std::string m_strParent;    // host folder of the last element (empty for a drive root)
     std::string m_strHost;      // host path: the existing spelling, else the given one
@@ -69,9 +69,11 @@ LONG ErrnoToWin32(int e) {
 
 std::wstring ErrnoText(int e) { return FromUtf8(std::strerror(e)); }
 
-CFileStatus Fail(LONG nError, std::wstring strText) { return {nError, std::move(strText)}; }
+CStatus Fail(LONG nError, std::wstring strText) {
+    return {nError, std::move(strText)};
+}
 
-CFileStatus FailErrno(const wchar_t* pVerb, const std::wstring& strPath, int e) {
+CStatus FailErrno(const wchar_t* pVerb, const std::wstring& strPath, int e) {
     return Fail(ErrnoToWin32(e), std::wstring(pVerb) + L" \"" + strPath + L"\" failed: " + ErrnoText(e));
 }
 
@@ -282,9 +284,9 @@ bool CFileSystem::AllowDrive(wchar_t chDrive) {
     return true;
 }
 
-CFileStatus CFileSystem::CheckFixDelete(const std::wstring& strPath) const {
+CStatus CFileSystem::CheckFixDelete(const std::wstring& strPath) const {
     CResolvedPath r;
-    if (CFileStatus s = ResolveForDelete(strPath, r); !s.Ok()) {
+    if (CStatus s = ResolveForDelete(strPath, r); !s.Ok()) {
         return s;
     }
     const std::string strReal = RealPath(r.m_strParent);
@@ -335,8 +337,8 @@ CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLe
     CResolvedPath r;
     const CWinPath& systemRoot = *m_pSystemRoot;
     CWinPath path = ParseWinPath(strPath, systemRoot.m_chDrive, bWildcardLeaf);
-    r.m_nError = path.m_nError;
-    if (r.m_nError != ERROR_SUCCESS) {
+    r.m_lCode = path.m_lCode;
+    if (r.m_lCode != ERROR_SUCCESS) {
         r.m_strWindows = strPath;
         return r;
     }
@@ -347,7 +349,7 @@ CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLe
     r.m_bTrailingSeparator = path.m_bTrailingSeparator;
     const auto drive = m_map.m_mapDrives.find(path.m_chDrive);
     if (drive == m_map.m_mapDrives.end()) {
-        r.m_nError = ERROR_PATH_NOT_FOUND;
+        r.m_lCode = ERROR_PATH_NOT_FOUND;
         return r;
     }
     std::string strHost = drive->second;
@@ -357,13 +359,13 @@ CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLe
         r.m_bRoot = true;
         r.m_strHost = strHost;
         r.m_entry.m_bFolder = r.m_bExists;
-        r.m_nError = r.m_bExists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+        r.m_lCode = r.m_bExists ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
         return r;
     }
     for (std::size_t i = 0; i + 1 < path.m_vcParts.size(); ++i) {
         CFolderEntry e;
         if (!Lookup(strHost, path.m_vcParts[i], e) || !e.m_bFolder) {
-            r.m_nError = ERROR_PATH_NOT_FOUND;
+            r.m_lCode = ERROR_PATH_NOT_FOUND;
             return r;
         }
         strHost = JoinHost(strHost, e.m_strHost);
@@ -378,7 +380,7 @@ CResolvedPath CFileSystem::Resolve(const std::wstring& strPath, bool bWildcardLe
     if (!r.m_bExists && r.m_bParentIsRoot) {
         struct stat st;  // deeper parents were found as folders on the way down
         if (stat(strHost.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            r.m_nError = ERROR_PATH_NOT_FOUND;
+            r.m_lCode = ERROR_PATH_NOT_FOUND;
         }
     }
     return r;
@@ -397,7 +399,8 @@ const std::string* CFileSystem::OwnRootOf(const std::string& strReal) const {
 // target's own folders (the element itself is never followed, so a link can be removed). With
 // pFolder, that folder is also opened from the root without following links, so that whatever is
 // done through it stays where it was checked even if someone swaps a folder for a link meanwhile.
-CFileStatus CFileSystem::Confine(const CResolvedPath& r, const wchar_t* pVerb, CConfinedFolder* pFolder) const {
+CStatus CFileSystem::Confine(const CResolvedPath& r, const wchar_t* pVerb,
+                             CConfinedFolder* pFolder) const {
     if (r.m_bRoot) {
         return Fail(ERROR_ACCESS_DENIED, std::wstring(L"Refused to ") + pVerb + L" \"" + r.m_strWindows +
                                              L"\": it is the root of a drive");
@@ -486,7 +489,7 @@ DWORD CFileSystem::Attributes(const std::string& strHost, const std::wstring& st
 
 DWORD CFileSystem::GetFileAttributes(const std::wstring& strPath, LONG* pError) const {
     const CResolvedPath r = Resolve(strPath, false);
-    LONG nError = r.m_nError;
+    LONG nError = r.m_lCode;
     DWORD dw = INVALID_FILE_ATTRIBUTES;
     if (nError == ERROR_SUCCESS && r.m_bRoot) {
         dw = FILE_ATTRIBUTE_DIRECTORY;
@@ -500,11 +503,12 @@ DWORD CFileSystem::GetFileAttributes(const std::wstring& strPath, LONG* pError) 
     return dw;
 }
 
-CFileStatus CFileSystem::FindFiles(const std::wstring& strPattern, std::vector<CFindData>& vcOut) const {
+CStatus CFileSystem::FindFiles(const std::wstring& strPattern,
+                               std::vector<CFindData>& vcOut) const {
     vcOut.clear();
     const CResolvedPath r = Resolve(strPattern, true);
-    if (r.m_nError != ERROR_SUCCESS) {
-        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    if (r.m_lCode != ERROR_SUCCESS) {
+        return Fail(r.m_lCode, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
     }
     if (r.m_bRoot || r.m_bTrailingSeparator) {
         return Fail(ERROR_FILE_NOT_FOUND, L"\"" + strPattern + L"\" names no file");
@@ -546,7 +550,7 @@ CFileStatus CFileSystem::FindFiles(const std::wstring& strPattern, std::vector<C
 
 bool CFileSystem::Exists(const std::wstring& strPath) const {
     const CResolvedPath r = Resolve(strPath, true);
-    if (r.m_nError != ERROR_SUCCESS || r.m_bRoot || r.m_bTrailingSeparator) {
+    if (r.m_lCode != ERROR_SUCCESS || r.m_bRoot || r.m_bTrailingSeparator) {
         return false;
     }
     if (!HasWildcard(r.m_strLeaf)) {
@@ -561,11 +565,12 @@ bool CFileSystem::Exists(const std::wstring& strPath) const {
                        [&](const CFolderEntry& e) { return MatchPattern(pattern, e.m_strFolded); });
 }
 
-CFileStatus CFileSystem::ReadFile(const std::wstring& strPath, std::string& strOut) const {
+CStatus CFileSystem::ReadFile(const std::wstring& strPath, std::string& strOut) const {
     strOut.clear();
     const CResolvedPath r = Resolve(strPath, false);
-    if (r.m_nError != ERROR_SUCCESS || !r.m_bExists) {
-        return Fail(r.m_nError ? r.m_nError : ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
+    if (r.m_lCode != ERROR_SUCCESS || !r.m_bExists) {
+        return Fail(r.m_lCode ? r.m_lCode : ERROR_FILE_NOT_FOUND,
+                    L"\"" + r.m_strWindows + L"\" does not exist");
     }
     if (r.m_entry.m_bFolder) {
         return Fail(ERROR_ACCESS_DENIED, L"\"" + r.m_strWindows + L"\" is a folder");
@@ -586,22 +591,22 @@ CFileStatus CFileSystem::ReadFile(const std::wstring& strPath, std::string& strO
     }
     const int e = errno;
     close(fd);
-    return n < 0 ? FailErrno(L"Reading", r.m_strWindows, e) : CFileStatus{};
+    return n < 0 ? FailErrno(L"Reading", r.m_strWindows, e) : CStatus{};
 }
 
-CFileStatus CFileSystem::CheckDelete(const std::wstring& strPath, std::wstring* pstrFull) const {
+CStatus CFileSystem::CheckDelete(const std::wstring& strPath, std::wstring* pstrFull) const {
     CResolvedPath r;
-    CFileStatus s = ResolveForDelete(strPath, r);
+    CStatus s = ResolveForDelete(strPath, r);
     if (s.Ok() && pstrFull) {
         *pstrFull = r.m_strWindows;
     }
     return s;
 }
 
-CFileStatus CFileSystem::HostPath(const std::wstring& strPath, std::string& strHost) const {
+CStatus CFileSystem::HostPath(const std::wstring& strPath, std::string& strHost) const {
     const CResolvedPath r = Resolve(strPath, false);
-    if (r.m_nError != ERROR_SUCCESS) {
-        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    if (r.m_lCode != ERROR_SUCCESS) {
+        return Fail(r.m_lCode, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
     }
     strHost = r.m_strHost;
     return {};
@@ -610,11 +615,11 @@ CFileStatus CFileSystem::HostPath(const std::wstring& strPath, std::string& strH
 // ---------------------------------------------------------------------------------------------
 // Writes
 
-CFileStatus CFileSystem::ResolveForDelete(const std::wstring& strPath, CResolvedPath& r,
-                                          CConfinedFolder* pFolder) const {
+CStatus CFileSystem::ResolveForDelete(const std::wstring& strPath, CResolvedPath& r,
+                                      CConfinedFolder* pFolder) const {
     r = Resolve(strPath, false);
-    if (r.m_nError != ERROR_SUCCESS) {
-        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    if (r.m_lCode != ERROR_SUCCESS) {
+        return Fail(r.m_lCode, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
     }
     if (!r.m_bExists && !r.m_bRoot) {
         return Fail(ERROR_FILE_NOT_FOUND, L"\"" + r.m_strWindows + L"\" does not exist");
@@ -622,10 +627,10 @@ CFileStatus CFileSystem::ResolveForDelete(const std::wstring& strPath, CResolved
     return Confine(r, L"delete", pFolder);
 }
 
-CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
+CStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
     CResolvedPath r;
     CConfinedFolder folder;
-    if (CFileStatus s = ResolveForDelete(strPath, r, &folder); !s.Ok()) {
+    if (CStatus s = ResolveForDelete(strPath, r, &folder); !s.Ok()) {
         return s;
     }
     const std::string leaf = LeafOf(r.m_strHost);
@@ -646,10 +651,10 @@ CFileStatus CFileSystem::DeleteFile(const std::wstring& strPath) {
     return {};
 }
 
-CFileStatus CFileSystem::RemoveDirectory(const std::wstring& strPath) {
+CStatus CFileSystem::RemoveDirectory(const std::wstring& strPath) {
     CResolvedPath r;
     CConfinedFolder folder;
-    if (CFileStatus s = ResolveForDelete(strPath, r, &folder); !s.Ok()) {
+    if (CStatus s = ResolveForDelete(strPath, r, &folder); !s.Ok()) {
         return s;
     }
     if (!r.m_entry.m_bFolder) {
@@ -666,16 +671,16 @@ CFileStatus CFileSystem::RemoveDirectory(const std::wstring& strPath) {
     return {};
 }
 
-CFileStatus CFileSystem::CreateDirectory(const std::wstring& strPath) {
+CStatus CFileSystem::CreateDirectory(const std::wstring& strPath) {
     const CResolvedPath r = Resolve(strPath, false);
-    if (r.m_nError != ERROR_SUCCESS) {
-        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    if (r.m_lCode != ERROR_SUCCESS) {
+        return Fail(r.m_lCode, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
     }
     if (r.m_bExists) {
         return Fail(ERROR_ALREADY_EXISTS, L"\"" + r.m_strWindows + L"\" already exists");
     }
     CConfinedFolder folder;
-    if (CFileStatus s = Confine(r, L"create", &folder); !s.Ok()) {
+    if (CStatus s = Confine(r, L"create", &folder); !s.Ok()) {
         return s;
     }
     if (mkdirat(folder.Fd(), LeafOf(r.m_strHost).c_str(), 0777) != 0) {
@@ -685,14 +690,14 @@ CFileStatus CFileSystem::CreateDirectory(const std::wstring& strPath) {
     return {};
 }
 
-CFileStatus CFileSystem::CreateFolders(const std::wstring& strPath) {
+CStatus CFileSystem::CreateFolders(const std::wstring& strPath) {
     // Below the drive's root: "C:\\a\\b" starts at 3, "\\a\\b" (the current drive) at 1.
     std::size_t nFrom = strPath.size() > 2 && strPath[1] == L':' ? 3 : 1;
     while (nFrom <= strPath.size()) {
         const std::size_t nEnd = std::min(strPath.find(L'\\', nFrom), strPath.size());
         const std::wstring strLevel = strPath.substr(0, nEnd);
         if (nEnd > nFrom && GetFileAttributes(strLevel) == INVALID_FILE_ATTRIBUTES) {
-            if (CFileStatus s = CreateDirectory(strLevel); !s.Ok()) {
+            if (CStatus s = CreateDirectory(strLevel); !s.Ok()) {
                 return s;
             }
         }
@@ -701,12 +706,13 @@ CFileStatus CFileSystem::CreateFolders(const std::wstring& strPath) {
     return {};
 }
 
-CFileStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstring& strTo, bool bReplace) {
+CStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstring& strTo,
+                              bool bReplace) {
     const CResolvedPath from = Resolve(strFrom, false);
     const CResolvedPath to = Resolve(strTo, false);
     for (const CResolvedPath* r : {&from, &to}) {
-        if (r->m_nError != ERROR_SUCCESS) {
-            return Fail(r->m_nError, L"The folder of \"" + r->m_strWindows + L"\" does not exist");
+        if (r->m_lCode != ERROR_SUCCESS) {
+            return Fail(r->m_lCode, L"The folder of \"" + r->m_strWindows + L"\" does not exist");
         }
     }
     if (!from.m_bExists && !from.m_bRoot) {
@@ -714,10 +720,10 @@ CFileStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstrin
     }
     CConfinedFolder fromFolder;
     CConfinedFolder toFolder;
-    if (CFileStatus s = Confine(from, L"move", &fromFolder); !s.Ok()) {
+    if (CStatus s = Confine(from, L"move", &fromFolder); !s.Ok()) {
         return s;
     }
-    if (CFileStatus s = Confine(to, L"move", &toFolder); !s.Ok()) {
+    if (CStatus s = Confine(to, L"move", &toFolder); !s.Ok()) {
         return s;
     }
     std::string strDest = to.m_strHost;
@@ -745,12 +751,12 @@ CFileStatus CFileSystem::MoveFile(const std::wstring& strFrom, const std::wstrin
     return {};
 }
 
-CFileStatus CFileSystem::WriteFile(const std::wstring& strPath, const std::string& strData) {
+CStatus CFileSystem::WriteFile(const std::wstring& strPath, const std::string& strData) {
     const CResolvedPath r = Resolve(strPath, false);
-    if (r.m_nError != ERROR_SUCCESS) {
-        return Fail(r.m_nError, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
+    if (r.m_lCode != ERROR_SUCCESS) {
+        return Fail(r.m_lCode, L"The folder of \"" + r.m_strWindows + L"\" does not exist");
     }
-    if (CFileStatus s = Confine(r, L"write"); !s.Ok()) {
+    if (CStatus s = Confine(r, L"write"); !s.Ok()) {
         return s;
     }
     if (r.m_bExists && IsLink(r.m_strHost)) {

@@ -40,13 +40,6 @@ struct CFindData {
     std::int64_t m_nLastWriteTime = 0;  // seconds since 1970-01-01 UTC
 };
 
-// The outcome of an operation: a Win32 error code and, on failure, one sentence for the log.
-struct CFileStatus {
-    LONG m_nError = ERROR_SUCCESS;
-    std::wstring m_strText;
-    bool Ok() const { return m_nError == ERROR_SUCCESS; }
-};
-
 // Private to files.cpp.
 class CConfinedFolder;
 struct CFolderEntry;
@@ -101,7 +94,7 @@ public:
     // "." and ".." first (except in a drive root), the rest in case-insensitive name order. A last
     // element without wildcards names one entry. Errors: ERROR_PATH_NOT_FOUND when the folder
     // is missing, ERROR_FILE_NOT_FOUND when nothing matches (also for a trailing '\').
-    CFileStatus FindFiles(const std::wstring& strPattern, std::vector<CFindData>& vcOut) const;
+    CStatus FindFiles(const std::wstring& strPattern, std::vector<CFindData>& vcOut) const;
 
     // True when FindFirstFileW of the path finds something (a folder counts; a wildcard makes any
     // match count). Uses the scan cache when one is open.
@@ -109,49 +102,49 @@ public:
 
     // DeleteFileW: a file or a symbolic link (the link itself). A folder or a read-only file gives
     // ERROR_ACCESS_DENIED, a missing one ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND.
-    CFileStatus DeleteFile(const std::wstring& strPath);
+    CStatus DeleteFile(const std::wstring& strPath);
 
     // RemoveDirectoryW: an empty folder, or a symbolic link to a folder (the link itself).
     // ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for a file; a drive root is never removed.
-    CFileStatus RemoveDirectory(const std::wstring& strPath);
+    CStatus RemoveDirectory(const std::wstring& strPath);
 
     // CreateDirectoryW: one new folder in an existing one. ERROR_ALREADY_EXISTS when the name
     // exists in any case, ERROR_PATH_NOT_FOUND when the parent is missing.
-    CFileStatus CreateDirectory(const std::wstring& strPath);
+    CStatus CreateDirectory(const std::wstring& strPath);
     // The folder with every missing folder above it (a trailing backslash is allowed); an
     // existing folder is success.
-    CFileStatus CreateFolders(const std::wstring& strPath);
+    CStatus CreateFolders(const std::wstring& strPath);
 
     // MoveFileExW without MOVEFILE_COPY_ALLOWED: renames a file or folder. An existing target
     // gives ERROR_ALREADY_EXISTS unless bReplace (MOVEFILE_REPLACE_EXISTING) is set; a folder is
     // never replaced (ERROR_ACCESS_DENIED); another host file system gives ERROR_NOT_SAME_DEVICE.
-    CFileStatus MoveFile(const std::wstring& strFrom, const std::wstring& strTo, bool bReplace);
+    CStatus MoveFile(const std::wstring& strFrom, const std::wstring& strTo, bool bReplace);
 
     // Reads a whole file. A symbolic link is followed only when it leads into the target's own
     // folders (ERROR_ACCESS_DENIED otherwise), so that a planted link cannot make the program copy
     // a file from elsewhere into the target.
-    CFileStatus ReadFile(const std::wstring& strPath, std::string& strOut) const;
+    CStatus ReadFile(const std::wstring& strPath, std::string& strOut) const;
 
     // Writes a whole file so that it is either as it was or completely new after a crash (temp
     // file in the same folder, fsync, rename, fsync of the folder). An existing file keeps its
     // permissions; a read-only one is refused with ERROR_ACCESS_DENIED, and so is a symbolic link:
     // nothing is ever written through one.
-    CFileStatus WriteFile(const std::wstring& strPath, const std::string& strData);
+    CStatus WriteFile(const std::wstring& strPath, const std::string& strData);
 
     // Whether DeleteFile or RemoveDirectory of the path would be allowed: it exists and its folder
     // lies in the target (errors as those give). *pstrFull receives the path as it is resolved:
     // normalised, with WOW64 redirection applied.
-    CFileStatus CheckDelete(const std::wstring& strPath, std::wstring* pstrFull) const;
+    CStatus CheckDelete(const std::wstring& strPath, std::wstring* pstrFull) const;
 
     // Whether a fix may delete the path: CheckDelete's answer, and besides the path must lie in the
     // target's folder itself (the first of the drive map's own folders: the prefix, the volume) or
     // on a drive given to AllowDrive, else ERROR_ACCESS_DENIED. A drive the prefix maps outside its
     // folder (c: linked beside it) holds the user's own files as much as leftovers.
-    CFileStatus CheckFixDelete(const std::wstring& strPath) const;
+    CStatus CheckFixDelete(const std::wstring& strPath) const;
 
     // The host path of a Windows path, for code that must hand a host path to a library. The
     // parent folder must exist; a missing last element keeps the given spelling.
-    CFileStatus HostPath(const std::wstring& strPath, std::string& strHost) const;
+    CStatus HostPath(const std::wstring& strPath, std::string& strHost) const;
 
     // The scan cache: between BeginScan and the matching EndScan, folder listings are read once
     // and kept, so that existence tests cost no system call after the first in a folder. Writes
@@ -166,9 +159,10 @@ private:
     std::shared_ptr<const CFolderListing> CachedListing(const std::string& strDir) const;
     std::shared_ptr<const CFolderListing> AnyListing(const std::string& strDir) const;
     const std::string* OwnRootOf(const std::string& strReal) const;
-    CFileStatus Confine(const CResolvedPath& r, const wchar_t* pVerb, CConfinedFolder* pFolder = nullptr) const;
-    CFileStatus ResolveForDelete(const std::wstring& strPath, CResolvedPath& r,
-                                 CConfinedFolder* pFolder = nullptr) const;
+    CStatus Confine(const CResolvedPath& r, const wchar_t* pVerb,
+                    CConfinedFolder* pFolder = nullptr) const;
+    CStatus ResolveForDelete(const std::wstring& strPath, CResolvedPath& r,
+                             CConfinedFolder* pFolder = nullptr) const;
     void Forget(const std::string& strParent, const std::string& strHost);
     DWORD Attributes(const std::string& strHost, const std::wstring& strName, std::uint64_t* pSize,
                      std::int64_t* pLastWrite = nullptr) const;

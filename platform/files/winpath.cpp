@@ -104,13 +104,13 @@ CWinPath ParseWinPath(const std::wstring& strPath, wchar_t chDefaultDrive, bool 
         out.m_chDrive = chDefaultDrive;
         strRest = strPath;
     } else {
-        out.m_nError = ERROR_PATH_NOT_FOUND;  // UNC, device, NT or relative path
+        out.m_lCode = ERROR_PATH_NOT_FOUND;  // UNC, device, NT or relative path
         return out;
     }
     out.m_bTrailingSeparator = !strRest.empty() && IsSeparator(strRest.back());
     SplitParts(strRest, out);
     DropTrailingDotsAndSpaces(out);
-    out.m_nError = CheckNames(out.m_vcParts, bWildcardLeaf);
+    out.m_lCode = CheckNames(out.m_vcParts, bWildcardLeaf);
     return out;
 }
 

@@ -9,7 +9,7 @@
 namespace Branwick::Platform {
 
 struct CWinPath {
-    LONG m_nError = ERROR_SUCCESS;
+    LONG m_lCode = ERROR_SUCCESS;
     wchar_t m_chDrive = 0;                 // upper-case letter
     std::vector<std::wstring> m_vcParts;   // "." and ".." already applied
     bool m_bTrailingSeparator = false;

@@ -144,11 +144,11 @@ struct CParsedLog {
     std::vector<CEntry> m_vEntries;
 };
 
-std::wstring Range(std::size_t nCount, std::uint32_t dwFirst, const std::wstring& sLog) {
+std::wstring Range(std::size_t nCount, std::uint32_t dwFirst, const std::wstring& strLog) {
     return std::to_wstring(nCount) + (nCount == 1 ? L" log entry" : L" log entries") +
            L" (sequence " + std::to_wstring(dwFirst) +
            (nCount > 1 ? L" to " + std::to_wstring(dwFirst + nCount - 1) : L"") + L") from " +
-           sLog;
+           strLog;
 }
 
 void ReplayNew(const CBytes& vPrimary, std::vector<CParsedLog> logs, CReplay* pOut) {
@@ -182,7 +182,7 @@ void ReplayNew(const CBytes& vPrimary, std::vector<CParsedLog> logs, CReplay* pO
         }
     }
     if (logs.empty()) {
-        pOut->m_sWhyNot = L"no log holds entries newer than the hive";
+        pOut->m_strWhyNot = L"no log holds entries newer than the hive";
         return;
     }
     std::uint32_t last = 0;
@@ -204,8 +204,8 @@ void ReplayNew(const CBytes& vPrimary, std::vector<CParsedLog> logs, CReplay* pO
             last = e.m_dwSequence;
         }
         if (n > 0) {
-            pOut->m_sApplied += (pOut->m_sApplied.empty() ? L"" : L", ") +
-                                Range(n, start, log.m_pLog->m_sName);
+            pOut->m_strApplied +=
+                (pOut->m_strApplied.empty() ? L"" : L", ") + Range(n, start, log.m_pLog->m_strName);
         }
     }
     Seal(hive.data(), last);
@@ -285,7 +285,7 @@ bool ReplayOld(const CBytes& vPrimary, const CHiveLog& log, CReplay* pOut, std::
     Seal(hive.data(), Le32(d.data() + kSeq1));
     pOut->m_nEntries = pages;
     pOut->m_dwLastApplied = Le32(d.data() + kSeq1);
-    pOut->m_sApplied = std::to_wstring(pages) + L" dirty pages from " + log.m_sName;
+    pOut->m_strApplied = std::to_wstring(pages) + L" dirty pages from " + log.m_strName;
     pOut->m_vHive = std::move(hive);
     pOut->m_bRecovered = true;
     return true;
@@ -331,7 +331,7 @@ std::uint32_t BaseBlockChecksum(const std::uint8_t* pBlock) {
 CReplay ReplayHiveLogs(const CBytes& vPrimary, const std::vector<CHiveLog>& vLogs) {
     CReplay out;
     if (vPrimary.size() < kBaseBlock) {
-        out.m_sWhyNot = L"the hive is shorter than its base block";
+        out.m_strWhyNot = L"the hive is shorter than its base block";
         return out;
     }
     const bool primaryOk = SoundBaseBlock(vPrimary.data(), vPrimary.size());
@@ -382,7 +382,7 @@ CReplay ReplayHiveLogs(const CBytes& vPrimary, const std::vector<CHiveLog>& vLog
             }
         }
         if (!problem.empty()) {
-            why += (why.empty() ? L"" : L"; ") + log.m_sName + L": " + problem;
+            why += (why.empty() ? L"" : L"; ") + log.m_strName + L": " + problem;
         }
     }
     if (!newLogs.empty()) {
@@ -391,13 +391,15 @@ CReplay ReplayHiveLogs(const CBytes& vPrimary, const std::vector<CHiveLog>& vLog
     for (std::size_t i = 0; !out.m_bRecovered && i < oldLogs.size(); ++i) {
         std::wstring problem;
         if (!ReplayOld(vPrimary, *oldLogs[i], &out, &problem)) {
-            why += (why.empty() ? L"" : L"; ") + oldLogs[i]->m_sName + L": " + problem;
+            why += (why.empty() ? L"" : L"; ") + oldLogs[i]->m_strName + L": " + problem;
         }
     }
     if (!out.m_bRecovered) {
-        out.m_sWhyNot = why.empty() ? out.m_sWhyNot : why + (out.m_sWhyNot.empty() ? L"" : L"; " + out.m_sWhyNot);
-        if (out.m_sWhyNot.empty()) {
-            out.m_sWhyNot = L"no transaction log was found";
+        out.m_strWhyNot = why.empty()
+                              ? out.m_strWhyNot
+                              : why + (out.m_strWhyNot.empty() ? L"" : L"; " + out.m_strWhyNot);
+        if (out.m_strWhyNot.empty()) {
+            out.m_strWhyNot = L"no transaction log was found";
         }
     }
     return out;

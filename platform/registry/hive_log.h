@@ -25,7 +25,7 @@ std::uint64_t LogEntryHash(const std::uint8_t* pData, std::size_t nSize);
 std::uint32_t BaseBlockChecksum(const std::uint8_t* pBlock);
 
 struct CHiveLog {
-    std::wstring m_sName;  // for messages: "NTUSER.DAT.LOG1"
+    std::wstring m_strName;  // for messages: "NTUSER.DAT.LOG1"
     CBytes m_vData;
 };
 
@@ -38,8 +38,8 @@ struct CReplay {
     std::uint32_t m_dwLastApplied = 0;  // sequence number of the last entry applied (new format)
     std::size_t m_nEntries = 0;         // entries (new format) or pages (old format) applied
     bool m_bBaseBlockFromLog = false;
-    std::wstring m_sApplied;  // what was applied, e.g. "3 log entries from NTUSER.DAT.LOG1, ..."
-    std::wstring m_sWhyNot;   // when not recovered: why, per log
+    std::wstring m_strApplied;  // what was applied, e.g. "3 log entries from NTUSER.DAT.LOG1, ..."
+    std::wstring m_strWhyNot;   // when not recovered: why, per log
 };
 
 // Replays the logs over the primary hive's bytes. Stops at the first gap in the sequence numbers,

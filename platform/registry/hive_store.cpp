@@ -86,16 +86,16 @@ bool NameFromUtf8(const char* psName, CName* pOut) {
 }
 
 // False for a lone surrogate, which no UTF-8 can carry to hivex.
-bool NameToUtf8(CNameView sName, std::string* pOut) {
+bool NameToUtf8(CNameView strName, std::string* pOut) {
     pOut->clear();
-    for (std::size_t i = 0; i < sName.size(); ++i) {
-        std::uint32_t c = sName[i];
+    for (std::size_t i = 0; i < strName.size(); ++i) {
+        std::uint32_t c = strName[i];
         if (c >= 0xD800 && c < 0xE000) {
-            if (c >= 0xDC00 || i + 1 == sName.size() || sName[i + 1] < 0xDC00 ||
-                sName[i + 1] >= 0xE000) {
+            if (c >= 0xDC00 || i + 1 == strName.size() || strName[i + 1] < 0xDC00 ||
+                strName[i + 1] >= 0xE000) {
                 return false;
             }
-            c = 0x10000 + ((c - 0xD800) << 10) + (sName[++i] - 0xDC00);
+            c = 0x10000 + ((c - 0xD800) << 10) + (strName[++i] - 0xDC00);
         }
         if (c < 0x80) {
             pOut->push_back(static_cast<char>(c));
@@ -131,7 +131,7 @@ int CompareUpcase(CNameView a, CNameView b) {
 
 struct CHiveChild {
     hive_node_h m_hNode = 0;
-    CName m_sName;
+    CName m_strName;
 };
 
 // The subkeys of a key in the file's order. False with *pnErrno set when they cannot be read.
@@ -154,7 +154,7 @@ bool ReadChildren(hive_h* h, hive_node_h node, std::vector<CHiveChild>* pOut, in
         child.m_hNode = children.get()[i];
         errno = 0;
         CMalloced<char> name(hivex_node_name(h, child.m_hNode));
-        if (name == nullptr || !NameFromUtf8(name.get(), &child.m_sName)) {
+        if (name == nullptr || !NameFromUtf8(name.get(), &child.m_strName)) {
             *pnErrno = name == nullptr && errno != 0 ? errno : EILSEQ;
             pOut->clear();
             return false;
@@ -181,7 +181,7 @@ bool ReadValues(hive_h* h, hive_node_h node, std::vector<CValue>* pOut, int* pnE
         errno = 0;
         CMalloced<char> key(hivex_value_key(h, *v));
         CValue value;
-        if (key == nullptr || !NameFromUtf8(key.get(), &value.m_sName)) {
+        if (key == nullptr || !NameFromUtf8(key.get(), &value.m_strName)) {
             *pnErrno = key == nullptr && errno != 0 ? errno : EILSEQ;
             return false;
         }
@@ -214,18 +214,18 @@ std::wstring KeyPath(const CKeyNode* pKey) {
     return out.empty() ? L"(root)" : out;
 }
 
-std::wstring KeyPath(const CKeyNode* pParent, CNameView sChild) {
+std::wstring KeyPath(const CKeyNode* pParent, CNameView strChild) {
     const std::wstring parent = KeyPath(pParent);
-    return (parent == L"(root)" ? L"" : parent + L"\\") + ToWide(sChild);
+    return (parent == L"(root)" ? L"" : parent + L"\\") + ToWide(strChild);
 }
 
 // ---- reading ----
 
 class CHiveReader {
 public:
-    CHiveReader(hive_h* h, std::size_t nFileSize, const std::wstring& sName,
+    CHiveReader(hive_h* h, std::size_t nFileSize, const std::wstring& strName,
                 std::vector<std::wstring>* pWarnings)
-        : m_h(h), m_vVisited(nFileSize / 8 + 1), m_sName(sName), m_pWarnings(pWarnings) {}
+        : m_h(h), m_vVisited(nFileSize / 8 + 1), m_strName(strName), m_pWarnings(pWarnings) {}
 
     void ReadKey(hive_node_h node, CKeyNode* pKey, int nDepth) {
         const std::int64_t time = hivex_node_timestamp(m_h, node);
@@ -235,16 +235,17 @@ public:
             Problem(KeyPath(pKey), L"its values cannot be read (" + Errno(err) + L")");
         }
         for (const CValue& v : m_vValues) {
-            if (v.m_dwType == REG_LINK && NamesEqual(v.m_sName, u"SymbolicLinkValue")) {
+            if (v.m_dwType == REG_LINK && NamesEqual(v.m_strName, u"SymbolicLinkValue")) {
                 pKey->Set(kNodeLink, true);
             }
         }
         if (!pKey->AdoptValues(std::move(m_vValues))) {
             for (CValue& v : m_vValues) {
-                if (pKey->FindValue(v.m_sName) != nullptr) {
-                    Problem(KeyPath(pKey), L"the value '" + ToWide(v.m_sName) + L"' appears twice");
+                if (pKey->FindValue(v.m_strName) != nullptr) {
+                    Problem(KeyPath(pKey),
+                            L"the value '" + ToWide(v.m_strName) + L"' appears twice");
                 } else {
-                    pKey->SetValue(v.m_sName, v.m_dwType, std::move(v.m_vData));
+                    pKey->SetValue(v.m_strName, v.m_dwType, std::move(v.m_vData));
                 }
             }
         }
@@ -260,14 +261,14 @@ public:
         pKey->ReserveChildren(children.size());
         for (CHiveChild& child : children) {
             if (nDepth >= kMaxDepth || !Visit(child.m_hNode)) {
-                Problem(KeyPath(pKey, child.m_sName),
+                Problem(KeyPath(pKey, child.m_strName),
                         nDepth >= kMaxDepth ? L"it lies too deep" : L"it is reached twice");
                 continue;
             }
             bool added = false;
-            CKeyNode* sub = pKey->FindOrAddChild(child.m_sName, 0, &added);
+            CKeyNode* sub = pKey->FindOrAddChild(child.m_strName, 0, &added);
             if (!added) {
-                Problem(KeyPath(pKey, child.m_sName), L"another key has the same name");
+                Problem(KeyPath(pKey, child.m_strName), L"another key has the same name");
                 continue;
             }
             ReadKey(child.m_hNode, sub, nDepth + 1);
@@ -284,13 +285,13 @@ public:
     }
 
     std::size_t Problems() const { return m_nProblems; }
-    const std::wstring& FirstProblem() const { return m_sFirst; }
+    const std::wstring& FirstProblem() const { return m_strFirst; }
 
 private:
-    void Problem(const std::wstring& sKey, const std::wstring& sWhy) {
-        std::wstring line = m_sName + L": key '" + sKey + L"' skipped: " + sWhy;
+    void Problem(const std::wstring& strKey, const std::wstring& strWhy) {
+        std::wstring line = m_strName + L": key '" + strKey + L"' skipped: " + strWhy;
         if (m_nProblems++ == 0) {
-            m_sFirst = line;
+            m_strFirst = line;
         }
         if (m_pWarnings->size() < kMaxWarnings) {
             m_pWarnings->push_back(std::move(line));
@@ -301,10 +302,10 @@ private:
     std::vector<bool> m_vVisited;  // by cell offset: a damaged file may link a key twice
     std::vector<CValue> m_vValues;
     std::vector<std::vector<CHiveChild>> m_vChildLists;
-    const std::wstring& m_sName;
+    const std::wstring& m_strName;
     std::vector<std::wstring>* m_pWarnings;
     std::size_t m_nProblems = 0;
-    std::wstring m_sFirst;
+    std::wstring m_strFirst;
 };
 
 // ---- writing ----
@@ -315,7 +316,7 @@ bool Saved(const CKeyNode* pKey) {
 
 bool SameValues(const std::vector<CValue>& a, const std::vector<CValue>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const CValue& x, const CValue& y) {
-        return x.m_sName == y.m_sName && x.m_dwType == y.m_dwType && x.m_vData == y.m_vData;
+        return x.m_strName == y.m_strName && x.m_dwType == y.m_dwType && x.m_vData == y.m_vData;
     });
 }
 
@@ -324,17 +325,17 @@ bool SameValues(const std::vector<CValue>& a, const std::vector<CValue>& b) {
 // records, which hivex would rewrite as one plain cell.
 std::wstring WhyValueUnwritable(const CValue& v, bool bBigDataRecords) {
     if (v.m_vData.size() > kMaxValueBytes) {
-        return L"its value '" + ToWide(v.m_sName) + L"' holds " +
+        return L"its value '" + ToWide(v.m_strName) + L"' holds " +
                std::to_wstring(v.m_vData.size()) + L" bytes, more than hivex can write";
     }
     if (bBigDataRecords && v.m_vData.size() > kMaxPlainCellData) {
-        return L"it holds the value '" + ToWide(v.m_sName) + L"' of " +
+        return L"it holds the value '" + ToWide(v.m_strName) + L"' of " +
                std::to_wstring(v.m_vData.size()) +
                L" bytes, which hivex would rewrite as one plain cell where Windows expects a "
                L"big-data record";
     }
     std::string name;
-    return NameToUtf8(v.m_sName, &name) ? std::wstring() : L"a value name holds a lone surrogate";
+    return NameToUtf8(v.m_strName, &name) ? std::wstring() : L"a value name holds a lone surrogate";
 }
 
 // hivex rewrites all values of a key at once, so every value of the key counts.
@@ -352,8 +353,8 @@ std::wstring WhyValuesUnwritable(const std::vector<CValue>& values, bool bBigDat
 
 // hivex hashes and sorts a new name byte by byte of its UTF-8, where Windows upper-cases UTF-16;
 // with any other name than plain ASCII Windows could not find the key.
-std::wstring WhyNameUnaddable(CNameView sName) {
-    return std::any_of(sName.begin(), sName.end(), [](char16_t c) { return c >= 0x80; })
+std::wstring WhyNameUnaddable(CNameView strName) {
+    return std::any_of(strName.begin(), strName.end(), [](char16_t c) { return c >= 0x80; })
                ? L"hivex cannot add a key whose name is not plain ASCII"
                : std::wstring();
 }
@@ -389,13 +390,13 @@ std::wstring WhyTreeUnaddable(const CKeyNode& key, bool bBigDataRecords, std::ws
 // handle. Nothing reaches the disk here, so a refusal half way leaves the file as it was.
 class CHiveWriter {
 public:
-    CHiveWriter(hive_h* h, bool bBigDataRecords, const std::wstring& sName)
-        : m_h(h), m_bBigDataRecords(bBigDataRecords), m_sName(sName) {}
+    CHiveWriter(hive_h* h, bool bBigDataRecords, const std::wstring& strName)
+        : m_h(h), m_bBigDataRecords(bBigDataRecords), m_strName(strName) {}
 
     bool Changed() const { return m_bChanged; }
 
-    CRegStatus SyncKey(const CKeyNode& key, hive_node_h node) {
-        CRegStatus status = SyncValues(key, node);
+    CStatus SyncKey(const CKeyNode& key, hive_node_h node) {
+        CStatus status = SyncValues(key, node);
         std::vector<CHiveChild> stored;
         int err = 0;
         if (status.Ok() && !ReadChildren(m_h, node, &stored, &err)) {
@@ -403,19 +404,19 @@ public:
         }
         std::stable_sort(stored.begin(), stored.end(),
                          [](const CHiveChild& a, const CHiveChild& b) {
-                             return CompareNames(a.m_sName, b.m_sName) < 0;
+                             return CompareNames(a.m_strName, b.m_strName) < 0;
                          });
         std::size_t j = 0;
         for (std::size_t i = 0; status.Ok() && i < key.ChildCount(); ++i) {
             const CKeyNode* child = key.Child(i);
             while (status.Ok() && j < stored.size() &&
-                   CompareNames(stored[j].m_sName, child->Name()) < 0) {
+                   CompareNames(stored[j].m_strName, child->Name()) < 0) {
                 status = DeleteKey(key, stored[j++]);
             }
             if (!status.Ok() || !Saved(child)) {
                 continue;
             }
-            if (j < stored.size() && NamesEqual(stored[j].m_sName, child->Name())) {
+            if (j < stored.size() && NamesEqual(stored[j].m_strName, child->Name())) {
                 const hive_node_h match = stored[j++].m_hNode;
                 if (child->Has(kNodeDirty)) {
                     status = SyncKey(*child, match);
@@ -431,12 +432,12 @@ public:
     }
 
 private:
-    CRegStatus Refuse(const std::wstring& sKey, const std::wstring& sWhy) const {
-        return {ERROR_NOT_SUPPORTED, m_sName + L" is not written, because of the key '" + sKey +
-                                         L"': " + sWhy + L". Nothing was changed."};
+    CStatus Refuse(const std::wstring& strKey, const std::wstring& strWhy) const {
+        return {ERROR_NOT_SUPPORTED, m_strName + L" is not written, because of the key '" + strKey +
+                                         L"': " + strWhy + L". Nothing was changed."};
     }
 
-    CRegStatus SyncValues(const CKeyNode& key, hive_node_h node) {
+    CStatus SyncValues(const CKeyNode& key, hive_node_h node) {
         std::vector<CValue> stored;
         int err = 0;
         if (!ReadValues(m_h, node, &stored, &err)) {
@@ -450,8 +451,7 @@ private:
 
     // hivex rewrites all values of a key at once, so every value of the key is checked, not
     // only the changed one.
-    CRegStatus WriteValues(const CKeyNode& key, hive_node_h node,
-                           const std::vector<CValue>& stored) {
+    CStatus WriteValues(const CKeyNode& key, hive_node_h node, const std::vector<CValue>& stored) {
         const std::vector<CValue>& values = key.Values();
         std::wstring why = WhyValuesUnwritable(values, m_bBigDataRecords);
         // The values hivex drops are rewritten too: a big-data one would come back as a plain cell.
@@ -464,7 +464,7 @@ private:
         std::vector<std::string> names(values.size());
         std::vector<hive_set_value> set(values.size());
         for (std::size_t i = 0; i < values.size(); ++i) {
-            NameToUtf8(values[i].m_sName, &names[i]);
+            NameToUtf8(values[i].m_strName, &names[i]);
             set[i].key = names[i].data();
             std::memcpy(&set[i].t, &values[i].m_dwType, sizeof values[i].m_dwType);
             set[i].len = values[i].m_vData.size();
@@ -480,10 +480,10 @@ private:
         return {};
     }
 
-    CRegStatus DeleteKey(const CKeyNode& parent, const CHiveChild& child) {
+    CStatus DeleteKey(const CKeyNode& parent, const CHiveChild& child) {
         if (hivex_node_delete_child(m_h, child.m_hNode) != 0) {
             const int err = errno;
-            return Refuse(KeyPath(&parent, child.m_sName),
+            return Refuse(KeyPath(&parent, child.m_strName),
                           err == ENOTSUP ? L"its parent keeps its subkeys in an 'li' list, "
                                            L"which hivex cannot remove keys from"
                                          : L"hivex could not delete it (" + Errno(err) + L")");
@@ -492,7 +492,7 @@ private:
         return {};
     }
 
-    CRegStatus AddKey(const CKeyNode& key, hive_node_h parent) {
+    CStatus AddKey(const CKeyNode& key, hive_node_h parent) {
         const std::wstring path = KeyPath(&key);
         if (const std::wstring why = WhyNameUnaddable(key.Name()); !why.empty()) {
             return Refuse(path, why);
@@ -507,7 +507,7 @@ private:
             return Refuse(path, L"hivex could not add it (" + Errno(errno) + L")");
         }
         m_bChanged = true;
-        CRegStatus status = CheckPlace(key, parent, node);
+        CStatus status = CheckPlace(key, parent, node);
         if (status.Ok() && !key.Values().empty()) {
             status = WriteValues(key, node, {});
         }
@@ -522,7 +522,7 @@ private:
     // hivex finds the place of a new key by upper-casing ASCII bytes of UTF-8 names; Windows
     // upper-cases UTF-16, where some other letters become ASCII ones (U+017F long s is "S").
     // Next to such a name a new key can land where Windows never looks for it.
-    CRegStatus CheckPlace(const CKeyNode& key, hive_node_h parent, hive_node_h node) {
+    CStatus CheckPlace(const CKeyNode& key, hive_node_h parent, hive_node_h node) {
         std::vector<CHiveChild> stored;
         int err = 0;
         if (!ReadChildren(m_h, parent, &stored, &err)) {
@@ -533,9 +533,9 @@ private:
                                      [node](const CHiveChild& c) { return c.m_hNode == node; });
         const bool ordered =
             it != stored.end() &&
-            (it == stored.begin() || CompareUpcase((it - 1)->m_sName, it->m_sName) < 0) &&
-            (it + 1 == stored.end() || CompareUpcase(it->m_sName, (it + 1)->m_sName) < 0);
-        return ordered ? CRegStatus{}
+            (it == stored.begin() || CompareUpcase((it - 1)->m_strName, it->m_strName) < 0) &&
+            (it + 1 == stored.end() || CompareUpcase(it->m_strName, (it + 1)->m_strName) < 0);
+        return ordered ? CStatus{}
                        : Refuse(KeyPath(&key),
                                 L"hivex would not put it in the order in which "
                                 L"Windows looks for it");
@@ -543,7 +543,7 @@ private:
 
     hive_h* m_h;
     bool m_bBigDataRecords;
-    const std::wstring& m_sName;
+    const std::wstring& m_strName;
     bool m_bChanged = false;
 };
 
@@ -559,7 +559,7 @@ bool HiveHolds(hive_h* h, hive_node_h node, const CKeyNode& key, int nDepth) {
     }
     std::stable_sort(children.begin(), children.end(),
                      [](const CHiveChild& a, const CHiveChild& b) {
-                         return CompareNames(a.m_sName, b.m_sName) < 0;
+                         return CompareNames(a.m_strName, b.m_strName) < 0;
                      });
     std::size_t j = 0;
     for (std::size_t i = 0; i < key.ChildCount(); ++i) {
@@ -567,7 +567,7 @@ bool HiveHolds(hive_h* h, hive_node_h node, const CKeyNode& key, int nDepth) {
         if (!Saved(child)) {
             continue;
         }
-        if (j == children.size() || children[j].m_sName != child->Name() ||
+        if (j == children.size() || children[j].m_strName != child->Name() ||
             !HiveHolds(h, children[j].m_hNode, *child, nDepth + 1)) {
             return false;
         }
@@ -577,22 +577,22 @@ bool HiveHolds(hive_h* h, hive_node_h node, const CKeyNode& key, int nDepth) {
 }
 
 // Reads a whole hive into pRoot. Returns the number of keys or values that were skipped.
-CRegStatus ReadHive(const std::string& sPath, const std::wstring& sName, CKeyNode* pRoot,
-                    std::vector<std::wstring>* pWarnings, std::wstring* psIncomplete) {
+CStatus ReadHive(const std::string& strPath, const std::wstring& strName, CKeyNode* pRoot,
+                 std::vector<std::wstring>* pWarnings, std::wstring* psIncomplete) {
     struct stat st {};
-    if (stat(sPath.c_str(), &st) != 0) {
-        return {ERROR_CANTREAD, sName + L" cannot be read: " + Errno(errno)};
+    if (stat(strPath.c_str(), &st) != 0) {
+        return {ERROR_CANTREAD, strName + L" cannot be read: " + Errno(errno)};
     }
     errno = 0;
-    CHive hive(hivex_open(sPath.c_str(), 0));
+    CHive hive(hivex_open(strPath.c_str(), 0));
     if (hive == nullptr) {
-        return {ERROR_REGISTRY_CORRUPT, sName + L" is damaged and cannot be read (" +
+        return {ERROR_REGISTRY_CORRUPT, strName + L" is damaged and cannot be read (" +
                                             Errno(errno != 0 ? errno : EIO) + L")."};
     }
-    CHiveReader reader(hive.get(), static_cast<std::size_t>(st.st_size), sName, pWarnings);
+    CHiveReader reader(hive.get(), static_cast<std::size_t>(st.st_size), strName, pWarnings);
     const hive_node_h root = hivex_root(hive.get());
     if (root == 0 || !reader.Visit(root)) {
-        return {ERROR_REGISTRY_CORRUPT, sName + L" is damaged: it has no root key."};
+        return {ERROR_REGISTRY_CORRUPT, strName + L" is damaged: it has no root key."};
     }
     reader.ReadKey(root, pRoot, 0);
     psIncomplete->clear();
@@ -602,16 +602,16 @@ CRegStatus ReadHive(const std::string& sPath, const std::wstring& sName, CKeyNod
     }
     // Each skipped key has its line, up to a bound; the count tells how many there were in all.
     if (reader.Problems() > 1) {
-        pWarnings->push_back(sName + L": " + *psIncomplete);
+        pWarnings->push_back(strName + L": " + *psIncomplete);
     }
     return {};
 }
 
 // ---- logs ----
 
-bool ReadFileBytes(const std::string& sPath, CBytes* pOut) {
+bool ReadFileBytes(const std::string& strPath, CBytes* pOut) {
     // Without O_NONBLOCK a FIFO in place of a log would hang the open.
-    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -631,10 +631,10 @@ bool ReadFileBytes(const std::string& sPath, CBytes* pOut) {
 
 // The transaction logs beside a hive (NAME.LOG1, NAME.LOG2, and the single NAME.LOG of older
 // systems), found in any case as Windows would: host paths of those that exist.
-std::vector<std::string> FindLogs(const std::string& sHive) {
-    const std::size_t slash = sHive.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : sHive.substr(0, slash);
-    const std::wstring base = FromUtf8(sHive.substr(slash + 1));
+std::vector<std::string> FindLogs(const std::string& strHive) {
+    const std::size_t slash = strHive.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : strHive.substr(0, slash);
+    const std::wstring base = FromUtf8(strHive.substr(slash + 1));
     std::vector<std::string> found(3);
     const std::wstring suffixes[] = {L".LOG1", L".LOG2", L".LOG"};
     if (DIR* d = opendir(dir.c_str())) {
@@ -652,15 +652,16 @@ std::vector<std::string> FindLogs(const std::string& sHive) {
     return found;
 }
 
-// Where sPath really lies when a link takes it out of sFolder; empty when it stays inside (or
+// Where strPath really lies when a link takes it out of strFolder; empty when it stays inside (or
 // there is no folder to stay in).
-std::string OutsideOf(const std::string& sPath, const std::string& sFolder) {
-    if (sFolder.empty()) {
+std::string OutsideOf(const std::string& strPath, const std::string& strFolder) {
+    if (strFolder.empty()) {
         return {};
     }
     char real[PATH_MAX];
     char folder[PATH_MAX];
-    if (realpath(sPath.c_str(), real) == nullptr || realpath(sFolder.c_str(), folder) == nullptr) {
+    if (realpath(strPath.c_str(), real) == nullptr ||
+        realpath(strFolder.c_str(), folder) == nullptr) {
         return {};
     }
     const std::string_view inside(folder);
@@ -671,8 +672,8 @@ std::string OutsideOf(const std::string& sPath, const std::string& sFolder) {
     return below ? std::string() : std::string(real);
 }
 
-std::string FileName(const std::string& sPath) {
-    return sPath.substr(sPath.rfind('/') + 1);
+std::string FileName(const std::string& strPath) {
+    return strPath.substr(strPath.rfind('/') + 1);
 }
 
 // An anonymous file holding bytes, readable by hivex through its /proc name; -1 on failure.
@@ -699,30 +700,31 @@ std::string FdPath(int fd) {
 
 }  // namespace
 
-CRegStatus ReadHiveHeader(const std::string& sPath, CHiveHeader* pOut) {
+CStatus ReadHiveHeader(const std::string& strPath, CHiveHeader* pOut) {
     unsigned char block[kHeaderSize];
     // Only a regular file is a hive; a FIFO would block the open and the read, a device or a
     // folder would read as something else.
-    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return {ERROR_CANTREAD, WidenUtf8(sPath) + L" cannot be read: " + Errno(errno)};
+        return {ERROR_CANTREAD, WidenUtf8(strPath) + L" cannot be read: " + Errno(errno)};
     }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return {ERROR_NOT_REGISTRY_FILE,
-                WidenUtf8(sPath) + L" is not a regular file (a folder, device or pipe), so it is "
-                                   L"no hive."};
+                WidenUtf8(strPath) +
+                    L" is not a regular file (a folder, device or pipe), so it is "
+                    L"no hive."};
     }
     const ssize_t got = pread(fd, block, sizeof block, 0);
     const int err = errno;
     close(fd);
     if (got < 0) {
-        return {ERROR_CANTREAD, WidenUtf8(sPath) + L" cannot be read: " + Errno(err)};
+        return {ERROR_CANTREAD, WidenUtf8(strPath) + L" cannot be read: " + Errno(err)};
     }
     if (got < static_cast<ssize_t>(sizeof block) || std::memcmp(block, "regf", 4) != 0 ||
         Le32(block + 0x14) != 1) {
-        return {ERROR_NOT_REGISTRY_FILE, WidenUtf8(sPath) + L" is not a Windows registry hive."};
+        return {ERROR_NOT_REGISTRY_FILE, WidenUtf8(strPath) + L" is not a Windows registry hive."};
     }
     std::uint32_t sum = 0;
     for (std::uint32_t off = 0; off < 0x1FC; off += 4) {
@@ -739,8 +741,8 @@ CRegStatus ReadHiveHeader(const std::string& sPath, CHiveHeader* pOut) {
     return {};
 }
 
-std::wstring ReadHiveRootName(const std::string& sPath) {
-    CHive hive(hivex_open(sPath.c_str(), 0));
+std::wstring ReadHiveRootName(const std::string& strPath) {
+    CHive hive(hivex_open(strPath.c_str(), 0));
     if (hive == nullptr) {
         return {};
     }
@@ -764,20 +766,20 @@ struct CHiveStore::CRecovered {
     std::string Path() const { return FdPath(m_fd); }
 };
 
-CHiveStore::CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile,
-                       std::string sConfineTo)
-    : m_sPath(std::move(sPath)),
-      m_sName(std::move(sName)),
+CHiveStore::CHiveStore(std::string strPath, std::wstring strName, CVolatileMaker fnVolatile,
+                       std::string strConfineTo)
+    : m_strPath(std::move(strPath)),
+      m_strName(std::move(strName)),
       m_fnVolatile(std::move(fnVolatile)),
-      m_sConfineTo(std::move(sConfineTo)) {}
+      m_strConfineTo(std::move(strConfineTo)) {}
 
 CHiveStore::~CHiveStore() {
     Abort();
 }
 
-bool CHiveStore::Identify(const std::string& sPath, CIdentity* pOut) {
+bool CHiveStore::Identify(const std::string& strPath, CIdentity* pOut) {
     struct stat st {};
-    if (stat(sPath.c_str(), &st) != 0) {
+    if (stat(strPath.c_str(), &st) != 0) {
         return false;
     }
     pOut->m_dev = st.st_dev;
@@ -788,60 +790,61 @@ bool CHiveStore::Identify(const std::string& sPath, CIdentity* pOut) {
     return true;
 }
 
-CRegStatus CHiveStore::Refuse(LONG lCode, const std::wstring& sWhy) const {
-    return {lCode, m_sName + L" is not written: " + sWhy + L" Nothing was changed."};
+CStatus CHiveStore::Refuse(LONG lCode, const std::wstring& strWhy) const {
+    return {lCode, m_strName + L" is not written: " + strWhy + L" Nothing was changed."};
 }
 
-CRegStatus CHiveStore::Recover() {
+CStatus CHiveStore::Recover() {
     auto recovered = std::make_unique<CRecovered>();
-    recovered->m_vLogs = FindLogs(m_sPath);
+    recovered->m_vLogs = FindLogs(m_strPath);
     if (recovered->m_vLogs.empty()) {
-        m_sDirty = L"it has no .LOG1/.LOG2 files";
+        m_strDirty = L"it has no .LOG1/.LOG2 files";
         return {};
     }
     CBytes primary;
-    if (!ReadFileBytes(m_sPath, &primary)) {
-        return {ERROR_CANTREAD, m_sName + L" cannot be read: " + Errno(errno)};
+    if (!ReadFileBytes(m_strPath, &primary)) {
+        return {ERROR_CANTREAD, m_strName + L" cannot be read: " + Errno(errno)};
     }
     std::vector<CHiveLog> logs;
     std::wstring names;
     for (const std::string& path : recovered->m_vLogs) {
         CHiveLog log{FromUtf8(FileName(path)), {}};
         if (!ReadFileBytes(path, &log.m_vData)) {
-            m_sDirty = L"its log " + log.m_sName + L" cannot be read";
+            m_strDirty = L"its log " + log.m_strName + L" cannot be read";
             return {};
         }
-        names += (names.empty() ? L"" : L", ") + log.m_sName;
+        names += (names.empty() ? L"" : L", ") + log.m_strName;
         logs.push_back(std::move(log));
     }
     recovered->m_replay = ReplayHiveLogs(primary, logs);
     if (!recovered->m_replay.m_bRecovered) {
-        m_sDirty = L"its logs (" + names + L") cannot be used: " + recovered->m_replay.m_sWhyNot;
+        m_strDirty =
+            L"its logs (" + names + L") cannot be used: " + recovered->m_replay.m_strWhyNot;
         return {};
     }
     recovered->m_fd = MemoryFile(recovered->m_replay.m_vHive);
     if (recovered->m_fd < 0) {
-        return {ERROR_OUTOFMEMORY, m_sName + L" cannot be recovered: " + Errno(errno)};
+        return {ERROR_OUTOFMEMORY, m_strName + L" cannot be recovered: " + Errno(errno)};
     }
     m_pRecovered = std::move(recovered);
     return {};
 }
 
-CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) {
+CStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) {
     Abort();
     m_pRecovered.reset();
-    m_sDirty.clear();
-    if (!Identify(m_sPath, &m_identity)) {
-        return {ERROR_CANTREAD, m_sName + L" cannot be read: " + Errno(errno)};
+    m_strDirty.clear();
+    if (!Identify(m_strPath, &m_identity)) {
+        return {ERROR_CANTREAD, m_strName + L" cannot be read: " + Errno(errno)};
     }
     CHiveHeader header;
-    CRegStatus status = ReadHiveHeader(m_sPath, &header);
+    CStatus status = ReadHiveHeader(m_strPath, &header);
     if (!status.Ok()) {
-        status.m_sMessage = m_sName + L": " + status.m_sMessage;
+        status.m_strText = m_strName + L": " + status.m_strText;
         return status;
     }
     const bool dirty = header.IsDirty();
-    std::string source = m_sPath;
+    std::string source = m_strPath;
     std::uint64_t size = static_cast<std::uint64_t>(m_identity.m_size);
     if (dirty) {
         if (status = Recover(); !status.Ok()) {
@@ -849,7 +852,7 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
         }
         // A replay that hivex cannot open is no recovery: the file is read as it is.
         if (m_pRecovered != nullptr && CHive(hivex_open(m_pRecovered->Path().c_str(), 0)) == nullptr) {
-            m_sDirty = L"its logs replay to a hive that cannot be read";
+            m_strDirty = L"its logs replay to a hive that cannot be read";
             m_pRecovered.reset();
         }
         if (m_pRecovered != nullptr) {
@@ -861,33 +864,35 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
     // hivex refuses a base block whose checksum is wrong; say what it means.
     if (!header.m_bChecksumOk) {
         return {ERROR_REGISTRY_CORRUPT,
-                m_sName + L" cannot be read: its header checksum is wrong, so Windows was "
-                          L"interrupted while writing it, and " + m_sDirty +
-                    L". Start that Windows and shut it down cleanly first."};
+                m_strName +
+                    L" cannot be read: its header checksum is wrong, so Windows was "
+                    L"interrupted while writing it, and " +
+                    m_strDirty + L". Start that Windows and shut it down cleanly first."};
     }
     if (kBaseBlockSize + static_cast<std::uint64_t>(header.m_dwDataSize) > size) {
-        return {ERROR_REGISTRY_CORRUPT, m_sName +
+        return {ERROR_REGISTRY_CORRUPT, m_strName +
                                             L" is damaged: the file is shorter than its "
                                             L"header says (truncated)."};
     }
     m_bBigDataRecords = header.m_dwMinor >= 4;
-    status = ReadHive(source, m_sName, pRoot, pWarnings, &m_sIncomplete);
+    status = ReadHive(source, m_strName, pRoot, pWarnings, &m_strIncomplete);
     if (!status.Ok()) {
         return status;
     }
-    if (const std::string outside = OutsideOf(m_sPath, m_sConfineTo); !outside.empty()) {
-        pWarnings->push_back(m_sName + L" is a link that leads out of the volume, to " +
+    if (const std::string outside = OutsideOf(m_strPath, m_strConfineTo); !outside.empty()) {
+        pWarnings->push_back(m_strName + L" is a link that leads out of the volume, to " +
                              FromUtf8(outside) + L"; it is read, but never written");
     }
     if (m_pRecovered != nullptr) {
-        pWarnings->push_back(m_sName + L" was not shut down cleanly; the newest changes were "
-                                       L"read from its logs: " +
-                             m_pRecovered->m_replay.m_sApplied);
+        pWarnings->push_back(m_strName +
+                             L" was not shut down cleanly; the newest changes were "
+                             L"read from its logs: " +
+                             m_pRecovered->m_replay.m_strApplied);
     } else if (dirty) {
-        pWarnings->push_back(m_sName +
+        pWarnings->push_back(m_strName +
                              L" was not shut down cleanly: its newest changes are still in its "
-                             L".LOG files and are not read (" + m_sDirty +
-                             L"); it can be read but not changed");
+                             L".LOG files and are not read (" +
+                             m_strDirty + L"); it can be read but not changed");
     }
     if (m_fnVolatile) {
         m_fnVolatile(pRoot);
@@ -895,49 +900,49 @@ CRegStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarning
     return status;
 }
 
-CRegStatus CHiveStore::CheckRestorable(const CKeyNode& key, bool bWhole) const {
-    std::wstring sKey = KeyPath(&key);
-    const std::wstring why = bWhole ? WhyTreeUnaddable(key, m_bBigDataRecords, &sKey)
+CStatus CHiveStore::CheckRestorable(const CKeyNode& key, bool bWhole) const {
+    std::wstring strKey = KeyPath(&key);
+    const std::wstring why = bWhole ? WhyTreeUnaddable(key, m_bBigDataRecords, &strKey)
                                     : WhyValuesUnwritable(key.Values(), m_bBigDataRecords);
     if (why.empty()) {
         return {};
     }
-    return {ERROR_NOT_SUPPORTED, L"a restore could not write it back to " + m_sName +
-                                     L" (the key '" + sKey + L"': " + why + L")"};
+    return {ERROR_NOT_SUPPORTED, L"a restore could not write it back to " + m_strName +
+                                     L" (the key '" + strKey + L"': " + why + L")"};
 }
 
 std::wstring CHiveStore::PendingRecovery() const {
-    return m_pRecovered != nullptr ? m_sName + L": " + m_pRecovered->m_replay.m_sApplied
+    return m_pRecovered != nullptr ? m_strName + L": " + m_pRecovered->m_replay.m_strApplied
                                    : std::wstring();
 }
 
-CRegStatus CHiveStore::CheckStoreWritable() const {
-    if (!m_sIncomplete.empty()) {
+CStatus CHiveStore::CheckStoreWritable() const {
+    if (!m_strIncomplete.empty()) {
         return Refuse(ERROR_REGISTRY_CORRUPT,
-                      L"it was not read completely (" + m_sIncomplete +
+                      L"it was not read completely (" + m_strIncomplete +
                           L"), and writing it would lose what was skipped.");
     }
     CIdentity now;
-    if (!Identify(m_sPath, &now) || !(now == m_identity)) {
+    if (!Identify(m_strPath, &now) || !(now == m_identity)) {
         return Refuse(ERROR_CANTWRITE, L"the file changed on disk since it was read; reload it.");
     }
     CHiveHeader header;
-    CRegStatus status = ReadHiveHeader(m_sPath, &header);
+    CStatus status = ReadHiveHeader(m_strPath, &header);
     if (!status.Ok()) {
-        return Refuse(status.m_lCode, status.m_sMessage + L".");
+        return Refuse(status.m_lCode, status.m_strText + L".");
     }
     if (header.IsDirty() && m_pRecovered == nullptr) {
-        return Refuse(
-            ERROR_CANTWRITE,
-            L"Windows did not shut down cleanly, and the newest changes to this hive are "
-            L"still in its logs, which writing it would discard; " + m_sDirty +
-                L". Start that Windows and shut it down cleanly (a full shut-down, not "
-                L"hibernation or Fast Startup), then try again.");
+        return Refuse(ERROR_CANTWRITE,
+                      L"Windows did not shut down cleanly, and the newest changes to this hive are "
+                      L"still in its logs, which writing it would discard; " +
+                          m_strDirty +
+                          L". Start that Windows and shut it down cleanly (a full shut-down, not "
+                          L"hibernation or Fast Startup), then try again.");
     }
     if (header.m_dwFileType != 0) {
         return Refuse(ERROR_CANTWRITE, L"it is not a primary hive file.");
     }
-    if (m_pRecovered != nullptr && m_sOriginals.empty()) {
+    if (m_pRecovered != nullptr && m_strOriginals.empty()) {
         return Refuse(ERROR_CANTWRITE,
                       L"it was recovered from its logs, and only a fix or a recovery, which "
                       L"keep the original hive and logs in their backup, writes it back.");
@@ -947,7 +952,7 @@ CRegStatus CHiveStore::CheckStoreWritable() const {
 
 // The new hive gets sequence numbers above every number in the logs, so that Windows, should it
 // ever replay a log, never takes a stale entry for a newer one.
-CRegStatus CHiveStore::PrepareRecovered(hive_h* h, CAtomicFile* pFile) {
+CStatus CHiveStore::PrepareRecovered(hive_h* h, CAtomicFile* pFile) {
     const std::string temp = FdPath(pFile->Fd());
     if (hivex_commit(h, temp.c_str(), 0) != 0) {
         return Refuse(ERROR_CANTWRITE,
@@ -975,21 +980,21 @@ CRegStatus CHiveStore::PrepareRecovered(hive_h* h, CAtomicFile* pFile) {
 
 // The hive and logs as they were, beside the fix's backup, each synced, before anything of
 // them is replaced.
-CRegStatus CHiveStore::KeepOriginals() const {
+CStatus CHiveStore::KeepOriginals() const {
     std::error_code ec;
     std::vector<std::string> files = m_pRecovered->m_vLogs;
-    files.insert(files.begin(), m_sPath);
+    files.insert(files.begin(), m_strPath);
     for (const std::string& file : files) {
         CBytes data;
         std::string error;
-        const std::string to = m_sOriginals + "/" + FileName(file);
-        if (mkdir(m_sOriginals.c_str(), 0755) != 0 && errno != EEXIST) {
+        const std::string to = m_strOriginals + "/" + FileName(file);
+        if (mkdir(m_strOriginals.c_str(), 0755) != 0 && errno != EEXIST) {
             error = std::strerror(errno);
         } else if (!ReadFileBytes(file, &data)) {
             error = std::strerror(errno);
         } else {
-            SaveFileAtomically(to, {reinterpret_cast<const char*>(data.data()), data.size()},
-                               error, m_sConfineTo);
+            SaveFileAtomically(to, {reinterpret_cast<const char*>(data.data()), data.size()}, error,
+                               m_strConfineTo);
         }
         if (!error.empty()) {
             return Refuse(ERROR_CANTWRITE, L"the original " + FromUtf8(FileName(file)) +
@@ -1000,10 +1005,10 @@ CRegStatus CHiveStore::KeepOriginals() const {
     return {};
 }
 
-CRegStatus CHiveStore::EmptyLogs() {
+CStatus CHiveStore::EmptyLogs() {
     for (const std::string& log : m_pRecovered->m_vLogs) {
         auto file = std::make_unique<CAtomicFile>();
-        if (!file->Create(log, m_sConfineTo) || !file->Finish()) {
+        if (!file->Create(log, m_strConfineTo) || !file->Finish()) {
             return WriteFailure(*file);
         }
         m_vEmptiedLogs.push_back(std::move(file));
@@ -1011,17 +1016,17 @@ CRegStatus CHiveStore::EmptyLogs() {
     return {};
 }
 
-CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
+CStatus CHiveStore::Prepare(const CKeyNode& root) {
     Abort();
-    CRegStatus status = CheckStoreWritable();
+    CStatus status = CheckStoreWritable();
     if (!status.Ok()) {
         return status;
     }
     CHiveHeader header;
-    const std::string source = m_pRecovered != nullptr ? m_pRecovered->Path() : m_sPath;
+    const std::string source = m_pRecovered != nullptr ? m_pRecovered->Path() : m_strPath;
     status = ReadHiveHeader(source, &header);
     if (!status.Ok()) {
-        return Refuse(status.m_lCode, status.m_sMessage + L".");
+        return Refuse(status.m_lCode, status.m_strText + L".");
     }
     errno = 0;
     CHive hive(hivex_open(source.c_str(), HIVEX_OPEN_WRITE));
@@ -1029,13 +1034,13 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
         return Refuse(ERROR_CANTWRITE,
                       L"hivex cannot open it for writing (" + Errno(errno) + L").");
     }
-    CHiveWriter writer(hive.get(), header.m_dwMinor >= 4, m_sName);
+    CHiveWriter writer(hive.get(), header.m_dwMinor >= 4, m_strName);
     status = writer.SyncKey(root, hivex_root(hive.get()));
     if (!status.Ok() || (!writer.Changed() && m_pRecovered == nullptr)) {
         return status;
     }
     auto file = std::make_unique<CAtomicFile>();
-    if (!file->Create(m_sPath, m_sConfineTo)) {
+    if (!file->Create(m_strPath, m_strConfineTo)) {
         return WriteFailure(*file);
     }
     // hivex writes by file name; this one reaches the temporary file we hold open.
@@ -1074,16 +1079,16 @@ CRegStatus CHiveStore::Prepare(const CKeyNode& root) {
 
 bool CHiveStore::ChangedOnDisk() const {
     CIdentity now;
-    return !Identify(m_sPath, &now) || !(now == m_identity);
+    return !Identify(m_strPath, &now) || !(now == m_identity);
 }
 
 // The hive goes first: once it is clean Windows ignores the logs, so a kill before the logs are
 // emptied leaves nothing that could be replayed over it.
-CRegStatus CHiveStore::Commit() {
+CStatus CHiveStore::Commit() {
     if (m_pPrepared == nullptr) {
         return {};
     }
-    CRegStatus status = m_pPrepared->Commit() ? CRegStatus{} : WriteFailure(*m_pPrepared);
+    CStatus status = m_pPrepared->Commit() ? CStatus{} : WriteFailure(*m_pPrepared);
     m_pPrepared.reset();
     for (auto& log : m_vEmptiedLogs) {
         if (status.Ok() && !log->Commit()) {
@@ -1094,7 +1099,7 @@ CRegStatus CHiveStore::Commit() {
     if (status.Ok()) {
         m_pRecovered.reset();
     }
-    Identify(m_sPath, &m_identity);
+    Identify(m_strPath, &m_identity);
     return status;
 }
 

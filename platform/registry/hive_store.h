@@ -50,11 +50,11 @@ struct CHiveHeader {
 
 // Reads and checks the base block: ERROR_NOT_REGISTRY_FILE when the file is no regf hive of
 // major version 1, ERROR_CANTREAD (with the reason) when it cannot be read.
-CRegStatus ReadHiveHeader(const std::string& sPath, CHiveHeader* pOut);
+CStatus ReadHiveHeader(const std::string& strPath, CHiveHeader* pOut);
 
 // The name the hive gives its own root key (UsrClass.dat: "<SID>_Classes"), empty when the file
 // cannot be opened.
-std::wstring ReadHiveRootName(const std::string& sPath);
+std::wstring ReadHiveRootName(const std::string& strPath);
 
 class CHiveStore : public IRegStore {
 public:
@@ -62,21 +62,21 @@ public:
     // CurrentControlSet), marked kNodeVolatile; called after every load with the store's root.
     using CVolatileMaker = std::function<void(CKeyNode* pRoot)>;
 
-    // sPath: the hive file on the host. sName: how messages call it ("SYSTEM"). sConfineTo: the
-    // folder the written file must lie in (a hive that is a link leading elsewhere is not
+    // strPath: the hive file on the host. strName: how messages call it ("SYSTEM"). strConfineTo:
+    // the folder the written file must lie in (a hive that is a link leading elsewhere is not
     // written); empty for no such bound.
-    CHiveStore(std::string sPath, std::wstring sName, CVolatileMaker fnVolatile = {},
-               std::string sConfineTo = {});
+    CHiveStore(std::string strPath, std::wstring strName, CVolatileMaker fnVolatile = {},
+               std::string strConfineTo = {});
     ~CHiveStore() override;
 
-    CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
-    CRegStatus CheckStoreWritable() const override;
-    void KeepOriginalsIn(const std::string& sFolder) override { m_sOriginals = sFolder; }
+    CStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
+    CStatus CheckStoreWritable() const override;
+    void KeepOriginalsIn(const std::string& strFolder) override { m_strOriginals = strFolder; }
     std::wstring PendingRecovery() const override;
     bool ChangedOnDisk() const override;
-    CRegStatus CheckRestorable(const CKeyNode& key, bool bWhole) const override;
-    CRegStatus Prepare(const CKeyNode& root) override;
-    CRegStatus Commit() override;
+    CStatus CheckRestorable(const CKeyNode& key, bool bWhole) const override;
+    CStatus Prepare(const CKeyNode& root) override;
+    CStatus Commit() override;
     void Abort() override;
 
 private:
@@ -89,26 +89,26 @@ private:
         std::int64_t m_nMtimeNs = 0;
         bool operator==(const CIdentity&) const = default;
     };
-    static bool Identify(const std::string& sPath, CIdentity* pOut);
-    CRegStatus Refuse(LONG lCode, const std::wstring& sWhy) const;
+    static bool Identify(const std::string& strPath, CIdentity* pOut);
+    CStatus Refuse(LONG lCode, const std::wstring& strWhy) const;
     // Replays the logs of a dirty hive; on success m_pRecovered holds the result.
-    CRegStatus Recover();
-    CRegStatus PrepareRecovered(hive_h* h, CAtomicFile* pFile);
-    CRegStatus KeepOriginals() const;
-    CRegStatus EmptyLogs();
+    CStatus Recover();
+    CStatus PrepareRecovered(hive_h* h, CAtomicFile* pFile);
+    CStatus KeepOriginals() const;
+    CStatus EmptyLogs();
 
     struct CRecovered;
 
-    std::string m_sPath;
-    std::wstring m_sName;
+    std::string m_strPath;
+    std::wstring m_strName;
     CVolatileMaker m_fnVolatile;
-    std::string m_sConfineTo;
+    std::string m_strConfineTo;
     CIdentity m_identity;
-    std::wstring m_sIncomplete;  // why the last load was partial; empty when it was complete
+    std::wstring m_strIncomplete;  // why the last load was partial; empty when it was complete
     std::unique_ptr<CAtomicFile> m_pPrepared;
     std::unique_ptr<CRecovered> m_pRecovered;
-    std::wstring m_sDirty;  // a dirty hive not recovered: what its logs are and why they fail
-    std::string m_sOriginals;
+    std::wstring m_strDirty;  // a dirty hive not recovered: what its logs are and why they fail
+    std::string m_strOriginals;
     bool m_bBigDataRecords = false;  // version 1.4 and later: large data in big-data records
     std::vector<std::unique_ptr<CAtomicFile>> m_vEmptiedLogs;
 };

@@ -114,18 +114,20 @@ void ToWide(CNameView s, std::wstring* pOut) {
     }
 }
 
-CKeyNode::CKeyNode(CName sName, std::uint64_t qwTime)
-    : m_qwTime(qwTime), m_sName(std::move(sName)) {}
+CKeyNode::CKeyNode(CName strName, std::uint64_t qwTime)
+    : m_qwTime(qwTime), m_strName(std::move(strName)) {}
 
 CKeyNode::~CKeyNode() = default;
 
-std::size_t CKeyNode::LowerBoundChild(CNameView sName) const {
+std::size_t CKeyNode::LowerBoundChild(CNameView strName) const {
     // Searches come in name order: a walk opens one subkey after the other, and a fix visits its
     // findings in the walk's order, deleting each. So where the last search ended, or one place
     // further, is tried first: a binary search through a large key misses the cache at nearly
     // every step.
     const std::size_t n = ChildCount();
-    const auto before = [&](std::size_t i) { return CompareNames(Child(i)->m_sName, sName) < 0; };
+    const auto before = [&](std::size_t i) {
+        return CompareNames(Child(i)->m_strName, strName) < 0;
+    };
     std::size_t i = std::min<std::size_t>(m_nLastBound, n);
     if (i < n && before(i)) {
         ++i;
@@ -135,48 +137,48 @@ std::size_t CKeyNode::LowerBoundChild(CNameView sName) const {
         return i;
     }
     const auto first = m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild);
-    auto it = std::lower_bound(first, m_vChildren.end(), sName,
+    auto it = std::lower_bound(first, m_vChildren.end(), strName,
                                [](const std::unique_ptr<CKeyNode>& p, CNameView name) {
-                                   return CompareNames(p->m_sName, name) < 0;
+                                   return CompareNames(p->m_strName, name) < 0;
                                });
     i = static_cast<std::size_t>(it - first);
     m_nLastBound = static_cast<std::uint32_t>(i);
     return i;
 }
 
-CKeyNode* CKeyNode::FindChild(CNameView sName) const {
-    const std::size_t i = LowerBoundChild(sName);
-    if (i < ChildCount() && CompareNames(Child(i)->m_sName, sName) == 0) {
+CKeyNode* CKeyNode::FindChild(CNameView strName) const {
+    const std::size_t i = LowerBoundChild(strName);
+    if (i < ChildCount() && CompareNames(Child(i)->m_strName, strName) == 0) {
         return Child(i);
     }
     return nullptr;
 }
 
-CKeyNode* CKeyNode::AddChild(CName sName, std::uint64_t qwTime) {
-    return AttachChild(std::make_unique<CKeyNode>(std::move(sName), qwTime));
+CKeyNode* CKeyNode::AddChild(CName strName, std::uint64_t qwTime) {
+    return AttachChild(std::make_unique<CKeyNode>(std::move(strName), qwTime));
 }
 
-CKeyNode* CKeyNode::FindOrAddChild(CNameView sName, std::uint64_t qwTime, bool* pbAdded) {
+CKeyNode* CKeyNode::FindOrAddChild(CNameView strName, std::uint64_t qwTime, bool* pbAdded) {
     *pbAdded = false;
     if (ChildCount() > 0) {
-        const int cmp = CompareNames(m_vChildren.back()->m_sName, sName);
+        const int cmp = CompareNames(m_vChildren.back()->m_strName, strName);
         if (cmp == 0) {
             return m_vChildren.back().get();
         }
         if (cmp > 0) {
-            if (CKeyNode* found = FindChild(sName)) {
+            if (CKeyNode* found = FindChild(strName)) {
                 return found;
             }
             *pbAdded = true;
-            return AddChild(CName(sName), qwTime);
+            return AddChild(CName(strName), qwTime);
         }
     }
     *pbAdded = true;
-    return AppendChildUnsorted(CName(sName), qwTime);
+    return AppendChildUnsorted(CName(strName), qwTime);
 }
 
-CKeyNode* CKeyNode::AppendChildUnsorted(CName sName, std::uint64_t qwTime) {
-    auto node = std::make_unique<CKeyNode>(std::move(sName), qwTime);
+CKeyNode* CKeyNode::AppendChildUnsorted(CName strName, std::uint64_t qwTime) {
+    auto node = std::make_unique<CKeyNode>(std::move(strName), qwTime);
     node->m_pParent = this;
     CountChild(*node);
     m_vChildren.push_back(std::move(node));
@@ -186,12 +188,12 @@ CKeyNode* CKeyNode::AppendChildUnsorted(CName sName, std::uint64_t qwTime) {
 void CKeyNode::SortChildren() {
     std::sort(m_vChildren.begin() + static_cast<std::ptrdiff_t>(m_nFirstChild), m_vChildren.end(),
               [](const std::unique_ptr<CKeyNode>& a, const std::unique_ptr<CKeyNode>& b) {
-                  return CompareNames(a->m_sName, b->m_sName) < 0;
+                  return CompareNames(a->m_strName, b->m_strName) < 0;
               });
 }
 
 std::unique_ptr<CKeyNode> CKeyNode::DetachChild(CKeyNode* pChild) {
-    const std::size_t i = LowerBoundChild(pChild->m_sName);
+    const std::size_t i = LowerBoundChild(pChild->m_strName);
     if (i >= ChildCount() || Child(i) != pChild) {
         return nullptr;
     }
@@ -209,13 +211,13 @@ std::unique_ptr<CKeyNode> CKeyNode::DetachChild(CKeyNode* pChild) {
         m_nFirstChild = 0;
     }
     out->m_pParent = nullptr;
-    m_bRecountChildren = m_bRecountChildren || out->m_sName.size() >= m_nMaxChildName ||
+    m_bRecountChildren = m_bRecountChildren || out->m_strName.size() >= m_nMaxChildName ||
                          (out->m_pClass != nullptr && out->m_pClass->size() >= m_nMaxChildClass);
     return out;
 }
 
 CKeyNode* CKeyNode::AttachChild(std::unique_ptr<CKeyNode> pChild) {
-    const std::size_t i = LowerBoundChild(pChild->m_sName);
+    const std::size_t i = LowerBoundChild(pChild->m_strName);
     pChild->m_pParent = this;
     CountChild(*pChild);
     if (i == 0 && m_nFirstChild > 0) {
@@ -227,19 +229,19 @@ CKeyNode* CKeyNode::AttachChild(std::unique_ptr<CKeyNode> pChild) {
         ->get();
 }
 
-void CKeyNode::SetClass(CName sClass) {
+void CKeyNode::SetClass(CName strClass) {
     if (m_pParent != nullptr && m_pClass != nullptr &&
         m_pClass->size() >= m_pParent->m_nMaxChildClass) {
         m_pParent->m_bRecountChildren = true;
     }
-    m_pClass = std::make_unique<CName>(std::move(sClass));
+    m_pClass = std::make_unique<CName>(std::move(strClass));
     if (m_pParent != nullptr) {
         m_pParent->CountChild(*this);
     }
 }
 
 void CKeyNode::CountChild(const CKeyNode& child) const {
-    m_nMaxChildName = std::max(m_nMaxChildName, static_cast<std::uint32_t>(child.m_sName.size()));
+    m_nMaxChildName = std::max(m_nMaxChildName, static_cast<std::uint32_t>(child.m_strName.size()));
     if (child.m_pClass != nullptr) {
         m_nMaxChildClass =
             std::max(m_nMaxChildClass, static_cast<std::uint32_t>(child.m_pClass->size()));
@@ -268,27 +270,27 @@ std::uint32_t CKeyNode::MaxChildClassLen() const {
     return m_nMaxChildClass;
 }
 
-std::size_t CKeyNode::FindValueIndex(CNameView sName) const {
+std::size_t CKeyNode::FindValueIndex(CNameView strName) const {
     if (m_vValueOrder.empty()) {
         for (std::size_t i = 0; i < m_vValues.size(); ++i) {
-            if (NamesEqual(m_vValues[i].m_sName, sName)) {
+            if (NamesEqual(m_vValues[i].m_strName, strName)) {
                 return i;
             }
         }
         return m_vValues.size();
     }
-    auto it = std::lower_bound(m_vValueOrder.begin(), m_vValueOrder.end(), sName,
+    auto it = std::lower_bound(m_vValueOrder.begin(), m_vValueOrder.end(), strName,
                                [this](std::uint32_t pos, CNameView n) {
-                                   return CompareNames(m_vValues[pos].m_sName, n) < 0;
+                                   return CompareNames(m_vValues[pos].m_strName, n) < 0;
                                });
-    if (it != m_vValueOrder.end() && NamesEqual(m_vValues[*it].m_sName, sName)) {
+    if (it != m_vValueOrder.end() && NamesEqual(m_vValues[*it].m_strName, strName)) {
         return *it;
     }
     return m_vValues.size();
 }
 
-const CValue* CKeyNode::FindValue(CNameView sName) const {
-    const std::size_t i = FindValueIndex(sName);
+const CValue* CKeyNode::FindValue(CNameView strName) const {
+    const std::size_t i = FindValueIndex(strName);
     return i < m_vValues.size() ? &m_vValues[i] : nullptr;
 }
 
@@ -303,12 +305,12 @@ void CKeyNode::RebuildValueIndex() {
     }
     std::stable_sort(m_vValueOrder.begin(), m_vValueOrder.end(),
                      [this](std::uint32_t a, std::uint32_t b) {
-                         return CompareNames(m_vValues[a].m_sName, m_vValues[b].m_sName) < 0;
+                         return CompareNames(m_vValues[a].m_strName, m_vValues[b].m_strName) < 0;
                      });
 }
 
-bool CKeyNode::SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t> vData) {
-    const std::size_t i = FindValueIndex(sName);
+bool CKeyNode::SetValue(CNameView strName, DWORD dwType, std::vector<std::uint8_t> vData) {
+    const std::size_t i = FindValueIndex(strName);
     if (i < m_vValues.size()) {
         CValue& v = m_vValues[i];
         if (v.m_dwType == dwType && v.m_vData == vData) {
@@ -318,7 +320,7 @@ bool CKeyNode::SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t>
         v.m_vData = std::move(vData);
         return true;
     }
-    m_vValues.push_back(CValue{CName(sName), dwType, std::move(vData)});
+    m_vValues.push_back(CValue{CName(strName), dwType, std::move(vData)});
     if (m_vValueOrder.empty()) {
         if (m_vValues.size() > kIndexedValues) {
             RebuildValueIndex();
@@ -328,7 +330,7 @@ bool CKeyNode::SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t>
     const auto pos = static_cast<std::uint32_t>(m_vValues.size() - 1);
     auto it = std::upper_bound(
         m_vValueOrder.begin(), m_vValueOrder.end(), pos, [this](std::uint32_t a, std::uint32_t b) {
-            return CompareNames(m_vValues[a].m_sName, m_vValues[b].m_sName) < 0;
+            return CompareNames(m_vValues[a].m_strName, m_vValues[b].m_strName) < 0;
         });
     m_vValueOrder.insert(it, pos);
     return true;
@@ -344,13 +346,13 @@ bool CKeyNode::AdoptValues(std::vector<CValue>&& values) {
     if (m_vValueOrder.empty()) {
         for (std::size_t i = 0; unique && i < m_vValues.size(); ++i) {
             for (std::size_t j = i + 1; unique && j < m_vValues.size(); ++j) {
-                unique = !NamesEqual(m_vValues[i].m_sName, m_vValues[j].m_sName);
+                unique = !NamesEqual(m_vValues[i].m_strName, m_vValues[j].m_strName);
             }
         }
     }
     for (std::size_t i = 1; unique && i < m_vValueOrder.size(); ++i) {
-        unique = !NamesEqual(m_vValues[m_vValueOrder[i - 1]].m_sName,
-                             m_vValues[m_vValueOrder[i]].m_sName);
+        unique = !NamesEqual(m_vValues[m_vValueOrder[i - 1]].m_strName,
+                             m_vValues[m_vValueOrder[i]].m_strName);
     }
     if (!unique) {
         m_vValues.swap(values);
@@ -359,8 +361,8 @@ bool CKeyNode::AdoptValues(std::vector<CValue>&& values) {
     return unique;
 }
 
-bool CKeyNode::DeleteValue(CNameView sName) {
-    const std::size_t i = FindValueIndex(sName);
+bool CKeyNode::DeleteValue(CNameView strName) {
+    const std::size_t i = FindValueIndex(strName);
     if (i >= m_vValues.size()) {
         return false;
     }
@@ -384,7 +386,7 @@ std::vector<const CValue*> CKeyNode::SortedValues() const {
         out.push_back(&v);
     }
     std::stable_sort(out.begin(), out.end(), [](const CValue* a, const CValue* b) {
-        return CompareNames(a->m_sName, b->m_sName) < 0;
+        return CompareNames(a->m_strName, b->m_strName) < 0;
     });
     return out;
 }

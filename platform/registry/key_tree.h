@@ -34,7 +34,7 @@ void ToName(std::wstring_view s, CName* pOut);
 void ToWide(CNameView s, std::wstring* pOut);
 
 struct CValue {
-    CName m_sName;
+    CName m_strName;
     DWORD m_dwType = REG_NONE;
     std::vector<std::uint8_t> m_vData;
 };
@@ -50,12 +50,12 @@ enum ENodeFlag : std::uint16_t {
 
 class CKeyNode {
 public:
-    explicit CKeyNode(CName sName, std::uint64_t qwTime = 0);
+    explicit CKeyNode(CName strName, std::uint64_t qwTime = 0);
     ~CKeyNode();
     CKeyNode(const CKeyNode&) = delete;
     CKeyNode& operator=(const CKeyNode&) = delete;
 
-    const CName& Name() const { return m_sName; }
+    const CName& Name() const { return m_strName; }
     CKeyNode* Parent() const { return m_pParent; }
     bool Has(ENodeFlag f) const { return (m_wFlags & f) != 0; }
     void Set(ENodeFlag f, bool b) { m_wFlags = b ? (m_wFlags | f) : (m_wFlags & ~f); }
@@ -63,37 +63,37 @@ public:
     // Subkeys in sorted order.
     std::size_t ChildCount() const { return m_vChildren.size() - m_nFirstChild; }
     CKeyNode* Child(std::size_t i) const { return m_vChildren[m_nFirstChild + i].get(); }
-    CKeyNode* FindChild(CNameView sName) const;
+    CKeyNode* FindChild(CNameView strName) const;
     // Adds a subkey that must not exist yet.
-    CKeyNode* AddChild(CName sName, std::uint64_t qwTime);
+    CKeyNode* AddChild(CName strName, std::uint64_t qwTime);
     // Finds or adds; cheap when names arrive in sorted order, as they do from a saved file.
-    CKeyNode* FindOrAddChild(CNameView sName, std::uint64_t qwTime, bool* pbAdded);
+    CKeyNode* FindOrAddChild(CNameView strName, std::uint64_t qwTime, bool* pbAdded);
     // Removes a subkey from the tree and hands it over.
     std::unique_ptr<CKeyNode> DetachChild(CKeyNode* pChild);
     // Inserts a detached node whose name is not taken yet.
     CKeyNode* AttachChild(std::unique_ptr<CKeyNode> pChild);
     // For loaders that meet subkeys out of order: adds one whose name is not taken yet at the
     // end, out of order; SortChildren must follow before anything else looks at the subkeys.
-    CKeyNode* AppendChildUnsorted(CName sName, std::uint64_t qwTime);
+    CKeyNode* AppendChildUnsorted(CName strName, std::uint64_t qwTime);
     void SortChildren();
 
     // Values in creation order.
     const std::vector<CValue>& Values() const { return m_vValues; }
-    const CValue* FindValue(CNameView sName) const;
+    const CValue* FindValue(CNameView strName) const;
     // Creates or replaces; a replaced value keeps its name's spelling and its place. Returns
     // whether type or data changed.
-    bool SetValue(CNameView sName, DWORD dwType, std::vector<std::uint8_t> vData);
+    bool SetValue(CNameView strName, DWORD dwType, std::vector<std::uint8_t> vData);
     // For loaders: all values of a key that has none yet, in their order. False, with nothing
     // taken, when two of them have the same name.
     bool AdoptValues(std::vector<CValue>&& values);
     // For loaders: room for n subkeys.
     void ReserveChildren(std::size_t n) { m_vChildren.reserve(n); }
-    bool DeleteValue(CNameView sName);
+    bool DeleteValue(CNameView strName);
     // Values in name order (the order Wine writes them).
     std::vector<const CValue*> SortedValues() const;
 
     const CName* Class() const { return m_pClass.get(); }
-    void SetClass(CName sClass);
+    void SetClass(CName strClass);
 
     // The longest subkey name and subkey class in UTF-16 units. Kept as subkeys come and go, and
     // recounted only after the longest may have left: a walk asks at every key it enters, and
@@ -105,13 +105,13 @@ public:
     std::uint32_t m_nHandles = 0;
 
 private:
-    std::size_t LowerBoundChild(CNameView sName) const;
-    std::size_t FindValueIndex(CNameView sName) const;
+    std::size_t LowerBoundChild(CNameView strName) const;
+    std::size_t FindValueIndex(CNameView strName) const;
     void RebuildValueIndex();
     void CountChild(const CKeyNode& child) const;
     void RecountChildren() const;
 
-    CName m_sName;
+    CName m_strName;
     CKeyNode* m_pParent = nullptr;
     std::uint16_t m_wFlags = 0;
     mutable bool m_bRecountChildren = false;

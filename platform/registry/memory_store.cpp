@@ -4,10 +4,10 @@
 
 namespace Branwick::Platform::Reg {
 
-CRegStatus CMemoryStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) {
-    CLineReader reader(m_sSaved);
+CStatus CMemoryStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) {
+    CLineReader reader(m_strSaved);
     CWineParseOptions options;
-    options.m_sFileName = "memory";
+    options.m_strFileName = "memory";
     options.m_bRequireMagic = false;
     options.m_qwLoadTime = FileTimeNow();
     CWineParseResult result = ParseWineText(&reader, pRoot, options);
@@ -15,21 +15,21 @@ CRegStatus CMemoryStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarni
     return result.m_status;
 }
 
-CRegStatus CMemoryStore::Prepare(const CKeyNode& root) {
+CStatus CMemoryStore::Prepare(const CKeyNode& root) {
     CTextOut out;
     WriteWineText(root, CWineWriteOptions{}, &out);
-    m_sPrepared = std::move(out.Text());
+    m_strPrepared = std::move(out.Text());
     return {};
 }
 
-CRegStatus CMemoryStore::Commit() {
-    m_sSaved = std::move(m_sPrepared);
-    m_sPrepared.clear();
+CStatus CMemoryStore::Commit() {
+    m_strSaved = std::move(m_strPrepared);
+    m_strPrepared.clear();
     return {};
 }
 
 void CMemoryStore::Abort() {
-    m_sPrepared.clear();
+    m_strPrepared.clear();
 }
 
 }  // namespace Branwick::Platform::Reg

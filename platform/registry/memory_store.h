@@ -10,14 +10,14 @@ namespace Branwick::Platform::Reg {
 
 class CMemoryStore : public IRegStore {
 public:
-    CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
-    CRegStatus Prepare(const CKeyNode& root) override;
-    CRegStatus Commit() override;
+    CStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) override;
+    CStatus Prepare(const CKeyNode& root) override;
+    CStatus Commit() override;
     void Abort() override;
 
 private:
-    std::string m_sSaved;
-    std::string m_sPrepared;
+    std::string m_strSaved;
+    std::string m_strPrepared;
 };
 
 }  // namespace Branwick::Platform::Reg

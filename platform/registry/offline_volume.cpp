@@ -25,21 +25,22 @@ constexpr wchar_t kNoUserClasses[] = L"User\\(no user)_Classes";
 constexpr wchar_t kUnknownSid[] = L"S-1-5-21-0-0-0-1000";
 constexpr wchar_t kSystemPlace[] = L"Machine\\System";
 
-// The entry of sDir named sName in any case, the exact spelling first; empty when there is none.
-std::string FindEntry(const std::string& sDir, const std::string& sName) {
+// The entry of strDir named strName in any case, the exact spelling first; empty when there is
+// none.
+std::string FindEntry(const std::string& strDir, const std::string& strName) {
     struct stat st {};
-    if (lstat((sDir + "/" + sName).c_str(), &st) == 0) {
-        return sDir + "/" + sName;
+    if (lstat((strDir + "/" + strName).c_str(), &st) == 0) {
+        return strDir + "/" + strName;
     }
-    DIR* dir = opendir(sDir.c_str());
+    DIR* dir = opendir(strDir.c_str());
     if (dir == nullptr) {
         return {};
     }
-    const std::wstring wanted = FromUtf8(sName);
+    const std::wstring wanted = FromUtf8(strName);
     std::string found;
     while (const dirent* entry = readdir(dir)) {
         if (EqualNoCase(FromUtf8(entry->d_name), wanted)) {
-            found = sDir + "/" + entry->d_name;
+            found = strDir + "/" + entry->d_name;
             break;
         }
     }
@@ -47,23 +48,23 @@ std::string FindEntry(const std::string& sDir, const std::string& sName) {
     return found;
 }
 
-// sDir/a/b/... with every element found in any case; empty when one is missing.
-std::string FindPath(std::string sDir, std::initializer_list<std::string> elements) {
+// strDir/a/b/... with every element found in any case; empty when one is missing.
+std::string FindPath(std::string strDir, std::initializer_list<std::string> elements) {
     for (const std::string& element : elements) {
-        sDir = FindEntry(sDir, element);
-        if (sDir.empty()) {
+        strDir = FindEntry(strDir, element);
+        if (strDir.empty()) {
             break;
         }
     }
-    return sDir;
+    return strDir;
 }
 
-std::string LastElement(const std::string& sPath) {
-    return sPath.substr(sPath.rfind('/') + 1);
+std::string LastElement(const std::string& strPath) {
+    return strPath.substr(strPath.rfind('/') + 1);
 }
 
-std::uint32_t DwordValue(const CKeyNode* pKey, CNameView sName, std::uint32_t dwDefault) {
-    const Reg::CValue* value = pKey != nullptr ? pKey->FindValue(sName) : nullptr;
+std::uint32_t DwordValue(const CKeyNode* pKey, CNameView strName, std::uint32_t dwDefault) {
+    const Reg::CValue* value = pKey != nullptr ? pKey->FindValue(strName) : nullptr;
     if (value == nullptr || value->m_dwType != REG_DWORD || value->m_vData.size() < 4) {
         return dwDefault;
     }
@@ -73,14 +74,14 @@ std::uint32_t DwordValue(const CKeyNode* pKey, CNameView sName, std::uint32_t dw
 
 // A link as Windows makes it when it loads a hive: in memory only, SymbolicLinkValue naming
 // the target without a terminator. A key the hive itself holds by that name wins.
-void AddLink(CKeyNode* pParent, CNameView sName, const std::wstring& sTarget) {
-    if (pParent == nullptr || pParent->FindChild(sName) != nullptr) {
+void AddLink(CKeyNode* pParent, CNameView strName, const std::wstring& strTarget) {
+    if (pParent == nullptr || pParent->FindChild(strName) != nullptr) {
         return;
     }
-    CKeyNode* link = pParent->AddChild(CName(sName), pParent->m_qwTime);
+    CKeyNode* link = pParent->AddChild(CName(strName), pParent->m_qwTime);
     link->Set(Reg::kNodeLink, true);
     link->Set(Reg::kNodeVolatile, true);
-    link->SetValue(u"SymbolicLinkValue", REG_LINK, ToUtf16Le(sTarget, false));
+    link->SetValue(u"SymbolicLinkValue", REG_LINK, ToUtf16Le(strTarget, false));
 }
 
 // CurrentControlSet names the set Select\Current chooses, and its Hardware Profiles\Current the
@@ -106,15 +107,16 @@ void AddSystemLinks(CKeyNode* pRoot) {
     }
 }
 
-CRegStatus MountHive(CRegistryCore* pCore, const std::string& sVolume, const std::string& sFile,
-                     const std::wstring& sPlace, Reg::CHiveStore::CVolatileMaker fnVolatile = {}) {
-    const std::wstring name = FromUtf8(sFile.substr(sVolume.size() + 1));
-    return pCore->Mount(std::make_unique<Reg::CHiveStore>(sFile, name, std::move(fnVolatile), sVolume),
-                        sPlace);
+CStatus MountHive(CRegistryCore* pCore, const std::string& strVolume, const std::string& strFile,
+                  const std::wstring& strPlace, Reg::CHiveStore::CVolatileMaker fnVolatile = {}) {
+    const std::wstring name = FromUtf8(strFile.substr(strVolume.size() + 1));
+    return pCore->Mount(
+        std::make_unique<Reg::CHiveStore>(strFile, name, std::move(fnVolatile), strVolume),
+        strPlace);
 }
 
-// The SID whose profile list entry has its profile in sFolder, e.g. "C:\Users\alice".
-std::wstring ProfileSid(const CRegistry& registry, const std::wstring& sFolder) {
+// The SID whose profile list entry has its profile in strFolder, e.g. "C:\Users\alice".
+std::wstring ProfileSid(const CRegistry& registry, const std::wstring& strFolder) {
     CRegKey list;
     if (registry.OpenKey(HKEY_LOCAL_MACHINE,
                          L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
@@ -134,7 +136,7 @@ std::wstring ProfileSid(const CRegistry& registry, const std::wstring& sFolder) 
         while (!path.empty() && path.back() == L'\\') {
             path.pop_back();
         }
-        if (EqualNoCase(path.substr(path.rfind(L'\\') + 1), sFolder)) {
+        if (EqualNoCase(path.substr(path.rfind(L'\\') + 1), strFolder)) {
             return sid;
         }
     }
@@ -142,8 +144,8 @@ std::wstring ProfileSid(const CRegistry& registry, const std::wstring& sFolder) 
 }
 
 // UsrClass.dat calls its root "<SID>_Classes".
-std::wstring ClassesSid(const std::string& sUsrClass) {
-    const std::wstring root = Reg::ReadHiveRootName(sUsrClass);
+std::wstring ClassesSid(const std::string& strUsrClass) {
+    const std::wstring root = Reg::ReadHiveRootName(strUsrClass);
     constexpr std::wstring_view kSuffix = L"_Classes";
     if (root.size() > kSuffix.size() && root.starts_with(L"S-1-") && root.ends_with(kSuffix)) {
         return root.substr(0, root.size() - kSuffix.size());
@@ -174,40 +176,41 @@ bool Is64BitInstall(const CRegistry& registry) {
 }
 
 struct CUserFiles {
-    std::string m_sNtUser;
-    std::string m_sUsrClass;  // empty when the profile has none
+    std::string m_strNtUser;
+    std::string m_strUsrClass;  // empty when the profile has none
 };
 
-CRegStatus FindUser(const std::string& sVolume, const std::wstring& sUser, CUserFiles* pOut) {
-    if (sUser == L"." || sUser == L".." || sUser.find_first_of(L"/\\") != std::wstring::npos) {
-        return {ERROR_INVALID_PARAMETER, L"'" + sUser + L"' is not a user name."};
+CStatus FindUser(const std::string& strVolume, const std::wstring& strUser, CUserFiles* pOut) {
+    if (strUser == L"." || strUser == L".." ||
+        strUser.find_first_of(L"/\\") != std::wstring::npos) {
+        return {ERROR_INVALID_PARAMETER, L"'" + strUser + L"' is not a user name."};
     }
-    const std::string user = ToUtf8(sUser);
+    const std::string user = ToUtf8(strUser);
     // Vista and later, then XP.
     for (const char* profiles : {"Users", "Documents and Settings"}) {
-        const std::string profile = FindPath(sVolume, {profiles, user});
-        pOut->m_sNtUser = profile.empty() ? "" : FindEntry(profile, "NTUSER.DAT");
-        if (pOut->m_sNtUser.empty()) {
+        const std::string profile = FindPath(strVolume, {profiles, user});
+        pOut->m_strNtUser = profile.empty() ? "" : FindEntry(profile, "NTUSER.DAT");
+        if (pOut->m_strNtUser.empty()) {
             continue;
         }
-        pOut->m_sUsrClass =
+        pOut->m_strUsrClass =
             FindPath(profile, {"AppData", "Local", "Microsoft", "Windows", "UsrClass.dat"});
-        if (pOut->m_sUsrClass.empty()) {
-            pOut->m_sUsrClass = FindPath(profile, {"Local Settings", "Application Data",
-                                                   "Microsoft", "Windows", "UsrClass.dat"});
+        if (pOut->m_strUsrClass.empty()) {
+            pOut->m_strUsrClass = FindPath(profile, {"Local Settings", "Application Data",
+                                                     "Microsoft", "Windows", "UsrClass.dat"});
         }
         return {};
     }
-    return {ERROR_FILE_NOT_FOUND, L"The volume has no user '" + sUser + L"': Users/" + sUser +
+    return {ERROR_FILE_NOT_FOUND, L"The volume has no user '" + strUser + L"': Users/" + strUser +
                                       L"/NTUSER.DAT was not found."};
 }
 
-CRegStatus MountUser(CRegistryCore* pCore, const CRegistry& registry, const std::string& sVolume,
-                     const CUserFiles& files) {
+CStatus MountUser(CRegistryCore* pCore, const CRegistry& registry, const std::string& strVolume,
+                  const CUserFiles& files) {
     std::wstring sid = ProfileSid(
-        registry, FromUtf8(LastElement(files.m_sNtUser.substr(0, files.m_sNtUser.rfind('/')))));
-    if (sid.empty() && !files.m_sUsrClass.empty()) {
-        sid = ClassesSid(files.m_sUsrClass);
+        registry, FromUtf8(LastElement(files.m_strNtUser.substr(0, files.m_strNtUser.rfind('/')))));
+    if (sid.empty() && !files.m_strUsrClass.empty()) {
+        sid = ClassesSid(files.m_strUsrClass);
     }
     if (sid.empty()) {
         sid = kUnknownSid;
@@ -215,15 +218,15 @@ CRegStatus MountUser(CRegistryCore* pCore, const CRegistry& registry, const std:
     const std::wstring user = L"User\\" + sid;
     const std::wstring classes = user + L"_Classes";
     Reg::CHiveStore::CVolatileMaker link;
-    if (!files.m_sUsrClass.empty()) {
+    if (!files.m_strUsrClass.empty()) {
         // HKCU\Software\Classes is Windows' link to the user's classes hive.
         link = [target = L"\\Registry\\" + classes](CKeyNode* pRoot) {
             AddLink(pRoot->FindChild(u"Software"), u"Classes", target);
         };
     }
-    CRegStatus status = MountHive(pCore, sVolume, files.m_sNtUser, user, std::move(link));
-    if (status.Ok() && !files.m_sUsrClass.empty()) {
-        status = MountHive(pCore, sVolume, files.m_sUsrClass, classes);
+    CStatus status = MountHive(pCore, strVolume, files.m_strNtUser, user, std::move(link));
+    if (status.Ok() && !files.m_strUsrClass.empty()) {
+        status = MountHive(pCore, strVolume, files.m_strUsrClass, classes);
     }
     if (status.Ok()) {
         pCore->SetUserPlaces(user, classes);
@@ -233,10 +236,10 @@ CRegStatus MountUser(CRegistryCore* pCore, const CRegistry& registry, const std:
 
 }  // namespace
 
-CRegStatus CRegistry::OpenOfflineVolume(const std::string& sVolumeDir, const std::wstring& sUser,
-                                        CRegistry* pOut) {
+CStatus CRegistry::OpenOfflineVolume(const std::string& strVolumeDir, const std::wstring& strUser,
+                                     CRegistry* pOut) {
     *pOut = CRegistry();
-    std::string volume = sVolumeDir;
+    std::string volume = strVolumeDir;
     while (volume.size() > 1 && volume.back() == '/') {
         volume.pop_back();
     }
@@ -254,18 +257,18 @@ CRegStatus CRegistry::OpenOfflineVolume(const std::string& sVolumeDir, const std
                     L"WINNT/System32/config)."};
     }
     CUserFiles user;
-    if (!sUser.empty()) {
-        CRegStatus found = FindUser(volume, sUser, &user);
+    if (!strUser.empty()) {
+        CStatus found = FindUser(volume, strUser, &user);
         if (!found.Ok()) {
             return found;
         }
     }
     CRegistryLayout layout;
     layout.m_eClassesRoot = EClassesRoot::Merged;
-    layout.m_sCurrentUser = kNoUser;
-    layout.m_sUserClasses = kNoUserClasses;
+    layout.m_strCurrentUser = kNoUser;
+    layout.m_strUserClasses = kNoUserClasses;
     auto core = std::make_shared<CRegistryCore>(layout);
-    CRegStatus status = MountHive(core.get(), volume, software, L"Machine\\Software");
+    CStatus status = MountHive(core.get(), volume, software, L"Machine\\Software");
     if (status.Ok()) {
         status = MountHive(core.get(), volume, system, kSystemPlace, AddSystemLinks);
     }
@@ -274,7 +277,7 @@ CRegStatus CRegistry::OpenOfflineVolume(const std::string& sVolumeDir, const std
         status = MountHive(core.get(), volume, defaultHive, L"User\\.DEFAULT");
     }
     CRegistry registry = CRegistryCore::Wrap(core);
-    if (status.Ok() && !sUser.empty()) {
+    if (status.Ok() && !strUser.empty()) {
         status = MountUser(core.get(), registry, volume, user);
     }
     if (!status.Ok()) {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <functional>
 
 #include "platform/registry/memory_store.h"
 #include "platform/registry/registry_core.h"
@@ -43,7 +44,7 @@ void ForEachName(std::basic_string_view<TChar> s, TOnName onName) {
 
 std::vector<CName> SplitPath(std::u16string_view s) {
     std::vector<CName> out;
-    ForEachName(s, [&out](std::u16string_view sName) { out.emplace_back(sName); });
+    ForEachName(s, [&out](std::u16string_view strName) { out.emplace_back(strName); });
     return out;
 }
 
@@ -54,11 +55,11 @@ LONG ParseSubKey(std::wstring_view s, std::vector<CName>* pOut) {
         return ERROR_BAD_PATHNAME;
     }
     std::size_t nNames = 0;
-    ForEachName(s, [pOut, &nNames](std::wstring_view sName) {
+    ForEachName(s, [pOut, &nNames](std::wstring_view strName) {
         if (nNames == pOut->size()) {
             pOut->emplace_back();
         }
-        Reg::ToName(sName, &(*pOut)[nNames++]);
+        Reg::ToName(strName, &(*pOut)[nNames++]);
     });
     pOut->resize(nNames);
     return ERROR_SUCCESS;
@@ -99,7 +100,7 @@ void CountSubKey(const CKeyNode& child, CRegKeyInfo* pInfo) {
 void CountValue(const CValue& value, CRegKeyInfo* pInfo) {
     ++pInfo->m_dwValues;
     pInfo->m_dwMaxValueNameLen =
-        std::max(pInfo->m_dwMaxValueNameLen, static_cast<DWORD>(value.m_sName.size()));
+        std::max(pInfo->m_dwMaxValueNameLen, static_cast<DWORD>(value.m_strName.size()));
     pInfo->m_dwMaxValueLen =
         std::max(pInfo->m_dwMaxValueLen, static_cast<DWORD>(value.m_vData.size()));
 }
@@ -123,9 +124,9 @@ void ClearDirty(CKeyNode* pNode) {
 CRegistryCore::CRegistryCore(CRegistryLayout layout)
     : m_layout(std::move(layout)),
       m_vMachineClasses(SplitPath(u"Machine\\Software\\Classes")),
-      m_vUserClasses(SplitPath(Reg::ToName(m_layout.m_sUserClasses))),
-      m_vCurrentUserClasses(Join(SplitPath(Reg::ToName(m_layout.m_sCurrentUser)),
-                                 {u"Software", u"Classes"})),
+      m_vUserClasses(SplitPath(Reg::ToName(m_layout.m_strUserClasses))),
+      m_vCurrentUserClasses(
+          Join(SplitPath(Reg::ToName(m_layout.m_strCurrentUser)), {u"Software", u"Classes"})),
       m_pRoot(std::make_unique<CKeyNode>(u"REGISTRY", Reg::FileTimeNow())) {}
 
 CRegistryCore::~CRegistryCore() = default;
@@ -141,23 +142,22 @@ void CRegistryCore::Set64Bit(bool b64Bit) {
     m_layout.m_b64Bit = b64Bit;
 }
 
-void CRegistryCore::SetUserPlaces(const std::wstring& sCurrentUser,
-                                  const std::wstring& sUserClasses) {
+void CRegistryCore::SetUserPlaces(const std::wstring& strCurrentUser,
+                                  const std::wstring& strUserClasses) {
     std::lock_guard lock(m_mutex);
-    m_layout.m_sCurrentUser = sCurrentUser;
-    m_layout.m_sUserClasses = sUserClasses;
-    m_vUserClasses = SplitPath(Reg::ToName(sUserClasses));
-    m_vCurrentUserClasses = Join(SplitPath(Reg::ToName(sCurrentUser)), {u"Software", u"Classes"});
+    m_layout.m_strCurrentUser = strCurrentUser;
+    m_layout.m_strUserClasses = strUserClasses;
+    m_vUserClasses = SplitPath(Reg::ToName(strUserClasses));
+    m_vCurrentUserClasses = Join(SplitPath(Reg::ToName(strCurrentUser)), {u"Software", u"Classes"});
 }
 
 bool CRegistryCore::Is64Bit() const {
     return m_layout.m_b64Bit;
 }
 
-CRegStatus CRegistryCore::Mount(std::unique_ptr<Reg::IRegStore> pStore,
-                                const std::wstring& sPlace) {
+CStatus CRegistryCore::Mount(std::unique_ptr<Reg::IRegStore> pStore, const std::wstring& strPlace) {
     std::lock_guard lock(m_mutex);
-    const std::vector<CName> place = SplitPath(Reg::ToName(sPlace));
+    const std::vector<CName> place = SplitPath(Reg::ToName(strPlace));
     CKeyNode* parent = m_pRoot.get();
     for (std::size_t i = 0; i + 1 < place.size(); ++i) {
         CKeyNode* next = parent->FindChild(place[i]);
@@ -166,16 +166,16 @@ CRegStatus CRegistryCore::Mount(std::unique_ptr<Reg::IRegStore> pStore,
         }
         if (next->Has(Reg::kNodeMount)) {
             return {ERROR_INVALID_PARAMETER,
-                    L"registry stores cannot be mounted inside each other: " + sPlace};
+                    L"registry stores cannot be mounted inside each other: " + strPlace};
         }
         parent = next;
     }
     if (place.empty() || parent->FindChild(place.back()) != nullptr) {
-        return {ERROR_INVALID_PARAMETER, L"the registry place is taken: " + sPlace};
+        return {ERROR_INVALID_PARAMETER, L"the registry place is taken: " + strPlace};
     }
     auto root = std::make_unique<CKeyNode>(place.back(), Reg::FileTimeNow());
     root->Set(Reg::kNodeMount, true);
-    CRegStatus status = pStore->Load(root.get(), &m_vWarnings);
+    CStatus status = pStore->Load(root.get(), &m_vWarnings);
     if (!status.Ok()) {
         return status;
     }
@@ -299,7 +299,7 @@ bool CRegistryCore::RootPath(HKEY hRoot, std::vector<CName>* pPath) const {
             *pPath = {u"User"};
             return true;
         case HKEY_CURRENT_USER:
-            *pPath = SplitPath(Reg::ToName(m_layout.m_sCurrentUser));
+            *pPath = SplitPath(Reg::ToName(m_layout.m_strCurrentUser));
             return true;
         case HKEY_CLASSES_ROOT:
             *pPath = m_vMachineClasses;
@@ -422,11 +422,11 @@ LONG CRegistryCore::OpenMerged(std::vector<CName> vRel, REGSAM sam, bool bCreate
     return ERROR_SUCCESS;
 }
 
-LONG CRegistryCore::Open(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam,
+LONG CRegistryCore::Open(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam,
                          bool bCreate, CRegKey* pOut, bool* pbCreated) {
     std::lock_guard lock(m_mutex);
     CRegKey::CState state;
-    CKeyNode* pEnumerated = bCreate ? nullptr : EnumeratedChild(base, sSubKey);
+    CKeyNode* pEnumerated = bCreate ? nullptr : EnumeratedChild(base, strSubKey);
     if (pEnumerated != nullptr && !IsRedirected(pEnumerated, {}, sam)) {
         // What Walk does with the last name of a path.
         state.m_pNode = pEnumerated->Has(Reg::kNodeLink) ? FollowLink(pEnumerated, 0) : pEnumerated;
@@ -437,7 +437,7 @@ LONG CRegistryCore::Open(const CRegKey::CState& base, const std::wstring& sSubKe
         return ERROR_SUCCESS;
     }
     std::vector<CName>& rel = m_vRelPath;
-    LONG result = ParseSubKey(sSubKey, &rel);
+    LONG result = ParseSubKey(strSubKey, &rel);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -460,15 +460,15 @@ LONG CRegistryCore::Open(const CRegKey::CState& base, const std::wstring& sSubKe
 }
 
 CKeyNode* CRegistryCore::EnumeratedChild(const CRegKey::CState& base,
-                                         const std::wstring& sName) const {
+                                         const std::wstring& strName) const {
     CKeyNode* child = base.m_pEnumerated;
     if (child == nullptr || base.m_nEnumeratedGeneration != m_nGeneration ||
-        Live(base.m_pNode) == nullptr || child->Name().size() != sName.size()) {
+        Live(base.m_pNode) == nullptr || child->Name().size() != strName.size()) {
         return nullptr;
     }
     std::uint32_t nDiffers = 0;  // no early exit: the loop is vectorised
-    for (std::size_t i = 0; i < sName.size(); ++i) {
-        const auto c = static_cast<std::uint32_t>(sName[i]);
+    for (std::size_t i = 0; i < strName.size(); ++i) {
+        const auto c = static_cast<std::uint32_t>(strName[i]);
         nDiffers |= (c ^ child->Name()[i]) | (c == L'\\' ? 1u : 0u);
     }
     return nDiffers == 0 ? child : nullptr;
@@ -567,11 +567,11 @@ LONG CRegistryCore::DeleteNode(CKeyNode* pNode, bool bTree) {
     return ERROR_SUCCESS;
 }
 
-LONG CRegistryCore::Delete(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam,
+LONG CRegistryCore::Delete(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam,
                            bool bTree) {
     std::lock_guard lock(m_mutex);
     std::vector<CName> rel;
-    const LONG result = ParseSubKey(sSubKey, &rel);
+    const LONG result = ParseSubKey(strSubKey, &rel);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -627,7 +627,7 @@ void CRegistryCore::BuildLists(CRegKey::CState& key) {
     }
     if (machine != nullptr) {
         for (const CValue& v : machine->Values()) {
-            if (user == nullptr || user->FindValue(v.m_sName) == nullptr) {
+            if (user == nullptr || user->FindValue(v.m_strName) == nullptr) {
                 key.m_vValueList.push_back(&v);
             }
         }
@@ -689,10 +689,10 @@ LONG CRegistryCore::EnumValue(CRegKey::CState& key, DWORD dwIndex, CRegValue* pV
         }
         value = &node->Values()[dwIndex];
     }
-    if (value->m_sName.size() >= dwNameCapacity || value->m_vData.size() > dwDataCapacity) {
+    if (value->m_strName.size() >= dwNameCapacity || value->m_vData.size() > dwDataCapacity) {
         return ERROR_MORE_DATA;
     }
-    Reg::ToWide(value->m_sName, &pValue->m_sName);
+    Reg::ToWide(value->m_strName, &pValue->m_strName);
     pValue->m_dwType = value->m_dwType;
     pValue->m_vData = value->m_vData;
     return ERROR_SUCCESS;
@@ -733,7 +733,7 @@ LONG CRegistryCore::QueryInfo(CRegKey::CState& key, CRegKeyInfo* pInfo) {
     return ERROR_SUCCESS;
 }
 
-LONG CRegistryCore::QueryValue(const CRegKey::CState& key, const std::wstring& sName,
+LONG CRegistryCore::QueryValue(const CRegKey::CState& key, const std::wstring& strName,
                                DWORD* pdwType, CRegBytes* pvData, DWORD dwCapacity) {
     std::lock_guard lock(m_mutex);
     CKeyNode* first = Live(key.m_pNode);
@@ -741,7 +741,7 @@ LONG CRegistryCore::QueryValue(const CRegKey::CState& key, const std::wstring& s
     if (first == nullptr && second == nullptr) {
         return ERROR_KEY_DELETED;
     }
-    const CName name = Reg::ToName(sName);
+    const CName name = Reg::ToName(strName);
     const CValue* value = first != nullptr ? first->FindValue(name) : nullptr;
     if (value == nullptr && second != nullptr) {
         value = second->FindValue(name);
@@ -763,7 +763,7 @@ CKeyNode* CRegistryCore::WriteNode(const CRegKey::CState& key) {
     return user != nullptr ? user : Live(key.m_pMachine);
 }
 
-LONG CRegistryCore::SetValue(const CRegKey::CState& key, const std::wstring& sName, DWORD dwType,
+LONG CRegistryCore::SetValue(const CRegKey::CState& key, const std::wstring& strName, DWORD dwType,
                              const CRegBytes& vData) {
     std::lock_guard lock(m_mutex);
     CKeyNode* node = WriteNode(key);
@@ -773,7 +773,7 @@ LONG CRegistryCore::SetValue(const CRegKey::CState& key, const std::wstring& sNa
     if (MountOf(node) == nullptr) {
         return ERROR_ACCESS_DENIED;
     }
-    const CName name = Reg::ToName(sName);
+    const CName name = Reg::ToName(strName);
     if (name.size() > kMaxValueNameLen) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -783,14 +783,14 @@ LONG CRegistryCore::SetValue(const CRegKey::CState& key, const std::wstring& sNa
     return ERROR_SUCCESS;
 }
 
-LONG CRegistryCore::DeleteValue(const CRegKey::CState& key, const std::wstring& sName) {
+LONG CRegistryCore::DeleteValue(const CRegKey::CState& key, const std::wstring& strName) {
     std::lock_guard lock(m_mutex);
     CKeyNode* first = Live(key.m_pNode);
     CKeyNode* second = Live(key.m_pMachine);
     if (first == nullptr && second == nullptr) {
         return ERROR_KEY_DELETED;
     }
-    const CName name = Reg::ToName(sName);
+    const CName name = Reg::ToName(strName);
     CKeyNode* node = first != nullptr && first->FindValue(name) != nullptr ? first : second;
     if (node == nullptr || node->FindValue(name) == nullptr) {
         return ERROR_FILE_NOT_FOUND;
@@ -835,19 +835,21 @@ bool CRegistryCore::IsDirty() {
                        [](const CMount& m) { return m.m_bDirty; });
 }
 
-CRegStatus CRegistryCore::CheckWritable() {
+CStatus CRegistryCore::CheckWritable() {
     std::lock_guard lock(m_mutex);
     for (const CMount& mount : m_vMounts) {
-        if (CRegStatus status = mount.m_pStore->CheckWritable(); !status.Ok()) {
+        if (CStatus status = mount.m_pStore->CheckWritable(); !status.Ok()) {
             return status;
         }
     }
     return {};
 }
 
-CRegStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam) {
+CStatus CRegistryCore::CheckStoresOf(
+    HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+    const std::function<CStatus(const Reg::IRegStore&, const CKeyNode&)>& check) {
     CRegKey key;
-    if (Wrap(shared_from_this()).OpenKey(hRoot, sPath, sam, &key) != ERROR_SUCCESS) {
+    if (Wrap(shared_from_this()).OpenKey(hRoot, strPath, sam, &key) != ERROR_SUCCESS) {
         return {};
     }
     std::lock_guard lock(m_mutex);
@@ -856,35 +858,52 @@ CRegStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& sPath, R
         if (mount == nullptr) {
             continue;
         }
-        if (CRegStatus status = mount->m_pStore->CheckStoreWritable(); !status.Ok()) {
+        if (CStatus status = check(*mount->m_pStore, *node); !status.Ok()) {
             return status;
         }
     }
     return {};
 }
 
-CRegStatus CRegistryCore::CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam,
-                                          bool bWhole) {
+CStatus CRegistryCore::CheckWritable(HKEY hRoot, const std::wstring& strPath, REGSAM sam) {
+    return CheckStoresOf(hRoot, strPath, sam, [](const Reg::IRegStore& store, const CKeyNode&) {
+        return store.CheckStoreWritable();
+    });
+}
+
+CStatus CRegistryCore::CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                       bool bWhole) {
+    return CheckStoresOf(hRoot, strPath, sam,
+                         [bWhole](const Reg::IRegStore& store, const CKeyNode& node) {
+                             return store.CheckRestorable(node, bWhole);
+                         });
+}
+
+std::pair<HKEY, std::wstring> CRegistryCore::HomeOf(HKEY hRoot, const std::wstring& strPath,
+                                                    REGSAM sam, const std::wstring* pstrValue) {
     CRegKey key;
-    if (Wrap(shared_from_this()).OpenKey(hRoot, sPath, sam, &key) != ERROR_SUCCESS) {
-        return {};
+    if (hRoot != HKEY_CLASSES_ROOT ||
+        Wrap(shared_from_this()).OpenKey(hRoot, strPath, sam, &key) != ERROR_SUCCESS) {
+        return {hRoot, strPath};
     }
     std::lock_guard lock(m_mutex);
-    for (CKeyNode* node : {Live(key.m_pState->m_pNode), Live(key.m_pState->m_pMachine)}) {
-        const CMount* mount = node != nullptr ? MountOf(node) : nullptr;
-        if (mount == nullptr) {
-            continue;
-        }
-        if (CRegStatus status = mount->m_pStore->CheckRestorable(*node, bWhole); !status.Ok()) {
-            return status;
-        }
+    if (!key.m_pState->m_bMerged) {
+        return {hRoot, strPath};
     }
-    return {};
+    // As a delete through the merged root chooses: the user's key (or the user's value), else
+    // the machine's.
+    const CKeyNode* user = Live(key.m_pState->m_pNode);
+    const CKeyNode* machine = Live(key.m_pState->m_pMachine);
+    const bool bUser = user != nullptr && (pstrValue == nullptr || machine == nullptr ||
+                                           user->FindValue(Reg::ToName(*pstrValue)) != nullptr);
+    const std::wstring strBelow = strPath.empty() ? L"" : L"\\" + strPath;
+    return bUser ? std::pair{HKEY_CURRENT_USER, L"Software\\Classes" + strBelow}
+                 : std::pair{HKEY_LOCAL_MACHINE, L"Software\\Classes" + strBelow};
 }
 
 // Every dirty store is prepared even after one refuses, so that the refusal names each file
 // that cannot be written, not only the first.
-CRegStatus CRegistryCore::Flush(const std::string& sKeepOriginalsIn) {
+CStatus CRegistryCore::Flush(const std::string& strKeepOriginalsIn) {
     std::lock_guard lock(m_mutex);
     std::vector<CMount*> dirty;
     for (CMount& mount : m_vMounts) {
@@ -892,14 +911,14 @@ CRegStatus CRegistryCore::Flush(const std::string& sKeepOriginalsIn) {
             dirty.push_back(&mount);
         }
     }
-    CRegStatus refused;
+    CStatus refused;
     for (CMount* mount : dirty) {
-        mount->m_pStore->KeepOriginalsIn(sKeepOriginalsIn);
-        CRegStatus status = mount->m_pStore->Prepare(*mount->m_pRoot);
+        mount->m_pStore->KeepOriginalsIn(strKeepOriginalsIn);
+        CStatus status = mount->m_pStore->Prepare(*mount->m_pRoot);
         mount->m_pStore->KeepOriginalsIn({});
         if (!status.Ok()) {
             refused.m_lCode = refused.Ok() ? status.m_lCode : refused.m_lCode;
-            refused.m_sMessage += (refused.m_sMessage.empty() ? L"" : L" ") + status.m_sMessage;
+            refused.m_strText += (refused.m_strText.empty() ? L"" : L" ") + status.m_strText;
         }
     }
     if (!refused.Ok()) {
@@ -909,7 +928,7 @@ CRegStatus CRegistryCore::Flush(const std::string& sKeepOriginalsIn) {
         return refused;
     }
     for (std::size_t i = 0; i < dirty.size(); ++i) {
-        CRegStatus status = dirty[i]->m_pStore->Commit();
+        CStatus status = dirty[i]->m_pStore->Commit();
         if (!status.Ok()) {
             for (std::size_t k = i + 1; k < dirty.size(); ++k) {
                 dirty[k]->m_pStore->Abort();
@@ -928,8 +947,8 @@ bool CRegistryCore::ChangedOnDisk() {
                        [](const CMount& mount) { return mount.m_pStore->ChangedOnDisk(); });
 }
 
-CRegStatus CRegistryCore::WriteBackRecovered(const std::string& sKeepOriginalsIn,
-                                             std::vector<std::wstring>* pApplied) {
+CStatus CRegistryCore::WriteBackRecovered(const std::string& strKeepOriginalsIn,
+                                          std::vector<std::wstring>* pApplied) {
     {
         std::lock_guard lock(m_mutex);
         for (CMount& mount : m_vMounts) {
@@ -940,17 +959,17 @@ CRegStatus CRegistryCore::WriteBackRecovered(const std::string& sKeepOriginalsIn
             }
         }
     }
-    return Flush(sKeepOriginalsIn);
+    return Flush(strKeepOriginalsIn);
 }
 
-CRegStatus CRegistryCore::Reload() {
+CStatus CRegistryCore::Reload() {
     std::lock_guard lock(m_mutex);
     std::vector<std::unique_ptr<CKeyNode>> fresh;
     std::vector<std::wstring> warnings;
     for (CMount& mount : m_vMounts) {
         auto root = std::make_unique<CKeyNode>(mount.m_vPlace.back(), Reg::FileTimeNow());
         root->Set(Reg::kNodeMount, true);
-        CRegStatus status = mount.m_pStore->Load(root.get(), &warnings);
+        CStatus status = mount.m_pStore->Load(root.get(), &warnings);
         if (!status.Ok()) {
             return status;
         }
@@ -978,7 +997,7 @@ namespace {
 
 void MergeInto(CKeyNode* pDst, const CKeyNode& src) {
     for (const CValue& v : src.Values()) {
-        pDst->SetValue(v.m_sName, v.m_dwType, v.m_vData);
+        pDst->SetValue(v.m_strName, v.m_dwType, v.m_vData);
     }
     if (src.Class() != nullptr) {
         pDst->SetClass(*src.Class());
@@ -996,7 +1015,7 @@ void MergeInto(CKeyNode* pDst, const CKeyNode& src) {
 
 }  // namespace
 
-CRegStatus CRegistryCore::ImportText(HKEY hRoot, std::string_view sText) {
+CStatus CRegistryCore::ImportText(HKEY hRoot, std::string_view strText) {
     std::lock_guard lock(m_mutex);
     std::vector<CName> path;
     if (!RootPath(hRoot, &path)) {
@@ -1010,9 +1029,9 @@ CRegStatus CRegistryCore::ImportText(HKEY hRoot, std::string_view sText) {
         return {ERROR_ACCESS_DENIED, L"the root key belongs to no store"};
     }
     CKeyNode parsed(u"");
-    Reg::CLineReader reader(sText);
+    Reg::CLineReader reader(strText);
     Reg::CWineParseOptions options;
-    options.m_sFileName = "text";
+    options.m_strFileName = "text";
     options.m_bRequireMagic = false;
     options.m_qwLoadTime = Reg::FileTimeNow();
     const Reg::CWineParseResult result = Reg::ParseWineText(&reader, &parsed, options);
@@ -1029,10 +1048,11 @@ CRegStatus CRegistryCore::ImportText(HKEY hRoot, std::string_view sText) {
     return {};
 }
 
-std::string CRegistryCore::ExportText(HKEY hRoot, const std::wstring& sPath) {
+std::string CRegistryCore::ExportText(HKEY hRoot, const std::wstring& strPath) {
     CRegKey root;
     CRegKey key;
-    if (OpenRoot(hRoot, &root) != ERROR_SUCCESS || root.OpenKey(sPath, 0, &key) != ERROR_SUCCESS) {
+    if (OpenRoot(hRoot, &root) != ERROR_SUCCESS ||
+        root.OpenKey(strPath, 0, &key) != ERROR_SUCCESS) {
         return {};
     }
     std::lock_guard lock(m_mutex);
@@ -1076,33 +1096,33 @@ void CRegKey::Close() {
     }
 }
 
-LONG CRegKey::OpenKey(const std::wstring& sSubKey, REGSAM sam, CRegKey* pOut) const {
+LONG CRegKey::OpenKey(const std::wstring& strSubKey, REGSAM sam, CRegKey* pOut) const {
     CRegKey key;
     const LONG result = m_pState == nullptr ? ERROR_INVALID_HANDLE
-                                            : m_pState->m_pCore->Open(*m_pState, sSubKey, sam,
+                                            : m_pState->m_pCore->Open(*m_pState, strSubKey, sam,
                                                                       false, &key, nullptr);
     *pOut = std::move(key);
     return result;
 }
 
-LONG CRegKey::CreateKey(const std::wstring& sSubKey, REGSAM sam, CRegKey* pOut,
+LONG CRegKey::CreateKey(const std::wstring& strSubKey, REGSAM sam, CRegKey* pOut,
                         bool* pbCreated) const {
     CRegKey key;
     const LONG result = m_pState == nullptr ? ERROR_INVALID_HANDLE
-                                            : m_pState->m_pCore->Open(*m_pState, sSubKey, sam, true,
-                                                                      &key, pbCreated);
+                                            : m_pState->m_pCore->Open(*m_pState, strSubKey, sam,
+                                                                      true, &key, pbCreated);
     *pOut = std::move(key);
     return result;
 }
 
-LONG CRegKey::DeleteKey(const std::wstring& sSubKey, REGSAM sam) const {
+LONG CRegKey::DeleteKey(const std::wstring& strSubKey, REGSAM sam) const {
     return m_pState == nullptr ? ERROR_INVALID_HANDLE
-                               : m_pState->m_pCore->Delete(*m_pState, sSubKey, sam, false);
+                               : m_pState->m_pCore->Delete(*m_pState, strSubKey, sam, false);
 }
 
-LONG CRegKey::DeleteTree(const std::wstring& sSubKey, REGSAM sam) const {
+LONG CRegKey::DeleteTree(const std::wstring& strSubKey, REGSAM sam) const {
     return m_pState == nullptr ? ERROR_INVALID_HANDLE
-                               : m_pState->m_pCore->Delete(*m_pState, sSubKey, sam, true);
+                               : m_pState->m_pCore->Delete(*m_pState, strSubKey, sam, true);
 }
 
 LONG CRegKey::EnumKey(DWORD dwIndex, std::wstring* psName, DWORD dwCapacity) const {
@@ -1122,21 +1142,21 @@ LONG CRegKey::QueryInfo(CRegKeyInfo* pInfo) const {
                                : m_pState->m_pCore->QueryInfo(*m_pState, pInfo);
 }
 
-LONG CRegKey::QueryValue(const std::wstring& sName, DWORD* pdwType, CRegBytes* pvData,
+LONG CRegKey::QueryValue(const std::wstring& strName, DWORD* pdwType, CRegBytes* pvData,
                          DWORD dwCapacity) const {
     return m_pState == nullptr
                ? ERROR_INVALID_HANDLE
-               : m_pState->m_pCore->QueryValue(*m_pState, sName, pdwType, pvData, dwCapacity);
+               : m_pState->m_pCore->QueryValue(*m_pState, strName, pdwType, pvData, dwCapacity);
 }
 
-LONG CRegKey::SetValue(const std::wstring& sName, DWORD dwType, const CRegBytes& vData) const {
+LONG CRegKey::SetValue(const std::wstring& strName, DWORD dwType, const CRegBytes& vData) const {
     return m_pState == nullptr ? ERROR_INVALID_HANDLE
-                               : m_pState->m_pCore->SetValue(*m_pState, sName, dwType, vData);
+                               : m_pState->m_pCore->SetValue(*m_pState, strName, dwType, vData);
 }
 
-LONG CRegKey::DeleteValue(const std::wstring& sName) const {
+LONG CRegKey::DeleteValue(const std::wstring& strName) const {
     return m_pState == nullptr ? ERROR_INVALID_HANDLE
-                               : m_pState->m_pCore->DeleteValue(*m_pState, sName);
+                               : m_pState->m_pCore->DeleteValue(*m_pState, strName);
 }
 
 std::wstring CRegKey::GetPath() const {
@@ -1176,17 +1196,17 @@ LONG CRegistry::OpenRoot(HKEY hRoot, CRegKey* pOut) const {
     return result;
 }
 
-LONG CRegistry::OpenKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam, CRegKey* pOut) const {
+LONG CRegistry::OpenKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam, CRegKey* pOut) const {
     CRegKey root;
     const LONG result = OpenRoot(hRoot, &root);
     if (result != ERROR_SUCCESS) {
         pOut->Close();
         return result;
     }
-    return root.OpenKey(sPath, sam, pOut);
+    return root.OpenKey(strPath, sam, pOut);
 }
 
-LONG CRegistry::CreateKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam, CRegKey* pOut,
+LONG CRegistry::CreateKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam, CRegKey* pOut,
                           bool* pbCreated) const {
     CRegKey root;
     const LONG result = OpenRoot(hRoot, &root);
@@ -1194,76 +1214,81 @@ LONG CRegistry::CreateKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam, CRe
         pOut->Close();
         return result;
     }
-    return root.CreateKey(sPath, sam, pOut, pbCreated);
+    return root.CreateKey(strPath, sam, pOut, pbCreated);
 }
 
-LONG CRegistry::DeleteKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam) const {
+LONG CRegistry::DeleteKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam) const {
     CRegKey root;
     const LONG result = OpenRoot(hRoot, &root);
-    return result != ERROR_SUCCESS ? result : root.DeleteKey(sPath, sam);
+    return result != ERROR_SUCCESS ? result : root.DeleteKey(strPath, sam);
 }
 
-LONG CRegistry::DeleteTree(HKEY hRoot, const std::wstring& sPath, REGSAM sam) const {
+LONG CRegistry::DeleteTree(HKEY hRoot, const std::wstring& strPath, REGSAM sam) const {
     CRegKey root;
     const LONG result = OpenRoot(hRoot, &root);
-    return result != ERROR_SUCCESS ? result : root.DeleteTree(sPath, sam);
+    return result != ERROR_SUCCESS ? result : root.DeleteTree(strPath, sam);
 }
 
 bool CRegistry::IsDirty() const {
     return m_pCore != nullptr && m_pCore->IsDirty();
 }
 
-CRegStatus CRegistry::CheckWritable() const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
+CStatus CRegistry::CheckWritable() const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"}
                               : m_pCore->CheckWritable();
 }
 
-CRegStatus CRegistry::Flush() const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"} : m_pCore->Flush();
+CStatus CRegistry::Flush() const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"} : m_pCore->Flush();
 }
 
 bool CRegistry::ChangedOnDisk() const {
     return m_pCore != nullptr && m_pCore->ChangedOnDisk();
 }
 
-CRegStatus CRegistry::Flush(const std::string& sKeepOriginalsIn) const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
-                              : m_pCore->Flush(sKeepOriginalsIn);
+CStatus CRegistry::Flush(const std::string& strKeepOriginalsIn) const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->Flush(strKeepOriginalsIn);
 }
 
-CRegStatus CRegistry::CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam) const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
-                              : m_pCore->CheckWritable(hRoot, sPath, sam);
+CStatus CRegistry::CheckWritable(HKEY hRoot, const std::wstring& strPath, REGSAM sam) const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->CheckWritable(hRoot, strPath, sam);
 }
 
-CRegStatus CRegistry::CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam,
-                                      bool bWhole) const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
-                              : m_pCore->CheckRestorable(hRoot, sPath, sam, bWhole);
+CStatus CRegistry::CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                   bool bWhole) const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->CheckRestorable(hRoot, strPath, sam, bWhole);
 }
 
-CRegStatus CRegistry::WriteBackRecovered(const std::string& sKeepOriginalsIn,
-                                         std::vector<std::wstring>* pApplied) const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
-                              : m_pCore->WriteBackRecovered(sKeepOriginalsIn, pApplied);
+std::pair<HKEY, std::wstring> CRegistry::HomeOf(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                                const std::wstring* pstrValue) const {
+    return m_pCore == nullptr ? std::pair{hRoot, strPath}
+                              : m_pCore->HomeOf(hRoot, strPath, sam, pstrValue);
 }
 
-CRegStatus CRegistry::Reload() const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
-                              : m_pCore->Reload();
+CStatus CRegistry::WriteBackRecovered(const std::string& strKeepOriginalsIn,
+                                      std::vector<std::wstring>* pApplied) const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->WriteBackRecovered(strKeepOriginalsIn, pApplied);
+}
+
+CStatus CRegistry::Reload() const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"} : m_pCore->Reload();
 }
 
 std::vector<std::wstring> CRegistry::LoadWarnings() const {
     return m_pCore == nullptr ? std::vector<std::wstring>() : m_pCore->LoadWarnings();
 }
 
-CRegStatus CRegistry::ImportText(HKEY hRoot, std::string_view sText) const {
-    return m_pCore == nullptr ? CRegStatus{ERROR_INVALID_HANDLE, L"no registry"}
-                              : m_pCore->ImportText(hRoot, sText);
+CStatus CRegistry::ImportText(HKEY hRoot, std::string_view strText) const {
+    return m_pCore == nullptr ? CStatus{ERROR_INVALID_HANDLE, L"no registry"}
+                              : m_pCore->ImportText(hRoot, strText);
 }
 
-std::string CRegistry::ExportText(HKEY hRoot, const std::wstring& sPath) const {
-    return m_pCore == nullptr ? std::string() : m_pCore->ExportText(hRoot, sPath);
+std::string CRegistry::ExportText(HKEY hRoot, const std::wstring& strPath) const {
+    return m_pCore == nullptr ? std::string() : m_pCore->ExportText(hRoot, strPath);
 }
 
 }  // namespace Branwick::Platform

@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/win32.h"
@@ -43,7 +44,7 @@ inline constexpr DWORD REG_NO_LIMIT = 0xFFFFFFFFu;
 
 // One value as enumerated or queried.
 struct CRegValue {
-    std::wstring m_sName;  // empty: the default value
+    std::wstring m_strName;  // empty: the default value
     DWORD m_dwType = REG_NONE;
     CRegBytes m_vData;
 };
@@ -57,13 +58,6 @@ struct CRegKeyInfo {
     DWORD m_dwMaxValueNameLen = 0;
     DWORD m_dwMaxValueLen = 0;
     std::uint64_t m_qwLastWriteTime = 0;  // FILETIME: 100 ns units since 1601-01-01 UTC
-};
-
-// A result with the text a user needs when it is not a success.
-struct CRegStatus {
-    LONG m_lCode = ERROR_SUCCESS;
-    std::wstring m_sMessage;
-    bool Ok() const { return m_lCode == ERROR_SUCCESS; }
 };
 
 // How HKEY_CLASSES_ROOT is made, as the target's own system makes it.
@@ -93,19 +87,19 @@ public:
     bool IsOpen() const;
     void Close();
 
-    // RegOpenKeyExW: opens sSubKey (a path of names separated by backslashes; empty opens this
+    // RegOpenKeyExW: opens strSubKey (a path of names separated by backslashes; empty opens this
     // key again) into *pOut, which is closed first. 0, 2, 161, 1018.
-    LONG OpenKey(const std::wstring& sSubKey, REGSAM sam, CRegKey* pOut) const;
+    LONG OpenKey(const std::wstring& strSubKey, REGSAM sam, CRegKey* pOut) const;
     // RegCreateKeyExW: opens or creates every missing key on the path. *pbCreated (optional)
     // tells whether the last key was new. 0, 5, 87, 161, 1018.
-    LONG CreateKey(const std::wstring& sSubKey, REGSAM sam, CRegKey* pOut,
+    LONG CreateKey(const std::wstring& strSubKey, REGSAM sam, CRegKey* pOut,
                    bool* pbCreated = nullptr) const;
-    // RegDeleteKeyExW: deletes sSubKey, which must have no subkeys (else 5); an empty sSubKey
+    // RegDeleteKeyExW: deletes strSubKey, which must have no subkeys (else 5); an empty strSubKey
     // deletes this key itself. 0, 2, 5, 1018.
-    LONG DeleteKey(const std::wstring& sSubKey, REGSAM sam = 0) const;
-    // SHDeleteKeyW: deletes sSubKey with all its values and subkeys; an empty sSubKey deletes
+    LONG DeleteKey(const std::wstring& strSubKey, REGSAM sam = 0) const;
+    // SHDeleteKeyW: deletes strSubKey with all its values and subkeys; an empty strSubKey deletes
     // this key itself. 0, 2, 5, 1018.
-    LONG DeleteTree(const std::wstring& sSubKey, REGSAM sam = 0) const;
+    LONG DeleteTree(const std::wstring& strSubKey, REGSAM sam = 0) const;
 
     // RegEnumKeyExW: the name of subkey dwIndex in sorted order. dwCapacity counts UTF-16 units
     // including the terminator, as lpcchName: a name of dwCapacity units or more gives 234.
@@ -119,13 +113,13 @@ public:
     LONG QueryInfo(CRegKeyInfo* pInfo) const;
     // RegQueryValueExW: the empty name is the default value. Data longer than dwCapacity bytes
     // give 234 with *pdwType set and *pvData empty. 0, 2, 234, 1018.
-    LONG QueryValue(const std::wstring& sName, DWORD* pdwType, CRegBytes* pvData,
+    LONG QueryValue(const std::wstring& strName, DWORD* pdwType, CRegBytes* pvData,
                     DWORD dwCapacity = REG_NO_LIMIT) const;
     // RegSetValueExW: creates or replaces the value (a new value goes last in creation order).
     // 0, 5, 87, 1018.
-    LONG SetValue(const std::wstring& sName, DWORD dwType, const CRegBytes& vData) const;
+    LONG SetValue(const std::wstring& strName, DWORD dwType, const CRegBytes& vData) const;
     // RegDeleteValueW. 0, 2, 5, 1018.
-    LONG DeleteValue(const std::wstring& sName) const;
+    LONG DeleteValue(const std::wstring& strName) const;
 
     // The key's place for messages, e.g. "HKEY_LOCAL_MACHINE\Software\Wine" (the real key after
     // views and links). Empty when closed.
@@ -156,25 +150,25 @@ struct CMemoryRegistryOptions {
 // A target's registry. Copies share one registry; it lives while a copy or an open key does.
 class CRegistry {
 public:
-    // A Wine prefix's registry from sPrefixDir/{system,user,userdef}.reg. Fails with a clear
+    // A Wine prefix's registry from strPrefixDir/{system,user,userdef}.reg. Fails with a clear
     // message when a file cannot be read, its first line is not "WINE REGISTRY Version 2", or its
     // #arch is unknown or disagrees with the others. Lines that do not parse are skipped as
     // wineserver skips them and reported by LoadWarnings(). Reading works while a wineserver runs.
-    static CRegStatus OpenWinePrefix(const std::string& sPrefixDir,
-                                     const CWinePrefixOptions& options, CRegistry* pOut);
+    static CStatus OpenWinePrefix(const std::string& strPrefixDir,
+                                  const CWinePrefixOptions& options, CRegistry* pOut);
     // An empty registry in memory with the mounts of a Wine prefix (HKLM, HKCU =
     // HKU\S-1-5-21-0-0-0-1000, HKU\.Default). Flush keeps the current state as the one Reload
     // returns to.
     static CRegistry CreateInMemory(const CMemoryRegistryOptions& options = {});
 
-    // The registry of an offline Windows installation at sVolumeDir (the mount point of its system
-    // partition, or a folder laid out like one) as Windows loads it for the user sUser (the name
-    // of the profile folder). Windows/System32/config/SOFTWARE is HKLM\Software; SYSTEM is
-    // HKLM\System, where CurrentControlSet links to the ControlSet00N that Select\Current names;
-    // DEFAULT is HKU\.DEFAULT; Users/<sUser>/NTUSER.DAT is HKCU and HKU\<SID>; the user's
+    // The registry of an offline Windows installation at strVolumeDir (the mount point of its
+    // system partition, or a folder laid out like one) as Windows loads it for the user strUser
+    // (the name of the profile folder). Windows/System32/config/SOFTWARE is HKLM\Software; SYSTEM
+    // is HKLM\System, where CurrentControlSet links to the ControlSet00N that Select\Current names;
+    // DEFAULT is HKU\.DEFAULT; Users/<strUser>/NTUSER.DAT is HKCU and HKU\<SID>; the user's
     // UsrClass.dat is HKU\<SID>_Classes and HKCU\Software\Classes; HKEY_CLASSES_ROOT is merged
     // (EClassesRoot::Merged). Names on the volume are found in any case. The SID comes from the
-    // machine's profile list, else from UsrClass.dat. With an empty sUser there is no current
+    // machine's profile list, else from UsrClass.dat. With an empty strUser there is no current
     // user: HKEY_CURRENT_USER gives ERROR_FILE_NOT_FOUND and the classes root is the machine's
     // alone. The target is 64-bit when the SYSTEM hive's PROCESSOR_ARCHITECTURE says so (without
     // it, when SOFTWARE has Wow6432Node).
@@ -182,8 +176,8 @@ public:
     // or a hive is damaged (damaged hives are never salvaged). A dirty hive (Windows did not shut
     // down cleanly) is read, with a load warning, and Flush refuses to write it, as it refuses any
     // change that hivex cannot write faithfully; the message says why, and nothing is changed.
-    static CRegStatus OpenOfflineVolume(const std::string& sVolumeDir, const std::wstring& sUser,
-                                        CRegistry* pOut);
+    static CStatus OpenOfflineVolume(const std::string& strVolumeDir, const std::wstring& strUser,
+                                     CRegistry* pOut);
 
     CRegistry();  // no registry: every call gives ERROR_INVALID_HANDLE
     bool IsValid() const;
@@ -196,11 +190,11 @@ public:
     LONG OpenRoot(HKEY hRoot, CRegKey* pOut) const;
     // The same operations under a root, as RegOpenKeyExW / RegCreateKeyExW / RegDeleteKeyExW /
     // SHDeleteKeyW with a predefined key. Results as in CRegKey.
-    LONG OpenKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam, CRegKey* pOut) const;
-    LONG CreateKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam, CRegKey* pOut,
+    LONG OpenKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam, CRegKey* pOut) const;
+    LONG CreateKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam, CRegKey* pOut,
                    bool* pbCreated = nullptr) const;
-    LONG DeleteKey(HKEY hRoot, const std::wstring& sPath, REGSAM sam = 0) const;
-    LONG DeleteTree(HKEY hRoot, const std::wstring& sPath, REGSAM sam = 0) const;
+    LONG DeleteKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam = 0) const;
+    LONG DeleteTree(HKEY hRoot, const std::wstring& strPath, REGSAM sam = 0) const;
 
     // Whether there are changes that Flush has not written.
     bool IsDirty() const;
@@ -214,34 +208,42 @@ public:
     // down cleanly or the file changed since it was read, and 50 (ERROR_NOT_SUPPORTED) for a
     // change hivex cannot write faithfully. After a failure the changes stay in memory: Flush
     // again, or Reload to return to what is on disk.
-    CRegStatus Flush() const;
+    CStatus Flush() const;
     // The same, for an operation that keeps a backup: a hive that was recovered from its logs
     // at load (and only such a hive) keeps its original file and logs in the host folder
-    // sKeepOriginalsIn before it is written back clean. Plain Flush refuses to write such a hive.
-    CRegStatus Flush(const std::string& sKeepOriginalsIn) const;
+    // strKeepOriginalsIn before it is written back clean. Plain Flush refuses to write such a hive.
+    CStatus Flush(const std::string& strKeepOriginalsIn) const;
     // Writes back every hive that was recovered from its logs at load, unchanged otherwise,
-    // keeping the originals in sKeepOriginalsIn as Flush does. pApplied gets one line per hive,
+    // keeping the originals in strKeepOriginalsIn as Flush does. pApplied gets one line per hive,
     // "NTUSER.DAT: 4 log entries (sequence 2 to 5) from ...". Nothing to do is success.
-    CRegStatus WriteBackRecovered(const std::string& sKeepOriginalsIn,
-                                  std::vector<std::wstring>* pApplied) const;
+    CStatus WriteBackRecovered(const std::string& strKeepOriginalsIn,
+                               std::vector<std::wstring>* pApplied) const;
     // Whether a Flush could write now, whatever has changed: the same refusals as Flush (a
     // running wineserver, unreadable lines) without writing anything. Lets a caller refuse an
     // operation before it changes files beside the registry.
-    CRegStatus CheckWritable() const;
-    // Whether the file holding the key hRoot\sPath (in the view of sam) could be written now: on
+    CStatus CheckWritable() const;
+    // Whether the file holding the key hRoot\strPath (in the view of sam) could be written now: on
     // an offline volume each hive is its own file, and a hive that cannot be written (dirty
     // without usable logs, not read completely) must not block changes to the others. A key
     // that does not exist needs no writing: success.
-    CRegStatus CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam = 0) const;
-    // Whether a restore could write the key hRoot\sPath (in the view of sam) back into its file as
-    // it is now: with bWhole the key with everything below it, else only its values. An offline
+    CStatus CheckWritable(HKEY hRoot, const std::wstring& strPath, REGSAM sam = 0) const;
+    // Whether a restore could write the key hRoot\strPath (in the view of sam) back into its file
+    // as it is now: with bWhole the key with everything below it, else only its values. An offline
     // hive takes back only what hivex can write so that Windows finds it; a Wine file takes
     // everything. A key that does not exist: success.
-    CRegStatus CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam,
-                               bool bWhole) const;
+    CStatus CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGSAM sam, bool bWhole) const;
+    // Where the key hRoot\strPath (in the view of sam) lives, as the root and path a backup
+    // names so that its restore writes into the file the key came from: a key of a merged
+    // HKEY_CLASSES_ROOT (a Windows volume with a user) is HKEY_CURRENT_USER\Software\Classes\...
+    // when the user's classes hold it (and the value *pstrValue, when one is named and the
+    // machine's key holds it too), else HKEY_LOCAL_MACHINE\Software\Classes\..., as a delete
+    // through the merged root chooses. Anything else, and a key that does not exist, is returned
+    // as given.
+    std::pair<HKEY, std::wstring> HomeOf(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                         const std::wstring* pstrValue = nullptr) const;
     // Drops every change since the last load or Flush and reads the stores again. Keys open
     // before report ERROR_KEY_DELETED afterwards.
-    CRegStatus Reload() const;
+    CStatus Reload() const;
     // Whether a registry file changed on disk since it was last read or written (another program
     // wrote it). Flush refuses to write over such a change (1013); an operation that is about to
     // change the registry reloads first.
@@ -252,9 +254,9 @@ public:
     // Test and build helpers in Wine's text notation (the body of a .reg file; the header lines
     // are optional). ImportText adds keys and values under hRoot (HKEY_CLASSES_ROOT writes to the
     // machine's classes); a line that does not parse is an error. ExportText writes the key at
-    // hRoot\sPath and everything below it, key names relative to it, without times.
-    CRegStatus ImportText(HKEY hRoot, std::string_view sText) const;
-    std::string ExportText(HKEY hRoot, const std::wstring& sPath) const;
+    // hRoot\strPath and everything below it, key names relative to it, without times.
+    CStatus ImportText(HKEY hRoot, std::string_view strText) const;
+    std::string ExportText(HKEY hRoot, const std::wstring& strPath) const;
 
 private:
     friend class CRegistryCore;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,9 +20,9 @@ namespace Branwick::Platform {
 struct CRegistryLayout {
     bool m_b64Bit = true;
     EClassesRoot m_eClassesRoot = EClassesRoot::Machine;
-    std::wstring m_sCurrentUser = L"User\\S-1-5-21-0-0-0-1000";
+    std::wstring m_strCurrentUser = L"User\\S-1-5-21-0-0-0-1000";
     // The user's classes for the merged HKEY_CLASSES_ROOT.
-    std::wstring m_sUserClasses = L"User\\S-1-5-21-0-0-0-1000\\Software\\Classes";
+    std::wstring m_strUserClasses = L"User\\S-1-5-21-0-0-0-1000\\Software\\Classes";
 };
 
 // What an open key refers to.
@@ -48,43 +49,45 @@ public:
     CRegistryCore(const CRegistryCore&) = delete;
     CRegistryCore& operator=(const CRegistryCore&) = delete;
 
-    // Mounts a store at sPlace (e.g. L"Machine") and loads it. Places do not nest.
-    CRegStatus Mount(std::unique_ptr<Reg::IRegStore> pStore, const std::wstring& sPlace);
+    // Mounts a store at strPlace (e.g. L"Machine") and loads it. Places do not nest.
+    CStatus Mount(std::unique_ptr<Reg::IRegStore> pStore, const std::wstring& strPlace);
     void Set64Bit(bool b64Bit);
     // Moves the current user's places (paths as in CRegistryLayout) once a loader knows the user:
     // an offline volume learns the SID from the hives it has mounted.
-    void SetUserPlaces(const std::wstring& sCurrentUser, const std::wstring& sUserClasses);
+    void SetUserPlaces(const std::wstring& strCurrentUser, const std::wstring& strUserClasses);
     static CRegistry Wrap(std::shared_ptr<CRegistryCore> pCore);
 
     bool Is64Bit() const;
     LONG OpenRoot(HKEY hRoot, CRegKey* pOut);
-    LONG Open(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam, bool bCreate,
+    LONG Open(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam, bool bCreate,
               CRegKey* pOut, bool* pbCreated);
-    LONG Delete(const CRegKey::CState& base, const std::wstring& sSubKey, REGSAM sam, bool bTree);
+    LONG Delete(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam, bool bTree);
     LONG EnumKey(CRegKey::CState& key, DWORD dwIndex, std::wstring* psName, DWORD dwCapacity);
     LONG EnumValue(CRegKey::CState& key, DWORD dwIndex, CRegValue* pValue, DWORD dwNameCapacity,
                    DWORD dwDataCapacity);
     LONG QueryInfo(CRegKey::CState& key, CRegKeyInfo* pInfo);
-    LONG QueryValue(const CRegKey::CState& key, const std::wstring& sName, DWORD* pdwType,
+    LONG QueryValue(const CRegKey::CState& key, const std::wstring& strName, DWORD* pdwType,
                     CRegBytes* pvData, DWORD dwCapacity);
-    LONG SetValue(const CRegKey::CState& key, const std::wstring& sName, DWORD dwType,
+    LONG SetValue(const CRegKey::CState& key, const std::wstring& strName, DWORD dwType,
                   const CRegBytes& vData);
-    LONG DeleteValue(const CRegKey::CState& key, const std::wstring& sName);
+    LONG DeleteValue(const CRegKey::CState& key, const std::wstring& strName);
     std::wstring GetPath(const CRegKey::CState& key);
     void Release(CRegKey::CState* pKey);
 
     bool IsDirty();
     bool ChangedOnDisk();
-    CRegStatus Flush(const std::string& sKeepOriginalsIn = {});
-    CRegStatus CheckWritable();
-    CRegStatus CheckWritable(HKEY hRoot, const std::wstring& sPath, REGSAM sam);
-    CRegStatus CheckRestorable(HKEY hRoot, const std::wstring& sPath, REGSAM sam, bool bWhole);
-    CRegStatus WriteBackRecovered(const std::string& sKeepOriginalsIn,
-                                  std::vector<std::wstring>* pApplied);
-    CRegStatus Reload();
+    CStatus Flush(const std::string& strKeepOriginalsIn = {});
+    CStatus CheckWritable();
+    CStatus CheckWritable(HKEY hRoot, const std::wstring& strPath, REGSAM sam);
+    CStatus CheckRestorable(HKEY hRoot, const std::wstring& strPath, REGSAM sam, bool bWhole);
+    std::pair<HKEY, std::wstring> HomeOf(HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+                                         const std::wstring* pstrValue);
+    CStatus WriteBackRecovered(const std::string& strKeepOriginalsIn,
+                               std::vector<std::wstring>* pApplied);
+    CStatus Reload();
     std::vector<std::wstring> LoadWarnings();
-    CRegStatus ImportText(HKEY hRoot, std::string_view sText);
-    std::string ExportText(HKEY hRoot, const std::wstring& sPath);
+    CStatus ImportText(HKEY hRoot, std::string_view strText);
+    std::string ExportText(HKEY hRoot, const std::wstring& strPath);
 
 private:
     struct CMount {
@@ -112,8 +115,8 @@ private:
     void ApplyView(std::vector<Reg::CName>* pPath, REGSAM sam) const;
     // Whether the view sends pBase\vRel somewhere other than below pBase.
     bool IsRedirected(const Reg::CKeyNode* pBase, const std::vector<Reg::CName>& vRel, REGSAM sam);
-    // The subkey of base that EnumKey gave last when sName is its name unit for unit; else null.
-    Reg::CKeyNode* EnumeratedChild(const CRegKey::CState& base, const std::wstring& sName) const;
+    // The subkey of base that EnumKey gave last when strName is its name unit for unit; else null.
+    Reg::CKeyNode* EnumeratedChild(const CRegKey::CState& base, const std::wstring& strName) const;
     // Opens (or creates) the key at pBase\vRel of a key outside the merged classes root.
     LONG OpenBelow(Reg::CKeyNode* pBase, const std::vector<Reg::CName>& vRel, REGSAM sam,
                    bool bCreate, Reg::CKeyNode** ppOut, bool* pbCreated);
@@ -124,6 +127,11 @@ private:
     LONG DeleteNode(Reg::CKeyNode* pNode, bool bTree);
     bool IsProtected(const Reg::CKeyNode* pNode);
     CMount* MountOf(const Reg::CKeyNode* pNode);
+    // The first refusal of check by a store holding the key (both stores of a merged classes key);
+    // a key that does not exist needs nothing: success.
+    CStatus CheckStoresOf(
+        HKEY hRoot, const std::wstring& strPath, REGSAM sam,
+        const std::function<CStatus(const Reg::IRegStore&, const Reg::CKeyNode&)>& check);
     void MarkDirty(Reg::CKeyNode* pNode);
     void Touch(Reg::CKeyNode* pNode);
     void BuildLists(CRegKey::CState& key);

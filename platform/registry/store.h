@@ -24,7 +24,7 @@
 namespace Branwick::Platform::Reg {
 
 // A failed step of a store's atomic file, as Flush reports it.
-inline CRegStatus WriteFailure(const CAtomicFile& file) {
+inline CStatus WriteFailure(const CAtomicFile& file) {
     return {ERROR_CANTWRITE, WidenUtf8(file.Error())};
 }
 
@@ -34,34 +34,32 @@ public:
 
     // Fills pRoot, a fresh empty node, from the backing data. Lines or records that are skipped go
     // to pWarnings. A failure leaves pRoot to be dropped.
-    virtual CRegStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) = 0;
+    virtual CStatus Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) = 0;
     // Makes the state of root durable somewhere that does not replace the stored data yet (a temp
     // file beside the original, fsynced). Refuses with a clear message, and leaves nothing behind,
     // when writing is not safe now.
-    virtual CRegStatus Prepare(const CKeyNode& root) = 0;
+    virtual CStatus Prepare(const CKeyNode& root) = 0;
     // The refusals of Prepare that do not depend on the data (a running wineserver, lines that
     // could not be read), without writing anything.
-    virtual CRegStatus CheckWritable() const { return {}; }
+    virtual CStatus CheckWritable() const { return {}; }
     // Whether the backing data changed since the store last loaded or wrote it (another program
     // wrote it meanwhile). Prepare refuses then, so that the other program's change is not lost.
     virtual bool ChangedOnDisk() const { return false; }
     // The refusals of Prepare that concern only this store's own file (a dirty hive), which must
     // not block writing the other stores; a store whose files are written together has none.
-    virtual CRegStatus CheckStoreWritable() const { return {}; }
+    virtual CStatus CheckStoreWritable() const { return {}; }
     // Where a store that writes back data recovered from elsewhere (a hive's logs) keeps the
     // originals first; without a folder such a store refuses to write.
-    virtual void KeepOriginalsIn(const std::string& /*sFolder*/) {}
+    virtual void KeepOriginalsIn(const std::string& /*strFolder*/) {}
     // What was recovered at load and is not written back yet ("4 log entries from ..."); empty
     // when nothing.
     virtual std::wstring PendingRecovery() const { return {}; }
     // Whether a restore could write key back into this store's file as it is now (bWhole: with
     // everything below it; else only its values), so that nothing is deleted that a restore could
     // not bring back; the refusal says why.
-    virtual CRegStatus CheckRestorable(const CKeyNode& /*key*/, bool /*bWhole*/) const {
-        return {};
-    }
+    virtual CStatus CheckRestorable(const CKeyNode& /*key*/, bool /*bWhole*/) const { return {}; }
     // Puts the prepared data in place (rename, fsync of the folder). Only after a good Prepare.
-    virtual CRegStatus Commit() = 0;
+    virtual CStatus Commit() = 0;
     // Drops what Prepare made.
     virtual void Abort() = 0;
 };

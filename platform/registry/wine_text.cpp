@@ -286,14 +286,14 @@ private:
 
     void SetFailure(LONG code, const std::wstring& what) {
         m_result.m_status.m_lCode = code;
-        m_result.m_status.m_sMessage = WidenUtf8(m_options.m_sFileName) + L" " + what;
+        m_result.m_status.m_strText = WidenUtf8(m_options.m_strFileName) + L" " + what;
     }
 
     void Warn(const char* what, std::string_view line) {
         if (m_result.m_nWarnings++ >= kKeptWarnings) {
             return;
         }
-        std::wstring text = WidenUtf8(m_options.m_sFileName) + L":" +
+        std::wstring text = WidenUtf8(m_options.m_strFileName) + L":" +
                             std::to_wstring(m_pReader->LineNumber()) + L": " + WidenUtf8(what) +
                             L" '" + WidenUtf8(line.substr(0, kQuotedLineChars)) +
                             (line.size() > kQuotedLineChars ? L"...'" : L"'");
@@ -347,14 +347,14 @@ private:
             return false;
         }
         const std::string& expected =
-            m_result.m_sArch.empty() ? m_options.m_sExpectedArch : m_result.m_sArch;
+            m_result.m_strArch.empty() ? m_options.m_strExpectedArch : m_result.m_strArch;
         if (!expected.empty() && arch != expected) {
             SetFailure(ERROR_NOT_REGISTRY_FILE, L"is for " + WidenUtf8(arch) +
                                                     L" but the prefix is " + WidenUtf8(expected) +
                                                     L" (mismatched architecture)");
             return false;
         }
-        m_result.m_sArch = arch;
+        m_result.m_strArch = arch;
         return true;
     }
 
@@ -391,26 +391,26 @@ private:
 
     void OnKey(const char* p, const char* end, std::string_view line) {
         FinishKey();
-        const char* after = ParseEscaped(p, end, ']', &m_sPath);
+        const char* after = ParseEscaped(p, end, ']', &m_strPath);
         if (after == nullptr) {
             Warn("Malformed key", line);
             return;
         }
         m_qwKeyLineTime = KeyLineTime(after, end);
-        if (!m_sPath.empty() && m_sPath[0] == u'\\') {
+        if (!m_strPath.empty() && m_strPath[0] == u'\\') {
             Warn("Error creating key", line);
             return;
         }
         std::vector<CNameView>& parts = m_vParts;
         parts.clear();
         std::size_t start = 0;
-        while (start <= m_sPath.size()) {
-            std::size_t stop = m_sPath.find(u'\\', start);
+        while (start <= m_strPath.size()) {
+            std::size_t stop = m_strPath.find(u'\\', start);
             if (stop == CName::npos) {
-                stop = m_sPath.size();
+                stop = m_strPath.size();
             }
             if (stop > start) {
-                parts.emplace_back(m_sPath.data() + start, stop - start);
+                parts.emplace_back(m_strPath.data() + start, stop - start);
                 if (stop - start > kMaxKeyNameLen) {
                     Warn("Error creating key (name too long)", line);
                     return;
@@ -449,15 +449,15 @@ private:
     // all that follow it, work that grows with the square of their number. Such subkeys go to the
     // end instead, are found again through an index by folded name, and are sorted once the file
     // is read.
-    CKeyNode* FindOrAddChild(CKeyNode* pNode, CNameView sName) {
+    CKeyNode* FindOrAddChild(CKeyNode* pNode, CNameView strName) {
         auto unordered = m_unordered.find(pNode);
         if (unordered == m_unordered.end()) {
             const std::size_t n = pNode->ChildCount();
-            if (n == 0 || CompareNames(pNode->Child(n - 1)->Name(), sName) <= 0) {
+            if (n == 0 || CompareNames(pNode->Child(n - 1)->Name(), strName) <= 0) {
                 bool added = false;
-                return pNode->FindOrAddChild(sName, 0, &added);
+                return pNode->FindOrAddChild(strName, 0, &added);
             }
-            if (CKeyNode* pFound = pNode->FindChild(sName)) {
+            if (CKeyNode* pFound = pNode->FindChild(strName)) {
                 return pFound;
             }
             unordered = m_unordered.try_emplace(pNode).first;
@@ -465,18 +465,18 @@ private:
                 unordered->second.emplace(Folded(pNode->Child(i)->Name()), pNode->Child(i));
             }
         }
-        CName sFolded = Folded(sName);
-        const auto found = unordered->second.find(sFolded);
+        CName strFolded = Folded(strName);
+        const auto found = unordered->second.find(strFolded);
         if (found != unordered->second.end()) {
             return found->second;
         }
-        CKeyNode* pChild = pNode->AppendChildUnsorted(CName(sName), 0);
-        unordered->second.emplace(std::move(sFolded), pChild);
+        CKeyNode* pChild = pNode->AppendChildUnsorted(CName(strName), 0);
+        unordered->second.emplace(std::move(strFolded), pChild);
         return pChild;
     }
 
-    static CName Folded(CNameView sName) {
-        CName out(sName);
+    static CName Folded(CNameView strName) {
+        CName out(strName);
         for (char16_t& c : out) {
             c = FoldUnit(c);
         }
@@ -508,8 +508,8 @@ private:
 
     void OnValue(const char* p, const char* end, std::string_view line) {
         const char* q = p + 1;
-        m_sName.clear();
-        if (*p == '"' && (q = ParseEscaped(p + 1, end, '"', &m_sName)) == nullptr) {
+        m_strName.clear();
+        if (*p == '"' && (q = ParseEscaped(p + 1, end, '"', &m_strName)) == nullptr) {
             Warn("Malformed value name", line);
             return;
         }
@@ -524,7 +524,7 @@ private:
         while (q < end && IsSpace(*q)) {
             ++q;
         }
-        if (m_sName.size() > kMaxValueNameLen) {
+        if (m_strName.size() > kMaxValueNameLen) {
             Warn("Value name too long", line);
             return;
         }
@@ -535,12 +535,12 @@ private:
             type = REG_NONE;
             data.clear();
         }
-        m_pKey->SetValue(m_sName, type, std::move(data));
+        m_pKey->SetValue(m_strName, type, std::move(data));
     }
 
     bool ParseData(const char* p, const char* end, DWORD* pType, std::vector<std::uint8_t>* pData) {
         struct CTag {
-            std::string_view m_sTag;
+            std::string_view m_strTag;
             DWORD m_dwType;
         };
         static constexpr CTag kStrings[] = {{"\"", REG_SZ},
@@ -548,12 +548,12 @@ private:
                                             {"str(2):\"", REG_EXPAND_SZ},
                                             {"str(7):\"", REG_MULTI_SZ}};
         for (const CTag& tag : kStrings) {
-            if (StartsWith(p, end, tag.m_sTag)) {
+            if (StartsWith(p, end, tag.m_strTag)) {
                 *pType = tag.m_dwType;
-                if (!ParseEscaped(p + tag.m_sTag.size(), end, '"', &m_sData)) {
+                if (!ParseEscaped(p + tag.m_strTag.size(), end, '"', &m_strData)) {
                     return false;
                 }
-                AppendUnitsLE(m_sData, true, pData);
+                AppendUnitsLE(m_strData, true, pData);
                 return true;
             }
         }
@@ -617,9 +617,9 @@ private:
     // The keys whose subkeys came out of order, each with its subkeys by folded name.
     std::unordered_map<CKeyNode*, std::unordered_map<CName, CKeyNode*>> m_unordered;
     std::vector<CNameView> m_vParts;
-    CName m_sPath;
-    CName m_sName;
-    CName m_sData;
+    CName m_strPath;
+    CName m_strName;
+    CName m_strData;
 };
 
 // ---- writer ----
@@ -724,13 +724,13 @@ public:
             m_pOut->MaybeFlush();
         }
         for (std::size_t i = 0; i < node.ChildCount(); ++i) {
-            const std::size_t len = m_sPath.size();
+            const std::size_t len = m_strPath.size();
             if (!bBase) {
-                m_sPath.append("\\\\");
+                m_strPath.append("\\\\");
             }
-            PutEscaped(node.Child(i)->Name(), '[', ']', &m_sPath);
+            PutEscaped(node.Child(i)->Name(), '[', ']', &m_strPath);
             Key(*node.Child(i), false);
-            m_sPath.resize(len);
+            m_strPath.resize(len);
         }
     }
 
@@ -738,7 +738,7 @@ private:
     void KeyHeader(const CKeyNode& node) {
         std::string& b = m_pOut->Text();
         b.append("\n[");
-        b.append(m_sPath);
+        b.append(m_strPath);
         b.push_back(']');
         if (m_options.m_bTimes) {
             const auto t = static_cast<std::int64_t>(node.m_qwTime);
@@ -765,11 +765,11 @@ private:
     void Value(const CValue& v) {
         std::string& b = m_pOut->Text();
         std::size_t lineStart = b.size();
-        if (v.m_sName.empty()) {
+        if (v.m_strName.empty()) {
             b.append("@=");
         } else {
             b.push_back('"');
-            PutEscaped(v.m_sName, '"', '"', &b);
+            PutEscaped(v.m_strName, '"', '"', &b);
             b.append("\"=");
         }
         const std::vector<std::uint8_t>& d = v.m_vData;
@@ -782,11 +782,11 @@ private:
                 b.append("):");
             }
             b.push_back('"');
-            m_sUnits.resize(n / 2 - 1);
+            m_strUnits.resize(n / 2 - 1);
             for (std::size_t i = 0; i + 1 < n / 2; ++i) {
-                m_sUnits[i] = static_cast<char16_t>(d[2 * i] | (d[2 * i + 1] << 8));
+                m_strUnits[i] = static_cast<char16_t>(d[2 * i] | (d[2 * i + 1] << 8));
             }
-            PutEscaped(m_sUnits, '"', '"', &b);
+            PutEscaped(m_strUnits, '"', '"', &b);
             b.append("\"\n");
             return;
         }
@@ -821,14 +821,14 @@ private:
 
     const CWineWriteOptions& m_options;
     CTextOut* m_pOut;
-    std::string m_sPath;
-    CName m_sUnits;
+    std::string m_strPath;
+    CName m_strUnits;
 };
 
 }  // namespace
 
-CLineReader::CLineReader(std::string_view sText)
-    : m_sText(sText), m_nEnd(sText.size()), m_bEof(true) {}
+CLineReader::CLineReader(std::string_view strText)
+    : m_strText(strText), m_nEnd(strText.size()), m_bEof(true) {}
 
 CLineReader::CLineReader(int fd) : m_fd(fd), m_vBuffer(1 << 20) {}
 
@@ -863,7 +863,7 @@ bool CLineReader::Next(std::string_view* pLine) {
         return false;
     }
     for (;;) {
-        const char* base = m_fd >= 0 ? m_vBuffer.data() : m_sText.data();
+        const char* base = m_fd >= 0 ? m_vBuffer.data() : m_strText.data();
         const char* start = base + m_nPos;
         const auto* nl = static_cast<const char*>(std::memchr(start, '\n', m_nEnd - m_nPos));
         std::size_t len;
@@ -891,7 +891,7 @@ bool CLineReader::Next(std::string_view* pLine) {
 
 CTextOut::CTextOut(int fd) : m_fd(fd) {
     if (fd >= 0) {
-        m_sBuffer.reserve(kChunk + 4096);
+        m_strBuffer.reserve(kChunk + 4096);
     }
 }
 
@@ -899,8 +899,8 @@ void CTextOut::FlushChunk() {
     if (m_fd < 0) {
         return;
     }
-    const char* p = m_sBuffer.data();
-    std::size_t left = m_sBuffer.size();
+    const char* p = m_strBuffer.data();
+    std::size_t left = m_strBuffer.size();
     while (left > 0 && m_nErrno == 0) {
         const ssize_t n = ::write(m_fd, p, left);
         if (n < 0) {
@@ -912,7 +912,7 @@ void CTextOut::FlushChunk() {
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    m_sBuffer.clear();
+    m_strBuffer.clear();
 }
 
 bool CTextOut::Finish() {
@@ -926,14 +926,14 @@ CWineParseResult ParseWineText(CLineReader* pReader, CKeyNode* pRoot,
 }
 
 void WriteWineText(const CKeyNode& root, const CWineWriteOptions& options, CTextOut* pOut) {
-    if (!options.m_sBranch.empty()) {
+    if (!options.m_strBranch.empty()) {
         pOut->Put(kWineMagic);
         pOut->Put("\n;; All keys relative to ");
-        pOut->Put(options.m_sBranch);
+        pOut->Put(options.m_strBranch);
         pOut->Put('\n');
-        if (!options.m_sArch.empty()) {
+        if (!options.m_strArch.empty()) {
             pOut->Put("\n#arch=");
-            pOut->Put(options.m_sArch);
+            pOut->Put(options.m_strArch);
             pOut->Put('\n');
         }
     }

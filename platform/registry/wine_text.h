@@ -20,7 +20,7 @@ inline constexpr std::string_view kWineMagic = "WINE REGISTRY Version 2";
 // Lines of a text held in memory or read from a file descriptor in chunks.
 class CLineReader {
 public:
-    explicit CLineReader(std::string_view sText);
+    explicit CLineReader(std::string_view strText);
     explicit CLineReader(int fd);
     CLineReader(const CLineReader&) = delete;
     CLineReader& operator=(const CLineReader&) = delete;
@@ -36,7 +36,7 @@ private:
 
     int m_fd = -1;
     std::vector<char> m_vBuffer;
-    std::string_view m_sText;
+    std::string_view m_strText;
     std::size_t m_nPos = 0;
     std::size_t m_nEnd = 0;
     bool m_bEof = false;
@@ -49,20 +49,20 @@ class CTextOut {
 public:
     explicit CTextOut(int fd = -1);
     void Put(std::string_view s) {
-        m_sBuffer.append(s);
+        m_strBuffer.append(s);
         MaybeFlush();
     }
-    void Put(char c) { m_sBuffer.push_back(c); }
+    void Put(char c) { m_strBuffer.push_back(c); }
     // For writers that append to Text() directly: writes a full chunk out.
     void MaybeFlush() {
-        if (m_sBuffer.size() >= kChunk) {
+        if (m_strBuffer.size() >= kChunk) {
             FlushChunk();
         }
     }
     // Writes what is buffered; false (and errno in Error()) when a write failed.
     bool Finish();
     int Error() const { return m_nErrno; }
-    std::string& Text() { return m_sBuffer; }
+    std::string& Text() { return m_strBuffer; }
 
 private:
     static constexpr std::size_t kChunk = 1 << 20;
@@ -70,19 +70,19 @@ private:
 
     int m_fd;
     int m_nErrno = 0;
-    std::string m_sBuffer;
+    std::string m_strBuffer;
 };
 
 struct CWineParseOptions {
-    std::string m_sFileName;         // for messages
+    std::string m_strFileName;       // for messages
     bool m_bRequireMagic = true;     // else the magic line is optional (text for tests)
-    std::string m_sExpectedArch;     // "win32" / "win64": another #arch refuses the file
+    std::string m_strExpectedArch;   // "win32" / "win64": another #arch refuses the file
     std::uint64_t m_qwLoadTime = 0;  // the time of keys that carry none
 };
 
 struct CWineParseResult {
-    CRegStatus m_status;  // not Ok: the file is refused and the tree must be dropped
-    std::string m_sArch;  // from #arch; empty when the file has none
+    CStatus m_status;       // not Ok: the file is refused and the tree must be dropped
+    std::string m_strArch;  // from #arch; empty when the file has none
     std::vector<std::wstring> m_vWarnings;  // the first ones of m_nWarnings
     std::size_t m_nWarnings = 0;
 };
@@ -95,8 +95,8 @@ CWineParseResult ParseWineText(CLineReader* pReader, CKeyNode* pRoot,
 struct CWineWriteOptions {
     // Written after ";; All keys relative to " (already escaped, e.g. "REGISTRY\\\\Machine");
     // empty: no header at all (the body alone, for tests).
-    std::string m_sBranch;
-    std::string m_sArch;  // "win32" / "win64" / empty: no #arch line
+    std::string m_strBranch;
+    std::string m_strArch;  // "win32" / "win64" / empty: no #arch line
     bool m_bTimes = true;
 };
 

@@ -19,11 +19,11 @@ namespace {
 // What could be read of the file; empty when it cannot be opened. A process's entries in /proc
 // fail to read once the process has ended, which may happen between the open and the read: that is
 // an answer (the process is gone), never an error. The standard streams would throw there.
-std::string ReadSmallFile(const std::string& sPath) {
-    std::string sText;
-    const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+std::string ReadSmallFile(const std::string& strPath) {
+    std::string strText;
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return sText;
+        return strText;
     }
     char buffer[4096];
     for (ssize_t n; (n = read(fd, buffer, sizeof(buffer))) != 0;) {
@@ -33,15 +33,15 @@ std::string ReadSmallFile(const std::string& sPath) {
             }
             break;
         }
-        sText.append(buffer, static_cast<std::size_t>(n));
+        strText.append(buffer, static_cast<std::size_t>(n));
     }
     close(fd);
-    return sText;
+    return strText;
 }
 
 // The process that holds the server's lock (-1 when the kernel does not say), or 0.
-long LockHolder(const std::string& sLockFile) {
-    const int fd = open(sLockFile.c_str(), O_RDONLY | O_CLOEXEC);
+long LockHolder(const std::string& strLockFile) {
+    const int fd = open(strLockFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return 0;
     }
@@ -65,25 +65,25 @@ long LockHolder(const std::string& sLockFile) {
     return fl.l_pid > 0 ? fl.l_pid : -1;
 }
 
-bool SameFile(const std::string& sPath, const struct stat& st) {
+bool SameFile(const std::string& strPath, const struct stat& st) {
     struct stat other {};
-    return stat(sPath.c_str(), &other) == 0 && other.st_dev == st.st_dev &&
+    return stat(strPath.c_str(), &other) == 0 && other.st_dev == st.st_dev &&
            other.st_ino == st.st_ino;
 }
 
-bool ServesPrefix(const std::string& sProc, const std::string& sServerDir,
+bool ServesPrefix(const std::string& strProc, const std::string& strServerDir,
                   const struct stat& prefix) {
     char cwd[4096];
-    const ssize_t n = readlink((sProc + "/cwd").c_str(), cwd, sizeof(cwd) - 1);
+    const ssize_t n = readlink((strProc + "/cwd").c_str(), cwd, sizeof(cwd) - 1);
     if (n > 0) {
         const std::string dir(cwd, static_cast<std::size_t>(n));
-        if (dir.size() >= sServerDir.size() + 1 &&
-            dir.compare(dir.size() - sServerDir.size(), sServerDir.size(), sServerDir) == 0 &&
-            dir[dir.size() - sServerDir.size() - 1] == '/') {
+        if (dir.size() >= strServerDir.size() + 1 &&
+            dir.compare(dir.size() - strServerDir.size(), strServerDir.size(), strServerDir) == 0 &&
+            dir[dir.size() - strServerDir.size() - 1] == '/') {
             return true;
         }
     }
-    const std::string env = ReadSmallFile(sProc + "/environ");
+    const std::string env = ReadSmallFile(strProc + "/environ");
     for (std::size_t pos = 0; pos < env.size(); pos = env.find('\0', pos) + 1) {
         if (env.compare(pos, 11, "WINEPREFIX=") == 0) {
             return SameFile(env.substr(pos + 11, env.find('\0', pos) - pos - 11), prefix);
@@ -95,7 +95,7 @@ bool ServesPrefix(const std::string& sProc, const std::string& sServerDir,
     return false;
 }
 
-long ScanProc(const std::string& sServerDir, const struct stat& prefix) {
+long ScanProc(const std::string& strServerDir, const struct stat& prefix) {
     DIR* proc = opendir("/proc");
     if (proc == nullptr) {
         return 0;
@@ -109,7 +109,7 @@ long ScanProc(const std::string& sServerDir, const struct stat& prefix) {
         }
         const std::string dir = std::string("/proc/") + entry->d_name;
         const std::string comm = ReadSmallFile(dir + "/comm");
-        if (comm.rfind("wineserver", 0) == 0 && ServesPrefix(dir, sServerDir, prefix)) {
+        if (comm.rfind("wineserver", 0) == 0 && ServesPrefix(dir, strServerDir, prefix)) {
             found = pid;
             break;
         }
@@ -120,9 +120,9 @@ long ScanProc(const std::string& sServerDir, const struct stat& prefix) {
 
 }  // namespace
 
-std::wstring FindRunningWineserver(const std::string& sPrefixDir) {
+std::wstring FindRunningWineserver(const std::string& strPrefixDir) {
     struct stat prefix {};
-    if (stat(sPrefixDir.c_str(), &prefix) != 0) {
+    if (stat(strPrefixDir.c_str(), &prefix) != 0) {
         return {};
     }
     char serverDir[64];
@@ -135,7 +135,7 @@ std::wstring FindRunningWineserver(const std::string& sPrefixDir) {
         roots.push_back("/run/user/" + std::to_string(uid) + "/wine");
     }
     // Debian's Wine keeps the server folder's name in the prefix when /run/user is missing.
-    std::string name = ReadSmallFile(sPrefixDir + "/wineserver");
+    std::string name = ReadSmallFile(strPrefixDir + "/wineserver");
     while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) {
         name.pop_back();
     }
@@ -155,7 +155,7 @@ std::wstring FindRunningWineserver(const std::string& sPrefixDir) {
     if (pid == 0) {
         return {};
     }
-    const std::wstring dir = WidenUtf8(sPrefixDir);
+    const std::wstring dir = WidenUtf8(strPrefixDir);
     return L"a wineserver" +
            (pid > 0 ? L" (process " + std::to_wstring(pid) + L")" : std::wstring()) +
            L" is running for the Wine prefix " + dir +

@@ -2,7 +2,8 @@
 
 namespace Branwick::Platform {
 
-CRegStatus OpenOfflineRegistry(const std::string& strVolume, const std::wstring& strUser, CRegistry* pOut) {
+CStatus OpenOfflineRegistry(const std::string& strVolume, const std::wstring& strUser,
+                            CRegistry* pOut) {
     return CRegistry::OpenOfflineVolume(strVolume, strUser, pOut);
 }
 

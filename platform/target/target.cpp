@@ -130,9 +130,9 @@ std::unique_ptr<CTarget> CTarget::OpenWinePrefix(const std::string& strFolder, s
         return nullptr;
     }
     CRegistry reg;
-    const CRegStatus s = CRegistry::OpenWinePrefix(strPrefix, {}, &reg);
+    const CStatus s = CRegistry::OpenWinePrefix(strPrefix, {}, &reg);
     if (!s.Ok()) {
-        strError = s.m_sMessage;
+        strError = s.m_strText;
         return nullptr;
     }
     CDriveMap map = WineDriveMap(strPrefix);
@@ -157,9 +157,9 @@ std::unique_ptr<CTarget> CTarget::OpenOfflineVolume(const std::string& strFolder
         return nullptr;
     }
     CRegistry reg;
-    const CRegStatus s = OpenOfflineRegistry(strVolume, strUser, &reg);
+    const CStatus s = OpenOfflineRegistry(strVolume, strUser, &reg);
     if (!s.Ok()) {
-        strError = s.m_sMessage;
+        strError = s.m_strText;
         return nullptr;
     }
     CDriveMap map = VolumeDriveMap(strVolume);
@@ -205,25 +205,25 @@ std::wstring CTarget::DataFolderNote() const {
                         L"settings and backups in ") + kVolumeDataFolder + L" at the volume's root.";
 }
 
-CFileStatus CTarget::CreateDataFolder(std::string* pstrHost) const {
+CStatus CTarget::CreateDataFolder(std::string* pstrHost) const {
     const std::wstring strFolder = DataFolder();
     if (strFolder.empty()) {
         return {ERROR_PATH_NOT_FOUND, L"The target has neither ALLUSERSPROFILE nor PROGRAMDATA"};
     }
-    if (CFileStatus s = m_pFiles->CreateFolders(strFolder); !s.Ok()) {
+    if (CStatus s = m_pFiles->CreateFolders(strFolder); !s.Ok()) {
         return s;
     }
     std::string strHost;
-    CFileStatus s = m_pFiles->HostPath(strFolder, strHost);
+    CStatus s = m_pFiles->HostPath(strFolder, strHost);
     if (s.Ok() && pstrHost) {
         *pstrHost = strHost;
     }
     return s;
 }
 
-CFileStatus CTarget::DeleteFileAtRestart(const std::wstring& strPath) const {
+CStatus CTarget::DeleteFileAtRestart(const std::wstring& strPath) const {
     std::wstring strFull;
-    if (CFileStatus s = m_pFiles->CheckDelete(strPath, &strFull); !s.Ok()) {
+    if (CStatus s = m_pFiles->CheckDelete(strPath, &strFull); !s.Ok()) {
         return s;
     }
     CRegKey key;

@@ -71,14 +71,14 @@ public:
 
     // Creates every missing folder of DataFolder() (a Wine prefix has no "Application Data" below
     // ProgramData) and gives its host path. ERROR_PATH_NOT_FOUND when there is no data folder.
-    CFileStatus CreateDataFolder(std::string* pstrHost = nullptr) const;
+    CStatus CreateDataFolder(std::string* pstrHost = nullptr) const;
 
     // MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT): appends "\??\<path>" and an empty
     // target to PendingFileRenameOperations in HKLM\System\CurrentControlSet\Control\Session
     // Manager, which Wine and Windows carry out at their next start. The path must exist and lie in
     // the target (errors as CFileSystem::DeleteFile gives them). Only the registry in memory
     // changes: it reaches the disk with the operation's Flush, like any registry change.
-    CFileStatus DeleteFileAtRestart(const std::wstring& strPath) const;
+    CStatus DeleteFileAtRestart(const std::wstring& strPath) const;
 
     // The folders a font registered by its bare file name is looked for in: the Windows folder's
     // Fonts, and in a Wine prefix also Wine's own font folders on this machine (Wine registers the

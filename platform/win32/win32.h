@@ -1,9 +1,11 @@
 // The Windows vocabulary that everything above platform/ speaks: integer types, predefined
 // registry roots with their Win32 handle values, value types, view bits, file attributes and the
-// Win32 error codes that log lines print. Plain constants only; no behaviour lives here.
+// Win32 error codes that log lines print, and the status every operation on a target's registry,
+// files or programs returns. Plain constants only; no behaviour lives here.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace Branwick {
 
@@ -134,5 +136,13 @@ constexpr HRESULT HresultFromWin32(LONG error) {
     return error <= 0 ? static_cast<HRESULT>(error)
                       : static_cast<HRESULT>((static_cast<DWORD>(error) & 0xFFFFu) | 0x80070000u);
 }
+
+// The outcome of an operation: a Win32 error code and, on failure, one sentence a user can be
+// shown (the log gets the same sentence).
+struct CStatus {
+    LONG m_lCode = ERROR_SUCCESS;
+    std::wstring m_strText;
+    bool Ok() const { return m_lCode == ERROR_SUCCESS; }
+};
 
 }  // namespace Branwick

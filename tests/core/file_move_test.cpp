@@ -34,7 +34,7 @@ TEST_F(FileMoveTest, AFileMovesWholeAndNeverOverAnother) {
     EXPECT_EQ(ReadAll(Host("Backup/1-a.tmp")), std::string("a\0b", 3));
 
     Touch(Host("Temp/b.tmp"), "b");
-    EXPECT_EQ(MoveFileKeepingIt(Files(), L"C:\\Temp\\b.tmp", L"C:\\Backup\\taken").m_nError,
+    EXPECT_EQ(MoveFileKeepingIt(Files(), L"C:\\Temp\\b.tmp", L"C:\\Backup\\taken").m_lCode,
               ERROR_ALREADY_EXISTS);
     EXPECT_EQ(ReadAll(Host("Temp/b.tmp")), "b");
     EXPECT_EQ(ReadAll(Host("Backup/taken")), "taken");
@@ -57,8 +57,7 @@ TEST_F(FileMoveTest, AcrossFileSystemsTheFileIsCopiedBeforeTheOriginalGoes) {
     Touch(shm / "Temp" / "big.log", strBig);
     Touch(Host("Backup/.keep"));
 
-    const Platform::CFileStatus status =
-        MoveFileKeepingIt(files, L"D:\\Temp\\big.log", L"C:\\Backup\\1-big.log");
+    const CStatus status = MoveFileKeepingIt(files, L"D:\\Temp\\big.log", L"C:\\Backup\\1-big.log");
     EXPECT_TRUE(status.Ok()) << WideToUtf8(status.m_strText);
     EXPECT_FALSE(fs::exists(shm / "Temp" / "big.log"));
     EXPECT_EQ(ReadAll(Host("Backup/1-big.log")), strBig);
@@ -84,7 +83,7 @@ TEST_F(FileMoveTest, AKilledFixLosesNoFile) {
             Touch(Host("Temp/" + strName), "content " + std::to_string(i));
             records.emplace_back(JUNK_FILES, HKEY{}, L"C:\\Temp\\" + Utf8ToWide(strName), L"",
                                  KEY_WOW64_32KEY, true);
-            records.back().m_sBackupPath = L"C:\\Backup\\" + Utf8ToWide(strName);
+            records.back().m_strBackupPath = L"C:\\Backup\\" + Utf8ToWide(strName);
         }
         const auto start = std::chrono::steady_clock::now();
         const pid_t child = fork();

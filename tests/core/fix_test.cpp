@@ -33,9 +33,9 @@ TEST(FixDescription, ValueFixesWithEmptyDataTextAreEmptyWhateverTheName) {
                   .GetDescription(),
               L"AppID = {2};");
     // Data texts are shown as they are, however odd.
-    const std::wstring sOdd(L"50%s\0x", 6);
-    EXPECT_EQ(CDeleteRegistryValue(HKEY_LOCAL_MACHINE, L"K", L"n", sOdd, 0).GetDescription(),
-              L"n = " + sOdd + L";");
+    const std::wstring strOdd(L"50%s\0x", 6);
+    EXPECT_EQ(CDeleteRegistryValue(HKEY_LOCAL_MACHINE, L"K", L"n", strOdd, 0).GetDescription(),
+              L"n = " + strOdd + L";");
 }
 
 TEST(FixDescription, ContainerShowsItsFirstFix) {
@@ -87,9 +87,9 @@ TEST_F(FixTest, DeleteValueRemovesOneValueAndLogsFailures) {
 }
 
 // The record of a category that deletes a key after removing values from it.
-CRegError RecordWithThreeValueFixes(const std::wstring& sMissing) {
+CRegError RecordWithThreeValueFixes(const std::wstring& strMissing) {
     CRegError record(UNINSTALL, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);
-    for (const wchar_t* pszName : {L"first", sMissing.c_str(), L"third"}) {
+    for (const wchar_t* pszName : {L"first", strMissing.c_str(), L"third"}) {
         record.AddFix(std::make_unique<CDeleteRegistryValue>(HKEY_LOCAL_MACHINE, L"Software\\Bad",
                                                              pszName, L"", 0));
     }
@@ -250,8 +250,8 @@ TEST_F(FixTest, AFixChangesTheTargetItIsGivenAndLogsToItsSink) {
 
 namespace {
 
-CRegError KeyRecord(HKEY hRoot, const std::wstring& sPath, REGSAM dwView) {
-    return CRegError(COM, hRoot, sPath, L"d", dwView, true);
+CRegError KeyRecord(HKEY hRoot, const std::wstring& strPath, REGSAM dwView) {
+    return CRegError(COM, hRoot, strPath, L"d", dwView, true);
 }
 
 TEST_F(FixTest, ARedirected32BitKeyIsShownWhereTheNativeViewFindsIt) {

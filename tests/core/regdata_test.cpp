@@ -96,10 +96,10 @@ void RestoreAll(const Platform::CRegistry& registry, const pugi::xml_document& d
     }
 }
 
-void RestoreText(const Platform::CRegistry& registry, std::string_view sText) {
+void RestoreText(const Platform::CRegistry& registry, std::string_view strText) {
     pugi::xml_document doc;
     std::wstring strError;
-    ASSERT_TRUE(LoadBackupDocument(sText, doc, strError)) << WideToUtf8(strError);
+    ASSERT_TRUE(LoadBackupDocument(strText, doc, strError)) << WideToUtf8(strError);
     RestoreAll(registry, doc);
 }
 
@@ -133,7 +133,7 @@ TEST_F(RegDataTest, IncorrectValueReplacesAnExistingValueOrCreatesItsKey) {
     ASSERT_EQ(m_registry.OpenKey(HKEY_CURRENT_USER, L"Software\\Run", 0, &run), ERROR_SUCCESS);
     Platform::CRegValue value;
     ASSERT_EQ(run.EnumValue(1, &value), ERROR_SUCCESS);
-    EXPECT_EQ(value.m_sName, L"app");
+    EXPECT_EQ(value.m_strName, L"app");
     EXPECT_EQ(value.m_dwType, REG_DWORD);
     EXPECT_EQ(value.m_vData, (Platform::CRegBytes{42, 0, 0, 0}));
 }
@@ -203,17 +203,19 @@ TEST_F(RegDataTest, ABackupThatDoesNotLoadIsAnErrorAndRestoresNothing) {
     pugi::xml_document doc;
     CRegDataSaver(CreateBackupDocument(doc), m_registry)
         .SaveKey(HKEY_LOCAL_MACHINE, L"Software\\T", 0);
-    const std::string sText = BackupDocumentText(doc);
+    const std::string strText = BackupDocumentText(doc);
     ASSERT_EQ(m_registry.DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\T"), ERROR_SUCCESS);
     const std::string before = Export();
 
-    for (const std::string& sBad :
-         {sText.substr(0, sText.size() / 2), sText.substr(0, sText.size() - 1), std::string(),
-          std::string("  \n"), std::string("<!-- nothing -->"), std::string("\xff\xfe<"),
-          std::string("<Other><Registry_Key Root_key=\"-2147483646\" Path=\"Software\\T\"/></Other>")}) {
+    for (const std::string& strBad :
+         {strText.substr(0, strText.size() / 2), strText.substr(0, strText.size() - 1),
+          std::string(), std::string("  \n"), std::string("<!-- nothing -->"),
+          std::string("\xff\xfe<"),
+          std::string(
+              "<Other><Registry_Key Root_key=\"-2147483646\" Path=\"Software\\T\"/></Other>")}) {
         pugi::xml_document loaded;
         std::wstring strError;
-        EXPECT_FALSE(LoadBackupDocument(sBad, loaded, strError)) << sBad;
+        EXPECT_FALSE(LoadBackupDocument(strBad, loaded, strError)) << strBad;
         EXPECT_FALSE(strError.empty());
         EXPECT_FALSE(loaded.first_child());
         RestoreAll(m_registry, loaded);
@@ -222,7 +224,7 @@ TEST_F(RegDataTest, ABackupThatDoesNotLoadIsAnErrorAndRestoresNothing) {
 
     pugi::xml_document loaded;
     std::wstring strError;
-    EXPECT_FALSE(LoadBackupDocument(sText.substr(0, sText.size() / 2), loaded, strError));
+    EXPECT_FALSE(LoadBackupDocument(strText.substr(0, strText.size() / 2), loaded, strError));
     EXPECT_NE(strError.find(L"not well-formed"), std::wstring::npos) << WideToUtf8(strError);
 }
 
@@ -230,10 +232,10 @@ TEST_F(RegDataTest, SavedFileIsTheDocumentText) {
     pugi::xml_document doc;
     pugi::xml_node backup = CreateBackupDocument(doc);
     CRegDataSaver(backup, m_registry).SaveKey(HKEY_LOCAL_MACHINE, L"Software", 0);
-    const std::string sPath = (m_root / "Corvanes_history.his").string();
+    const std::string strPath = (m_root / "Corvanes_history.his").string();
     std::wstring strError;
-    ASSERT_TRUE(SaveBackupDocument(doc, sPath, strError)) << WideToUtf8(strError);
-    const std::string content = CorvaneTest::ReadAll(sPath);
+    ASSERT_TRUE(SaveBackupDocument(doc, strPath, strError)) << WideToUtf8(strError);
+    const std::string content = CorvaneTest::ReadAll(strPath);
     EXPECT_EQ(content, BackupDocumentText(doc));
     EXPECT_EQ(content.rfind("<Backup><Registry_Key Root_key=\"-2147483646\" Path=\"Software\"", 0), 0u);
 
@@ -250,14 +252,14 @@ const std::vector<std::wstring>& OddNames() {
     return names;
 }
 
-void AddOddNames(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& sPath) {
+void AddOddNames(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& strPath) {
     Platform::CRegKey key;
-    ASSERT_EQ(registry.CreateKey(hRoot, sPath + L"\\\u00dcn\u00efc\u00f8d\u00e9 key", 0, &key),
+    ASSERT_EQ(registry.CreateKey(hRoot, strPath + L"\\\u00dcn\u00efc\u00f8d\u00e9 key", 0, &key),
               ERROR_SUCCESS);
-    for (const std::wstring& sName : OddNames()) {
-        ASSERT_EQ(key.SetValue(sName, REG_SZ, Sz(sName)), ERROR_SUCCESS);
+    for (const std::wstring& strName : OddNames()) {
+        ASSERT_EQ(key.SetValue(strName, REG_SZ, Sz(strName)), ERROR_SUCCESS);
         Platform::CRegKey sub;
-        ASSERT_EQ(key.CreateKey(sName, 0, &sub), ERROR_SUCCESS);
+        ASSERT_EQ(key.CreateKey(strName, 0, &sub), ERROR_SUCCESS);
     }
     ASSERT_EQ(key.SetValue(L"", REG_EXPAND_SZ, Sz(L"%SystemRoot%\\\u00e9")), ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(L"odd type", 0xFFFF0012u, Platform::CRegBytes{0, 1, 2}), ERROR_SUCCESS);
@@ -267,34 +269,35 @@ class RegDataFixtureTest : public CTargetTest {
 protected:
     void SetUp() override {
         CTargetTest::SetUp();
-        const std::string sFile = CORVANE_FIXTURES_DIR "/wine8-win64/system.reg";
-        if (!std::filesystem::exists(sFile)) {
-            GTEST_SKIP() << "fixture " << sFile << " is absent";
+        const std::string strFile = CORVANE_FIXTURES_DIR "/wine8-win64/system.reg";
+        if (!std::filesystem::exists(strFile)) {
+            GTEST_SKIP() << "fixture " << strFile << " is absent";
         }
-        Import(HKEY_LOCAL_MACHINE, CorvaneTest::ReadAll(sFile));
+        Import(HKEY_LOCAL_MACHINE, CorvaneTest::ReadAll(strFile));
     }
 
     // Backs the key up through its problem record, deletes it, and restores it from the saved
     // text; the whole registry must be as before.
-    void RoundTrip(const std::wstring& sPath, REGSAM dwView, const std::wstring& sSeenAs) {
-        AddOddNames(m_registry, HKEY_LOCAL_MACHINE, sSeenAs + L"\\Deep");
+    void RoundTrip(const std::wstring& strPath, REGSAM dwView, const std::wstring& strSeenAs) {
+        AddOddNames(m_registry, HKEY_LOCAL_MACHINE, strSeenAs + L"\\Deep");
         const std::string before = Export();
         ASSERT_NE(before.find("\\xd83d\\xde00 smile"), std::string::npos);
 
-        CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, sPath, L"The key is empty.", dwView, true);
+        CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, strPath, L"The key is empty.", dwView,
+                         true);
         pugi::xml_document doc;
         record.Backup(CreateBackupDocument(doc), m_registry);
-        const std::string sText = BackupDocumentText(doc);
+        const std::string strText = BackupDocumentText(doc);
         EXPECT_EQ(Fix(record), 0);
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, sSeenAs));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, strSeenAs));
         EXPECT_NE(Export(), before);
 
-        RestoreText(m_registry, sText);
+        RestoreText(m_registry, strText);
         EXPECT_EQ(Export(), before);
         // The export sorts values; a second backup also shows their order.
         pugi::xml_document again;
         record.Backup(CreateBackupDocument(again), m_registry);
-        EXPECT_EQ(BackupDocumentText(again), sText);
+        EXPECT_EQ(BackupDocumentText(again), strText);
     }
 };
 
@@ -326,23 +329,23 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
         EXPECT_NE(pTarget, nullptr) << WideToUtf8(strError);
         return pTarget;
     };
-    const std::wstring sPath = L"System\\CurrentControlSet\\Enum";
-    const std::string sHistory = (prefix / "history.his").string();
+    const std::wstring strPath = L"System\\CurrentControlSet\\Enum";
+    const std::string strHistory = (prefix / "history.his").string();
     std::string before;
     {
         const std::unique_ptr<Platform::CTarget> pTarget = open();
         ASSERT_NE(pTarget, nullptr);
-        AddOddNames(pTarget->Registry(), HKEY_LOCAL_MACHINE, sPath + L"\\Deep");
+        AddOddNames(pTarget->Registry(), HKEY_LOCAL_MACHINE, strPath + L"\\Deep");
         ASSERT_TRUE(pTarget->Registry().Flush().Ok());
         const std::unique_ptr<Platform::CTarget> pSaved = open();
         ASSERT_NE(pSaved, nullptr);
         before = pSaved->Registry().ExportText(HKEY_LOCAL_MACHINE, L"");
 
-        CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, sPath, L"The key is empty.", 0, true);
+        CRegError record(EMPTY_KEYS, HKEY_LOCAL_MACHINE, strPath, L"The key is empty.", 0, true);
         pugi::xml_document doc;
         record.Backup(CreateBackupDocument(doc), pTarget->Registry());
         std::wstring strError;
-        ASSERT_TRUE(SaveBackupDocument(doc, sHistory, strError)) << WideToUtf8(strError);
+        ASSERT_TRUE(SaveBackupDocument(doc, strHistory, strError)) << WideToUtf8(strError);
         EXPECT_EQ(record.Fix({*pTarget, nullptr}), 0);
         ASSERT_TRUE(pTarget->Registry().Flush().Ok());
     }
@@ -350,9 +353,9 @@ TEST(RegDataWinePrefix, DeletedSubtreeComesBackFromTheHistoryFile) {
     ASSERT_NE(pFixed, nullptr);
     const Platform::CRegistry& registry = pFixed->Registry();
     Platform::CRegKey key;
-    EXPECT_EQ(registry.OpenKey(HKEY_LOCAL_MACHINE, sPath, 0, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.OpenKey(HKEY_LOCAL_MACHINE, strPath, 0, &key), ERROR_FILE_NOT_FOUND);
 
-    RestoreText(registry, CorvaneTest::ReadAll(sHistory));
+    RestoreText(registry, CorvaneTest::ReadAll(strHistory));
     ASSERT_TRUE(registry.Flush().Ok());
     const std::unique_ptr<Platform::CTarget> pRestored = open();
     ASSERT_NE(pRestored, nullptr);

@@ -49,12 +49,12 @@ protected:
         return out;
     }
 
-    void Import(HKEY hRoot, std::string_view sText) {
-        ASSERT_EQ(m_registry.ImportText(hRoot, sText).m_lCode, ERROR_SUCCESS);
+    void Import(HKEY hRoot, std::string_view strText) {
+        ASSERT_EQ(m_registry.ImportText(hRoot, strText).m_lCode, ERROR_SUCCESS);
     }
-    bool KeyExists(HKEY hRoot, const std::wstring& sPath, REGSAM sam = 0) const {
+    bool KeyExists(HKEY hRoot, const std::wstring& strPath, REGSAM sam = 0) const {
         Platform::CRegKey key;
-        return m_registry.OpenKey(hRoot, sPath, sam, &key) == ERROR_SUCCESS;
+        return m_registry.OpenKey(hRoot, strPath, sam, &key) == ERROR_SUCCESS;
     }
     std::string Export() const { return m_registry.ExportText(HKEY_LOCAL_MACHINE, L""); }
 

@@ -52,14 +52,14 @@ protected:
         if (RegTest::FixtureHive("regipy__SYSTEM_B").empty()) {
             GTEST_SKIP() << "fixture hives not found in " CORVANE_FIXTURES_DIR "/hives";
         }
-        RegTest::BuildVolume(m_dir.Path(), {.m_sSystem = "regipy__SYSTEM_B",
-                                            .m_sNtUser = "museum__Win10_NTUSER.DAT"});
+        RegTest::BuildVolume(m_dir.Path(), {.m_strSystem = "regipy__SYSTEM_B",
+                                            .m_strNtUser = "museum__Win10_NTUSER.DAT"});
         // Without their logs the museum user's hives are dirty and read-only; hivex's commit
         // makes them clean, as a clean shut-down would have.
         for (const char* pszHive : {"NTUSER.DAT", "AppData/Local/Microsoft/Windows/UsrClass.dat"}) {
-            const std::string sHive = m_dir.Path() + "/Users/Alice/" + pszHive;
-            hive_h* h = hivex_open(sHive.c_str(), HIVEX_OPEN_WRITE);
-            ASSERT_NE(h, nullptr) << sHive;
+            const std::string strHive = m_dir.Path() + "/Users/Alice/" + pszHive;
+            hive_h* h = hivex_open(strHive.c_str(), HIVEX_OPEN_WRITE);
+            ASSERT_NE(h, nullptr) << strHive;
             ASSERT_EQ(hivex_commit(h, nullptr, 0), 0);
             hivex_close(h);
         }
@@ -68,21 +68,21 @@ protected:
     }
 
     void Open() {
-        const Platform::CRegStatus status =
+        const CStatus status =
             Platform::CRegistry::OpenOfflineVolume(m_dir.Path(), L"Alice", &m_registry);
-        ASSERT_TRUE(status.Ok()) << WideToUtf8(status.m_sMessage);
+        ASSERT_TRUE(status.Ok()) << WideToUtf8(status.m_strText);
         m_pTarget = Platform::CTarget::OpenTest(m_dir.Path(), m_registry);
     }
 
     // The key in one view, with the value a fix deletes and a subkey, each marking its view.
-    void Put(REGSAM dwView, const std::wstring& sMark) {
+    void Put(REGSAM dwView, const std::wstring& strMark) {
         const SViewCase& c = GetParam();
         Platform::CRegKey key;
         ASSERT_EQ(m_registry.CreateKey(c.hRoot, c.pszPath, dwView, &key), ERROR_SUCCESS);
-        ASSERT_EQ(key.SetValue(kValue, REG_SZ, Sz(sMark)), ERROR_SUCCESS);
+        ASSERT_EQ(key.SetValue(kValue, REG_SZ, Sz(strMark)), ERROR_SUCCESS);
         if (!c.bValue) {
             Platform::CRegKey sub;
-            ASSERT_EQ(key.CreateKey(L"Sub " + sMark, 0, &sub), ERROR_SUCCESS);
+            ASSERT_EQ(key.CreateKey(L"Sub " + strMark, 0, &sub), ERROR_SUCCESS);
         }
     }
 
@@ -98,12 +98,12 @@ protected:
             }
             Platform::CRegValue value;
             for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
-                out += WideToUtf8(value.m_sName) + "=" +
+                out += WideToUtf8(value.m_strName) + "=" +
                        std::string(value.m_vData.begin(), value.m_vData.end()) + ";";
             }
-            std::wstring sName;
-            for (DWORD i = 0; key.EnumKey(i, &sName) == ERROR_SUCCESS; ++i) {
-                out += "[" + WideToUtf8(sName) + "]";
+            std::wstring strName;
+            for (DWORD i = 0; key.EnumKey(i, &strName) == ERROR_SUCCESS; ++i) {
+                out += "[" + WideToUtf8(strName) + "]";
             }
             out += "|";
         }
@@ -136,9 +136,9 @@ TEST_P(VolumeViews, TheThirtyTwoBitFindingFixesOnlyItsViewAndComesBackExactly) {
     CRegError record = Record();
     pugi::xml_document doc;
     record.Backup(CreateBackupDocument(doc), m_registry);
-    const std::string sBackup = BackupDocumentText(doc);
-    EXPECT_NE(sBackup.find("RegSam=\"512\""), std::string::npos) << sBackup;
-    EXPECT_EQ(sBackup.find("RegSam=\"256\""), std::string::npos) << sBackup;
+    const std::string strBackup = BackupDocumentText(doc);
+    EXPECT_NE(strBackup.find("RegSam=\"512\""), std::string::npos) << strBackup;
+    EXPECT_EQ(strBackup.find("RegSam=\"256\""), std::string::npos) << strBackup;
     ASSERT_EQ(record.Fix({*m_pTarget, nullptr}), 0);
     ASSERT_TRUE(m_registry.Flush().Ok());
     Open();
@@ -149,7 +149,7 @@ TEST_P(VolumeViews, TheThirtyTwoBitFindingFixesOnlyItsViewAndComesBackExactly) {
 
     pugi::xml_document loaded;
     std::wstring strError;
-    ASSERT_TRUE(LoadBackupDocument(sBackup, loaded, strError)) << WideToUtf8(strError);
+    ASSERT_TRUE(LoadBackupDocument(strBackup, loaded, strError)) << WideToUtf8(strError);
     CRegDataRestorer restorer(m_registry);
     for (pugi::xml_node node : loaded.document_element().children()) {
         restorer.Restore(node);

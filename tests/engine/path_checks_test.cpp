@@ -115,35 +115,35 @@ TEST_P(PathChecksTest, CheckCommandKeyFailsOnlyForAMissingProgram) {
 }
 
 TEST_P(PathChecksTest, SplitDrivePath) {
-    std::wstring sText = L"1:\\x";
-    EXPECT_FALSE(SplitDrivePath(sText));
-    EXPECT_EQ(sText, L"1:\\x");
-    sText = L"xC:\\a";
-    EXPECT_FALSE(SplitDrivePath(sText));
-    sText = L"";
-    EXPECT_FALSE(SplitDrivePath(sText));
-    sText = L"C:\\tools\\x.exe /q";
-    EXPECT_TRUE(SplitDrivePath(sText));
-    EXPECT_EQ(sText, L"C:\\tools\\x.exe");
-    sText = L"C:\\tools\\*\"; ";
-    EXPECT_TRUE(SplitDrivePath(sText));
-    EXPECT_EQ(sText, L"C:\\tools");
+    std::wstring strText = L"1:\\x";
+    EXPECT_FALSE(SplitDrivePath(strText));
+    EXPECT_EQ(strText, L"1:\\x");
+    strText = L"xC:\\a";
+    EXPECT_FALSE(SplitDrivePath(strText));
+    strText = L"";
+    EXPECT_FALSE(SplitDrivePath(strText));
+    strText = L"C:\\tools\\x.exe /q";
+    EXPECT_TRUE(SplitDrivePath(strText));
+    EXPECT_EQ(strText, L"C:\\tools\\x.exe");
+    strText = L"C:\\tools\\*\"; ";
+    EXPECT_TRUE(SplitDrivePath(strText));
+    EXPECT_EQ(strText, L"C:\\tools");
 }
 
 TEST_P(PathChecksTest, ExtractFilePath) {
-    std::wstring sText = L"C:\\a.exe,D:\\b.dll";
-    EXPECT_TRUE(ExtractFilePath(sText));
-    EXPECT_EQ(sText, L"C:\\a.exe");
-    sText = L"\"C:\\a b\\u.exe\" /x";
-    EXPECT_TRUE(ExtractFilePath(sText));
-    EXPECT_EQ(sText, L"\"C:\\a b\\u.exe\"");
-    sText = L"C:\\Program Files\\App\\uninst.exe /S,1";
-    EXPECT_TRUE(ExtractFilePath(sText));
-    EXPECT_EQ(sText, L"C:\\Program Files\\App\\uninst.exe");
+    std::wstring strText = L"C:\\a.exe,D:\\b.dll";
+    EXPECT_TRUE(ExtractFilePath(strText));
+    EXPECT_EQ(strText, L"C:\\a.exe");
+    strText = L"\"C:\\a b\\u.exe\" /x";
+    EXPECT_TRUE(ExtractFilePath(strText));
+    EXPECT_EQ(strText, L"\"C:\\a b\\u.exe\"");
+    strText = L"C:\\Program Files\\App\\uninst.exe /S,1";
+    EXPECT_TRUE(ExtractFilePath(strText));
+    EXPECT_EQ(strText, L"C:\\Program Files\\App\\uninst.exe");
     for (const wchar_t* pszRejected : {L"MsiExec.exe /X{1234}", L"C:\\folder", L"", L"x\"C:\\a.exe",
                                        L"'C:\\a.exe"}) {
-        sText = pszRejected;
-        EXPECT_FALSE(ExtractFilePath(sText)) << WideToUtf8(pszRejected);
+        strText = pszRejected;
+        EXPECT_FALSE(ExtractFilePath(strText)) << WideToUtf8(pszRejected);
     }
 }
 

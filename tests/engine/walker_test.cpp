@@ -16,25 +16,25 @@ using namespace Branwick;
 namespace {
 
 struct SCall {
-    std::wstring sRoot, sSubkey, sName, sText;
+    std::wstring strRoot, strSubkey, strName, strText;
     REGSAM dwView;
 };
 
 std::vector<SCall> g_calls;
 
-void Record(const COperation&, const std::wstring& sRoot, const std::wstring& sSubkey,
-            const std::wstring& sName, const std::wstring& sText, REGSAM dwView) {
-    g_calls.push_back({sRoot, sSubkey, sName, sText, dwView});
+void Record(const COperation&, const std::wstring& strRoot, const std::wstring& strSubkey,
+            const std::wstring& strName, const std::wstring& strText, REGSAM dwView) {
+    g_calls.push_back({strRoot, strSubkey, strName, strText, dwView});
 }
 
 struct SProgress {
     int nProgress;
-    std::wstring sText;
+    std::wstring strText;
     bool operator==(const SProgress&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const SProgress& p) {
-    return out << p.nProgress << " " << WideToUtf8(p.sText);
+    return out << p.nProgress << " " << WideToUtf8(p.strText);
 }
 
 const char kMachine[] = R"(
@@ -78,22 +78,22 @@ TEST_F(WalkerTest, ThreeSubkeysShareTheIntervalAndEachChildClosesItsShare) {
     EXPECT_EQ(ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", 1, &Record, 0, 100, UNINSTALL,
                          KEY_WOW64_64KEY),
               ERROR_SUCCESS);
-    const std::wstring sKey = L"HKEY_LOCAL_MACHINE\\Software\\Walk\\";
+    const std::wstring strKey = L"HKEY_LOCAL_MACHINE\\Software\\Walk\\";
     // Each child walks with the share 33 and closes at its start plus 33; c's one subkey gets all
     // of c's 33 and closes at 99.
-    EXPECT_EQ(Progress(), (std::vector<SProgress>{{0, sKey + L"a"},
+    EXPECT_EQ(Progress(), (std::vector<SProgress>{{0, strKey + L"a"},
                                                   {33, L"HKEY_LOCAL_MACHINE"},
-                                                  {33, sKey + L"b"},
+                                                  {33, strKey + L"b"},
                                                   {66, L"HKEY_LOCAL_MACHINE"},
-                                                  {66, sKey + L"c"},
-                                                  {66, sKey + L"c\\deep"},
+                                                  {66, strKey + L"c"},
+                                                  {66, strKey + L"c\\deep"},
                                                   {99, L"HKEY_LOCAL_MACHINE"}}));
     ASSERT_EQ(g_calls.size(), 3u);
-    EXPECT_EQ(g_calls[0].sSubkey, L"Software\\Walk");
-    EXPECT_EQ(g_calls[0].sName, L"own");
-    EXPECT_EQ(g_calls[1].sSubkey, L"Software\\Walk\\a");
-    EXPECT_EQ(g_calls[2].sSubkey, L"Software\\Walk\\c\\deep");
-    EXPECT_EQ(g_calls[2].sText, L"1");
+    EXPECT_EQ(g_calls[0].strSubkey, L"Software\\Walk");
+    EXPECT_EQ(g_calls[0].strName, L"own");
+    EXPECT_EQ(g_calls[1].strSubkey, L"Software\\Walk\\a");
+    EXPECT_EQ(g_calls[2].strSubkey, L"Software\\Walk\\c\\deep");
+    EXPECT_EQ(g_calls[2].strText, L"1");
     EXPECT_EQ(g_calls[2].dwView, KEY_WOW64_64KEY);
 }
 
@@ -124,7 +124,7 @@ TEST_F(WalkerTest, ValueTextOfEveryType) {
                KEY_WOW64_64KEY);
     std::map<std::wstring, std::wstring> texts;
     for (const SCall& call : g_calls) {
-        texts[call.sName] = call.sText;
+        texts[call.strName] = call.strText;
     }
     EXPECT_EQ(texts, (std::map<std::wstring, std::wstring>{{L"sz", L"text"},
                                                            {L"multi", L"first"},
@@ -138,16 +138,16 @@ TEST_F(WalkerTest, ValueTextOfEveryType) {
 }
 
 TEST_F(WalkerTest, AValueLargerThanTheSharedBufferReachesTheCallbackWhole) {
-    const std::wstring sBig(3 * 1024 * 1024 / 2, L'x');  // 3 MiB of UTF-16
+    const std::wstring strBig(3 * 1024 * 1024 / 2, L'x');  // 3 MiB of UTF-16
     Platform::CRegKey key;
     ASSERT_EQ(m_target.Registry().CreateKey(HKEY_LOCAL_MACHINE, L"Software\\Big", 0, &key),
               ERROR_SUCCESS);
-    ASSERT_EQ(key.SetValue(L"big", REG_SZ, Platform::ToUtf16Le(sBig)), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetValue(L"big", REG_SZ, Platform::ToUtf16Le(strBig)), ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(L"small", REG_SZ, Platform::ToUtf16Le(L"s")), ERROR_SUCCESS);
     ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Big", 0, &Record, 0, 100, FILE_PATH, 0);
     ASSERT_EQ(g_calls.size(), 2u);
-    EXPECT_EQ(g_calls[0].sText, sBig);
-    EXPECT_EQ(g_calls[1].sText, L"s");
+    EXPECT_EQ(g_calls[0].strText, strBig);
+    EXPECT_EQ(g_calls[1].strText, L"s");
 }
 
 TEST_F(WalkerTest, MachineClassesAreNeverEnteredByARecursiveWalk) {
@@ -155,12 +155,12 @@ TEST_F(WalkerTest, MachineClassesAreNeverEnteredByARecursiveWalk) {
         g_calls.clear();
         ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"", 1, &Record, 0, 100, nScanType, KEY_WOW64_64KEY);
         for (const SCall& call : g_calls) {
-            EXPECT_NE(call.sName, L"secret") << "walked " << WideToUtf8(call.sSubkey);
+            EXPECT_NE(call.strName, L"secret") << "walked " << WideToUtf8(call.strSubkey);
         }
         // The walk still reports reaching the key it leaves out.
         bool bReported = false;
         for (const SProgress& p : Progress()) {
-            bReported |= p.sText == L"HKEY_LOCAL_MACHINE\\Software\\Classes";
+            bReported |= p.strText == L"HKEY_LOCAL_MACHINE\\Software\\Classes";
         }
         EXPECT_TRUE(bReported);
     }
@@ -188,14 +188,13 @@ TEST_F(WalkerTest, ProcessSubkeysHandsEachSubkeyAndPostsAfterIt) {
     ProcessSubkeys(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", &Record, 0, 100, APP_PATH,
                    KEY_WOW64_64KEY);
     ASSERT_EQ(g_calls.size(), 3u);
-    EXPECT_EQ(g_calls[1].sSubkey, L"Software\\Walk\\b");
-    EXPECT_EQ(g_calls[1].sName, L"");
-    EXPECT_EQ(g_calls[1].sText, L"");
+    EXPECT_EQ(g_calls[1].strSubkey, L"Software\\Walk\\b");
+    EXPECT_EQ(g_calls[1].strName, L"");
+    EXPECT_EQ(g_calls[1].strText, L"");
     EXPECT_EQ(g_calls[1].dwView, KEY_WOW64_64KEY);
-    const std::wstring sKey = L"HKEY_LOCAL_MACHINE\\Software\\Walk\\";
-    EXPECT_EQ(Progress(), (std::vector<SProgress>{{33, sKey + L"a"},
-                                                  {66, sKey + L"b"},
-                                                  {100, sKey + L"c"}}));
+    const std::wstring strKey = L"HKEY_LOCAL_MACHINE\\Software\\Walk\\";
+    EXPECT_EQ(Progress(), (std::vector<SProgress>{
+                              {33, strKey + L"a"}, {66, strKey + L"b"}, {100, strKey + L"c"}}));
 }
 
 TEST_F(WalkerTest, AStopEndsTheLoopsButEveryLevelStillCloses) {
@@ -207,28 +206,28 @@ TEST_F(WalkerTest, AStopEndsTheLoopsButEveryLevelStillCloses) {
     EXPECT_EQ(Progress(), (std::vector<SProgress>{{30, L"HKEY_LOCAL_MACHINE"}}));
 }
 
-void ThrowOnA(const COperation& op, const std::wstring& sRoot, const std::wstring& sSubkey,
-              const std::wstring& sName, const std::wstring& sText, REGSAM dwView) {
-    if (sSubkey == L"Software\\Walk\\a") {
+void ThrowOnA(const COperation& op, const std::wstring& strRoot, const std::wstring& strSubkey,
+              const std::wstring& strName, const std::wstring& strText, REGSAM dwView) {
+    if (strSubkey == L"Software\\Walk\\a") {
         throw std::runtime_error("bad value");
     }
-    Record(op, sRoot, sSubkey, sName, sText, dwView);
+    Record(op, strRoot, strSubkey, strName, strText, dwView);
 }
 
 TEST_F(WalkerTest, AnExceptionEndsTheWalkOfOneKeyOnly) {
     ProcessKey(m_op, HKEY_LOCAL_MACHINE, L"Software\\Walk", -1, &ThrowOnA, 0, 100, UNINSTALL,
                KEY_WOW64_64KEY);
     ASSERT_EQ(m_box.GetShown().size(), 1u);
-    const std::wstring sText = m_box.GetShown()[0].strText;
-    EXPECT_EQ(sText.rfind(L"Cause: ", 0), 0u);
-    EXPECT_NE(sText.find(L"bad value"), std::wstring::npos);
-    EXPECT_NE(sText.find(L"\nParameters: hRoot: HKEY_LOCAL_MACHINE\nsSubkey: Software\\Walk\\a\n"
-                         L"nDeep: -1\nnPercentsStart: 0\nnPercentsInterval:33\nScanType: 2\n"),
+    const std::wstring strText = m_box.GetShown()[0].strText;
+    EXPECT_EQ(strText.rfind(L"Cause: ", 0), 0u);
+    EXPECT_NE(strText.find(L"bad value"), std::wstring::npos);
+    EXPECT_NE(strText.find(L"\nParameters: hRoot: HKEY_LOCAL_MACHINE\nsSubkey: Software\\Walk\\a\n"
+                           L"nDeep: -1\nnPercentsStart: 0\nnPercentsInterval:33\nScanType: 2\n"),
               std::wstring::npos)
-        << WideToUtf8(sText);
+        << WideToUtf8(strText);
     // The siblings after it are walked as usual.
     ASSERT_EQ(g_calls.size(), 2u);
-    EXPECT_EQ(g_calls[1].sSubkey, L"Software\\Walk\\c\\deep");
+    EXPECT_EQ(g_calls[1].strSubkey, L"Software\\Walk\\c\\deep");
     EXPECT_EQ(ValueParameters(L"R", L"S", L"N", L"D"),
               L"sRoot: R\nsSubkey: S\nsValueName: N\nsValueData: D");
 }

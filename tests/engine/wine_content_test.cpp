@@ -21,8 +21,8 @@ TEST(WineContentTest, EveryRowOfTheShippedTableIsRead) {
     }
     ASSERT_EQ(WineContent().size(), nRows);
     for (const SWineEntry& entry : WineContent()) {
-        EXPECT_FALSE(entry.sReason.empty());
-        EXPECT_EQ(entry.sValue.empty(), entry.vcData.empty()) << WideToUtf8(entry.sKey);
+        EXPECT_FALSE(entry.strReason.empty());
+        EXPECT_EQ(entry.strValue.empty(), entry.vcData.empty()) << WideToUtf8(entry.strKey);
     }
 }
 
@@ -38,14 +38,14 @@ TEST(WineContentTest, RowsAreParsedFieldByField) {
         << WideToUtf8(strError);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].nCategory, FONTS);
-    EXPECT_EQ(rows[0].sKey, L"Software\\F") << "either view";
+    EXPECT_EQ(rows[0].strKey, L"Software\\F") << "either view";
     EXPECT_FALSE(rows[0].bSubtree);
     EXPECT_EQ(rows[0].vcData, (std::vector<std::wstring>{L"a.fon", L"b.fon"}));
-    EXPECT_EQ(rows[0].sReason, L"why");
+    EXPECT_EQ(rows[0].strReason, L"why");
     EXPECT_EQ(rows[1].hRoot, HKEY_CURRENT_USER);
-    EXPECT_EQ(rows[1].sKey, L"Software\\Wine");
+    EXPECT_EQ(rows[1].strKey, L"Software\\Wine");
     EXPECT_TRUE(rows[1].bSubtree);
-    EXPECT_TRUE(rows[1].sValue.empty());
+    EXPECT_TRUE(rows[1].strValue.empty());
 
     for (const char* pszBad : {"FONTS | HKEY_LOCAL_MACHINE | K | v | d\n",
                                "NO_SUCH | HKEY_LOCAL_MACHINE | K | v | d | why\n",

@@ -33,8 +33,8 @@ CRegError KeyRecord(std::int32_t nBit, int n, std::int32_t nState) {
     return record;
 }
 
-CRegError FileRecord(const std::wstring& sPath, std::int32_t nState) {
-    CRegError record(JUNK_FILES, 0, sPath, L"Junk file found: " + sPath, KEY_WOW64_32KEY, true);
+CRegError FileRecord(const std::wstring& strPath, std::int32_t nState) {
+    CRegError record(JUNK_FILES, 0, strPath, L"Junk file found: " + strPath, KEY_WOW64_32KEY, true);
     record.m_nState = nState;
     return record;
 }
@@ -285,11 +285,11 @@ TEST_F(CleanUpTest, AFailedFlushChangesNoRegistryFileAndKeepsTheRegistryRecords)
     EXPECT_TRUE(collection[JUNK_FILES].empty());
 
     ASSERT_EQ(m_box.GetShown().size(), 1u);
-    const std::wstring sShown = m_box.GetShown()[0].strText;
-    EXPECT_NE(sShown.find(L"The registry could not be saved"), std::wstring::npos);
+    const std::wstring strShown = m_box.GetShown()[0].strText;
+    EXPECT_NE(strShown.find(L"The registry could not be saved"), std::wstring::npos);
     bool bLogged = false;
     for (const auto& log : m_recorder.Of<CLogMessage>()) {
-        bLogged |= log.m_strText.find(sShown) != std::wstring::npos;
+        bLogged |= log.m_strText.find(strShown) != std::wstring::npos;
     }
     EXPECT_TRUE(bLogged);
     // The history holds no backup of what was not changed.

@@ -76,29 +76,30 @@ protected:
         return nFixed;
     }
 
-    static bool HasKey(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& sPath,
+    static bool HasKey(const Platform::CRegistry& registry, HKEY hRoot, const std::wstring& strPath,
                        REGSAM dwView = 0) {
         Platform::CRegKey key;
-        return registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) == ERROR_SUCCESS;
+        return registry.OpenKey(hRoot, strPath, KEY_READ | dwView, &key) == ERROR_SUCCESS;
     }
 
     static bool HasValue(const Platform::CRegistry& registry, HKEY hRoot,
-                         const std::wstring& sPath, const std::wstring& sName, REGSAM dwView = 0) {
+                         const std::wstring& strPath, const std::wstring& strName,
+                         REGSAM dwView = 0) {
         Platform::CRegKey key;
         DWORD dwType = 0;
         Platform::CRegBytes data;
-        return registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) == ERROR_SUCCESS &&
-               key.QueryValue(sName, &dwType, &data) == ERROR_SUCCESS;
+        return registry.OpenKey(hRoot, strPath, KEY_READ | dwView, &key) == ERROR_SUCCESS &&
+               key.QueryValue(strName, &dwType, &data) == ERROR_SUCCESS;
     }
 
     static std::vector<std::wstring> ValueNames(const Platform::CRegistry& registry, HKEY hRoot,
-                                                const std::wstring& sPath, REGSAM dwView = 0) {
+                                                const std::wstring& strPath, REGSAM dwView = 0) {
         std::vector<std::wstring> out;
         Platform::CRegKey key;
-        if (registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) == ERROR_SUCCESS) {
+        if (registry.OpenKey(hRoot, strPath, KEY_READ | dwView, &key) == ERROR_SUCCESS) {
             Platform::CRegValue value;
             for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
-                out.push_back(value.m_sName);
+                out.push_back(value.m_strName);
             }
         }
         return out;

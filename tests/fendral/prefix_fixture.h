@@ -25,18 +25,18 @@ using CorvaneTest::CTempFolder;
 using CSnapshot = std::set<std::wstring>;
 
 inline void SnapshotKey(const Platform::CRegKey& key, CSnapshot& out) {
-    const std::wstring sPath = Platform::FoldCase(key.GetPath());
-    if (!out.insert(L"K " + sPath).second) {
+    const std::wstring strPath = Platform::FoldCase(key.GetPath());
+    if (!out.insert(L"K " + strPath).second) {
         return;  // reached again through a link
     }
     Platform::CRegValue value;
     for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
-        out.insert(L"V " + sPath + L"|" + Platform::FoldCase(value.m_sName));
+        out.insert(L"V " + strPath + L"|" + Platform::FoldCase(value.m_strName));
     }
-    std::wstring sName;
-    for (DWORD j = 0; key.EnumKey(j, &sName) == ERROR_SUCCESS; ++j) {
+    std::wstring strName;
+    for (DWORD j = 0; key.EnumKey(j, &strName) == ERROR_SUCCESS; ++j) {
         Platform::CRegKey child;
-        if (key.OpenKey(sName, KEY_READ, &child) == ERROR_SUCCESS) {
+        if (key.OpenKey(strName, KEY_READ, &child) == ERROR_SUCCESS) {
             SnapshotKey(child, out);
         }
     }
@@ -66,22 +66,22 @@ inline std::set<std::string> FileSnapshot(const std::filesystem::path& folder) {
 
 // The real place of root\path in the view, folded as in a snapshot; empty when it does not open.
 inline std::wstring RealPath(const Platform::CRegistry& registry, HKEY hRoot,
-                             const std::wstring& sPath, REGSAM dwView) {
+                             const std::wstring& strPath, REGSAM dwView) {
     Platform::CRegKey key;
-    if (registry.OpenKey(hRoot, sPath, KEY_READ | dwView, &key) != ERROR_SUCCESS) {
+    if (registry.OpenKey(hRoot, strPath, KEY_READ | dwView, &key) != ERROR_SUCCESS) {
         return {};
     }
     return Platform::FoldCase(key.GetPath());
 }
 
 // The entries of a snapshot at and below a key.
-inline CSnapshot Subtree(const CSnapshot& all, const std::wstring& sReal) {
+inline CSnapshot Subtree(const CSnapshot& all, const std::wstring& strReal) {
     CSnapshot out;
-    for (const std::wstring& sEntry : all) {
-        const std::wstring sRest = sEntry.substr(2);
-        if (sRest == sReal || sRest.rfind(sReal + L"\\", 0) == 0 ||
-            sRest.rfind(sReal + L"|", 0) == 0) {
-            out.insert(sEntry);
+    for (const std::wstring& strEntry : all) {
+        const std::wstring strRest = strEntry.substr(2);
+        if (strRest == strReal || strRest.rfind(strReal + L"\\", 0) == 0 ||
+            strRest.rfind(strReal + L"|", 0) == 0) {
+            out.insert(strEntry);
         }
     }
     return out;

@@ -23,8 +23,8 @@ constexpr std::int32_t kCategories = COM | UNINSTALL | FONTS | SHARED_DLLS | STA
                                      FILE_ASSOCIATIONS | JUNK_FILES;
 
 // drive_c's host path of a file record's Windows path on drive C:.
-std::string DriveCPath(const std::wstring& sWindows) {
-    std::string strPath = "drive_c/" + WideToUtf8(sWindows.substr(3));
+std::string DriveCPath(const std::wstring& strWindows) {
+    std::string strPath = "drive_c/" + WideToUtf8(strWindows.substr(3));
     std::replace(strPath.begin(), strPath.end(), '\\', '/');
     return strPath;
 }
@@ -94,8 +94,8 @@ TEST_F(PrefixTest, TheDemoReportsItsPlantedProblemsAndAFixRemovesOnlyThem) {
                 continue;
             }
             EXPECT_FALSE(sound.m_strValue.empty()) << WideToUtf8(sound.m_strNote);
-            for (const std::wstring& sFix : FixTexts(record)) {
-                EXPECT_NE(sFix.rfind(sound.m_strValue + L" = ", 0), 0u) << WideToUtf8(sFix);
+            for (const std::wstring& strFix : FixTexts(record)) {
+                EXPECT_NE(strFix.rfind(sound.m_strValue + L" = ", 0), 0u) << WideToUtf8(strFix);
             }
         }
     }
@@ -117,14 +117,14 @@ TEST_F(PrefixTest, TheDemoReportsItsPlantedProblemsAndAFixRemovesOnlyThem) {
             expectedFilesGone.insert(DriveCPath(record->m_sPath));
             continue;
         }
-        const std::wstring sReal =
+        const std::wstring strReal =
             RealPath(registry, record->m_hRoot, record->m_sPath, record->m_dwRegSam);
-        ASSERT_FALSE(sReal.empty()) << Describe(KeyOf(entry));
+        ASSERT_FALSE(strReal.empty()) << Describe(KeyOf(entry));
         if (record->m_bDeleteSelf) {
-            const CSnapshot subtree = Subtree(before, sReal);
+            const CSnapshot subtree = Subtree(before, strReal);
             expectedGone.insert(subtree.begin(), subtree.end());
         } else {
-            expectedGone.insert(L"V " + sReal + L"|" + Platform::FoldCase(entry.m_strValue));
+            expectedGone.insert(L"V " + strReal + L"|" + Platform::FoldCase(entry.m_strValue));
         }
     }
     FixAll(*target, found);
@@ -180,15 +180,15 @@ TEST_P(FreshPrefixTest, AFreshWinePrefixScansClean) {
         for (const char* pszFont : {"coure.fon", "serife.fon", "sserife.fon", "smalle.fon"}) {
             CorvaneTest::Touch(fonts / pszFont, "font");
         }
-        std::wstring sFolder = L"Z:" + Platform::FromUtf8(fonts.Path().string());
-        std::replace(sFolder.begin(), sFolder.end(), L'/', L'\\');
-        vcFontFolders.push_back(sFolder);
+        std::wstring strFolder = L"Z:" + Platform::FromUtf8(fonts.Path().string());
+        std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
+        vcFontFolders.push_back(strFolder);
     }
     target->UseWineFontFolders(vcFontFolders);
     for (const CRegError& record : ScanAll(*target)) {
         std::string strFixes;
-        for (const std::wstring& sFix : FixTexts(record)) {
-            strFixes += " [" + WideToUtf8(sFix) + "]";
+        for (const std::wstring& strFix : FixTexts(record)) {
+            strFixes += " [" + WideToUtf8(strFix) + "]";
         }
         ADD_FAILURE() << "found: " << Describe(KeyOf(record)) << strFixes;
     }

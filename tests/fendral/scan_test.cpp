@@ -84,18 +84,18 @@ TEST_F(ScanTest, StartupWalksTwoPassesWithoutWow64AndThreeWithIt) {
 }
 
 TEST_F(ScanTest, ThreeUninstallEntriesShareTheProgressOfEachPass) {
-    const std::wstring sKey =
+    const std::wstring strKey =
         L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
     {
         CTestTarget target(false, kUninstall);
         Run(kFendralScan, UNINSTALL, target.Get());
         // Each entry has no subkeys: its own walk closes with the end of its share.
         EXPECT_EQ(ScanProgress(UNINSTALL), (CProgress{{0, L"Starting..."},
-                                                      {0, sKey + L"A"},
+                                                      {0, strKey + L"A"},
                                                       {33, L"HKEY_LOCAL_MACHINE"},
-                                                      {33, sKey + L"B"},
+                                                      {33, strKey + L"B"},
                                                       {66, L"HKEY_LOCAL_MACHINE"},
-                                                      {66, sKey + L"C"},
+                                                      {66, strKey + L"C"},
                                                       {99, L"HKEY_LOCAL_MACHINE"},
                                                       {100, L"Starting..."}}));
     }
@@ -106,13 +106,13 @@ TEST_F(ScanTest, ThreeUninstallEntriesShareTheProgressOfEachPass) {
         CTestTarget target(true, kUninstall);
         Run(kFendralScan, UNINSTALL, target.Get());
         EXPECT_EQ(ScanProgress(UNINSTALL), (CProgress{{0, L"Starting..."},
-                                                      {0, sKey + L"W"},
+                                                      {0, strKey + L"W"},
                                                       {50, L"HKEY_LOCAL_MACHINE"},
-                                                      {51, sKey + L"A"},
+                                                      {51, strKey + L"A"},
                                                       {67, L"HKEY_LOCAL_MACHINE"},
-                                                      {67, sKey + L"B"},
+                                                      {67, strKey + L"B"},
                                                       {83, L"HKEY_LOCAL_MACHINE"},
-                                                      {84, sKey + L"C"},
+                                                      {84, strKey + L"C"},
                                                       {100, L"HKEY_LOCAL_MACHINE"},
                                                       {100, L"Starting..."}}));
     }
@@ -122,15 +122,16 @@ TEST_F(ScanTest, ProgressMessagesFilledAnewCarryTheirOwnTexts) {
     // Thousands of keys: the walk posts faster than the runner delivers, so most of its progress
     // messages are ones the runner has handed back, filled anew while others are still queued.
     constexpr int kEntries = 3000;
-    const std::wstring sKey =
+    const std::wstring strKey =
         L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
     std::string machine;
     std::vector<std::wstring> expected{L"Starting..."};
     for (int i = 0; i < kEntries; ++i) {
-        const std::string sNumber = std::to_string(i);
-        const std::string sName = "E" + std::string(4 - sNumber.size(), '0') + sNumber;
-        machine += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\" + sName + "]\n";
-        expected.push_back(sKey + Utf8ToWide(sName));
+        const std::string strNumber = std::to_string(i);
+        const std::string strName = "E" + std::string(4 - strNumber.size(), '0') + strNumber;
+        machine += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\" +
+                   strName + "]\n";
+        expected.push_back(strKey + Utf8ToWide(strName));
         expected.push_back(L"HKEY_LOCAL_MACHINE");
     }
     expected.push_back(L"Starting...");
@@ -140,8 +141,8 @@ TEST_F(ScanTest, ProgressMessagesFilledAnewCarryTheirOwnTexts) {
         m_recorder.Clear();
         Run(kFendralScan, UNINSTALL, target.Get());
         std::vector<std::wstring> texts;
-        for (const auto& [nProgress, sText] : ScanProgress(UNINSTALL)) {
-            texts.push_back(sText);
+        for (const auto& [nProgress, strText] : ScanProgress(UNINSTALL)) {
+            texts.push_back(strText);
         }
         ASSERT_EQ(texts.size(), expected.size()) << "run " << nRun;
         for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -208,13 +209,13 @@ TEST_F(ScanTest, AStopDuringAWalkStillRunsTheRemainingCategoriesToTheirEnd) {
 TEST_F(ScanTest, AScanWithoutATargetReportsTheFailureAndStillFinishes) {
     Run(kFendralScan, UNINSTALL, nullptr);
     ASSERT_EQ(m_box.GetShown().size(), 1u);
-    const std::wstring sText = m_box.GetShown()[0].strText;
-    EXPECT_EQ(sText.rfind(L"Cause: ", 0), 0u);
-    EXPECT_NE(sText.find(L"no target"), std::wstring::npos);
-    EXPECT_NE(sText.find(L"\nParameters: \n"), std::wstring::npos);
+    const std::wstring strText = m_box.GetShown()[0].strText;
+    EXPECT_EQ(strText.rfind(L"Cause: ", 0), 0u);
+    EXPECT_NE(strText.find(L"no target"), std::wstring::npos);
+    EXPECT_NE(strText.find(L"\nParameters: \n"), std::wstring::npos);
     bool bLogged = false;
     for (const auto& log : m_recorder.Of<CLogMessage>()) {
-        bLogged |= log.m_strText.find(sText) != std::wstring::npos;
+        bLogged |= log.m_strText.find(strText) != std::wstring::npos;
     }
     EXPECT_TRUE(bLogged);
     EXPECT_EQ(m_recorder.Of<CFinishScanMessage>().size(), 1u);

@@ -203,14 +203,14 @@ TEST_F(SystemScannersTest, TheComDriverPostsItsOwnStartAndEndAroundItsFourPasses
     ASSERT_TRUE(target->Imported());
     const std::size_t nLog = LogSize("Scan.log");
     Run(kFendralScan, COM, target->Get());
-    const std::wstring sRoot = L"HKEY_CLASSES_ROOT\\";
+    const std::wstring strRoot = L"HKEY_CLASSES_ROOT\\";
     EXPECT_EQ(ScanProgress(COM),
               (std::vector<std::pair<int, std::wstring>>{{0, L"Starting..."},
-                                                         {30, sRoot + L"CLSID\\{W1}"},
-                                                         {51, sRoot + L"AppID\\{P1}"},
-                                                         {66, sRoot + L"CLSID\\{N1}"},
-                                                         {81, sRoot + L"CLSID\\{N2}"},
-                                                         {100, sRoot + L"AppID\\{P1}"},
+                                                         {30, strRoot + L"CLSID\\{W1}"},
+                                                         {51, strRoot + L"AppID\\{P1}"},
+                                                         {66, strRoot + L"CLSID\\{N1}"},
+                                                         {81, strRoot + L"CLSID\\{N2}"},
+                                                         {100, strRoot + L"AppID\\{P1}"},
                                                          {100, L"Starting..."}}));
     EXPECT_EQ(LogLines("Scan.log", nLog),
               (std::vector<std::wstring>{L"COM scannig is started", L"COM scannig is finished",
@@ -275,17 +275,17 @@ TEST_F(SystemScannersTest, UninstallEntriesWithoutANameOrUninstallerGoWhole) {
     target->MakeFile("Program Files/Good/uninstall.exe");
     Run(kFendralScan, UNINSTALL, target->Get());
 
-    const std::wstring sKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    const std::wstring strKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
     const std::vector<CRegError> found = Findings(UNINSTALL);
     ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].m_sPath, sKey + L"Gone");
+    EXPECT_EQ(found[0].m_sPath, strKey + L"Gone");
     EXPECT_EQ(found[0].m_sDescription, L"Uninstall entry refers to non-existing uninstall file.");
     // The path keeps the quotes it was written with.
     EXPECT_EQ(FixTexts(found[0]),
               (std::vector<std::wstring>{
                   L"UninstallString = \"C:\\Program Files\\Gone\\unins000.exe\";"}));
     // A nested key of an entry is judged the same way.
-    EXPECT_EQ(found[1].m_sPath, sKey + L"Good\\Component");
+    EXPECT_EQ(found[1].m_sPath, strKey + L"Good\\Component");
     EXPECT_EQ(found[1].m_sDescription, L"Uninstall entry has empty DisplayName value.");
     EXPECT_TRUE(FixTexts(found[1]) == std::vector<std::wstring>{L""});
     for (const CRegError& record : found) {
@@ -295,10 +295,11 @@ TEST_F(SystemScannersTest, UninstallEntriesWithoutANameOrUninstallerGoWhole) {
     }
 
     FixAll(*target, found);
-    EXPECT_FALSE(HasKey(target->Registry(), HKEY_LOCAL_MACHINE, sKey + L"Gone"));
-    EXPECT_FALSE(HasKey(target->Registry(), HKEY_LOCAL_MACHINE, sKey + L"Good\\Component"));
-    EXPECT_TRUE(HasValue(target->Registry(), HKEY_LOCAL_MACHINE, sKey + L"Good", L"UninstallString"));
-    EXPECT_TRUE(HasKey(target->Registry(), HKEY_LOCAL_MACHINE, sKey + L"{MSI-PRODUCT}"));
+    EXPECT_FALSE(HasKey(target->Registry(), HKEY_LOCAL_MACHINE, strKey + L"Gone"));
+    EXPECT_FALSE(HasKey(target->Registry(), HKEY_LOCAL_MACHINE, strKey + L"Good\\Component"));
+    EXPECT_TRUE(
+        HasValue(target->Registry(), HKEY_LOCAL_MACHINE, strKey + L"Good", L"UninstallString"));
+    EXPECT_TRUE(HasKey(target->Registry(), HKEY_LOCAL_MACHINE, strKey + L"{MSI-PRODUCT}"));
 }
 
 TEST_F(SystemScannersTest, FontsByBareNameAreLookedForInTheFontsFolder) {
@@ -332,8 +333,8 @@ TEST_F(SystemScannersTest, FontsByBareNameAreLookedForInTheFontsFolder) {
                          {L"The valuedata is empty", L""}}));
 
     FixAll(*target, Findings(FONTS));
-    const std::wstring sFonts = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
-    EXPECT_EQ(ValueNames(target->Registry(), HKEY_LOCAL_MACHINE, sFonts),
+    const std::wstring strFonts = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+    EXPECT_EQ(ValueNames(target->Registry(), HKEY_LOCAL_MACHINE, strFonts),
               (std::vector<std::wstring>{L"Present (TrueType)", L"Quoted (TrueType)",
                                          L"Full (TrueType)"}));
 }
@@ -408,10 +409,10 @@ TEST_F(SystemScannersTest, StartupCommandsAreTestedWithoutQuotesAndArguments) {
     }
 
     EXPECT_EQ(FixAll(*target, found), 2);
-    const std::wstring sRun = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    EXPECT_EQ(ValueNames(target->Registry(), HKEY_CURRENT_USER, sRun),
+    const std::wstring strRun = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    EXPECT_EQ(ValueNames(target->Registry(), HKEY_CURRENT_USER, strRun),
               (std::vector<std::wstring>{L"Dashed", L"Bare", L"Empty"}));
-    EXPECT_EQ(ValueNames(target->Registry(), HKEY_LOCAL_MACHINE, sRun),
+    EXPECT_EQ(ValueNames(target->Registry(), HKEY_LOCAL_MACHINE, strRun),
               (std::vector<std::wstring>{L"Machine Good"}));
 }
 

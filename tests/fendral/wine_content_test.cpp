@@ -101,27 +101,27 @@ TEST_F(WineContentTest, WinesOwnEntriesAreNotReportedInAWinePrefix) {
     for (const char* pszFont : {"coure.fon", "sserifer.fon", "smalle.fon"}) {
         CorvaneTest::Touch(wineFonts / pszFont, "font");
     }
-    std::wstring sWineFonts = L"Z:" + Utf8ToWide(wineFonts.Path().string());
-    std::replace(sWineFonts.begin(), sWineFonts.end(), L'/', L'\\');
-    const std::wstring sSerif = kFonts + L"MS Serif = C:\\Old Tool\\serife.fon;";
-    const std::wstring sNew = kFonts + L"Courier New = gone.ttf;";
+    std::wstring strWineFonts = L"Z:" + Utf8ToWide(wineFonts.Path().string());
+    std::replace(strWineFonts.begin(), strWineFonts.end(), L'/', L'\\');
+    const std::wstring strSerif = kFonts + L"MS Serif = C:\\Old Tool\\serife.fon;";
+    const std::wstring strNew = kFonts + L"Courier New = gone.ttf;";
     // A host font Wine listed as its own is Wine's to drop; one whose path differs from Wine's
     // list is not. (Wine's registry files keep values in name order.)
-    const std::wstring sMoved =
+    const std::wstring strMoved =
         kFonts + L"Moved Sans (TrueType) = Z:\\nonexistent-corvane\\Moved.ttf;";
     target->UseWineFontFolders({});
     EXPECT_EQ(Described(FONTS, *target),
-              (std::vector<std::wstring>{sNew, sMoved, sSerif,
+              (std::vector<std::wstring>{strNew, strMoved, strSerif,
                                          kFonts + L"Old Tool Courier = coure.fon;"}));
-    target->UseWineFontFolders({sWineFonts});
-    EXPECT_EQ(Described(FONTS, *target), (std::vector<std::wstring>{sNew, sMoved, sSerif}));
+    target->UseWineFontFolders({strWineFonts});
+    EXPECT_EQ(Described(FONTS, *target), (std::vector<std::wstring>{strNew, strMoved, strSerif}));
 
     // The path Wine's setup writes is Wine's under its own name and key only, in either view.
     const std::vector<std::wstring> paths = Described(FILE_PATH, *target);
     EXPECT_GE(paths.size(), 2u);
-    for (const std::wstring& sPath : paths) {
-        EXPECT_FALSE(sPath.find(L"DirectMusic GMFilePath") != std::wstring::npos)
-            << WideToUtf8(sPath);
+    for (const std::wstring& strPath : paths) {
+        EXPECT_FALSE(strPath.find(L"DirectMusic GMFilePath") != std::wstring::npos)
+            << WideToUtf8(strPath);
     }
 
     const std::wstring kUserKey = L"S-1-5-21-0-0-0-1000\\Software\\";

@@ -82,7 +82,7 @@ TEST_F(FilesTest, DriveMapOfAWinePrefix) {
     Touch(other / "drive_x" / "inside.tmp");
     CFileSystem moved(WineDriveMap(other.string()));
     EXPECT_EQ(moved.DriveMap().m_vcOwnRoots.size(), 2u);
-    EXPECT_EQ(moved.CheckFixDelete(L"C:\\junk.tmp").m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(moved.CheckFixDelete(L"C:\\junk.tmp").m_lCode, ERROR_ACCESS_DENIED);
     EXPECT_TRUE(moved.CheckFixDelete(Z(other / "drive_x" / "inside.tmp")).Ok());
     EXPECT_FALSE(moved.AllowDrive(L'Z'));
     EXPECT_FALSE(moved.AllowDrive(L'D'));
@@ -159,7 +159,7 @@ TEST_F(FilesTest, UncAndDevicePathsAreNotFound) {
         EXPECT_EQ(m_fs->GetFileAttributes(p, &nError), INVALID_FILE_ATTRIBUTES) << p;
         EXPECT_EQ(nError, ERROR_PATH_NOT_FOUND) << p;
         EXPECT_FALSE(m_fs->Exists(p)) << p;
-        EXPECT_EQ(m_fs->DeleteFile(p).m_nError, ERROR_PATH_NOT_FOUND) << p;
+        EXPECT_EQ(m_fs->DeleteFile(p).m_lCode, ERROR_PATH_NOT_FOUND) << p;
     }
     EXPECT_TRUE(fs::exists(m_c / "windows" / "win.ini"));
 }
@@ -185,10 +185,10 @@ TEST_F(FilesTest, EnumerationListsDotEntriesFirstThenNamesInOrder) {
     ASSERT_TRUE(m_fs->FindFiles(L"C:\\t\\noext.*", found).Ok());
     EXPECT_EQ(Names(found), std::vector<std::wstring>{L"noext"});
 
-    EXPECT_EQ(m_fs->FindFiles(L"C:\\t\\*.bak", found).m_nError, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(m_fs->FindFiles(L"C:\\t\\*.bak", found).m_lCode, ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(found.empty());
-    EXPECT_EQ(m_fs->FindFiles(L"C:\\missing\\*", found).m_nError, ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(m_fs->FindFiles(L"C:\\t\\", found).m_nError, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(m_fs->FindFiles(L"C:\\missing\\*", found).m_lCode, ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(m_fs->FindFiles(L"C:\\t\\", found).m_lCode, ERROR_FILE_NOT_FOUND);
 
     // A drive root has no "." and "..".
     ASSERT_TRUE(m_fs->FindFiles(L"C:\\*", found).Ok());
@@ -236,31 +236,32 @@ TEST_F(FilesTest, WritesOutsideTheTargetAreRefusedWithAReason) {
     const std::wstring victim = Z(m_root / "outside" / "victim.txt");
     ASSERT_TRUE(m_fs->Exists(victim));  // reading through z: is fine
 
-    CFileStatus s = m_fs->DeleteFile(victim);
-    EXPECT_EQ(s.m_nError, ERROR_ACCESS_DENIED);
+    CStatus s = m_fs->DeleteFile(victim);
+    EXPECT_EQ(s.m_lCode, ERROR_ACCESS_DENIED);
     EXPECT_NE(s.m_strText.find(L"outside the target"), std::wstring::npos) << s.m_strText;
-    EXPECT_EQ(m_fs->RemoveDirectory(Z(m_root / "outside")).m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(m_fs->CreateDirectory(Z(m_root / "outside" / "new")).m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(m_fs->WriteFile(victim, "x").m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(m_fs->MoveFile(victim, L"C:\\stolen.txt", false).m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->RemoveDirectory(Z(m_root / "outside")).m_lCode, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->CreateDirectory(Z(m_root / "outside" / "new")).m_lCode, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->WriteFile(victim, "x").m_lCode, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->MoveFile(victim, L"C:\\stolen.txt", false).m_lCode, ERROR_ACCESS_DENIED);
     EXPECT_EQ(CorvaneTest::ReadAll(m_root / "outside" / "victim.txt"), "keep");
     EXPECT_FALSE(fs::exists(m_c / "stolen.txt"));
 
     // Through the Desktop link into the Linux home: refused, the file stays.
     s = m_fs->DeleteFile(L"C:\\users\\u\\Desktop\\Mine.lnk");
-    EXPECT_EQ(s.m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(s.m_lCode, ERROR_ACCESS_DENIED);
     EXPECT_NE(s.m_strText.find(m_home.wstring()), std::wstring::npos) << s.m_strText;
     EXPECT_TRUE(fs::exists(m_home / "Mine.lnk"));
 
     // z: spelling a place inside the prefix is inside the target.
     Touch(m_c / "inside.txt");
     EXPECT_TRUE(m_fs->DeleteFile(Z(m_c / "inside.txt")).Ok());
-    EXPECT_EQ(m_fs->RemoveDirectory(L"C:\\").m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->RemoveDirectory(L"C:\\").m_lCode, ERROR_ACCESS_DENIED);
 }
 
 TEST_F(FilesTest, RemovingALinkLeavesWhatItPointsTo) {
     fs::create_symlink(m_home / "Mine.lnk", m_c / "users" / "u" / "filelink");
-    EXPECT_EQ(m_fs->DeleteFile(L"C:\\users\\u\\Desktop").m_nError, ERROR_ACCESS_DENIED);  // a folder link
+    EXPECT_EQ(m_fs->DeleteFile(L"C:\\users\\u\\Desktop").m_lCode,
+              ERROR_ACCESS_DENIED);  // a folder link
     EXPECT_TRUE(m_fs->DeleteFile(L"C:\\users\\u\\FILELINK").Ok());
     EXPECT_TRUE(m_fs->RemoveDirectory(L"C:\\users\\u\\desktop").Ok());
     EXPECT_FALSE(fs::exists(fs::symlink_status(m_c / "users" / "u" / "Desktop")));
@@ -274,26 +275,28 @@ TEST_F(FilesTest, DeleteRemoveCreateAndMoveFollowWin32) {
     Touch(m_c / "w" / "ro.txt", "r");
     chmod((m_c / "w" / "ro.txt").c_str(), 0444);
 
-    EXPECT_EQ(m_fs->CreateDirectory(L"C:\\w\\New").m_nError, ERROR_SUCCESS);
-    EXPECT_EQ(m_fs->CreateDirectory(L"C:\\W\\NEW").m_nError, ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(m_fs->CreateDirectory(L"C:\\nope\\New").m_nError, ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(m_fs->CreateDirectory(L"C:\\w\\New").m_lCode, ERROR_SUCCESS);
+    EXPECT_EQ(m_fs->CreateDirectory(L"C:\\W\\NEW").m_lCode, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(m_fs->CreateDirectory(L"C:\\nope\\New").m_lCode, ERROR_PATH_NOT_FOUND);
     Touch(m_c / "w" / "New" / "f");
-    EXPECT_EQ(m_fs->RemoveDirectory(L"C:\\w\\new").m_nError, ERROR_DIR_NOT_EMPTY);
-    EXPECT_EQ(m_fs->RemoveDirectory(L"C:\\w\\a.txt").m_nError, ERROR_DIRECTORY);
-    EXPECT_EQ(m_fs->DeleteFile(L"C:\\w\\new").m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(m_fs->DeleteFile(L"C:\\w\\ro.txt").m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(m_fs->DeleteFile(L"C:\\w\\missing").m_nError, ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(m_fs->DeleteFile(L"C:\\missing\\x").m_nError, ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(m_fs->RemoveDirectory(L"C:\\w\\new").m_lCode, ERROR_DIR_NOT_EMPTY);
+    EXPECT_EQ(m_fs->RemoveDirectory(L"C:\\w\\a.txt").m_lCode, ERROR_DIRECTORY);
+    EXPECT_EQ(m_fs->DeleteFile(L"C:\\w\\new").m_lCode, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->DeleteFile(L"C:\\w\\ro.txt").m_lCode, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->DeleteFile(L"C:\\w\\missing").m_lCode, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(m_fs->DeleteFile(L"C:\\missing\\x").m_lCode, ERROR_PATH_NOT_FOUND);
 
-    EXPECT_EQ(m_fs->MoveFile(L"C:\\w\\a.txt", L"C:\\w\\B.TXT", false).m_nError, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(m_fs->MoveFile(L"C:\\w\\a.txt", L"C:\\w\\B.TXT", false).m_lCode,
+              ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(m_fs->MoveFile(L"C:\\w\\a.txt", L"C:\\w\\B.TXT", true).Ok());
     EXPECT_EQ(CorvaneTest::ReadAll(m_c / "w" / "b.txt"), "a");  // replaced under its existing spelling
     EXPECT_FALSE(fs::exists(m_c / "w" / "a.txt"));
     EXPECT_TRUE(m_fs->MoveFile(L"C:\\w\\b.txt", L"C:\\w\\Renamed.TXT", false).Ok());
     EXPECT_TRUE(m_fs->MoveFile(L"C:\\w\\renamed.txt", L"C:\\w\\RENAMED.txt", false).Ok());  // case only
     EXPECT_TRUE(fs::exists(m_c / "w" / "RENAMED.txt"));
-    EXPECT_EQ(m_fs->MoveFile(L"C:\\w\\RENAMED.txt", L"C:\\w\\New", true).m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(m_fs->MoveFile(L"C:\\w\\missing", L"C:\\w\\x", true).m_nError, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(m_fs->MoveFile(L"C:\\w\\RENAMED.txt", L"C:\\w\\New", true).m_lCode,
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->MoveFile(L"C:\\w\\missing", L"C:\\w\\x", true).m_lCode, ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(FilesTest, TheScanCacheKeepsListingsAndItsOwnWritesTrue) {
@@ -346,8 +349,8 @@ TEST_F(FilesTest, WriteFileReplacesWholeFilesAndKeepsTheirMode) {
     std::string back;
     EXPECT_TRUE(m_fs->ReadFile(L"c:\\data.xml", back).Ok());
     EXPECT_EQ(back, "<b/>");
-    EXPECT_EQ(m_fs->ReadFile(L"c:\\windows", back).m_nError, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(m_fs->WriteFile(L"C:\\nope\\x.xml", "").m_nError, ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(m_fs->ReadFile(L"c:\\windows", back).m_lCode, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->WriteFile(L"C:\\nope\\x.xml", "").m_lCode, ERROR_PATH_NOT_FOUND);
     int nFiles = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(m_c)) {
         ++nFiles;
@@ -364,11 +367,11 @@ TEST_F(FilesTest, WriteFileReplacesWholeFilesAndKeepsTheirMode) {
 TEST_F(FilesTest, LinkedFilesAreNotWrittenThroughNorReadFromOutside) {
     Touch(m_root / "outside" / "secret.txt", "keep");
     fs::create_symlink(m_root / "outside" / "secret.txt", m_c / "ignorelist.xml");
-    CFileStatus s = m_fs->WriteFile(L"C:\\ignorelist.xml", "<IgnoreList/>");
-    EXPECT_EQ(s.m_nError, ERROR_ACCESS_DENIED);
+    CStatus s = m_fs->WriteFile(L"C:\\ignorelist.xml", "<IgnoreList/>");
+    EXPECT_EQ(s.m_lCode, ERROR_ACCESS_DENIED);
     EXPECT_NE(s.m_strText.find(L"symbolic link"), std::wstring::npos) << s.m_strText;
     std::string text;
-    EXPECT_EQ(m_fs->ReadFile(L"C:\\ignorelist.xml", text).m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->ReadFile(L"C:\\ignorelist.xml", text).m_lCode, ERROR_ACCESS_DENIED);
     EXPECT_TRUE(text.empty());
     EXPECT_EQ(CorvaneTest::ReadAll(m_root / "outside" / "secret.txt"), "keep");
     EXPECT_TRUE(fs::is_symlink(m_c / "ignorelist.xml"));
@@ -378,7 +381,7 @@ TEST_F(FilesTest, LinkedFilesAreNotWrittenThroughNorReadFromOutside) {
     fs::create_symlink(m_c / "real.xml", m_c / "settings.xml");
     EXPECT_TRUE(m_fs->ReadFile(L"C:\\settings.xml", text).Ok());
     EXPECT_EQ(text, "inside");
-    EXPECT_EQ(m_fs->WriteFile(L"C:\\settings.xml", "x").m_nError, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_fs->WriteFile(L"C:\\settings.xml", "x").m_lCode, ERROR_ACCESS_DENIED);
 }
 
 // Another user swaps a folder of the target with a link to elsewhere as fast as it can while we

@@ -48,9 +48,9 @@ void Decompress(const fs::path& from, const std::string& to) {
 }
 
 // A case of hives/yarp decompressed into dir under its own names; returns the primary's path.
-std::string YarpCase(const std::string& sCase, const std::string& dir) {
+std::string YarpCase(const std::string& strCase, const std::string& dir) {
     std::string primary;
-    for (const auto& entry : fs::directory_iterator(kYarp + sCase)) {
+    for (const auto& entry : fs::directory_iterator(kYarp + strCase)) {
         std::string name = entry.path().filename();
         if (name.ends_with(".xz")) {
             name.resize(name.size() - 3);
@@ -96,7 +96,7 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
 }
 
 struct CLoaded {
-    CRegStatus m_status;
+    CStatus m_status;
     std::unique_ptr<Reg::CKeyNode> m_pRoot = std::make_unique<Reg::CKeyNode>(u"Root");
     std::vector<std::wstring> m_vWarnings;
 };
@@ -132,7 +132,7 @@ TEST(HiveLog, YarpVectorsReplayAsWindowsDid) {
     RegTest::CTempDir dir;
     const std::string one = YarpCase("NewDirtyHive1", dir.Path() + "/1");
     const Reg::CReplay first = Replay(one, {one + ".LOG1", one + ".LOG2"});
-    ASSERT_TRUE(first.m_bRecovered) << ToUtf8(first.m_sWhyNot);
+    ASSERT_TRUE(first.m_bRecovered) << ToUtf8(first.m_strWhyNot);
     EXPECT_EQ(first.m_nEntries, 4u);
     const CBytes windows = Bytes(dir.Path() + "/1/RecoveredHive_Windows10");
     ASSERT_EQ(first.m_vHive.size(), windows.size());
@@ -148,7 +148,8 @@ TEST(HiveLog, YarpVectorsReplayAsWindowsDid) {
     ASSERT_TRUE(second.m_bRecovered);
     EXPECT_EQ(second.m_nEntries, 3u);
     EXPECT_EQ(second.m_dwLastApplied, 5u);
-    EXPECT_EQ(ToUtf8(second.m_sApplied), "3 log entries (sequence 3 to 5) from NewDirtyHive.LOG2");
+    EXPECT_EQ(ToUtf8(second.m_strApplied),
+              "3 log entries (sequence 3 to 5) from NewDirtyHive.LOG2");
 
     for (const char* bad : {"BadLogHive1", "BadLogHive2", "BadLogHive3"}) {
         SCOPED_TRACE(bad);
@@ -156,8 +157,8 @@ TEST(HiveLog, YarpVectorsReplayAsWindowsDid) {
         const Reg::CReplay replay = Replay(hive, {hive + ".LOG1", hive + ".LOG2"});
         EXPECT_FALSE(replay.m_bRecovered);
         EXPECT_TRUE(replay.m_vHive.empty());
-        EXPECT_NE(replay.m_sWhyNot.find(L"BadLogHive.LOG1: "), std::wstring::npos)
-            << ToUtf8(replay.m_sWhyNot);
+        EXPECT_NE(replay.m_strWhyNot.find(L"BadLogHive.LOG1: "), std::wstring::npos)
+            << ToUtf8(replay.m_strWhyNot);
     }
 }
 
@@ -208,7 +209,7 @@ TEST(HiveLog, DirtyHivesLoadAsRecoveredWithoutWritingAnything) {
     const auto before = Snapshot(dir.Path());
 
     CLoaded loaded = Load(one);
-    ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_sMessage);
+    ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_strText);
     EXPECT_FALSE(Has(*loaded.m_pRoot, {u"Key1"}));
     EXPECT_FALSE(Has(*loaded.m_pRoot, {u"Key2", u"Key2_1"}));
     EXPECT_TRUE(Has(*loaded.m_pRoot, {u"Key3", u"Key3_1"}));
@@ -218,12 +219,12 @@ TEST(HiveLog, DirtyHivesLoadAsRecoveredWithoutWritingAnything) {
         << ToUtf8(loaded.m_vWarnings[0]);
 
     loaded = Load(old);
-    ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_sMessage);
+    ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_strText);
     EXPECT_TRUE(Has(*loaded.m_pRoot, {u"key_with_many_subkeys", u"5000", u"find_me_in_log"}));
     EXPECT_FALSE(Has(*loaded.m_pRoot, {u"key_with_many_subkeys", u"1"}));
 
     loaded = Load(bad);
-    ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_sMessage);
+    ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_strText);
     EXPECT_TRUE(Has(*loaded.m_pRoot, {u"key_with_many_subkeys"}));
 
     EXPECT_TRUE(Snapshot(dir.Path()) == before) << "reading wrote nothing";
@@ -250,7 +251,7 @@ TEST(HiveLog, RealDirtyHivesGainWhatOnlyTheirLogsHeld) {
         const std::string path = dir.Path() + "/" + hive.m_pName;
         HiveWithLogs(hive.m_pName, path);
         CLoaded loaded = Load(path);
-        ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_sMessage);
+        ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_strText);
         const auto counts = Count(*loaded.m_pRoot);
         if (hive.m_nMoreKeys > 0) {
             EXPECT_EQ(counts.first, hive.m_nKeys + hive.m_nMoreKeys);
@@ -270,24 +271,25 @@ TEST(HiveLog, RealDirtyHivesGainWhatOnlyTheirLogsHeld) {
 // A volume whose user hive is the museum's dirty NTUSER.DAT with its logs.
 struct CDirtyVolume {
     RegTest::CTempDir m_dir;
-    std::string m_sNtUser;
-    std::string m_sKeep;
+    std::string m_strNtUser;
+    std::string m_strKeep;
     std::map<std::string, std::string> m_before;
 
     CDirtyVolume() {
-        RegTest::BuildVolume(m_dir.Path(), {.m_sSoftware = "aiowinreg_nt4__software.reg",
-                                            .m_sSystem = "aiowinreg_nt4__system.reg",
-                                            .m_sDefault = "",
-                                            .m_sNtUser = "",
-                                            .m_sUsrClass = ""});
-        m_sNtUser = m_dir.Path() + "/Users/Alice/NTUSER.DAT";
+        RegTest::BuildVolume(m_dir.Path(), {.m_strSoftware = "aiowinreg_nt4__software.reg",
+                                            .m_strSystem = "aiowinreg_nt4__system.reg",
+                                            .m_strDefault = "",
+                                            .m_strNtUser = "",
+                                            .m_strUsrClass = ""});
+        m_strNtUser = m_dir.Path() + "/Users/Alice/NTUSER.DAT";
         fs::remove(m_dir.Path() + "/Users/Alice/ntuser.dat.LOG1");
-        HiveWithLogs("museum__Win10_NTUSER.DAT", m_sNtUser);
-        m_sKeep = m_dir.Path() + "/kept";
+        HiveWithLogs("museum__Win10_NTUSER.DAT", m_strNtUser);
+        m_strKeep = m_dir.Path() + "/kept";
         m_before = Snapshot(m_dir.Path() + "/Users");
     }
     std::uint32_t HighestLogSequence() const {
-        return Replay(m_sNtUser, {m_sNtUser + ".LOG1", m_sNtUser + ".LOG2"}).m_dwHighestSequence;
+        return Replay(m_strNtUser, {m_strNtUser + ".LOG1", m_strNtUser + ".LOG2"})
+            .m_dwHighestSequence;
     }
 };
 
@@ -301,20 +303,20 @@ TEST(HiveLog, FixWritesTheRecoveredHiveBackWithOriginalsKept) {
     ASSERT_EQ(reg.DeleteTree(HKEY_CURRENT_USER, L"Control Panel\\Desktop"), ERROR_SUCCESS);
 
     // Only an operation that keeps the originals may write it back.
-    const CRegStatus plain = reg.Flush();
+    const CStatus plain = reg.Flush();
     EXPECT_EQ(plain.m_lCode, ERROR_CANTWRITE);
-    EXPECT_NE(plain.m_sMessage.find(L"recovered from its logs"), std::wstring::npos);
+    EXPECT_NE(plain.m_strText.find(L"recovered from its logs"), std::wstring::npos);
     EXPECT_TRUE(Snapshot(volume.m_dir.Path() + "/Users") == volume.m_before);
 
-    const CRegStatus status = reg.Flush(volume.m_sKeep);
-    ASSERT_TRUE(status.Ok()) << ToUtf8(status.m_sMessage);
-    const auto seq = RegTest::Sequences(volume.m_sNtUser);
+    const CStatus status = reg.Flush(volume.m_strKeep);
+    ASSERT_TRUE(status.Ok()) << ToUtf8(status.m_strText);
+    const auto seq = RegTest::Sequences(volume.m_strNtUser);
     EXPECT_EQ(seq.first, seq.second);
     EXPECT_GT(seq.first, highest) << "above every number in either log";
-    EXPECT_EQ(fs::file_size(volume.m_sNtUser + ".LOG1"), 0u);
-    EXPECT_EQ(fs::file_size(volume.m_sNtUser + ".LOG2"), 0u);
+    EXPECT_EQ(fs::file_size(volume.m_strNtUser + ".LOG1"), 0u);
+    EXPECT_EQ(fs::file_size(volume.m_strNtUser + ".LOG2"), 0u);
     for (const char* name : {"NTUSER.DAT", "NTUSER.DAT.LOG1", "NTUSER.DAT.LOG2"}) {
-        EXPECT_EQ(ReadAll(volume.m_sKeep + "/" + name),
+        EXPECT_EQ(ReadAll(volume.m_strKeep + "/" + name),
                   volume.m_before.at(volume.m_dir.Path() + "/Users/Alice/" + name))
             << name << " kept as it was";
     }
@@ -332,7 +334,7 @@ TEST(HiveLog, FixWritesTheRecoveredHiveBackWithOriginalsKept) {
 TEST(HiveLog, UnusableLogsRefuseOnlyTheirOwnHiveAndSayWhy) {
     SKIP_WITHOUT_YARP();
     RegTest::CTempDir dir;
-    RegTest::BuildVolume(dir.Path(), {.m_sDefault = "", .m_sUsrClass = ""});
+    RegTest::BuildVolume(dir.Path(), {.m_strDefault = "", .m_strUsrClass = ""});
     const std::string config = dir.Path() + "/WINDOWS/system32/Config";
     fs::remove(config + "/system");
     const std::string bad = YarpCase("BadLogHive1", config);
@@ -344,11 +346,11 @@ TEST(HiveLog, UnusableLogsRefuseOnlyTheirOwnHiveAndSayWhy) {
     CRegistry reg;
     ASSERT_TRUE(CRegistry::OpenOfflineVolume(dir.Path(), L"Alice", &reg).Ok());
     EXPECT_TRUE(reg.CheckWritable().Ok()) << "one dirty hive does not block the others";
-    const CRegStatus refused = reg.CheckWritable(HKEY_LOCAL_MACHINE, L"System\\key_with_many_subkeys");
+    const CStatus refused = reg.CheckWritable(HKEY_LOCAL_MACHINE, L"System\\key_with_many_subkeys");
     EXPECT_EQ(refused.m_lCode, ERROR_CANTWRITE);
-    EXPECT_NE(refused.m_sMessage.find(L"system.LOG1: its base block is damaged"), std::wstring::npos)
-        << ToUtf8(refused.m_sMessage);
-    EXPECT_NE(refused.m_sMessage.find(L"SYSTEM.LOG2: it is empty"), std::wstring::npos);
+    EXPECT_NE(refused.m_strText.find(L"system.LOG1: its base block is damaged"), std::wstring::npos)
+        << ToUtf8(refused.m_strText);
+    EXPECT_NE(refused.m_strText.find(L"SYSTEM.LOG2: it is empty"), std::wstring::npos);
 
     ASSERT_EQ(reg.DeleteTree(HKEY_LOCAL_MACHINE, L"System\\key_with_many_subkeys"), 0);
     EXPECT_EQ(reg.Flush(dir.Path() + "/kept").m_lCode, ERROR_CANTWRITE);
@@ -356,37 +358,39 @@ TEST(HiveLog, UnusableLogsRefuseOnlyTheirOwnHiveAndSayWhy) {
     ASSERT_TRUE(reg.Reload().Ok());
 
     ASSERT_EQ(reg.DeleteTree(HKEY_CURRENT_USER, L"Software\\Microsoft"), 0);
-    const CRegStatus user = reg.Flush();
-    EXPECT_TRUE(user.Ok()) << ToUtf8(user.m_sMessage);
+    const CStatus user = reg.Flush();
+    EXPECT_TRUE(user.Ok()) << ToUtf8(user.m_strText);
 }
 
 TEST(HiveLog, APipeInPlaceOfAHiveOrALogIsAnErrorNotAHang) {
     SKIP_WITHOUT_FIXTURES();
     CDirtyVolume volume;
-    fs::remove(volume.m_sNtUser + ".LOG2");
-    ASSERT_EQ(mkfifo((volume.m_sNtUser + ".LOG2").c_str(), 0600), 0);
+    fs::remove(volume.m_strNtUser + ".LOG2");
+    ASSERT_EQ(mkfifo((volume.m_strNtUser + ".LOG2").c_str(), 0600), 0);
     CRegistry reg;
     ASSERT_TRUE(CRegistry::OpenOfflineVolume(volume.m_dir.Path(), L"Alice", &reg).Ok());
-    const CRegStatus refused = reg.CheckWritable(HKEY_CURRENT_USER, L"Software");
-    EXPECT_NE(refused.m_sMessage.find(L"its log NTUSER.DAT.LOG2 cannot be read"), std::wstring::npos)
-        << ToUtf8(refused.m_sMessage);
+    const CStatus refused = reg.CheckWritable(HKEY_CURRENT_USER, L"Software");
+    EXPECT_NE(refused.m_strText.find(L"its log NTUSER.DAT.LOG2 cannot be read"), std::wstring::npos)
+        << ToUtf8(refused.m_strText);
 
-    fs::remove(volume.m_sNtUser);
-    ASSERT_EQ(mkfifo(volume.m_sNtUser.c_str(), 0600), 0);
-    const CRegStatus status = CRegistry::OpenOfflineVolume(volume.m_dir.Path(), L"Alice", &reg);
+    fs::remove(volume.m_strNtUser);
+    ASSERT_EQ(mkfifo(volume.m_strNtUser.c_str(), 0600), 0);
+    const CStatus status = CRegistry::OpenOfflineVolume(volume.m_dir.Path(), L"Alice", &reg);
     EXPECT_EQ(status.m_lCode, ERROR_NOT_REGISTRY_FILE);
-    EXPECT_NE(status.m_sMessage.find(L"is not a regular file"), std::wstring::npos)
-        << ToUtf8(status.m_sMessage);
+    EXPECT_NE(status.m_strText.find(L"is not a regular file"), std::wstring::npos)
+        << ToUtf8(status.m_strText);
 }
 
 // The write-back killed at random instants: each hive and log is whole, old or new.
 TEST(HiveLog, KilledWriteBackLeavesEachFileOldOrNew) {
     SKIP_WITHOUT_FIXTURES();
     CDirtyVolume volume;
-    const std::string log1 = volume.m_sNtUser + ".LOG1";
-    const std::string log2 = volume.m_sNtUser + ".LOG2";
+    const std::string log1 = volume.m_strNtUser + ".LOG1";
+    const std::string log2 = volume.m_strNtUser + ".LOG2";
     const std::map<std::string, std::string> original = {
-        {volume.m_sNtUser, ReadAll(volume.m_sNtUser)}, {log1, ReadAll(log1)}, {log2, ReadAll(log2)}};
+        {volume.m_strNtUser, ReadAll(volume.m_strNtUser)},
+        {log1, ReadAll(log1)},
+        {log2, ReadAll(log2)}};
     std::mt19937 random(23);
     int completed = 0;
     // The first round runs to its end and times the kill window of the others.
@@ -395,14 +399,14 @@ TEST(HiveLog, KilledWriteBackLeavesEachFileOldOrNew) {
         for (const auto& [path, bytes] : original) {
             RegTest::Touch(path, bytes);
         }
-        fs::remove_all(volume.m_sKeep);
+        fs::remove_all(volume.m_strKeep);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             CRegistry reg;
             CRegistry::OpenOfflineVolume(volume.m_dir.Path(), L"Alice", &reg);
             std::vector<std::wstring> applied;
-            _exit(reg.WriteBackRecovered(volume.m_sKeep, &applied).Ok() ? 0 : 1);
+            _exit(reg.WriteBackRecovered(volume.m_strKeep, &applied).Ok() ? 0 : 1);
         }
         const auto start = std::chrono::steady_clock::now();
         if (round > 0) {
@@ -420,12 +424,12 @@ TEST(HiveLog, KilledWriteBackLeavesEachFileOldOrNew) {
             completed += done;
         }
 
-        const std::string hive = ReadAll(volume.m_sNtUser);
-        const bool old = hive == original.at(volume.m_sNtUser);
+        const std::string hive = ReadAll(volume.m_strNtUser);
+        const bool old = hive == original.at(volume.m_strNtUser);
         if (!old) {
-            const auto seq = RegTest::Sequences(volume.m_sNtUser);
+            const auto seq = RegTest::Sequences(volume.m_strNtUser);
             EXPECT_EQ(seq.first, seq.second) << "round " << round;
-            EXPECT_FALSE(RegTest::DumpHive(volume.m_sNtUser).empty());
+            EXPECT_FALSE(RegTest::DumpHive(volume.m_strNtUser).empty());
         }
         for (const std::string& log : {log1, log2}) {
             const std::string now = ReadAll(log);

@@ -16,7 +16,7 @@ using Reg::CKeyNode;
 using RegTest::FixtureHive;
 
 struct CLoaded {
-    CRegStatus m_status;
+    CStatus m_status;
     std::unique_ptr<CKeyNode> m_pRoot = std::make_unique<CKeyNode>(u"Root");
     std::vector<std::wstring> m_vWarnings;
 };
@@ -33,7 +33,7 @@ CLoaded Load(const std::string& path) {
 void DumpTree(const CKeyNode& key, const std::string& path, RegTest::CHiveDump* pOut) {
     std::string& values = (*pOut)[path];
     for (const Reg::CValue& v : key.Values()) {
-        values += ToUtf8(Reg::ToWide(v.m_sName)) + '|' + std::to_string(v.m_dwType) + '|' +
+        values += ToUtf8(Reg::ToWide(v.m_strName)) + '|' + std::to_string(v.m_dwType) + '|' +
                   std::string(v.m_vData.begin(), v.m_vData.end()) + '\n';
     }
     for (std::size_t i = 0; i < key.ChildCount(); ++i) {
@@ -78,7 +78,7 @@ TEST(HiveRead, EveryFixtureHiveLoadsWholeAndAsHivexSeesIt) {
         const std::string path = FixtureHive(hive.m_pName);
         ASSERT_FALSE(path.empty());
         CLoaded loaded = Load(path);
-        ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_sMessage);
+        ASSERT_TRUE(loaded.m_status.Ok()) << ToUtf8(loaded.m_status.m_strText);
         EXPECT_EQ(Count(*loaded.m_pRoot), std::make_pair(hive.m_nKeys, hive.m_nValues));
         RegTest::CHiveDump tree;
         DumpTree(*loaded.m_pRoot, "", &tree);
@@ -152,7 +152,7 @@ TEST(HiveRead, NamesFoldUnicodeCaseWhereHivexOnlyFoldsAscii) {
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->Name(), u"Ärger Σίσυφος") << "the stored spelling is kept";
     ASSERT_NE(found->FindValue(u"GRÖßE"), nullptr);
-    EXPECT_EQ(found->FindValue(u"GRÖßE")->m_sName, u"Größe");
+    EXPECT_EQ(found->FindValue(u"GRÖßE")->m_strName, u"Größe");
 
     // Another tool wrote one name twice (in another case); the first stays, the hive is not
     // written.
@@ -175,8 +175,8 @@ TEST(HiveRead, NamesFoldUnicodeCaseWhereHivexOnlyFoldsAscii) {
     const CKeyNode* dup = Find(*loaded.m_pRoot, {u"Software", u"Twice"});
     ASSERT_NE(dup, nullptr);
     ASSERT_EQ(dup->Values().size(), 19u);
-    EXPECT_EQ(dup->Values()[3].m_sName, u"v3");
-    EXPECT_EQ(dup->Values()[17].m_sName, u"v18") << "the order of the file is kept";
+    EXPECT_EQ(dup->Values()[3].m_strName, u"v3");
+    EXPECT_EQ(dup->Values()[17].m_strName, u"v18") << "the order of the file is kept";
     ASSERT_EQ(loaded.m_vWarnings.size(), 1u);
     EXPECT_NE(loaded.m_vWarnings[0].find(L"'V3' appears twice"), std::wstring::npos);
 
@@ -191,8 +191,8 @@ TEST(HiveRead, DamagedFilesGiveClearErrors) {
     RegTest::CTempDir dir;
     CLoaded corrupt = Load(FixtureHive("regipy__corrupted_system_hive"));
     EXPECT_EQ(corrupt.m_status.m_lCode, ERROR_REGISTRY_CORRUPT);
-    EXPECT_NE(corrupt.m_status.m_sMessage.find(L"damaged"), std::wstring::npos)
-        << ToUtf8(corrupt.m_status.m_sMessage);
+    EXPECT_NE(corrupt.m_status.m_strText.find(L"damaged"), std::wstring::npos)
+        << ToUtf8(corrupt.m_status.m_strText);
 
     const std::string whole = RegTest::ReadAll(FixtureHive("regipy__NTUSER.DAT"));
     const std::string truncated = dir.Path() + "/truncated";
@@ -204,7 +204,7 @@ TEST(HiveRead, DamagedFilesGiveClearErrors) {
     RegTest::Touch(dir.Path() + "/badsum", badSum);
     const CLoaded sum = Load(dir.Path() + "/badsum");
     EXPECT_EQ(sum.m_status.m_lCode, ERROR_REGISTRY_CORRUPT);
-    EXPECT_NE(sum.m_status.m_sMessage.find(L"shut it down cleanly"), std::wstring::npos);
+    EXPECT_NE(sum.m_status.m_strText.find(L"shut it down cleanly"), std::wstring::npos);
 
     RegTest::Touch(dir.Path() + "/text", "WINE REGISTRY Version 2\n");
     EXPECT_EQ(Load(dir.Path() + "/text").m_status.m_lCode, ERROR_NOT_REGISTRY_FILE);
@@ -234,9 +234,9 @@ TEST(HiveRead, DamagedFilesGiveClearErrors) {
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find(L"'Environment'"), std::wstring::npos) << ToUtf8(warnings[0]);
     root->Set(Reg::kNodeDirty, true);
-    const CRegStatus write = store.Prepare(*root);
+    const CStatus write = store.Prepare(*root);
     EXPECT_EQ(write.m_lCode, ERROR_REGISTRY_CORRUPT);
-    EXPECT_NE(write.m_sMessage.find(L"not read completely"), std::wstring::npos);
+    EXPECT_NE(write.m_strText.find(L"not read completely"), std::wstring::npos);
 }
 
 }  // namespace

@@ -46,11 +46,11 @@ inline void CopyFixture(const std::string& name, const std::string& to) {
 
 // A volume layout: which fixture hive goes where; empty names are left out.
 struct CVolumeLayout {
-    std::string m_sSoftware = "aiowinreg_nt4__software.reg";
-    std::string m_sSystem = "aiowinreg_nt4__system.reg";
-    std::string m_sDefault = "museum__Win10_DEFAULT";
-    std::string m_sNtUser = "regipy__NTUSER.DAT";
-    std::string m_sUsrClass = "museum__Win10_UsrClass.dat";
+    std::string m_strSoftware = "aiowinreg_nt4__software.reg";
+    std::string m_strSystem = "aiowinreg_nt4__system.reg";
+    std::string m_strDefault = "museum__Win10_DEFAULT";
+    std::string m_strNtUser = "regipy__NTUSER.DAT";
+    std::string m_strUsrClass = "museum__Win10_UsrClass.dat";
 };
 
 // A Windows volume under dir, its folders and files in the mixed case real volumes have. The user
@@ -59,11 +59,11 @@ inline std::string BuildVolume(const std::string& dir, const CVolumeLayout& layo
     const std::string config = dir + "/WINDOWS/system32/Config";
     const std::string profile = dir + "/Users/Alice";
     const std::pair<const std::string*, std::string> files[] = {
-        {&layout.m_sSoftware, config + "/SOFTWARE"},
-        {&layout.m_sSystem, config + "/system"},
-        {&layout.m_sDefault, config + "/DEFAULT"},
-        {&layout.m_sNtUser, profile + "/NTUSER.DAT"},
-        {&layout.m_sUsrClass, profile + "/AppData/Local/Microsoft/Windows/UsrClass.dat"}};
+        {&layout.m_strSoftware, config + "/SOFTWARE"},
+        {&layout.m_strSystem, config + "/system"},
+        {&layout.m_strDefault, config + "/DEFAULT"},
+        {&layout.m_strNtUser, profile + "/NTUSER.DAT"},
+        {&layout.m_strUsrClass, profile + "/AppData/Local/Microsoft/Windows/UsrClass.dat"}};
     for (const auto& [name, path] : files) {
         if (!name->empty()) {
             CopyFixture(*name, path);

@@ -27,21 +27,21 @@ constexpr wchar_t kStartPage[] =
 
 struct CVolume {
     RegTest::CTempDir m_dir;
-    std::string m_sConfig;
-    std::string m_sNtUser;
+    std::string m_strConfig;
+    std::string m_strNtUser;
     CRegistry m_reg;
 
     explicit CVolume(const RegTest::CVolumeLayout& layout = {}) {
-        m_sConfig = RegTest::BuildVolume(m_dir.Path(), layout);
-        m_sNtUser = m_dir.Path() + "/Users/Alice/NTUSER.DAT";
-        const CRegStatus status = CRegistry::OpenOfflineVolume(m_dir.Path(), L"Alice", &m_reg);
-        EXPECT_TRUE(status.Ok()) << ToUtf8(status.m_sMessage);
+        m_strConfig = RegTest::BuildVolume(m_dir.Path(), layout);
+        m_strNtUser = m_dir.Path() + "/Users/Alice/NTUSER.DAT";
+        const CStatus status = CRegistry::OpenOfflineVolume(m_dir.Path(), L"Alice", &m_reg);
+        EXPECT_TRUE(status.Ok()) << ToUtf8(status.m_strText);
     }
-    std::string System() const { return m_sConfig + "/system"; }
-    std::string Software() const { return m_sConfig + "/SOFTWARE"; }
+    std::string System() const { return m_strConfig + "/system"; }
+    std::string Software() const { return m_strConfig + "/SOFTWARE"; }
     std::vector<std::string> ConfigFiles() const {
         std::vector<std::string> out;
-        for (const auto& entry : std::filesystem::directory_iterator(m_sConfig)) {
+        for (const auto& entry : std::filesystem::directory_iterator(m_strConfig)) {
             out.push_back(entry.path().filename());
         }
         std::sort(out.begin(), out.end());
@@ -70,11 +70,11 @@ void EraseValue(RegTest::CHiveDump* pDump, const std::string& key, const std::st
 
 TEST(HiveWrite, DeleteAndCommitRemovesExactlyWhatWasDeleted) {
     SKIP_WITHOUT_FIXTURES();
-    CVolume volume({.m_sSystem = "regipy__SYSTEM"});
+    CVolume volume({.m_strSystem = "regipy__SYSTEM"});
     RegTest::CHiveDump system = DumpHive(volume.System());
     RegTest::CHiveDump software = DumpHive(volume.Software());
-    RegTest::CHiveDump user = DumpHive(volume.m_sNtUser);
-    const std::string defaultBytes = ReadAll(volume.m_sConfig + "/DEFAULT");
+    RegTest::CHiveDump user = DumpHive(volume.m_strNtUser);
+    const std::string defaultBytes = ReadAll(volume.m_strConfig + "/DEFAULT");
     const auto sequences = RegTest::Sequences(volume.System());
     const CRegistry& reg = volume.m_reg;
 
@@ -95,8 +95,8 @@ TEST(HiveWrite, DeleteAndCommitRemovesExactlyWhatWasDeleted) {
     ASSERT_EQ(reg.OpenKey(HKEY_CURRENT_USER, kStartPage, 0, &key), ERROR_SUCCESS);
     ASSERT_EQ(key.DeleteValue(L"ProgramsCacheTBP"), ERROR_SUCCESS);
 
-    const CRegStatus status = reg.Flush();
-    ASSERT_TRUE(status.Ok()) << ToUtf8(status.m_sMessage);
+    const CStatus status = reg.Flush();
+    ASSERT_TRUE(status.Ok()) << ToUtf8(status.m_strText);
     EXPECT_FALSE(reg.IsDirty());
 
     RegTest::EraseTree(&system, "ControlSet001\\services\\Tcpip");
@@ -106,8 +106,8 @@ TEST(HiveWrite, DeleteAndCommitRemovesExactlyWhatWasDeleted) {
     EraseValue(&user, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartPage2", tbp);
     EXPECT_TRUE(DumpHive(volume.System()) == system);
     EXPECT_TRUE(DumpHive(volume.Software()) == software);
-    EXPECT_TRUE(DumpHive(volume.m_sNtUser) == user);
-    EXPECT_EQ(ReadAll(volume.m_sConfig + "/DEFAULT"), defaultBytes) << "unchanged, untouched";
+    EXPECT_TRUE(DumpHive(volume.m_strNtUser) == user);
+    EXPECT_EQ(ReadAll(volume.m_strConfig + "/DEFAULT"), defaultBytes) << "unchanged, untouched";
     EXPECT_EQ(RegTest::Sequences(volume.System()),
               std::make_pair(sequences.first + 1, sequences.first + 1))
         << "committed clean";
@@ -139,20 +139,20 @@ TEST(HiveWrite, NewKeysAndValuesOfEveryKindRoundTrip) {
         {L"🌍", REG_MULTI_SZ, Sz(L"a")},
     };
     for (const CRegValue& v : values) {
-        ASSERT_EQ(key.SetValue(v.m_sName, v.m_dwType, v.m_vData), ERROR_SUCCESS);
+        ASSERT_EQ(key.SetValue(v.m_strName, v.m_dwType, v.m_vData), ERROR_SUCCESS);
     }
     ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\NewService",
                             0, &key),
               ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(L"Start", REG_DWORD, {4, 0, 0, 0}), ERROR_SUCCESS);
-    const CRegStatus status = reg.Flush();
-    ASSERT_TRUE(status.Ok()) << ToUtf8(status.m_sMessage);
+    const CStatus status = reg.Flush();
+    ASSERT_TRUE(status.Ok()) << ToUtf8(status.m_strText);
 
-    const RegTest::CHiveDump user = DumpHive(volume.m_sNtUser);
+    const RegTest::CHiveDump user = DumpHive(volume.m_strNtUser);
     ASSERT_EQ(user.count("Software\\Vendor Tool\\Sub"), 1u);
     std::string expected;
     for (const CRegValue& v : values) {
-        expected += ToUtf8(v.m_sName) + '|' + std::to_string(v.m_dwType) + '|' +
+        expected += ToUtf8(v.m_strName) + '|' + std::to_string(v.m_dwType) + '|' +
                     std::string(v.m_vData.begin(), v.m_vData.end()) + '\n';
     }
     EXPECT_EQ(user.at("Software\\Vendor Tool\\Sub"), expected);
@@ -162,20 +162,20 @@ TEST(HiveWrite, NewKeysAndValuesOfEveryKindRoundTrip) {
 
     // Nothing changed since: the files are left alone.
     struct stat before {};
-    ASSERT_EQ(stat(volume.m_sNtUser.c_str(), &before), 0);
+    ASSERT_EQ(stat(volume.m_strNtUser.c_str(), &before), 0);
     ASSERT_TRUE(reg.Reload().Ok());
     ASSERT_EQ(reg.OpenKey(HKEY_CURRENT_USER, L"software\\vendor tool\\SUB", 0, &key), 0);
     for (DWORD i = 0; i < values.size(); ++i) {
         CRegValue read;
         ASSERT_EQ(key.EnumValue(i, &read), ERROR_SUCCESS);
-        EXPECT_EQ(read.m_sName, values[i].m_sName);
+        EXPECT_EQ(read.m_strName, values[i].m_strName);
         EXPECT_EQ(read.m_dwType, values[i].m_dwType);
         EXPECT_EQ(read.m_vData, values[i].m_vData);
     }
     ASSERT_EQ(key.SetValue(L"Five", REG_BINARY, {1, 2, 3, 4, 5}), ERROR_SUCCESS);
     ASSERT_TRUE(reg.Flush().Ok());
     struct stat after {};
-    ASSERT_EQ(stat(volume.m_sNtUser.c_str(), &after), 0);
+    ASSERT_EQ(stat(volume.m_strNtUser.c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
@@ -183,13 +183,13 @@ TEST(HiveWrite, NewKeysAndValuesOfEveryKindRoundTrip) {
 void ExpectRefused(const CVolume& volume, LONG code, const std::wstring& text) {
     const std::string system = ReadAll(volume.System());
     const std::string software = ReadAll(volume.Software());
-    const std::string user = ReadAll(volume.m_sNtUser);
-    const CRegStatus status = volume.m_reg.Flush();
+    const std::string user = ReadAll(volume.m_strNtUser);
+    const CStatus status = volume.m_reg.Flush();
     EXPECT_EQ(status.m_lCode, code);
-    EXPECT_NE(status.m_sMessage.find(text), std::wstring::npos) << ToUtf8(status.m_sMessage);
+    EXPECT_NE(status.m_strText.find(text), std::wstring::npos) << ToUtf8(status.m_strText);
     EXPECT_TRUE(ReadAll(volume.System()) == system);
     EXPECT_TRUE(ReadAll(volume.Software()) == software);
-    EXPECT_TRUE(ReadAll(volume.m_sNtUser) == user);
+    EXPECT_TRUE(ReadAll(volume.m_strNtUser) == user);
     EXPECT_TRUE(volume.m_reg.IsDirty());
     EXPECT_EQ(volume.ConfigFiles(), (std::vector<std::string>{"DEFAULT", "SOFTWARE", "system"}));
     ASSERT_TRUE(volume.m_reg.Reload().Ok());
@@ -197,7 +197,7 @@ void ExpectRefused(const CVolume& volume, LONG code, const std::wstring& text) {
 
 TEST(HiveWrite, DirtyHiveIsReadButNeverWritten) {
     SKIP_WITHOUT_FIXTURES();
-    CVolume volume({.m_sNtUser = "museum__Win10_NTUSER.DAT"});
+    CVolume volume({.m_strNtUser = "museum__Win10_NTUSER.DAT"});
     const CRegistry& reg = volume.m_reg;
     const std::vector<std::wstring> warnings = reg.LoadWarnings();
     EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [](const std::wstring& w) {
@@ -216,11 +216,11 @@ TEST(HiveWrite, DirtyHiveIsReadButNeverWritten) {
 
 TEST(HiveWrite, GuardsRefuseWhatHivexCannotWriteFaithfully) {
     SKIP_WITHOUT_FIXTURES();
-    CVolume volume({.m_sNtUser = "museum__Win10_NTUSER.DAT"});
+    CVolume volume({.m_strNtUser = "museum__Win10_NTUSER.DAT"});
     const CRegistry& reg = volume.m_reg;
     // Another tool left a key whose name upper-cases to ASCII; hivex's commit also leaves the
     // hive clean, as a clean shut-down would have.
-    hive_h* h = hivex_open(volume.m_sNtUser.c_str(), HIVEX_OPEN_WRITE);
+    hive_h* h = hivex_open(volume.m_strNtUser.c_str(), HIVEX_OPEN_WRITE);
     ASSERT_NE(h, nullptr);
     const hive_node_h sorted =
         hivex_node_add_child(h, hivex_node_get_child(h, hivex_root(h), "Software"), "Sorted");
@@ -265,7 +265,7 @@ TEST(HiveWrite, GuardsRefuseWhatHivexCannotWriteFaithfully) {
     // Deleting whole keys is safe with big data below them.
     ASSERT_EQ(reg.DeleteTree(HKEY_CURRENT_USER, tiles), ERROR_SUCCESS);
     ASSERT_TRUE(reg.Flush().Ok());
-    const RegTest::CHiveDump user = DumpHive(volume.m_sNtUser);
+    const RegTest::CHiveDump user = DumpHive(volume.m_strNtUser);
     EXPECT_EQ(user.count(ToUtf8(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\CloudStore\\Store\\"
                                 L"Cache\\DefaultAccount")),
               1u);
@@ -276,7 +276,7 @@ TEST(HiveWrite, GuardsRefuseWhatHivexCannotWriteFaithfully) {
     // A file changed behind our back is not overwritten with edits to its old picture.
     ASSERT_EQ(reg.DeleteTree(HKEY_CURRENT_USER, L"Environment"), ERROR_SUCCESS);
     const timespec times[2] = {{0, UTIME_OMIT}, {1, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, volume.m_sNtUser.c_str(), times, 0), 0);
+    ASSERT_EQ(utimensat(AT_FDCWD, volume.m_strNtUser.c_str(), times, 0), 0);
     ExpectRefused(volume, ERROR_CANTWRITE, L"changed on disk since it was read");
 }
 
@@ -300,9 +300,9 @@ void MakeLiList(const std::string& hive, const char* path) {
 // Windows reads them. The check looks at the key as it is, before anything is deleted.
 TEST(HiveWrite, RestorableOnlyWhatHivexCanWriteBack) {
     SKIP_WITHOUT_FIXTURES();
-    CVolume volume({.m_sNtUser = "museum__Win10_NTUSER.DAT"});
+    CVolume volume({.m_strNtUser = "museum__Win10_NTUSER.DAT"});
     const CRegistry& reg = volume.m_reg;
-    hive_h* h = hivex_open(volume.m_sNtUser.c_str(), HIVEX_OPEN_WRITE);
+    hive_h* h = hivex_open(volume.m_strNtUser.c_str(), HIVEX_OPEN_WRITE);
     ASSERT_NE(h, nullptr);
     const hive_node_h software = hivex_node_get_child(h, hivex_root(h), "Software");
     const hive_node_h globe = hivex_node_add_child(h, software, "Globe");
@@ -318,20 +318,19 @@ TEST(HiveWrite, RestorableOnlyWhatHivexCanWriteBack) {
     hivex_close(h);
     ASSERT_TRUE(reg.Reload().Ok());
 
-    const CRegStatus globeTree =
-        reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Globe", 0, true);
+    const CStatus globeTree = reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Globe", 0, true);
     EXPECT_EQ(globeTree.m_lCode, ERROR_NOT_SUPPORTED);
-    EXPECT_NE(globeTree.m_sMessage.find(L"Globe\\\U0001F30E"), std::wstring::npos)
-        << ToUtf8(globeTree.m_sMessage);
-    EXPECT_NE(globeTree.m_sMessage.find(L"not plain ASCII"), std::wstring::npos);
+    EXPECT_NE(globeTree.m_strText.find(L"Globe\\\U0001F30E"), std::wstring::npos)
+        << ToUtf8(globeTree.m_strText);
+    EXPECT_NE(globeTree.m_strText.find(L"not plain ASCII"), std::wstring::npos);
     EXPECT_FALSE(
         reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Globe\\\U0001F30E", 0, true).Ok());
     EXPECT_TRUE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Globe", 0, false).Ok())
         << "its values are plain";
 
-    const CRegStatus bigValues = reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Big", 0, false);
-    EXPECT_NE(bigValues.m_sMessage.find(L"'Large' of 20000 bytes"), std::wstring::npos)
-        << ToUtf8(bigValues.m_sMessage);
+    const CStatus bigValues = reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Big", 0, false);
+    EXPECT_NE(bigValues.m_strText.find(L"'Large' of 20000 bytes"), std::wstring::npos)
+        << ToUtf8(bigValues.m_strText);
     EXPECT_FALSE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software", 0, true).Ok())
         << "a key is refused for what lies below it";
     EXPECT_FALSE(reg.CheckRestorable(HKEY_CURRENT_USER, L"Software\\Big", 0, true).Ok());
@@ -354,8 +353,8 @@ TEST(HiveWrite, AHiveLinkedFromOutsideTheVolumeIsReadWithAWarningButNotWritten) 
     {
         CVolume volume;
         volumeDir = volume.m_dir.Path();
-        std::filesystem::rename(volume.m_sNtUser, outside.Path() + "/NTUSER.DAT");
-        std::filesystem::create_symlink(outside.Path() + "/NTUSER.DAT", volume.m_sNtUser);
+        std::filesystem::rename(volume.m_strNtUser, outside.Path() + "/NTUSER.DAT");
+        std::filesystem::create_symlink(outside.Path() + "/NTUSER.DAT", volume.m_strNtUser);
         CRegistry reg;
         ASSERT_TRUE(CRegistry::OpenOfflineVolume(volumeDir, L"Alice", &reg).Ok());
         const std::vector<std::wstring> warnings = reg.LoadWarnings();
@@ -373,7 +372,7 @@ TEST(HiveWrite, AHiveLinkedFromOutsideTheVolumeIsReadWithAWarningButNotWritten) 
 TEST(HiveWrite, DeletingBelowAnLiListIsRefused) {
     SKIP_WITHOUT_FIXTURES();
     CVolume volume;
-    MakeLiList(volume.m_sNtUser, "Identities");
+    MakeLiList(volume.m_strNtUser, "Identities");
     ASSERT_TRUE(volume.m_reg.Reload().Ok());
     const std::vector<std::wstring> below =
         RegTest::SubKeys(volume.m_reg, HKEY_CURRENT_USER, L"Identities");
@@ -388,7 +387,7 @@ TEST(HiveWrite, KilledFlushLeavesTheOldOrTheNewHive) {
     RegTest::CTempDir dir;
     RegTest::BuildVolume(
         dir.Path(),
-        {.m_sSystem = "aiowinreg_nt4__system.reg", .m_sDefault = "", .m_sUsrClass = ""});
+        {.m_strSystem = "aiowinreg_nt4__system.reg", .m_strDefault = "", .m_strUsrClass = ""});
     const std::string ntuser = dir.Path() + "/Users/Alice/NTUSER.DAT";
     std::mt19937 random(4);
     int flushes = 0;

@@ -17,8 +17,8 @@ constexpr wchar_t kMuseumSid[] = L"S-1-5-21-2290304894-658537038-505560459-1001"
 
 CRegistry Open(const std::string& dir, const std::wstring& user = L"alice") {
     CRegistry reg;
-    const CRegStatus status = CRegistry::OpenOfflineVolume(dir, user, &reg);
-    EXPECT_TRUE(status.Ok()) << ToUtf8(status.m_sMessage);
+    const CStatus status = CRegistry::OpenOfflineVolume(dir, user, &reg);
+    EXPECT_TRUE(status.Ok()) << ToUtf8(status.m_strText);
     return reg;
 }
 
@@ -30,8 +30,8 @@ std::wstring PathOf(const CRegistry& reg, HKEY root, const std::wstring& path, R
 TEST(OfflineVolume, HivesAppearWhereWindowsLoadsThem) {
     SKIP_WITHOUT_FIXTURES();
     RegTest::CTempDir dir;
-    RegTest::BuildVolume(dir.Path(), {.m_sSystem = "regipy__SYSTEM_WIN_10_1709",
-                                      .m_sNtUser = "museum__Win10_NTUSER.DAT"});
+    RegTest::BuildVolume(dir.Path(), {.m_strSystem = "regipy__SYSTEM_WIN_10_1709",
+                                      .m_strNtUser = "museum__Win10_NTUSER.DAT"});
     const CRegistry reg = Open(dir.Path() + "/");
     EXPECT_TRUE(reg.Is64Bit()) << "PROCESSOR_ARCHITECTURE is AMD64 in this SYSTEM";
     EXPECT_TRUE(reg.IsValid());
@@ -85,10 +85,41 @@ TEST(OfflineVolume, HivesAppearWhereWindowsLoadsThem) {
               L"<missing>");
 }
 
+// A backup names the hive a classes key lives in, which is where a delete through the merged
+// root takes it from; a restore through the merged root would put a new key into the machine's.
+TEST(OfflineVolume, AClassesKeysHomeIsTheHiveADeleteTakesItFrom) {
+    SKIP_WITHOUT_FIXTURES();
+    RegTest::CTempDir dir;
+    RegTest::BuildVolume(dir.Path(), {.m_strSystem = "regipy__SYSTEM_WIN_10_1709",
+                                      .m_strNtUser = "museum__Win10_NTUSER.DAT"});
+    const CRegistry reg = Open(dir.Path());
+    using Home = std::pair<HKEY, std::wstring>;
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L".avi", 0),
+              Home(HKEY_CURRENT_USER, L"Software\\Classes\\.avi"));
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"batfile", 0),
+              Home(HKEY_LOCAL_MACHINE, L"Software\\Classes\\batfile"));
+    // Both hold "http"; its value EditFlags only the machine's key.
+    const std::wstring strEditFlags = L"EditFlags";
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"http", 0),
+              Home(HKEY_CURRENT_USER, L"Software\\Classes\\http"));
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"http", 0, &strEditFlags),
+              Home(HKEY_LOCAL_MACHINE, L"Software\\Classes\\http"));
+    EXPECT_EQ(reg.HomeOf(HKEY_CLASSES_ROOT, L"NoSuchClass", 0),
+              Home(HKEY_CLASSES_ROOT, L"NoSuchClass"));
+    EXPECT_EQ(reg.HomeOf(HKEY_LOCAL_MACHINE, L"Software", 0),
+              Home(HKEY_LOCAL_MACHINE, L"Software"));
+
+    // A Wine prefix's classes root is the machine's alone: its keys keep the root they were named
+    // by.
+    const CRegistry wine = CRegistry::CreateInMemory();
+    ASSERT_TRUE(wine.ImportText(HKEY_CLASSES_ROOT, "[batfile]\n").Ok());
+    EXPECT_EQ(wine.HomeOf(HKEY_CLASSES_ROOT, L"batfile", 0), Home(HKEY_CLASSES_ROOT, L"batfile"));
+}
+
 TEST(OfflineVolume, CurrentControlSetFollowsSelectAndViewsFollowTheInstall) {
     SKIP_WITHOUT_FIXTURES();
     RegTest::CTempDir dir;
-    const std::string config = RegTest::BuildVolume(dir.Path(), {.m_sDefault = ""});
+    const std::string config = RegTest::BuildVolume(dir.Path(), {.m_strDefault = ""});
     // Point Select\Current at the second set, as after booting Last Known Good.
     hive_h* h = hivex_open((config + "/system").c_str(), HIVEX_OPEN_WRITE);
     ASSERT_NE(h, nullptr);
@@ -109,7 +140,7 @@ TEST(OfflineVolume, CurrentControlSetFollowsSelectAndViewsFollowTheInstall) {
     // A 64-bit install: the 32-bit view of HKLM\Software and of the classes' CLSID is
     // Wow6432Node, as Windows redirects it; the links are not written into the hives.
     RegTest::CTempDir dir64;
-    RegTest::BuildVolume(dir64.Path(), {.m_sSystem = "regipy__SYSTEM_B"});
+    RegTest::BuildVolume(dir64.Path(), {.m_strSystem = "regipy__SYSTEM_B"});
     const CRegistry reg64 = Open(dir64.Path());
     ASSERT_TRUE(reg64.Is64Bit());
     CRegKey wow;
@@ -143,15 +174,15 @@ TEST(OfflineVolume, MissingPiecesGiveClearErrors) {
     SKIP_WITHOUT_FIXTURES();
     RegTest::CTempDir dir;
     CRegistry reg;
-    CRegStatus status = CRegistry::OpenOfflineVolume(dir.Path(), L"alice", &reg);
+    CStatus status = CRegistry::OpenOfflineVolume(dir.Path(), L"alice", &reg);
     EXPECT_EQ(status.m_lCode, ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(status.m_sMessage.find(L"is not a Windows system volume"), std::wstring::npos);
+    EXPECT_NE(status.m_strText.find(L"is not a Windows system volume"), std::wstring::npos);
     EXPECT_FALSE(reg.IsValid());
 
     RegTest::BuildVolume(dir.Path());
     status = CRegistry::OpenOfflineVolume(dir.Path(), L"bob", &reg);
     EXPECT_EQ(status.m_lCode, ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(status.m_sMessage.find(L"no user 'bob'"), std::wstring::npos);
+    EXPECT_NE(status.m_strText.find(L"no user 'bob'"), std::wstring::npos);
     for (const wchar_t* bad : {L"..", L"../Alice", L"Alice\\..\\Alice"}) {
         EXPECT_EQ(CRegistry::OpenOfflineVolume(dir.Path(), bad, &reg).m_lCode,
                   ERROR_INVALID_PARAMETER);
@@ -161,8 +192,8 @@ TEST(OfflineVolume, MissingPiecesGiveClearErrors) {
                          dir.Path() + "/WINDOWS/system32/Config/system");
     status = CRegistry::OpenOfflineVolume(dir.Path(), L"alice", &reg);
     EXPECT_EQ(status.m_lCode, ERROR_REGISTRY_CORRUPT);
-    EXPECT_NE(status.m_sMessage.find(L"WINDOWS/system32/Config/system"), std::wstring::npos)
-        << ToUtf8(status.m_sMessage);
+    EXPECT_NE(status.m_strText.find(L"WINDOWS/system32/Config/system"), std::wstring::npos)
+        << ToUtf8(status.m_strText);
     EXPECT_FALSE(reg.IsValid());
 }
 

@@ -35,7 +35,7 @@ TEST(RegistryTree, NamesFoldUnicodeCaseAndKeepTheirSpelling) {
               (std::vector<std::wstring>{L"Classes", L"Ärger"}));
     CRegValue value;
     ASSERT_EQ(again.EnumValue(0, &value), ERROR_SUCCESS);
-    EXPECT_EQ(value.m_sName, L"Straße");
+    EXPECT_EQ(value.m_strName, L"Straße");
     EXPECT_EQ(again.GetPath(), L"HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Ärger\\ΣΊΣΥΦΟΣ");
 }
 
@@ -59,7 +59,7 @@ TEST(RegistryTree, SubkeysSortedCaseInsensitivelyValuesInCreationOrder) {
     std::vector<std::wstring> names;
     CRegValue value;
     for (DWORD i = 0; key.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
-        names.push_back(value.m_sName);
+        names.push_back(value.m_strName);
     }
     EXPECT_EQ(names, (std::vector<std::wstring>{L"zeta", L"Alpha", L"", L"mid"}));
     ASSERT_EQ(key.EnumValue(1, &value), ERROR_SUCCESS);
@@ -88,7 +88,7 @@ TEST(RegistryTree, ManyValuesStayFindableAfterDeletes) {
     }
     CRegValue first;
     ASSERT_EQ(key.EnumValue(0, &first), ERROR_SUCCESS);
-    EXPECT_EQ(first.m_sName, L"v98");  // creation order survives the deletes
+    EXPECT_EQ(first.m_strName, L"v98");  // creation order survives the deletes
 }
 
 // Subkeys removed from the front half, the back half and the front again, with new ones added in
@@ -321,9 +321,9 @@ TEST(RegistryTree, ImportAndExportUseWineNotation) {
     EXPECT_EQ(reg.ExportText(HKEY_LOCAL_MACHINE, L"Software\\Export"),
               "\n[Sub\\[1\\]]\n@=dword:0000002a\n\"Multi\"=str(7):\"a\\0b\\0\"\n"
               "\n[Z]\n#class=\"cls\"\n\"Bin\"=hex(b):01,00,00,00,00,00,00,00\n");
-    const CRegStatus bad = reg.ImportText(HKEY_LOCAL_MACHINE, "[Software\\\\X]\nnot a value\n");
+    const CStatus bad = reg.ImportText(HKEY_LOCAL_MACHINE, "[Software\\\\X]\nnot a value\n");
     EXPECT_EQ(bad.m_lCode, ERROR_INVALID_DATA);
-    EXPECT_NE(bad.m_sMessage.find(L"Unrecognized input"), std::wstring::npos);
+    EXPECT_NE(bad.m_strText.find(L"Unrecognized input"), std::wstring::npos);
 }
 
 TEST(RegistryTree, SeveralThreadsAtOnce) {

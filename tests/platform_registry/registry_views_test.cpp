@@ -143,14 +143,15 @@ TEST(RegistryViews, AnEnumeratedSubkeyOpensAsItsNameDoes) {
         CRegKey unwalked;  // the same key, never enumerated
         ASSERT_EQ(reg.OpenKey(parent.hRoot, parent.pszPath, parent.sam, &key), ERROR_SUCCESS);
         ASSERT_EQ(key.OpenKey(L"", 0, &unwalked), ERROR_SUCCESS);
-        std::wstring sName;
-        for (DWORD i = 0; key.EnumKey(i, &sName) == ERROR_SUCCESS; ++i) {
+        std::wstring strName;
+        for (DWORD i = 0; key.EnumKey(i, &strName) == ERROR_SUCCESS; ++i) {
             for (const REGSAM sam : {REGSAM{0}, REGSAM{KEY_WOW64_32KEY}, REGSAM{KEY_WOW64_64KEY}}) {
                 CRegKey walked;
                 CRegKey named;
-                EXPECT_EQ(key.OpenKey(sName, sam, &walked), unwalked.OpenKey(sName, sam, &named))
-                    << key.GetPath() << " " << sName << " " << sam;
-                EXPECT_EQ(walked.GetPath(), named.GetPath()) << sName << " " << sam;
+                EXPECT_EQ(key.OpenKey(strName, sam, &walked),
+                          unwalked.OpenKey(strName, sam, &named))
+                    << key.GetPath() << " " << strName << " " << sam;
+                EXPECT_EQ(walked.GetPath(), named.GetPath()) << strName << " " << sam;
             }
         }
     }
@@ -158,21 +159,21 @@ TEST(RegistryViews, AnEnumeratedSubkeyOpensAsItsNameDoes) {
     CRegKey software;
     ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_64KEY, &software),
               ERROR_SUCCESS);
-    std::wstring sName;
-    ASSERT_EQ(software.EnumKey(1, &sName), ERROR_SUCCESS);
-    ASSERT_EQ(sName, L"Vendor");
+    std::wstring strName;
+    ASSERT_EQ(software.EnumKey(1, &strName), ERROR_SUCCESS);
+    ASSERT_EQ(strName, L"Vendor");
     ASSERT_EQ(reg.DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), ERROR_SUCCESS);
     CRegKey gone;
-    EXPECT_EQ(software.OpenKey(sName, 0, &gone), ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(software.EnumKey(1, &sName), ERROR_SUCCESS);
-    ASSERT_EQ(sName, L"Wow6432Node");
+    EXPECT_EQ(software.OpenKey(strName, 0, &gone), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(software.EnumKey(1, &strName), ERROR_SUCCESS);
+    ASSERT_EQ(strName, L"Wow6432Node");
     ASSERT_EQ(reg.DeleteTree(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node"), ERROR_SUCCESS);
     CRegKey again;
-    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\" + sName, 0, &again), ERROR_SUCCESS);
+    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\" + strName, 0, &again), ERROR_SUCCESS);
     CRegKey found;
-    ASSERT_EQ(software.OpenKey(sName, 0, &found), ERROR_SUCCESS);
+    ASSERT_EQ(software.OpenKey(strName, 0, &found), ERROR_SUCCESS);
     EXPECT_EQ(found.SetValue(L"v", REG_SZ, Sz(L"new")), ERROR_SUCCESS);
-    EXPECT_EQ(ReadSz(reg, HKEY_LOCAL_MACHINE, L"Software\\" + sName, L"v"), L"new");
+    EXPECT_EQ(ReadSz(reg, HKEY_LOCAL_MACHINE, L"Software\\" + strName, L"v"), L"new");
 }
 
 TEST(RegistryViews, RootsOfAWinePrefix) {
@@ -242,7 +243,7 @@ TEST_F(MergedClassesRoot, ReadsFindTheUserFirstAndEnumerateTheUnion) {
     std::vector<std::wstring> names;
     CRegValue value;
     for (DWORD i = 0; both.EnumValue(i, &value) == ERROR_SUCCESS; ++i) {
-        names.push_back(value.m_sName);
+        names.push_back(value.m_strName);
     }
     EXPECT_EQ(names, (std::vector<std::wstring>{L"", L"MachineOnly"}));
     CRegKeyInfo info;

@@ -14,9 +14,9 @@ namespace {
 using Reg::CKeyNode;
 
 struct CLoaded {
-    CRegStatus m_status;
+    CStatus m_status;
     std::vector<std::wstring> m_vWarnings;
-    std::string m_sSaved;  // the tree written back, without header
+    std::string m_strSaved;  // the tree written back, without header
 };
 
 CLoaded Load(const std::string& text) {
@@ -24,13 +24,13 @@ CLoaded Load(const std::string& text) {
     root.m_qwTime = 1;
     Reg::CLineReader reader(text);
     Reg::CWineParseOptions options;
-    options.m_sFileName = "bad.reg";
+    options.m_strFileName = "bad.reg";
     options.m_qwLoadTime = 0x1dd85d6a3ae199aULL;
     Reg::CWineParseResult result = Reg::ParseWineText(&reader, &root, options);
     CLoaded loaded{result.m_status, result.m_vWarnings, {}};
     Reg::CTextOut out;
     Reg::WriteWineText(root, Reg::CWineWriteOptions{}, &out);
-    loaded.m_sSaved = out.Text();
+    loaded.m_strSaved = out.Text();
     return loaded;
 }
 
@@ -86,7 +86,7 @@ TEST(WineBadInput, MalformedValuesAreSkippedOrKeptEmptyAsWineDoes) {
                       std::wstring::npos)
                 << c.m_pszLine << " gave " << Narrow(loaded.m_vWarnings[0]);
         }
-        EXPECT_EQ(loaded.m_sSaved, Section(c.m_pszSaved)) << c.m_pszLine;
+        EXPECT_EQ(loaded.m_strSaved, Section(c.m_pszSaved)) << c.m_pszLine;
     }
 }
 
@@ -96,14 +96,14 @@ TEST(WineBadInput, BrokenKeyLinesLeaveTheirValuesWithoutAKey) {
     ASSERT_EQ(unbalanced.m_vWarnings.size(), 2u);
     EXPECT_NE(unbalanced.m_vWarnings[0].find(L"bad.reg:2: Malformed key"), std::wstring::npos);
     EXPECT_NE(unbalanced.m_vWarnings[1].find(L"bad.reg:3: Value without key"), std::wstring::npos);
-    EXPECT_EQ(unbalanced.m_sSaved, "\n[Ok] 1796598480\n#time=1dd85d6a3ae199a\n");
+    EXPECT_EQ(unbalanced.m_strSaved, "\n[Ok] 1796598480\n#time=1dd85d6a3ae199a\n");
 
     const CLoaded leading = Load("WINE REGISTRY Version 2\n[\\\\Leading]\n");
     ASSERT_EQ(leading.m_vWarnings.size(), 1u);
     EXPECT_NE(leading.m_vWarnings[0].find(L"Error creating key"), std::wstring::npos);
 
     // Text after the closing bracket that is no number: the key takes the load time.
-    EXPECT_EQ(Load("WINE REGISTRY Version 2\n[A]] x\n").m_sSaved,
+    EXPECT_EQ(Load("WINE REGISTRY Version 2\n[A]] x\n").m_strSaved,
               "\n[A] 1796598480\n#time=1dd85d6a3ae199a\n");
 }
 
@@ -123,7 +123,7 @@ TEST(WineBadInput, HugeNamesAndDeepNesting) {
     const CLoaded longest =
         Load("WINE REGISTRY Version 2\n[" + maxKey + "]\n\"" + maxValue + "\"=\"1\"\n");
     EXPECT_TRUE(longest.m_vWarnings.empty());
-    EXPECT_NE(longest.m_sSaved.find(maxValue), std::string::npos);
+    EXPECT_NE(longest.m_strSaved.find(maxValue), std::string::npos);
 
     std::string deep300;
     std::string deep600;
@@ -132,7 +132,7 @@ TEST(WineBadInput, HugeNamesAndDeepNesting) {
     }
     const CLoaded d300 = Load("WINE REGISTRY Version 2\n[" + deep300 + "]\n\"v\"=\"1\"\n");
     EXPECT_TRUE(d300.m_vWarnings.empty());
-    EXPECT_NE(d300.m_sSaved.find("[" + deep300 + "] "), std::string::npos);
+    EXPECT_NE(d300.m_strSaved.find("[" + deep300 + "] "), std::string::npos);
     const CLoaded d600 = Load("WINE REGISTRY Version 2\n[" + deep300 + "\\\\" + deep600 + "]\n");
     ASSERT_EQ(d600.m_vWarnings.size(), 1u);
     EXPECT_NE(d600.m_vWarnings[0].find(L"nested too deep"), std::wstring::npos);
@@ -160,9 +160,9 @@ TEST(WineBadInput, TruncatedFilesLoadWhatIsThereAndNeverCrash) {
         ASSERT_TRUE(loaded.m_status.Ok()) << cut;
         EXPECT_LE(loaded.m_vWarnings.size(), 1u) << cut;  // only the cut line can be bad
         // What was read saves, and reads back to the same tree.
-        const CLoaded again = Load("WINE REGISTRY Version 2\n" + loaded.m_sSaved);
+        const CLoaded again = Load("WINE REGISTRY Version 2\n" + loaded.m_strSaved);
         EXPECT_TRUE(again.m_vWarnings.empty()) << cut;
-        EXPECT_EQ(again.m_sSaved, loaded.m_sSaved) << cut;
+        EXPECT_EQ(again.m_strSaved, loaded.m_strSaved) << cut;
     }
 }
 
@@ -173,9 +173,9 @@ TEST(WineBadInput, BinaryGarbageAndNulBytes) {
     }
     const CLoaded loaded = Load(garbage);
     EXPECT_TRUE(loaded.m_status.Ok());
-    EXPECT_EQ(Load("WINE REGISTRY Version 2\n" + loaded.m_sSaved).m_sSaved, loaded.m_sSaved);
+    EXPECT_EQ(Load("WINE REGISTRY Version 2\n" + loaded.m_strSaved).m_strSaved, loaded.m_strSaved);
     // A NUL ends the line as fgets and strlen see it.
-    EXPECT_EQ(LoadInKey(std::string("\"v\"=\"ab\"\0garbage\n", 17)).m_sSaved,
+    EXPECT_EQ(LoadInKey(std::string("\"v\"=\"ab\"\0garbage\n", 17)).m_strSaved,
               Section("\"v\"=\"ab\"\n"));
     EXPECT_EQ(Load(std::string("WINE REGISTRY Version 2\0junk\n", 29)).m_status.m_lCode,
               ERROR_SUCCESS);

@@ -47,8 +47,8 @@ TEST(WinePrefix, ReadsTheRealPrefix) {
         GTEST_SKIP() << "fixtures not present: " << CORVANE_FIXTURES_DIR;
     }
     CRegistry reg;
-    const CRegStatus status = CRegistry::OpenWinePrefix(dir, {}, &reg);
-    ASSERT_TRUE(status.Ok()) << Narrow(status.m_sMessage);
+    const CStatus status = CRegistry::OpenWinePrefix(dir, {}, &reg);
+    ASSERT_TRUE(status.Ok()) << Narrow(status.m_strText);
     EXPECT_TRUE(reg.Is64Bit());
     EXPECT_TRUE(reg.LoadWarnings().empty());
     EXPECT_EQ(ReadSz(reg, HKEY_CURRENT_USER, L"Volatile Environment", L"USERPROFILE"),
@@ -103,8 +103,8 @@ TEST(WinePrefix, FlushWritesOnlyTheChangedFileInWinesForm) {
     CRegKey env;
     ASSERT_EQ(reg.OpenKey(HKEY_CURRENT_USER, L"Environment", KEY_SET_VALUE, &env), ERROR_SUCCESS);
     ASSERT_EQ(env.SetValue(L"ZZ_CORVANE", REG_SZ, Sz(L"x")), ERROR_SUCCESS);
-    const CRegStatus flushed = reg.Flush();
-    ASSERT_TRUE(flushed.Ok()) << Narrow(flushed.m_sMessage);
+    const CStatus flushed = reg.Flush();
+    ASSERT_TRUE(flushed.Ok()) << Narrow(flushed.m_strText);
     EXPECT_FALSE(reg.IsDirty());
 
     const struct stat systemAfter = StatOf(tmp.Path() + "/system.reg");
@@ -134,20 +134,20 @@ TEST(WinePrefix, FlushWritesOnlyTheChangedFileInWinesForm) {
 TEST(WinePrefix, BadFilesAreRefusedWithTheirName) {
     CTempDir tmp;
     CRegistry reg;
-    CRegStatus status = CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg);
+    CStatus status = CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg);
     EXPECT_EQ(status.m_lCode, ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(status.m_sMessage.find(L"no system.reg"), std::wstring::npos);
+    EXPECT_NE(status.m_strText.find(L"no system.reg"), std::wstring::npos);
 
     Touch(tmp.Path() + "/system.reg", "WINE REGISTRY Version 2\n\n#arch=win64\n");
     Touch(tmp.Path() + "/userdef.reg", "\xef\xbb\xbfWINE REGISTRY Version 2\n");
     status = CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg);
     EXPECT_EQ(status.m_lCode, ERROR_NOT_REGISTRY_FILE);
-    EXPECT_NE(status.m_sMessage.find(L"userdef.reg"), std::wstring::npos);
+    EXPECT_NE(status.m_strText.find(L"userdef.reg"), std::wstring::npos);
 
     Touch(tmp.Path() + "/userdef.reg", "WINE REGISTRY Version 2\n#arch=win32\n");
     status = CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg);
     EXPECT_EQ(status.m_lCode, ERROR_NOT_REGISTRY_FILE);
-    EXPECT_NE(status.m_sMessage.find(L"mismatched architecture"), std::wstring::npos);
+    EXPECT_NE(status.m_strText.find(L"mismatched architecture"), std::wstring::npos);
 
     // user.reg and userdef.reg may be missing, as in a prefix Wine has not finished.
     unlink((tmp.Path() + "/userdef.reg").c_str());
@@ -185,9 +185,9 @@ TEST(WinePrefix, FileWithUnreadableLinesIsReadButNotWritten) {
     EXPECT_EQ(ReadSz(reg, HKEY_LOCAL_MACHINE, L"Software\\A", L"v"), L"1");
     CRegKey key;
     ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\B", 0, &key), ERROR_SUCCESS);
-    const CRegStatus status = reg.Flush();
+    const CStatus status = reg.Flush();
     EXPECT_EQ(status.m_lCode, ERROR_REGISTRY_CORRUPT);
-    EXPECT_NE(status.m_sMessage.find(L"would be lost"), std::wstring::npos);
+    EXPECT_NE(status.m_strText.find(L"would be lost"), std::wstring::npos);
     EXPECT_EQ(ReadAll(tmp.Path() + "/system.reg"), system);
     EXPECT_TRUE(reg.IsDirty());
     ASSERT_TRUE(reg.Reload().Ok());
@@ -212,9 +212,9 @@ TEST(WinePrefix, WritesThroughALinkedFileOnlyInsideThePrefix) {
     ASSERT_TRUE(CRegistry::OpenWinePrefix(prefix, {}, &reg).Ok());
     CRegKey key;
     ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Linked", 0, &key), ERROR_SUCCESS);
-    const CRegStatus refused = reg.Flush();
+    const CStatus refused = reg.Flush();
     EXPECT_FALSE(refused.Ok());
-    EXPECT_NE(refused.m_sMessage.find(L"outside"), std::wstring::npos) << Narrow(refused.m_sMessage);
+    EXPECT_NE(refused.m_strText.find(L"outside"), std::wstring::npos) << Narrow(refused.m_strText);
     EXPECT_EQ(ReadAll(outside + "/user.reg"), "WINE REGISTRY Version 2\n");
 
     ASSERT_TRUE(reg.Reload().Ok());
@@ -243,7 +243,7 @@ TEST(WinePrefix, AFileChangedSinceItWasReadIsNotOverwritten) {
     std::filesystem::rename(tmp.Path() + "/user.reg.new", tmp.Path() + "/user.reg");
     EXPECT_TRUE(reg.ChangedOnDisk());
     ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Second", 0, &key), ERROR_SUCCESS);
-    const CRegStatus refused = reg.Flush();
+    const CStatus refused = reg.Flush();
     EXPECT_EQ(refused.m_lCode, ERROR_CANTWRITE);
     EXPECT_EQ(ReadAll(tmp.Path() + "/user.reg"), theirs);
 
@@ -314,11 +314,11 @@ TEST(WinePrefix, RefusesToWriteWhileAWineserverHoldsItsLock) {
     ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok()) << "reading is allowed";
     CRegKey key;
     ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\X", 0, &key), ERROR_SUCCESS);
-    const CRegStatus refused = reg.Flush();
+    const CStatus refused = reg.Flush();
     EXPECT_EQ(refused.m_lCode, ERROR_SHARING_VIOLATION);
-    EXPECT_NE(refused.m_sMessage.find(L"wineserver (process " + std::to_wstring(getpid()) + L")"),
+    EXPECT_NE(refused.m_strText.find(L"wineserver (process " + std::to_wstring(getpid()) + L")"),
               std::wstring::npos)
-        << Narrow(refused.m_sMessage);
+        << Narrow(refused.m_strText);
     EXPECT_EQ(ReadAll(tmp.Path() + "/system.reg"), "WINE REGISTRY Version 2\n\n#arch=win64\n");
 
     close(lockFd);  // the server has gone
@@ -346,7 +346,7 @@ TEST(WinePrefix, RefusesToWriteWhileAWineserverProcessServesThePrefix) {
     ASSERT_TRUE(CRegistry::OpenWinePrefix(tmp.Path(), {}, &reg).Ok());
     CRegKey key;
     ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\X", 0, &key), ERROR_SUCCESS);
-    CRegStatus status;
+    CStatus status;
     for (int i = 0; i < 500; ++i) {  // until the child has exec'd
         status = reg.Flush();
         if (!status.Ok()) {
@@ -357,9 +357,9 @@ TEST(WinePrefix, RefusesToWriteWhileAWineserverProcessServesThePrefix) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_EQ(status.m_lCode, ERROR_SHARING_VIOLATION);
-    EXPECT_NE(status.m_sMessage.find(L"(process " + std::to_wstring(child) + L")"),
+    EXPECT_NE(status.m_strText.find(L"(process " + std::to_wstring(child) + L")"),
               std::wstring::npos)
-        << Narrow(status.m_sMessage);
+        << Narrow(status.m_strText);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_TRUE(reg.Flush().Ok());

@@ -42,11 +42,11 @@ std::string RoundTrip(const std::string& text, const std::string& branch,
     root.m_qwTime = 1;
     Reg::CLineReader reader(text);
     Reg::CWineParseOptions options;
-    options.m_sFileName = "test.reg";
+    options.m_strFileName = "test.reg";
     options.m_qwLoadTime = 0x1dd85d6a3ae199aULL;
     const Reg::CWineParseResult result = Reg::ParseWineText(&reader, &root, options);
     EXPECT_TRUE(result.m_status.Ok())
-        << std::string(result.m_status.m_sMessage.begin(), result.m_status.m_sMessage.end());
+        << std::string(result.m_status.m_strText.begin(), result.m_status.m_strText.end());
     if (pWarnings != nullptr) {
         *pWarnings = result.m_nWarnings;
     }
@@ -55,8 +55,8 @@ std::string RoundTrip(const std::string& text, const std::string& branch,
     }
     Reg::CTextOut out;
     Reg::CWineWriteOptions write;
-    write.m_sBranch = branch;
-    write.m_sArch = result.m_sArch;
+    write.m_strBranch = branch;
+    write.m_strArch = result.m_strArch;
     Reg::WriteWineText(root, write, &out);
     return out.Text();
 }
@@ -240,18 +240,19 @@ std::vector<std::string> ChildNames(const CKeyNode& node) {
 
 TEST(WineText, SubkeysOutOfOrderAreSortedAndMergedByName) {
     // As a script or a hand writes them: not in order, one key in two sections of different case.
-    const std::string input = "WINE REGISTRY Version 2\n"
-                              "[S\\\\k3]\n\"a\"=\"1\"\n"
-                              "[S\\\\k1]\n"
-                              "[S\\\\K3]\n\"b\"=\"2\"\n"
-                              "[S\\\\k2]\n"
-                              "[S\\\\K1\\\\Sub]\n"
-                              "[S\\\\k10]\n"
-                              "[S\\\\k1]\n\"c\"=\"3\"\n";
+    const std::string input =
+        "WINE REGISTRY Version 2\n"
+        "[S\\\\k3]\n\"a\"=\"1\"\n"
+        "[S\\\\k1]\n"
+        "[S\\\\K3]\n\"b\"=\"2\"\n"
+        "[S\\\\k2]\n"
+        "[S\\\\K1\\\\Sub]\n"
+        "[S\\\\k10]\n"
+        "[S\\\\k1]\n\"c\"=\"3\"\n";
     CKeyNode root(u"");
     Reg::CLineReader reader(input);
     Reg::CWineParseOptions options;
-    options.m_sFileName = "user.reg";
+    options.m_strFileName = "user.reg";
     ASSERT_TRUE(Reg::ParseWineText(&reader, &root, options).m_status.Ok());
     const CKeyNode* pS = root.FindChild(u"s");
     ASSERT_NE(pS, nullptr);
@@ -267,7 +268,8 @@ TEST(WineText, SubkeysOutOfOrderAreSortedAndMergedByName) {
     EXPECT_EQ(pK1->Values().size(), 1u);
 
     // A file refused half-way leaves what it read in order too.
-    const std::string refused = "WINE REGISTRY Version 2\n[B]\n[A]\n[C]\n[A\\\\x]\n[bad\n#arch=arm64\n";
+    const std::string refused =
+        "WINE REGISTRY Version 2\n[B]\n[A]\n[C]\n[A\\\\x]\n[bad\n#arch=arm64\n";
     CKeyNode partial(u"");
     Reg::CLineReader partialReader(refused);
     EXPECT_FALSE(Reg::ParseWineText(&partialReader, &partial, options).m_status.Ok());
@@ -291,7 +293,7 @@ TEST(WineText, ParserProbeMatchesWine) {
     root.m_qwTime = 1;
     Reg::CLineReader reader(text);
     Reg::CWineParseOptions options;
-    options.m_sFileName = "user.reg";
+    options.m_strFileName = "user.reg";
     options.m_qwLoadTime = 0x1dd85d6a3ae199aULL;
     const Reg::CWineParseResult result = Reg::ParseWineText(&reader, &root, options);
     ASSERT_TRUE(result.m_status.Ok());
@@ -303,8 +305,8 @@ TEST(WineText, ParserProbeMatchesWine) {
 
     Reg::CTextOut out;
     Reg::CWineWriteOptions write;
-    write.m_sBranch = "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000";
-    write.m_sArch = "win64";
+    write.m_strBranch = "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000";
+    write.m_strArch = "win64";
     Reg::WriteWineText(root, write, &out);
     const std::string saved = out.Text();
     // Wine's re-save, but for the values its own test added ("Touched") and the class that its
@@ -338,8 +340,8 @@ TEST(WineText, FilesWineRefusesAreRefused) {
         CKeyNode root(u"");
         Reg::CLineReader reader(text);
         Reg::CWineParseOptions options;
-        options.m_sFileName = "userdef.reg";
-        options.m_sExpectedArch = expectedArch;
+        options.m_strFileName = "userdef.reg";
+        options.m_strExpectedArch = expectedArch;
         return Reg::ParseWineText(&reader, &root, options).m_status;
     };
     // A byte-order mark and a mismatched architecture are refused by name when a prefix opens.

@@ -89,8 +89,8 @@ TEST_F(TargetTest, AnOfflineVolumeOpensFromItsHives) {
               ERROR_SUCCESS);
     ASSERT_EQ(key.SetValue(L"ProfileImagePath", REG_EXPAND_SZ, ToUtf16Le(L"%SystemDrive%\\Users\\ann")), ERROR_SUCCESS);
     key.Close();
-    const CRegStatus saved = target->Registry().Flush();
-    ASSERT_TRUE(saved.Ok()) << ToUtf8(saved.m_sMessage);
+    const CStatus saved = target->Registry().Flush();
+    ASSERT_TRUE(saved.Ok()) << ToUtf8(saved.m_strText);
     target = CTarget::Open(m_root.string(), L"Ann", strError);
     ASSERT_NE(target, nullptr) << ToUtf8(strError);
     EXPECT_EQ(target->UserSid(), L"S-1-5-21-11-22-33-1004");
@@ -119,7 +119,7 @@ TEST_F(TargetTest, TheDataFolderIsMadeLevelByLevel) {
 
     auto bare = CTarget::OpenTest(m_root.string(), CRegistry::CreateInMemory());
     EXPECT_EQ(bare->DataFolder(), L"");
-    EXPECT_EQ(bare->CreateDataFolder().m_nError, ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(bare->CreateDataFolder().m_lCode, ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(TargetTest, DeleteAtRestartAppendsInTheFormWineReads) {
@@ -143,7 +143,7 @@ TEST_F(TargetTest, DeleteAtRestartAppendsInTheFormWineReads) {
               L"\\??\\C:\\old|\\??\\C:\\new|\\??\\C:\\gone||\\??\\C:\\A.TMP||\\??\\C:\\Windows\\B.log|||");
     EXPECT_TRUE(fs::exists(m_root / "c" / "a.tmp"));  // only scheduled
 
-    EXPECT_EQ(target->DeleteFileAtRestart(L"C:\\missing.tmp").m_nError, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(target->DeleteFileAtRestart(L"C:\\missing.tmp").m_lCode, ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(TargetTest, DeleteAtRestartStaysInTheTarget) {
@@ -151,8 +151,8 @@ TEST_F(TargetTest, DeleteAtRestartStaysInTheTarget) {
     fs::create_directories(m_root / "outside");
     std::ofstream(m_root / "outside" / "victim.txt") << "keep";
     fs::create_symlink(m_root / "outside", m_root / "c" / "Desktop");
-    const CFileStatus s = target->DeleteFileAtRestart(L"C:\\Desktop\\victim.txt");
-    EXPECT_EQ(s.m_nError, ERROR_ACCESS_DENIED);
+    const CStatus s = target->DeleteFileAtRestart(L"C:\\Desktop\\victim.txt");
+    EXPECT_EQ(s.m_lCode, ERROR_ACCESS_DENIED);
     EXPECT_NE(s.m_strText.find(L"outside the target"), std::wstring::npos) << s.m_strText;
     EXPECT_EQ(CorvaneTest::PendingRenames(target->Registry()), L"<none>");
     EXPECT_FALSE(target->Registry().IsDirty());

@@ -262,7 +262,7 @@ TEST_F(StartupTest, AFileWhereAStartupFileMustGoIsKeptAside) {
     ASSERT_TRUE(m_pManager->SetStartupState(One(L"Sync.lnk"), false, false).Ok());
     const fs::path common = m_prefix / kCommonStartupHost;
     Touch(common / "Sync.lnk", "everyone's");
-    const CStartupResult refused = m_pManager->SetStartupState(Named(L"Sync.lnk").front(), false, false);
+    const CStatus refused = m_pManager->SetStartupState(Named(L"Sync.lnk").front(), false, false);
     EXPECT_FALSE(refused.Ok());
     EXPECT_EQ(ReadAll(common / "Sync.lnk"), "everyone's");
     EXPECT_EQ(ReadAll(HoldingHost() / "Sync.lnk"), "first");
@@ -276,8 +276,8 @@ TEST_F(StartupTest, EnablingNeverWritesOverAValueTheProgramMadeAgain) {
 )");
     const std::vector<CStartupItem> both = Named(L"Updater");
     ASSERT_EQ(both.size(), 2u);
-    const CStartupResult refused = m_pManager->SetStartupState(both[1], true, false);
-    EXPECT_EQ(refused.m_nError, ERROR_ALREADY_EXISTS);
+    const CStatus refused = m_pManager->SetStartupState(both[1], true, false);
+    EXPECT_EQ(refused.m_lCode, ERROR_ALREADY_EXISTS);
     EXPECT_EQ(Named(L"Updater")[0].m_strData, L"C:\\v2\\updater.exe");
     EXPECT_EQ(m_pSettings->GetDisabledItems().size(), 1u);
     // Deleting the disabled entry leaves the new value alone.
@@ -292,9 +292,9 @@ TEST_F(StartupTest, AChangeWaitsForAnotherWriterAndLandsOnTopOfItsChanges) {
     const int fd = open(m_prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
-    const CStartupResult refused = m_pManager->SetStartupState(One(L"Updater"), true, false);
+    const CStatus refused = m_pManager->SetStartupState(One(L"Updater"), true, false);
     close(fd);
-    EXPECT_EQ(refused.m_nError, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(refused.m_lCode, ERROR_SHARING_VIOLATION);
     EXPECT_NE(refused.m_strText.find(L"try again when it has finished"), std::wstring::npos)
         << Platform::ToUtf8(refused.m_strText);
 
@@ -328,8 +328,8 @@ TEST_F(StartupTest, ARegistryThatMayNotBeWrittenChangesNothingAndSaysWhy) {
     const std::string strSettings = ReadAll(m_prefix / "drive_c/ProgramData/Application Data/Corvane/settings.xml");
     const std::vector<CStartupItem> before = m_pManager->List();
 
-    const CStartupResult refused = m_pManager->SetStartupState(One(L"Tray"), false, false);
-    EXPECT_EQ(refused.m_nError, ERROR_REGISTRY_CORRUPT);
+    const CStatus refused = m_pManager->SetStartupState(One(L"Tray"), false, false);
+    EXPECT_EQ(refused.m_lCode, ERROR_REGISTRY_CORRUPT);
     EXPECT_FALSE(refused.m_strText.empty());
     EXPECT_EQ(ReadAll(m_prefix / "system.reg"), strSystem);
     EXPECT_EQ(ReadAll(m_prefix / "drive_c/ProgramData/Application Data/Corvane/settings.xml"), strSettings);
@@ -350,8 +350,8 @@ TEST_F(StartupTest, WhenTheSettingsCannotBeSavedTheEntryStaysWhereItWas) {
     if (!locked.Locked()) {
         GTEST_SKIP() << "the data folder cannot be locked on this file system";
     }
-    EXPECT_EQ(m_pManager->SetStartupState(One(L"Tray"), false, false).m_nError, ERROR_CANTWRITE);
-    EXPECT_EQ(m_pManager->SetStartupState(One(L"Sync.lnk"), false, false).m_nError, ERROR_CANTWRITE);
+    EXPECT_EQ(m_pManager->SetStartupState(One(L"Tray"), false, false).m_lCode, ERROR_CANTWRITE);
+    EXPECT_EQ(m_pManager->SetStartupState(One(L"Sync.lnk"), false, false).m_lCode, ERROR_CANTWRITE);
     locked.Unlock();
     EXPECT_EQ(ReadAll(m_prefix / "system.reg"), strSystem);
     EXPECT_EQ(ReadAll(m_startup / "Sync.lnk"), "sync");
@@ -382,7 +382,7 @@ TEST_F(StartupTest, ANameTheRecordCannotHoldIsRefusedBeforeAnythingMoves) {
     const std::vector<CStartupItem> items = m_pManager->List();
     const auto it = std::find_if(items.begin(), items.end(), [](const CStartupItem& i) { return i.m_strName == L"Two\tParts"; });
     ASSERT_NE(it, items.end());
-    EXPECT_EQ(m_pManager->SetStartupState(*it, false, false).m_nError, ERROR_INVALID_DATA);
+    EXPECT_EQ(m_pManager->SetStartupState(*it, false, false).m_lCode, ERROR_INVALID_DATA);
     EXPECT_EQ(Named(L"Two\tParts").size(), 1u);
 }
 

@@ -14,7 +14,7 @@ constexpr wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 // The program's own autostart value; the program manages it itself.
 constexpr wchar_t kOwnValue[] = L"Corvane";
 
-CStartupResult Failure(LONG nError, std::wstring strText) {
+CStatus Failure(LONG nError, std::wstring strText) {
     return {nError == ERROR_SUCCESS ? ERROR_INVALID_FUNCTION : nError, std::move(strText)};
 }
 
@@ -59,7 +59,7 @@ std::wstring RecordOf(const CStartupItem& item) {
     return item.m_strRecord.empty() ? StartupRecord(item) : item.m_strRecord;
 }
 
-const CStartupResult kSaveFailed = {ERROR_CANTWRITE, L"The list of disabled entries could not be saved."};
+const CStatus kSaveFailed = {ERROR_CANTWRITE, L"The list of disabled entries could not be saved."};
 
 }  // namespace
 
@@ -134,13 +134,14 @@ void CStartupManager::AddRunValues(HKEY hRoot, DWORD dwAccess, std::vector<CStar
     Platform::CRegValue value;
     for (DWORD dwIndex = 0; key.EnumValue(dwIndex, &value) == ERROR_SUCCESS; ++dwIndex) {
         // Windows starts only text values; anything else would not come back as it was.
-        if (value.m_sName.empty() || !IsText(value.m_dwType) || Platform::EqualNoCase(value.m_sName, kOwnValue)) {
+        if (value.m_strName.empty() || !IsText(value.m_dwType) ||
+            Platform::EqualNoCase(value.m_strName, kOwnValue)) {
             continue;
         }
         CStartupItem item;
         item.m_dwRoot = hRoot;
         item.m_strSubKey = kRunKey;
-        item.m_strName = value.m_sName;
+        item.m_strName = value.m_strName;
         item.m_strData = Text(value.m_vData);
         item.m_dwAccess = dwAccess;
         if (!item.m_strData.empty()) {
@@ -195,28 +196,28 @@ std::wstring CStartupManager::CommonStartupFolder() const {
 
 // A change must not interleave with another writer of the target (a fix, a restore), and what
 // such a writer saved meanwhile is read first, so that the change lands on top of it.
-CStartupResult CStartupManager::Lock(Platform::CWriterLock& lock) const {
+CStatus CStartupManager::Lock(Platform::CWriterLock& lock) const {
     std::wstring strBusy;
     if (!lock.Acquire(m_target, Platform::kWriterWaitMs, strBusy)) {
         return Failure(ERROR_SHARING_VIOLATION, strBusy);
     }
     if (m_target.Registry().ChangedOnDisk()) {
-        if (const Platform::CRegStatus status = m_target.Registry().Reload(); !status.Ok()) {
-            return Failure(status.m_lCode, status.m_sMessage);
+        if (const CStatus status = m_target.Registry().Reload(); !status.Ok()) {
+            return Failure(status.m_lCode, status.m_strText);
         }
     }
     return {};
 }
 
-CStartupResult CStartupManager::SetStartupState(const CStartupItem& item, bool bEnable, bool bRemove) {
+CStatus CStartupManager::SetStartupState(const CStartupItem& item, bool bEnable, bool bRemove) {
     Platform::CWriterLock lock;
-    if (CStartupResult locked = Lock(lock); !locked.Ok()) {
+    if (CStatus locked = Lock(lock); !locked.Ok()) {
         return locked;
     }
     return ChangeState(item, bEnable, bRemove);
 }
 
-CStartupResult CStartupManager::ChangeState(const CStartupItem& item, bool bEnable, bool bRemove) {
+CStatus CStartupManager::ChangeState(const CStartupItem& item, bool bEnable, bool bRemove) {
     if (bEnable) {
         if (item.m_bEnabled) {
             return {};
@@ -225,7 +226,7 @@ CStartupResult CStartupManager::ChangeState(const CStartupItem& item, bool bEnab
     }
     if (!item.m_bEnabled) {
         // A disabled entry is no longer in place: what is there now under its name is another's.
-        return bRemove ? Forget(item) : CStartupResult{};
+        return bRemove ? Forget(item) : CStatus{};
     }
     if (!bRemove && !FitsRecord(item)) {
         return Failure(ERROR_INVALID_DATA, FormatText(L"\"%ls\" holds a tab or line break, which the list of "
@@ -235,10 +236,10 @@ CStartupResult CStartupManager::ChangeState(const CStartupItem& item, bool bEnab
     return item.IsFile() ? DisableFile(item, bRemove) : DisableValue(item, bRemove);
 }
 
-CStartupResult CStartupManager::DisableValue(const CStartupItem& item, bool bRemove) {
+CStatus CStartupManager::DisableValue(const CStartupItem& item, bool bRemove) {
     const Platform::CRegistry& reg = m_target.Registry();
-    if (const Platform::CRegStatus status = reg.CheckWritable(); !status.Ok()) {
-        return Failure(status.m_lCode, status.m_sMessage);
+    if (const CStatus status = reg.CheckWritable(); !status.Ok()) {
+        return Failure(status.m_lCode, status.m_strText);
     }
     Platform::CRegKey key;
     DWORD dwType = REG_NONE;
@@ -258,7 +259,7 @@ CStartupResult CStartupManager::DisableValue(const CStartupItem& item, bool bRem
         return kSaveFailed;
     }
     lResult = key.DeleteValue(item.m_strName);
-    const Platform::CRegStatus flushed = lResult == ERROR_SUCCESS ? reg.Flush() : Platform::CRegStatus{lResult, L""};
+    const CStatus flushed = lResult == ERROR_SUCCESS ? reg.Flush() : CStatus{lResult, L""};
     if (flushed.Ok()) {
         return {};
     }
@@ -266,15 +267,16 @@ CStartupResult CStartupManager::DisableValue(const CStartupItem& item, bool bRem
     if (!bRemove) {
         m_settings.RemoveDisabledItem(strRecord);
     }
-    return Failure(flushed.m_lCode, flushed.m_sMessage.empty()
-                                        ? FormatText(L"The value \"%ls\" could not be deleted.", item.m_strName.c_str())
-                                        : flushed.m_sMessage);
+    return Failure(flushed.m_lCode, flushed.m_strText.empty()
+                                        ? FormatText(L"The value \"%ls\" could not be deleted.",
+                                                     item.m_strName.c_str())
+                                        : flushed.m_strText);
 }
 
-CStartupResult CStartupManager::EnableValue(const CStartupItem& item) {
+CStatus CStartupManager::EnableValue(const CStartupItem& item) {
     const Platform::CRegistry& reg = m_target.Registry();
-    if (const Platform::CRegStatus status = reg.CheckWritable(); !status.Ok()) {
-        return Failure(status.m_lCode, status.m_sMessage);
+    if (const CStatus status = reg.CheckWritable(); !status.Ok()) {
+        return Failure(status.m_lCode, status.m_strText);
     }
     Platform::CRegKey key;
     bool bCreated = false;
@@ -311,13 +313,13 @@ CStartupResult CStartupManager::EnableValue(const CStartupItem& item) {
         undo();
         return kSaveFailed;
     }
-    const Platform::CRegStatus flushed = reg.Flush();
+    const CStatus flushed = reg.Flush();
     if (flushed.Ok()) {
         return {};
     }
     undo();
     m_settings.AddDisabledItem(RecordOf(item));
-    return Failure(flushed.m_lCode, flushed.m_sMessage);
+    return Failure(flushed.m_lCode, flushed.m_strText);
 }
 
 bool CStartupManager::IsHeld(const std::wstring& strName) const {
@@ -330,7 +332,7 @@ bool CStartupManager::IsHeld(const std::wstring& strName) const {
     return false;
 }
 
-CStartupResult CStartupManager::DisableFile(const CStartupItem& item, bool bRemove) {
+CStatus CStartupManager::DisableFile(const CStartupItem& item, bool bRemove) {
     if (IsHeld(item.m_strName)) {
         return Failure(ERROR_ALREADY_EXISTS, FormatText(L"A disabled entry \"%ls\" is held already; enable or "
                                                         L"delete it first.",
@@ -339,11 +341,11 @@ CStartupResult CStartupManager::DisableFile(const CStartupItem& item, bool bRemo
     const std::wstring strHeld = HoldingFolder() + item.m_strName;
     Platform::CFileSystem& files = m_target.Files();
     // The data folder itself is made by the first write into it.
-    const Platform::CFileStatus made = files.CreateFolders(HoldingFolder());
+    const CStatus made = files.CreateFolders(HoldingFolder());
     if (!made.Ok()) {
-        return Failure(made.m_nError, made.m_strText);
+        return Failure(made.m_lCode, made.m_strText);
     }
-    if (CStartupResult moved = MoveKeeping(item.m_strData, strHeld); !moved.Ok()) {
+    if (CStatus moved = MoveKeeping(item.m_strData, strHeld); !moved.Ok()) {
         return moved;
     }
     if (bRemove || m_settings.AddDisabledItem(StartupRecord(item))) {
@@ -353,13 +355,13 @@ CStartupResult CStartupManager::DisableFile(const CStartupItem& item, bool bRemo
     return kSaveFailed;
 }
 
-CStartupResult CStartupManager::EnableFile(const CStartupItem& item) {
+CStatus CStartupManager::EnableFile(const CStartupItem& item) {
     const std::wstring strHeld = HoldingFolder() + item.m_strName;
     if (!m_target.Files().Exists(strHeld)) {
         return Failure(ERROR_FILE_NOT_FOUND,
                        FormatText(L"\"%ls\" is no longer in the folder %ls.", item.m_strName.c_str(), HoldingFolder().c_str()));
     }
-    if (CStartupResult moved = MoveKeeping(strHeld, item.m_strData); !moved.Ok()) {
+    if (CStatus moved = MoveKeeping(strHeld, item.m_strData); !moved.Ok()) {
         return moved;
     }
     if (m_settings.RemoveDisabledItem(RecordOf(item))) {
@@ -369,13 +371,13 @@ CStartupResult CStartupManager::EnableFile(const CStartupItem& item) {
     return kSaveFailed;
 }
 
-CStartupResult CStartupManager::Forget(const CStartupItem& item) {
-    return m_settings.RemoveDisabledItem(RecordOf(item)) ? CStartupResult{} : kSaveFailed;
+CStatus CStartupManager::Forget(const CStartupItem& item) {
+    return m_settings.RemoveDisabledItem(RecordOf(item)) ? CStatus{} : kSaveFailed;
 }
 
 // The one place where startup files move. A file already at strTo is renamed aside first and put
 // back when the move fails, so that nothing the user had is replaced.
-CStartupResult CStartupManager::MoveKeeping(const std::wstring& strFrom, const std::wstring& strTo) {
+CStatus CStartupManager::MoveKeeping(const std::wstring& strFrom, const std::wstring& strTo) {
     Platform::CFileSystem& files = m_target.Files();
     std::wstring strKept;
     if (files.Exists(strTo)) {
@@ -385,23 +387,24 @@ CStartupResult CStartupManager::MoveKeeping(const std::wstring& strFrom, const s
                 strKept = strAside;
             }
         }
-        const Platform::CFileStatus aside = strKept.empty() ? Platform::CFileStatus{ERROR_ALREADY_EXISTS, strTo}
-                                                            : files.MoveFile(strTo, strKept, false);
+        const CStatus aside = strKept.empty() ? CStatus{ERROR_ALREADY_EXISTS, strTo}
+                                              : files.MoveFile(strTo, strKept, false);
         if (!aside.Ok()) {
-            return Failure(aside.m_nError, FormatText(L"%ls exists and could not be kept aside: %ls", strTo.c_str(),
-                                                      aside.m_strText.c_str()));
+            return Failure(aside.m_lCode, FormatText(L"%ls exists and could not be kept aside: %ls",
+                                                     strTo.c_str(), aside.m_strText.c_str()));
         }
     }
-    const Platform::CFileStatus moved = files.MoveFile(strFrom, strTo, false);
+    const CStatus moved = files.MoveFile(strFrom, strTo, false);
     if (moved.Ok()) {
         return {};
     }
     if (!strKept.empty()) {
         files.MoveFile(strKept, strTo, false);
     }
-    return Failure(moved.m_nError, moved.m_strText.empty()
-                                       ? FormatText(L"%ls could not be moved to %ls.", strFrom.c_str(), strTo.c_str())
-                                       : moved.m_strText);
+    return Failure(moved.m_lCode, moved.m_strText.empty()
+                                      ? FormatText(L"%ls could not be moved to %ls.",
+                                                   strFrom.c_str(), strTo.c_str())
+                                      : moved.m_strText);
 }
 
 }  // namespace Branwick

@@ -39,13 +39,6 @@ struct CStartupItem {
     bool IsFile() const { return m_dwRoot == 0; }
 };
 
-// The outcome of a change: a Win32 error code and, on failure, one sentence for the user.
-struct CStartupResult {
-    LONG m_nError = ERROR_SUCCESS;
-    std::wstring m_strText;
-    bool Ok() const { return m_nError == ERROR_SUCCESS; }
-};
-
 // The record the settings keep for a disabled entry: root, name, data, subkey and access separated
 // by tabs, root and access as "0x" and lower-case hexadecimal.
 std::wstring StartupRecord(const CStartupItem& item);
@@ -77,7 +70,7 @@ public:
     // the entry, under the target's one-writer lock (a second writer refuses with one sentence
     // after a few seconds). Asking for the state the entry is in already changes nothing and
     // succeeds.
-    CStartupResult SetStartupState(const CStartupItem& item, bool bEnable, bool bRemove);
+    CStatus SetStartupState(const CStartupItem& item, bool bEnable, bool bRemove);
 
     // The folders, as Windows paths ending in '\'; empty when the target has none. The user's is
     // what its "User Shell Folders" call "Startup" (else the old profile layout below HOMEPATH),
@@ -91,15 +84,15 @@ private:
     void AddFolder(const std::wstring& strFolder, bool bAllUsers, std::vector<CStartupItem>& items) const;
     std::wstring ShellFolder(HKEY hRoot, const wchar_t* pszValue, const std::wstring& strFallback) const;
     bool IsHeld(const std::wstring& strName) const;
-    CStartupResult Lock(Platform::CWriterLock& lock) const;
-    CStartupResult ChangeState(const CStartupItem& item, bool bEnable, bool bRemove);
+    CStatus Lock(Platform::CWriterLock& lock) const;
+    CStatus ChangeState(const CStartupItem& item, bool bEnable, bool bRemove);
 
-    CStartupResult DisableValue(const CStartupItem& item, bool bRemove);
-    CStartupResult EnableValue(const CStartupItem& item);
-    CStartupResult DisableFile(const CStartupItem& item, bool bRemove);
-    CStartupResult EnableFile(const CStartupItem& item);
-    CStartupResult Forget(const CStartupItem& item);
-    CStartupResult MoveKeeping(const std::wstring& strFrom, const std::wstring& strTo);
+    CStatus DisableValue(const CStartupItem& item, bool bRemove);
+    CStatus EnableValue(const CStartupItem& item);
+    CStatus DisableFile(const CStartupItem& item, bool bRemove);
+    CStatus EnableFile(const CStartupItem& item);
+    CStatus Forget(const CStartupItem& item);
+    CStatus MoveKeeping(const std::wstring& strFrom, const std::wstring& strTo);
 
     const Platform::CTarget& m_target;
     CSettings& m_settings;

@@ -26,17 +26,18 @@ bool TakeFirstRun(const Platform::CTarget& target, CMessageSink& log) {
     if (dwFirstRun == 0) {
         return false;
     }
-    const Platform::CRegStatus writable = reg.CheckWritable();
+    const CStatus writable = reg.CheckWritable();
     if (!writable.Ok()) {
-        Log(log, L"FirstRun is set but stays so, because the registry cannot be written now: " + writable.m_sMessage);
+        Log(log, L"FirstRun is set but stays so, because the registry cannot be written now: " +
+                     writable.m_strText);
         return true;
     }
     LONG lResult = key.SetValue(L"FirstRun", REG_DWORD, Platform::CRegBytes(4, 0));
     if (lResult == ERROR_SUCCESS) {
-        const Platform::CRegStatus flushed = reg.Flush();
+        const CStatus flushed = reg.Flush();
         lResult = flushed.m_lCode;
         if (!flushed.Ok()) {
-            Log(log, L"FirstRun could not be reset: " + flushed.m_sMessage);
+            Log(log, L"FirstRun could not be reset: " + flushed.m_strText);
         }
     } else {
         Log(log, L"FirstRun could not be reset: error " + std::to_wstring(lResult));

@@ -77,11 +77,12 @@ void CBackupsDlg::RestoreSelected() {
     if (strName.empty() || m_pDialog != nullptr) {
         return;
     }
-    const Platform::CRegStatus writable = m_site.m_target.Registry().CheckWritable();
+    const CStatus writable = m_site.m_target.Registry().CheckWritable();
     if (!writable.Ok()) {
-        m_site.m_messageBox.Show(L"Nothing was restored, because the target cannot be written now.\n\n" +
-                                     writable.m_sMessage,
-                                 L"Corvane", MB_OK | MB_ICONEXCLAMATION);
+        m_site.m_messageBox.Show(
+            L"Nothing was restored, because the target cannot be written now.\n\n" +
+                writable.m_strText,
+            L"Corvane", MB_OK | MB_ICONEXCLAMATION);
         return;
     }
     m_pDialog = new CBackupDlg(m_site, CBackupDlg::EMode::Restore, strName, this);

@@ -228,9 +228,9 @@ void CCorvanesDlg::StartScan(DWORD dwCategories) {
 }
 
 void CCorvanesDlg::StartFix() {
-    const Platform::CRegStatus writable = m_site.m_target.Registry().CheckWritable();
+    const CStatus writable = m_site.m_target.Registry().CheckWritable();
     if (!writable.Ok()) {
-        ReportRefusal(writable.m_sMessage);
+        ReportRefusal(writable.m_strText);
         return;
     }
     SFixChoice choice;

@@ -102,7 +102,7 @@ void CToolsDlg::ChangeChecked(bool bEnable, bool bRemove) {
         if (m_pList->topLevelItem(nRow)->checkState(ColumnName) != Qt::Checked || !bQualifies) {
             continue;
         }
-        const CStartupResult result = m_manager.SetStartupState(item, bEnable, bRemove);
+        const CStatus result = m_manager.SetStartupState(item, bEnable, bRemove);
         if (!result.Ok()) {
             strFailed += item.m_strName + L": " + result.m_strText + L"\n";
         }

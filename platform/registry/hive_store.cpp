@@ -777,19 +777,6 @@ CHiveStore::~CHiveStore() {
     Abort();
 }
 
-bool CHiveStore::Identify(const std::string& strPath, CIdentity* pOut) {
-    struct stat st {};
-    if (stat(strPath.c_str(), &st) != 0) {
-        return false;
-    }
-    pOut->m_dev = st.st_dev;
-    pOut->m_ino = st.st_ino;
-    pOut->m_size = st.st_size;
-    pOut->m_nMtimeNs =
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return true;
-}
-
 CStatus CHiveStore::Refuse(LONG lCode, const std::wstring& strWhy) const {
     return {lCode, m_strName + L" is not written: " + strWhy + L" Nothing was changed."};
 }
@@ -834,7 +821,8 @@ CStatus CHiveStore::Load(CKeyNode* pRoot, std::vector<std::wstring>* pWarnings) 
     Abort();
     m_pRecovered.reset();
     m_strDirty.clear();
-    if (!Identify(m_strPath, &m_identity)) {
+    m_identity = IdentityOf(m_strPath);
+    if (m_identity == CFileIdentity{}) {
         return {ERROR_CANTREAD, m_strName + L" cannot be read: " + Errno(errno)};
     }
     CHiveHeader header;
@@ -922,8 +910,7 @@ CStatus CHiveStore::CheckStoreWritable() const {
                       L"it was not read completely (" + m_strIncomplete +
                           L"), and writing it would lose what was skipped.");
     }
-    CIdentity now;
-    if (!Identify(m_strPath, &now) || !(now == m_identity)) {
+    if (IdentityOf(m_strPath) != m_identity) {
         return Refuse(ERROR_CANTWRITE, L"the file changed on disk since it was read; reload it.");
     }
     CHiveHeader header;
@@ -1078,8 +1065,7 @@ CStatus CHiveStore::Prepare(const CKeyNode& root) {
 }
 
 bool CHiveStore::ChangedOnDisk() const {
-    CIdentity now;
-    return !Identify(m_strPath, &now) || !(now == m_identity);
+    return IdentityOf(m_strPath) != m_identity;
 }
 
 // The hive goes first: once it is clean Windows ignores the logs, so a kill before the logs are
@@ -1099,7 +1085,7 @@ CStatus CHiveStore::Commit() {
     if (status.Ok()) {
         m_pRecovered.reset();
     }
-    Identify(m_strPath, &m_identity);
+    m_identity = IdentityOf(m_strPath);
     return status;
 }
 

@@ -80,16 +80,6 @@ public:
     void Abort() override;
 
 private:
-    // What the file was when it was read, so that a file changed behind our back is not
-    // overwritten with edits made to an older picture of it.
-    struct CIdentity {
-        dev_t m_dev = 0;
-        ino_t m_ino = 0;
-        off_t m_size = 0;
-        std::int64_t m_nMtimeNs = 0;
-        bool operator==(const CIdentity&) const = default;
-    };
-    static bool Identify(const std::string& strPath, CIdentity* pOut);
     CStatus Refuse(LONG lCode, const std::wstring& strWhy) const;
     // Replays the logs of a dirty hive; on success m_pRecovered holds the result.
     CStatus Recover();
@@ -103,7 +93,7 @@ private:
     std::wstring m_strName;
     CVolatileMaker m_fnVolatile;
     std::string m_strConfineTo;
-    CIdentity m_identity;
+    CFileIdentity m_identity;
     std::wstring m_strIncomplete;  // why the last load was partial; empty when it was complete
     std::unique_ptr<CAtomicFile> m_pPrepared;
     std::unique_ptr<CRecovered> m_pRecovered;

@@ -13,6 +13,9 @@
 // them cannot be written: Prepare every dirty store, then Commit each, or Abort all.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,33 @@
 #include "platform/registry/utf8.h"
 
 namespace Branwick::Platform::Reg {
+
+// What a file was when a store read it, so that a file another program wrote since is not
+// overwritten with edits made to an older picture of it. All zero when there was no file.
+struct CFileIdentity {
+    dev_t m_dev = 0;
+    ino_t m_ino = 0;
+    off_t m_size = 0;
+    std::int64_t m_nMtimeNs = 0;
+    bool operator==(const CFileIdentity&) const = default;
+};
+
+inline CFileIdentity IdentityOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Of an open file; all zero when fd is not one.
+inline CFileIdentity IdentityOf(int fd) {
+    struct stat st {};
+    return fd >= 0 && fstat(fd, &st) == 0 ? IdentityOf(st) : CFileIdentity{};
+}
+
+// Of the file at strPath; all zero when there is none.
+inline CFileIdentity IdentityOf(const std::string& strPath) {
+    struct stat st {};
+    return stat(strPath.c_str(), &st) == 0 ? IdentityOf(st) : CFileIdentity{};
+}
 
 // A failed step of a store's atomic file, as Flush reports it.
 inline CStatus WriteFailure(const CAtomicFile& file) {

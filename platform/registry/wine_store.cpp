@@ -25,24 +25,6 @@ struct CWinePrefix {
     std::string m_strArch;
 };
 
-// What a file was when it was read, to tell whether someone wrote it since.
-struct CIdentity {
-    dev_t m_dev = 0;
-    ino_t m_ino = 0;
-    off_t m_size = 0;
-    std::int64_t m_nMtimeNs = 0;
-    bool operator==(const CIdentity&) const = default;
-};
-
-CIdentity Identify(int fd) {
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        return {};
-    }
-    return {st.st_dev, st.st_ino, st.st_size,
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 class CWineFileStore : public Reg::IRegStore {
 public:
     CWineFileStore(std::shared_ptr<CWinePrefix> pPrefix, std::string strFile, std::string strBranch)
@@ -65,7 +47,7 @@ public:
                        : CStatus{ERROR_CANTOPEN, Reg::WidenUtf8("cannot read " + m_strPath + ": " +
                                                                 std::strerror(errno))};
         }
-        m_identity = Identify(fd);
+        m_identity = Reg::IdentityOf(fd);
         Reg::CLineReader reader(fd);
         Reg::CWineParseOptions options;
         options.m_strFileName = m_strPath;
@@ -135,21 +117,14 @@ public:
         }
         m_bExisted = true;
         const int fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
-        m_identity = Identify(fd);
+        m_identity = Reg::IdentityOf(fd);
         if (fd >= 0) {
             close(fd);
         }
         return {};
     }
 
-    bool ChangedOnDisk() const override {
-        const int fd = open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
-        const CIdentity now = Identify(fd);
-        if (fd >= 0) {
-            close(fd);
-        }
-        return !(now == m_identity);
-    }
+    bool ChangedOnDisk() const override { return Reg::IdentityOf(m_strPath) != m_identity; }
 
     void Abort() override { m_file.Abort(); }
 
@@ -161,7 +136,8 @@ private:
     std::size_t m_nSkipped = 0;
     std::wstring m_strFirstSkipped;
     CAtomicFile m_file;
-    CIdentity m_identity;  // of the file as last read or written; all zero when there was none
+    Reg::CFileIdentity
+        m_identity;  // of the file as last read or written; all zero when there was none
 };
 
 }  // namespace

@@ -8,8 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <thread>
 
 #include "app/ThreadManager.h"
 #include "core/MessageBox.h"
@@ -18,6 +22,25 @@
 #include "ui/App/TargetCore.h"
 
 namespace CorvaneTest {
+
+// Qt's raster engine hands large fills to QtGui's own pool of threads. QApplication waits for
+// them, but a pool thread may still be ending (its thread data held only by its own thread-local
+// storage) when main returns, and LeakSanitizer, which looks at exit, then reports that data as
+// leaked. Destroyed after main's QApplication, this waits until no other thread is left (at most
+// five seconds) before the leak check runs.
+struct SOtherThreadsGone {
+    ~SOtherThreadsGone() {
+        const auto others = [] {
+            std::error_code error;
+            const std::filesystem::directory_iterator tasks("/proc/self/task", error);
+            return error ? 0 : std::distance(tasks, std::filesystem::directory_iterator()) - 1;
+        };
+        for (int i = 0; i < 500 && others() > 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+};
+inline SOtherThreadsGone g_otherThreadsGone;
 
 // HOME, the XDG folders and the log folder in a temporary folder, for this process and the
 // programs it starts.

@@ -205,8 +205,11 @@ void CScanManager::Processmessage(CMessage* pMessage) {
             pFound->m_regError.m_nState = FIX_STATE_TO_FIX;
             std::list<CRegError>& list = m_errors[static_cast<ScanType>(nBit)];
             list.push_back(pFound->m_regError);
-            m_messages.Send(
-                std::make_unique<CErrorAddedMessage>(static_cast<std::int32_t>(list.size()), nBit));
+            // Composed only for a reader: a scan finds hundreds of thousands of records.
+            if (m_messages.GetSink()->IsListened(CErrorAddedMessage::kType)) {
+                m_messages.Send(std::make_unique<CErrorAddedMessage>(
+                    static_cast<std::int32_t>(list.size()), nBit));
+            }
             break;
         }
         case CFinishScanMessage::kType:

@@ -13,8 +13,14 @@ constexpr REGSAM kFixAccess = 0x30006;
 
 }  // namespace
 
+void SFixContext::Log(std::wstring_view strText, long nNumber) const {
+    if (pSink != nullptr && pSink->IsListened(CLogMessage::kType)) {
+        Log(std::wstring(strText) + std::to_wstring(nNumber));
+    }
+}
+
 void SFixContext::Log(std::wstring_view strText) const {
-    if (pSink == nullptr) {
+    if (pSink == nullptr || !pSink->IsListened(CLogMessage::kType)) {
         return;
     }
     std::unique_ptr<CLogMessage> pMessage =
@@ -55,7 +61,7 @@ std::wstring CRegistryFix::GetDescription() const {
 LONG CRegistryFix::OpenKey(const SFixContext& context) {
     const LONG lResult =
         context.target.Registry().OpenKey(m_hRoot, m_strKeyPath, m_dwRegSam | kFixAccess, &m_hKey);
-    context.Log(FormatText(L"CDeleteRegistryKey::OpenKey() returns %d", lResult));
+    context.Log(L"CDeleteRegistryKey::OpenKey() returns ", lResult);
     return lResult;
 }
 
@@ -73,7 +79,7 @@ int CDeleteRegistryKey::Fix(const SFixContext& context) {
     const LONG lResult = m_hKey.DeleteTree(L"");
     m_hKey.Close();
     if (lResult != ERROR_SUCCESS) {
-        context.Log(FormatText(L"::SHDeleteKey( m_hKey, _T(\"\") ) return : %d", lResult));
+        context.Log(L"::SHDeleteKey( m_hKey, _T(\"\") ) return : ", lResult);
         return 1;
     }
     return 0;
@@ -102,7 +108,7 @@ int CDeleteRegistryValue::Fix(const SFixContext& context) {
     const LONG lResult = m_hKey.DeleteValue(m_strValueName);
     m_hKey.Close();
     if (lResult != ERROR_SUCCESS) {
-        context.Log(FormatText(L"::RegDeleteValue( m_hKey, m_sValueName ) return : %d", lResult));
+        context.Log(L"::RegDeleteValue( m_hKey, m_sValueName ) return : ", lResult);
         return 1;
     }
     return 0;
@@ -138,8 +144,7 @@ std::unique_ptr<IFix> CFixContainer::Clone() const {
 
 int CFixContainer::Fix(const SFixContext& context) {
     context.Log(L"CFixContainer::Fix()");
-    context.Log(
-        FormatText(L"CFixContainer::m_vcFixes size %d", static_cast<int>(m_vcFixes.size())));
+    context.Log(L"CFixContainer::m_vcFixes size ", static_cast<int>(m_vcFixes.size()));
     int nResult = 0;
     for (const std::unique_ptr<IFix>& pFix : m_vcFixes) {
         if (pFix->Fix(context) != 0) {

@@ -28,8 +28,10 @@ struct SFixContext {
     CMessageSink* pSink = nullptr;  // null: log lines are dropped
     CRecycler* pRecycler = nullptr;  // null: every log line is a new message
 
-    // Posts a CLogMessage with the text.
+    // Posts a CLogMessage with the text, or with the text and the number in decimal; nothing is
+    // composed when no one reads log messages.
     void Log(std::wstring_view strText) const;
+    void Log(std::wstring_view strText, long nNumber) const;
 };
 
 class IFix {

@@ -58,12 +58,36 @@ bool CLogFile::WriteAll(const std::string& bytes) {
 }
 
 bool CLogFile::Write(const std::wstring& strText, bool bWithHeader) {
+    if (strText.empty()) {
+        return false;
+    }
+    std::wstring strLine;
+    try {
+        AppendLine(strText, bWithHeader, &strLine);
+    } catch (...) {
+        strLine.clear();  // the write below fails as a failed write does
+    }
+    return WriteLines(strLine);
+}
+
+void CLogFile::AppendLine(const std::wstring& strText, bool bWithHeader, std::wstring* pLines) {
+    if (bWithHeader) {
+        *pLines += LogTimeStamp();
+        *pLines += L"\tThreadId: ";
+        *pLines += std::to_wstring(static_cast<int>(Platform::GetCurrentThreadId()));
+        *pLines += L'\t';
+    }
+    *pLines += strText;
+    *pLines += L'\n';
+}
+
+bool CLogFile::WriteLines(const std::wstring& strLines) {
     {
         std::lock_guard lock(m_mutex);
-        if (!m_bOpen || strText.empty()) {
+        if (!m_bOpen) {
             return false;
         }
-        if (WriteLine(strText, bWithHeader)) {
+        if (!strLines.empty() && WriteText(strLines)) {
             return true;
         }
         m_bOpen = false;
@@ -73,7 +97,7 @@ bool CLogFile::Write(const std::wstring& strText, bool bWithHeader) {
     return false;
 }
 
-bool CLogFile::WriteLine(const std::wstring& strText, bool bWithHeader) {
+bool CLogFile::WriteText(const std::wstring& strLines) {
     try {
         if (m_bByteOrderMark) {
             m_bByteOrderMark = false;
@@ -87,16 +111,38 @@ bool CLogFile::WriteLine(const std::wstring& strText, bool bWithHeader) {
                 return false;
             }
         }
-        std::wstring line;
-        if (bWithHeader) {
-            line = LogTimeStamp() + L"\t" +
-                   FormatText(L"ThreadId: %d\t", static_cast<int>(Platform::GetCurrentThreadId()));
-        }
-        line += strText;
-        line += L'\n';
-        return WriteAll(WideToUtf16LE(line));
+        return WriteAll(WideToUtf16LE(strLines));
     } catch (...) {
         return false;
+    }
+}
+
+CLogBatch::~CLogBatch() {
+    try {
+        Flush();
+    } catch (...) {
+        // Nothing may leave a destructor; the lines are lost, as after a failed write.
+    }
+}
+
+void CLogBatch::Write(const std::wstring& strText) {
+    if (strText.empty()) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (m_strLines.empty()) {
+        m_firstHeld = now;
+    }
+    CLogFile::AppendLine(strText, true, &m_strLines);
+    if (m_strLines.size() >= kBatchChars || now - m_firstHeld >= std::chrono::seconds(1)) {
+        Flush();
+    }
+}
+
+void CLogBatch::Flush() {
+    if (!m_strLines.empty()) {
+        m_log.WriteLines(m_strLines);
+        m_strLines.clear();
     }
 }
 

@@ -3,6 +3,7 @@
 // posts CLogMessage objects, which the program's CLogger writes to "Logger.log".
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -32,14 +33,43 @@ public:
     // box "Unknown Exception while writing LogFile", stops all further writes and returns false.
     bool Write(const std::wstring& strText, bool bWithHeader = true);
 
+    // Appends to *pLines the line Write would append for strText, header included.
+    static void AppendLine(const std::wstring& strText, bool bWithHeader, std::wstring* pLines);
+    // Appends lines made by AppendLine in one piece, as Write does one line.
+    bool WriteLines(const std::wstring& strLines);
+
 private:
-    bool WriteLine(const std::wstring& strText, bool bWithHeader);  // holding m_mutex
+    bool WriteText(const std::wstring& strLines);  // holding m_mutex
     bool WriteAll(const std::string& bytes);
 
     mutable std::mutex m_mutex;
     int m_fd = -1;
     bool m_bOpen = false;
     bool m_bByteOrderMark = true;  // still to be written
+};
+
+// The lines of a loop over many records, appended together: a fix of many records spent more on
+// one write per line than on anything else it does per record. Held lines reach the file, in their
+// order and each with the time it was written, once they fill a batch, once a second has passed
+// since the first of them, on Flush and when the batch ends. While it holds lines, whoever owns it
+// writes to the same file only through it, so that the file keeps the order of events.
+class CLogBatch {
+public:
+    explicit CLogBatch(CLogFile& log) : m_log(log) {}
+    ~CLogBatch();
+    CLogBatch(const CLogBatch&) = delete;
+    CLogBatch& operator=(const CLogBatch&) = delete;
+
+    // Holds strText as one line with header.
+    void Write(const std::wstring& strText);
+    void Flush();
+
+private:
+    static constexpr std::size_t kBatchChars = 32768;
+
+    CLogFile& m_log;
+    std::wstring m_strLines;
+    std::chrono::steady_clock::time_point m_firstHeld;
 };
 
 // Writes the CLogMessage objects of the bus into "Logger.log". Subscribe it to type 0 only.

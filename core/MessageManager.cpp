@@ -11,7 +11,11 @@ constexpr DWORD kGatherMs = 1;
 
 }  // namespace
 
-CMessageManager::CMessageManager() : m_sink(&m_queue) {}
+CMessageManager::CMessageManager() : m_sink(&m_queue) {
+    for (std::int32_t nType = 0; nType < 64; ++nType) {
+        m_sink.SetListened(nType, false);
+    }
+}
 
 CMessageManager::~CMessageManager() = default;
 
@@ -21,6 +25,7 @@ void CMessageManager::Subscribe(std::int32_t nType, IObserver* pObserver) {
     if (std::find(observers.begin(), observers.end(), pObserver) == observers.end()) {
         observers.push_back(pObserver);
     }
+    m_sink.SetListened(nType, true);
 }
 
 void CMessageManager::Unsubscribe(std::int32_t nType, IObserver* pObserver) {
@@ -41,6 +46,8 @@ void CMessageManager::Unsubscribe(std::int32_t nType, IObserver* pObserver) {
     } else {
         observers.erase(it);
     }
+    m_sink.SetListened(nType, std::any_of(observers.begin(), observers.end(),
+                                          [](const IObserver* p) { return p != nullptr; }));
 }
 
 void CMessageManager::Dispatch(CMessage* pMessage) {

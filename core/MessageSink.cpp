@@ -137,6 +137,20 @@ size_t CMessageQueue::Size() const {
     return nSize;
 }
 
+bool CMessageSink::IsListened(std::int32_t nType) const {
+    const std::uint64_t nBit = TypeBit(nType);
+    return nBit == 0 || (m_nListened.load(std::memory_order_relaxed) & nBit) != 0;
+}
+
+void CMessageSink::SetListened(std::int32_t nType, bool bListened) {
+    const std::uint64_t nBit = TypeBit(nType);
+    if (bListened) {
+        m_nListened.fetch_or(nBit, std::memory_order_relaxed);
+    } else {
+        m_nListened.fetch_and(~nBit, std::memory_order_relaxed);
+    }
+}
+
 void CMessageSink::Post(std::unique_ptr<CMessage> pMessage) {
     if (pMessage == nullptr) {
         return;

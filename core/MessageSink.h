@@ -82,9 +82,17 @@ public:
     CMessageQueue* GetQueue() const { return m_pQueue; }
     Platform::CEvent& GetEvent() { return m_event; }
 
+    // Whether an observer holds messages of type nType now. A producer of many messages that may
+    // have no reader at all (a fix's log lines, which nobody reads in a program that keeps no log)
+    // asks before it composes them. Until someone keeps the set (the message manager does), and for
+    // types it cannot hold, every type counts as read.
+    bool IsListened(std::int32_t nType) const;
+    void SetListened(std::int32_t nType, bool bListened);
+
 private:
     CMessageQueue* m_pQueue;
     Platform::CEvent m_event;
+    std::atomic<std::uint64_t> m_nListened{~std::uint64_t{0}};  // bit n: type n has an observer
 };
 
 // Hands one producer delivered messages of the types it posts by the hundred thousand (a walk's

@@ -100,13 +100,13 @@ int CRegError::DeleteSelf(const SFixContext& context) {
     Platform::CRegKey key;
     const LONG lOpen =
         context.target.Registry().OpenKey(m_hRoot, m_sPath, m_dwRegSam | kDeleteAccess, &key);
-    context.Log(FormatText(L"CRegError::Fix. RegOpenKeyEx returns %d", lOpen));
+    context.Log(L"CRegError::Fix. RegOpenKeyEx returns ", lOpen);
     if (lOpen != ERROR_SUCCESS) {
         // Gone already (an attached fix may have deleted this very key): what it aimed for.
         return lOpen == ERROR_FILE_NOT_FOUND ? 0 : 1;
     }
     const LONG lDelete = key.DeleteTree(L"");
-    context.Log(FormatText(L"CRegError::Fix. SHDeleteKey returns %d", lDelete));
+    context.Log(L"CRegError::Fix. SHDeleteKey returns ", lDelete);
     return lDelete == ERROR_SUCCESS ? 0 : 1;
 }
 
@@ -178,8 +178,8 @@ std::wstring CRegError::GetDisplayPath(const Platform::CRegistry& registry) cons
     return strRoot + L"\\" + m_sPath.substr(0, nFirst) + L"\\Wow6432Node" + m_sPath.substr(nFirst);
 }
 
-CErrorFoundMessage::CErrorFoundMessage(const CRegError& regError, std::int32_t nScanType)
-    : CMessageImpl(kType), m_regError(regError), m_nScanType(nScanType) {}
+CErrorFoundMessage::CErrorFoundMessage(CRegError regError, std::int32_t nScanType)
+    : CMessageImpl(kType), m_regError(std::move(regError)), m_nScanType(nScanType) {}
 
 std::wstring CErrorFoundMessage::ToString() const {
     return FormatText(L"CErrorFoundMessage\nScanType: %d\nCRegError path: %ls\n", m_nScanType,

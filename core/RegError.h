@@ -77,7 +77,7 @@ private:
 class CErrorFoundMessage : public CMessageImpl<CErrorFoundMessage> {
 public:
     static constexpr std::int32_t kType = 2;
-    CErrorFoundMessage(const CRegError& regError, std::int32_t nScanType);
+    CErrorFoundMessage(CRegError regError, std::int32_t nScanType);
     // "CErrorFoundMessage\nScanType: %d\nCRegError path: %s\n" with the record's full path.
     std::wstring ToString() const override;
 

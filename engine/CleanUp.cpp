@@ -70,7 +70,7 @@ std::wstring PrepareHistoryFile(const COperation& op, CLogFile& log) {
 // A record whose key lies in a file that cannot be written now (a dirty hive without usable
 // logs) is left alone with the reason, so that it blocks neither the run nor the other files; so
 // is one whose backup the registry could not take back, since its fix could never be undone.
-bool Fixable(const COperation& op, SFixRun& run, const CRegError& record) {
+bool Fixable(const COperation& op, CLogBatch& lines, const CRegError& record) {
     if (record.m_hRoot == 0) {
         return true;
     }
@@ -82,7 +82,7 @@ bool Fixable(const COperation& op, SFixRun& run, const CRegError& record) {
         return true;
     }
     const std::wstring strText = record.GetFullPath() + L" is not fixed: " + status.m_strText;
-    run.pLog->Write(strText);
+    lines.Write(strText);
     op.PostLogLine(strText);
     return false;
 }
@@ -94,9 +94,10 @@ void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_no
     op.PostFixProgress(0, L"Starting...", nBit, 0);
     run.pLog->Write(L"Fixing is started", false);
     unsigned k = 0;
+    CLogBatch lines(*run.pLog);
     for (auto it = list.begin(); it != list.end(); ++it) {
         ++k;
-        if (it->m_nState != FIX_STATE_TO_FIX || !Fixable(op, run, *it)) {
+        if (it->m_nState != FIX_STATE_TO_FIX || !Fixable(op, lines, *it)) {
             continue;
         }
         // Junk files are not worth a backup.
@@ -106,11 +107,12 @@ void FixCategory(const COperation& op, SFixRun& run, ScanType nBit, pugi::xml_no
         if (it->Fix({*op.Target(), op.Record().m_pSink, &op.Recycler()}) != 0) {
             continue;
         }
-        run.pLog->Write(it->GetFullPath() + L" is fixed");
+        lines.Write(it->GetFullPath() + L" is fixed");
         ++nFixed;
         op.PostFixProgress(static_cast<int>(k * 100 / nCount), it->m_sDescription, nBit, nFixed);
         run.vcFixed.push_back({nBit, &list, it});
     }
+    lines.Flush();
     run.pLog->Write(L"Fixing is finished");
     op.PostFixProgress(100, L"Starting...", nBit, nFixed);
 }

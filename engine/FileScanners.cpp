@@ -51,8 +51,8 @@ void PostFileRecord(const COperation& op, std::int32_t nScanType, const std::wst
     if (!op.Files().CheckDelete(strPath, nullptr).Ok()) {
         return;
     }
-    const CRegError record(nScanType, 0, strPath, strDescription, KEY_WOW64_32KEY, true);
-    op.Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
+    CRegError record(nScanType, 0, strPath, strDescription, KEY_WOW64_32KEY, true);
+    op.Post(std::make_unique<CErrorFoundMessage>(std::move(record), nScanType));
 }
 
 // ---- Program shortcuts ----

@@ -25,7 +25,7 @@ void PostFinding(const COperation& op, std::int32_t nScanType, HKEY hRoot,
                  bool bDeleteSelf, std::unique_ptr<IFix> pFix) {
     CRegError record(nScanType, hRoot, strPath, strDescription, dwView, bDeleteSelf);
     record.AddFix(std::move(pFix));
-    op.Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
+    op.Post(std::make_unique<CErrorFoundMessage>(std::move(record), nScanType));
 }
 
 bool ContainsAny(const std::wstring& strText, std::initializer_list<const wchar_t*> words) {

@@ -22,7 +22,7 @@ void PostFinding(const COperation& op, std::int32_t nScanType, const std::wstrin
     CRegError record(nScanType, GetRootKeyHandle(strRoot), strSubkey, pszDescription, dwView,
                      bDeleteSelf);
     record.AddFix(std::move(pFix));
-    op.Post(std::make_unique<CErrorFoundMessage>(record, nScanType));
+    op.Post(std::make_unique<CErrorFoundMessage>(std::move(record), nScanType));
 }
 
 std::unique_ptr<IFix> DeleteValue(const std::wstring& strRoot, const std::wstring& strSubkey,

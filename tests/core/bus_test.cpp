@@ -107,6 +107,28 @@ TEST(Bus, ObserverRemovedOrAddedDuringDispatch) {
     EXPECT_EQ(remover.m_vTypes.size(), 2u);
 }
 
+TEST(Bus, TheSinkKnowsWhichTypesHaveAnObserver) {
+    CMessageManager manager;
+    const CMessageSink& sink = *manager.GetSink();
+    CRecorder first, second;
+    EXPECT_FALSE(sink.IsListened(CLogMessage::kType));
+    manager.Subscribe(CLogMessage::kType, &first);
+    manager.Subscribe(CLogMessage::kType, &second);
+    EXPECT_TRUE(sink.IsListened(CLogMessage::kType));
+    EXPECT_FALSE(sink.IsListened(CFixProgressMessage::kType));
+    manager.Unsubscribe(CLogMessage::kType, &first);
+    EXPECT_TRUE(sink.IsListened(CLogMessage::kType));  // one is left
+    // The last one leaves from inside a dispatch, where its slot is only emptied.
+    second.m_action = [&](CMessage*) { manager.Unsubscribe(CLogMessage::kType, &second); };
+    manager.Send(std::make_unique<CLogMessage>(L"last"));
+    Drain(manager);
+    EXPECT_FALSE(sink.IsListened(CLogMessage::kType));
+    // Types outside the set, and a sink no manager keeps, count as read.
+    EXPECT_TRUE(sink.IsListened(64));
+    CMessageQueue queue;
+    EXPECT_TRUE(CMessageSink(&queue).IsListened(CLogMessage::kType));
+}
+
 TEST(Bus, AfterStopOnlyLogMessagesAreDelivered) {
     CMessageManager manager;
     CRecorder logger, progress;

@@ -86,6 +86,21 @@ TEST_F(FixTest, DeleteValueRemovesOneValueAndLogsFailures) {
                               L"m_hKey is NULL"}));
 }
 
+TEST_F(FixTest, NoLogLinesAreComposedWhenNoOneReadsThem) {
+    Import(HKEY_LOCAL_MACHINE, kKeyWithValues);
+    m_sink.SetListened(CLogMessage::kType, false);
+    m_sink.SetListened(CFixProgressMessage::kType, true);  // other types do not count
+    CDeleteRegistryKey fix(HKEY_LOCAL_MACHINE, L"Software\\Bad", L"", L"", 0);
+    EXPECT_EQ(Fix(fix), 0);  // the fix itself is the same
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bad"));
+    EXPECT_EQ(Fix(fix), 1);  // and so is a failure, only unlogged
+    EXPECT_TRUE(m_queue.IsEmpty());
+    m_sink.SetListened(CLogMessage::kType, true);
+    EXPECT_EQ(Fix(fix), 1);
+    EXPECT_EQ(TakeLog(), (Log{L"CDeleteRegistryKey::Fix()",
+                              L"CDeleteRegistryKey::OpenKey() returns 2", L"m_hKey is _T(\"\")"}));
+}
+
 // The record of a category that deletes a key after removing values from it.
 CRegError RecordWithThreeValueFixes(const std::wstring& strMissing) {
     CRegError record(UNINSTALL, HKEY_LOCAL_MACHINE, L"Software\\Bad", L"d", 0, true);

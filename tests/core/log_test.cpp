@@ -100,6 +100,37 @@ TEST_F(LogFile, FirstWriteRewritesTheMarkAndAppendsAtTheEnd) {
     EXPECT_EQ(FromUtf16LE(CorvaneTest::ReadAll(m_folder / "Old.log")), "\uFEFFold\nnew\nnewer\nlast\n");
 }
 
+TEST_F(LogFile, ABatchWritesItsLinesInOrderWithTheirHeadersWhenFlushedOrEnded) {
+    CLogFile log;
+    log.Open(L"Batch.log");
+    EXPECT_TRUE(log.Write(L"before", false));
+    {
+        CLogBatch lines(log);
+        lines.Write(L"one");
+        lines.Write(L"");  // nothing, as with Write
+        lines.Write(L"two");
+        EXPECT_EQ(FromUtf16LE(CorvaneTest::ReadAll(m_folder / "Batch.log")), "\uFEFFbefore\n");
+        lines.Flush();
+        EXPECT_TRUE(log.Write(L"between", false));
+        lines.Write(L"three");
+    }
+    EXPECT_EQ(
+        Shape(FromUtf16LE(CorvaneTest::ReadAll(m_folder / "Batch.log"))),
+        "\uFEFFbefore\n" + kHeader + "one\n" + kHeader + "two\nbetween\n" + kHeader + "three\n");
+}
+
+TEST_F(LogFile, ABatchDoesNotHoldMoreThanABatchfulOfLines) {
+    CLogFile log;
+    log.Open(L"Full.log");
+    CLogBatch lines(log);
+    const std::wstring strLine(1000, L'x');
+    for (int i = 0; i < 100; ++i) {
+        lines.Write(strLine);
+    }
+    // 100 lines of 1000 characters are about 200 KB as UTF-16; most of them are on disk already.
+    EXPECT_GT(std::filesystem::file_size(m_folder / "Full.log"), 100000u);
+}
+
 TEST_F(LogFile, NotOpenWritesNothing) {
     CLogFile log;
     EXPECT_FALSE(log.IsOpen());

@@ -77,49 +77,35 @@ std::uint64_t TypeBit(std::int32_t nType) {
 void CMessageQueue::GiveBack(std::vector<std::unique_ptr<CMessage>> delivered) {
     // Sorted out before the lock is taken; what is not kept is freed after it is released.
     const std::uint64_t nTypes = m_nReclaimedTypes.load(std::memory_order_relaxed);
-    std::vector<std::unique_ptr<CMessage>> kept;
-    for (auto it = delivered.rbegin(); it != delivered.rend(); ++it) {
-        if ((TypeBit((*it)->m_nType) & nTypes) != 0) {
-            kept.push_back(std::move(*it));
-        }
-    }
-    if (kept.empty()) {
+    std::erase_if(delivered, [nTypes](const std::unique_ptr<CMessage>& pMessage) {
+        return (TypeBit(pMessage->m_nType) & nTypes) == 0;
+    });
+    if (delivered.empty()) {
         return;
     }
     std::lock_guard lock(m_cs);
-    if (m_spent.empty()) {
-        m_spent.swap(kept);  // the usual case: the producer has taken the last batch
-    }
-    while (m_spent.size() < kKeptForReuse && !kept.empty()) {
-        m_spent.push_back(std::move(kept.back()));
-        kept.pop_back();
-    }
-    while (m_spent.size() > kKeptForReuse) {
-        kept.push_back(std::move(m_spent.back()));
-        m_spent.pop_back();
+    for (std::unique_ptr<CMessage>& pMessage : delivered) {
+        auto& spent = m_spent[static_cast<std::size_t>(pMessage->m_nType)];
+        if (spent.size() < kKeptForReuse) {
+            spent.push_back(std::move(pMessage));
+        }
     }
 }
 
 void CMessageQueue::Reclaim(std::int32_t nType, std::vector<std::unique_ptr<CMessage>>* pReused) {
-    m_nReclaimedTypes.fetch_or(TypeBit(nType), std::memory_order_relaxed);
-    std::vector<std::unique_ptr<CMessage>> spent;
-    {
-        std::lock_guard lock(m_cs);
-        spent.swap(m_spent);
-    }
-    // A fix posts progress and log lines in turn, each type refilled by its own Reclaim.
-    std::vector<std::unique_ptr<CMessage>> others;
-    for (std::unique_ptr<CMessage>& pMessage : spent) {
-        (pMessage->m_nType == nType ? *pReused : others).push_back(std::move(pMessage));
-    }
-    if (others.empty()) {
+    const std::uint64_t nBit = TypeBit(nType);
+    if (nBit == 0) {
         return;
     }
+    m_nReclaimedTypes.fetch_or(nBit, std::memory_order_relaxed);
     std::lock_guard lock(m_cs);
-    while (m_spent.size() < kKeptForReuse && !others.empty()) {
-        m_spent.push_back(std::move(others.back()));
-        others.pop_back();
+    std::vector<std::unique_ptr<CMessage>>& spent = m_spent[static_cast<std::size_t>(nType)];
+    if (pReused->empty()) {
+        pReused->swap(spent);  // the usual case: the producer has used up the last batch
+        return;
     }
+    std::move(spent.begin(), spent.end(), std::back_inserter(*pReused));
+    spent.clear();
 }
 
 bool CMessageQueue::IsEmpty() const {

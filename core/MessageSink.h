@@ -4,6 +4,7 @@
 // must be built from this one header.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <map>
@@ -37,8 +38,8 @@ public:
     // Every message queued, in order, leaving the queue empty.
     std::vector<std::unique_ptr<CMessage>> TakeAll();
     // Hands back messages that have been delivered: those of a type that has been reclaimed
-    // before are kept for Reclaim, up to kKeptForReuse in all (a few megabytes at most, held until
-    // the next Reclaim); the others are destroyed.
+    // before are kept for Reclaim, up to kKeptForReuse of each type (a few megabytes at most,
+    // held until the next Reclaim of their type); the others are destroyed.
     void GiveBack(std::vector<std::unique_ptr<CMessage>> delivered);
     // Moves every delivered message of type nType that was kept to the end of *pReused, to be
     // filled anew and pushed again; from now on messages of that type are kept. The messages of
@@ -57,11 +58,13 @@ private:
     std::atomic<std::uint64_t> m_nReclaimedTypes{0};  // bit n: messages of type n are kept
     mutable std::mutex m_cs;                          // guards what follows
     std::deque<std::unique_ptr<CMessage>> m_taken;  // taken from the chain by PopFront, not yet popped
-    // Delivered messages wait here to be filled anew by a producer that posts many of one type
-    // (a walk posts two progress messages per registry key). Freed by the runner and allocated
-    // again by the producer, every message would have both threads take the allocator's lock of
-    // the producer's arena, and that costs more than the walk itself.
-    std::vector<std::unique_ptr<CMessage>> m_spent;
+    // Delivered messages wait here, by type, to be filled anew by a producer that posts many of
+    // one type (a walk posts two progress messages per registry key). Freed by the runner and
+    // allocated again by the producer, every message would have both threads take the
+    // allocator's lock of the producer's arena, and that costs more than the walk itself. Kept by
+    // type so that a Reclaim costs nothing for the other types' messages: a fix reclaims for
+    // every record, while thousands of a finished scan's progress messages may still wait.
+    std::array<std::vector<std::unique_ptr<CMessage>>, 64> m_spent;
 };
 
 // The one way into the queue: Post pushes the message and, when nothing had been pushed since the

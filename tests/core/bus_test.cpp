@@ -273,6 +273,30 @@ TEST(Bus, DeliveredMessagesOfOneTypeComeBackToBeFilledAnew) {
     EXPECT_EQ(vAgain.size(), 1u) << "what was reclaimed once is not handed out twice";
 }
 
+TEST(Bus, ATypeNoLongerReclaimedLeavesRoomForTheOthers) {
+    // A finished scan leaves its progress messages parked; the fix that follows still gets its own
+    // back, and a Reclaim of its type leaves the scan's where they are.
+    CMessageManager manager;
+    CMessageQueue* pQueue = manager.GetSink()->GetQueue();
+    std::vector<std::unique_ptr<CMessage>> vScan, vFix;
+    pQueue->Reclaim(CScanProgressMessage::kType, &vScan);
+    pQueue->Reclaim(CFixProgressMessage::kType, &vFix);
+    constexpr int kMany = 10000;  // more than are kept of one type
+    for (int i = 0; i < kMany; ++i) {
+        manager.Send(std::make_unique<CScanProgressMessage>(0, L"", 1));
+    }
+    Drain(manager);
+    for (int i = 0; i < 3; ++i) {
+        manager.Send(std::make_unique<CFixProgressMessage>(i, L"", 1, i));
+    }
+    Drain(manager);
+    pQueue->Reclaim(CFixProgressMessage::kType, &vFix);
+    EXPECT_EQ(vFix.size(), 3u);
+    pQueue->Reclaim(CScanProgressMessage::kType, &vScan);
+    EXPECT_GT(vScan.size(), 0u);
+    EXPECT_LT(vScan.size(), static_cast<std::size_t>(kMany)) << "what is kept is bounded";
+}
+
 TEST(Bus, DeliveredMessagesOfSeveralTypesEachComeBackToTheirOwnReclaim) {
     // A fix posts progress and log lines in turn and refills both.
     CMessageManager manager;

@@ -123,6 +123,11 @@ void ClearDirty(CKeyNode* pNode) {
 
 CRegistryCore::CRegistryCore(CRegistryLayout layout)
     : m_layout(std::move(layout)),
+      m_vMachine({u"Machine"}),
+      m_vUsers({u"User"}),
+      m_vCurrentUser(SplitPath(Reg::ToName(m_layout.m_strCurrentUser))),
+      m_vCurrentConfig(
+          SplitPath(u"Machine\\System\\CurrentControlSet\\Hardware Profiles\\Current")),
       m_vMachineClasses(SplitPath(u"Machine\\Software\\Classes")),
       m_vUserClasses(SplitPath(Reg::ToName(m_layout.m_strUserClasses))),
       m_vCurrentUserClasses(
@@ -147,6 +152,7 @@ void CRegistryCore::SetUserPlaces(const std::wstring& strCurrentUser,
     std::lock_guard lock(m_mutex);
     m_layout.m_strCurrentUser = strCurrentUser;
     m_layout.m_strUserClasses = strUserClasses;
+    m_vCurrentUser = SplitPath(Reg::ToName(strCurrentUser));
     m_vUserClasses = SplitPath(Reg::ToName(strUserClasses));
     m_vCurrentUserClasses = Join(SplitPath(Reg::ToName(strCurrentUser)), {u"Software", u"Classes"});
 }
@@ -290,25 +296,20 @@ bool CRegistryCore::IsRedirected(const CKeyNode* pBase, const std::vector<CName>
     return RedirectAt(path, sam) != kNoRedirect;
 }
 
-bool CRegistryCore::RootPath(HKEY hRoot, std::vector<CName>* pPath) const {
+const std::vector<CName>* CRegistryCore::RootPath(HKEY hRoot) const {
     switch (hRoot) {
         case HKEY_LOCAL_MACHINE:
-            *pPath = {u"Machine"};
-            return true;
+            return &m_vMachine;
         case HKEY_USERS:
-            *pPath = {u"User"};
-            return true;
+            return &m_vUsers;
         case HKEY_CURRENT_USER:
-            *pPath = SplitPath(Reg::ToName(m_layout.m_strCurrentUser));
-            return true;
+            return &m_vCurrentUser;
         case HKEY_CLASSES_ROOT:
-            *pPath = m_vMachineClasses;
-            return true;
+            return &m_vMachineClasses;
         case HKEY_CURRENT_CONFIG:
-            *pPath = SplitPath(u"Machine\\System\\CurrentControlSet\\Hardware Profiles\\Current");
-            return true;
+            return &m_vCurrentConfig;
         default:
-            return false;
+            return nullptr;
     }
 }
 
@@ -342,11 +343,11 @@ LONG CRegistryCore::OpenRoot(HKEY hRoot, CRegKey* pOut) {
         }
         return result;
     }
-    std::vector<CName> path;
-    if (!RootPath(hRoot, &path)) {
+    const std::vector<CName>* pPath = RootPath(hRoot);
+    if (pPath == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    const CWalk walk = Walk(path, 0);
+    const CWalk walk = Walk(*pPath, 0);
     if (walk.m_eResult != EWalk::Found) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -542,10 +543,8 @@ bool CRegistryCore::IsProtected(const CKeyNode* pNode) {
     if (pNode->Has(Reg::kNodeMount) || MountOf(pNode) == nullptr) {
         return true;
     }
-    std::vector<CName> path;
     for (const HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG}) {
-        RootPath(root, &path);
-        const CWalk walk = Walk(path, 0);
+        const CWalk walk = Walk(*RootPath(root), 0);
         if (walk.m_eResult == EWalk::Found && walk.m_pNode == pNode) {
             return true;
         }
@@ -805,26 +804,36 @@ LONG CRegistryCore::DeleteValue(const CRegKey::CState& key, const std::wstring& 
 
 std::wstring CRegistryCore::GetPath(const CRegKey::CState& key) {
     std::lock_guard lock(m_mutex);
-    std::vector<CName> path;
+    // Names are gathered by reference and converted into one buffer: a backup asks this of every
+    // key it saves.
+    std::vector<const CName*> names;
     std::wstring out;
     if (key.m_bMerged) {
         out = L"HKEY_CLASSES_ROOT";
-        path = key.m_vClassPath;
+        for (const CName& name : key.m_vClassPath) {
+            names.push_back(&name);
+        }
     } else {
         if (Live(key.m_pNode) == nullptr) {
             return {};
         }
-        path = AbsolutePath(key.m_pNode);
-        if (!path.empty() && (path[0] == u"Machine" || path[0] == u"User")) {
-            out = path[0] == u"Machine" ? L"HKEY_LOCAL_MACHINE" : L"HKEY_USERS";
-            path.erase(path.begin());
+        for (const CKeyNode* pNode = key.m_pNode; pNode != nullptr && pNode != m_pRoot.get();
+             pNode = pNode->Parent()) {
+            names.push_back(&pNode->Name());
+        }
+        std::reverse(names.begin(), names.end());
+        if (!names.empty() && (*names[0] == u"Machine" || *names[0] == u"User")) {
+            out = *names[0] == u"Machine" ? L"HKEY_LOCAL_MACHINE" : L"HKEY_USERS";
+            names.erase(names.begin());
         }
     }
-    for (const CName& name : path) {
+    std::wstring strName;
+    for (const CName* pName : names) {
         if (!out.empty()) {
             out.push_back(L'\\');
         }
-        out += Reg::ToWide(name);
+        Reg::ToWide(*pName, &strName);
+        out += strName;
     }
     return out;
 }
@@ -1017,11 +1026,11 @@ void MergeInto(CKeyNode* pDst, const CKeyNode& src) {
 
 CStatus CRegistryCore::ImportText(HKEY hRoot, std::string_view strText) {
     std::lock_guard lock(m_mutex);
-    std::vector<CName> path;
-    if (!RootPath(hRoot, &path)) {
+    const std::vector<CName>* pPath = RootPath(hRoot);
+    if (pPath == nullptr) {
         return {ERROR_INVALID_HANDLE, L"unknown root key"};
     }
-    const CWalk walk = Walk(path, 0);
+    const CWalk walk = Walk(*pPath, 0);
     if (walk.m_eResult != EWalk::Found) {
         return {ERROR_FILE_NOT_FOUND, L"the root key does not exist in this registry"};
     }

@@ -120,7 +120,8 @@ private:
     // Opens (or creates) the key at pBase\vRel of a key outside the merged classes root.
     LONG OpenBelow(Reg::CKeyNode* pBase, const std::vector<Reg::CName>& vRel, REGSAM sam,
                    bool bCreate, Reg::CKeyNode** ppOut, bool* pbCreated);
-    bool RootPath(HKEY hRoot, std::vector<Reg::CName>* pPath) const;
+    // Where a predefined key lies in the tree; null for a handle that is none.
+    const std::vector<Reg::CName>* RootPath(HKEY hRoot) const;
     LONG OpenMerged(std::vector<Reg::CName> vRel, REGSAM sam, bool bCreate, CRegKey::CState* pOut,
                     bool* pbCreated);
     LONG CreateRest(const std::vector<Reg::CName>& vPath, const CWalk& walk, Reg::CKeyNode** ppOut);
@@ -140,6 +141,11 @@ private:
 
     std::mutex m_mutex;
     CRegistryLayout m_layout;
+    // The places of the predefined keys, split once: every open of a key starts at one.
+    std::vector<Reg::CName> m_vMachine;
+    std::vector<Reg::CName> m_vUsers;
+    std::vector<Reg::CName> m_vCurrentUser;
+    std::vector<Reg::CName> m_vCurrentConfig;
     std::vector<Reg::CName> m_vMachineClasses;
     std::vector<Reg::CName> m_vUserClasses;
     // HKCU\Software\Classes; on Windows a link to the user's classes, elsewhere the same place.

@@ -336,12 +336,16 @@ void CRegistryCore::Release(CRegKey::CState* pKey) {
 LONG CRegistryCore::OpenRoot(HKEY hRoot, CRegKey* pOut) {
     std::lock_guard lock(m_mutex);
     CRegKey::CState state;
+    const LONG result = RootState(hRoot, &state);
+    if (result == ERROR_SUCCESS) {
+        Hold(&state, pOut);
+    }
+    return result;
+}
+
+LONG CRegistryCore::RootState(HKEY hRoot, CRegKey::CState* pState) {
     if (hRoot == HKEY_CLASSES_ROOT && m_layout.m_eClassesRoot == EClassesRoot::Merged) {
-        const LONG result = OpenMerged({}, 0, false, &state, nullptr);
-        if (result == ERROR_SUCCESS) {
-            Hold(&state, pOut);
-        }
-        return result;
+        return OpenMerged({}, 0, false, pState, nullptr);
     }
     const std::vector<CName>* pPath = RootPath(hRoot);
     if (pPath == nullptr) {
@@ -351,9 +355,17 @@ LONG CRegistryCore::OpenRoot(HKEY hRoot, CRegKey* pOut) {
     if (walk.m_eResult != EWalk::Found) {
         return ERROR_FILE_NOT_FOUND;
     }
-    state.m_pNode = walk.m_pNode;
-    Hold(&state, pOut);
+    pState->m_pNode = walk.m_pNode;
     return ERROR_SUCCESS;
+}
+
+LONG CRegistryCore::OpenFromRoot(HKEY hRoot, const std::wstring& strSubKey, REGSAM sam,
+                                 bool bCreate, CRegKey* pOut, bool* pbCreated) {
+    std::lock_guard lock(m_mutex);
+    CRegKey::CState root;
+    const LONG result = RootState(hRoot, &root);
+    return result == ERROR_SUCCESS ? OpenLocked(root, strSubKey, sam, bCreate, pOut, pbCreated)
+                                   : result;
 }
 
 LONG CRegistryCore::CreateRest(const std::vector<CName>& vPath, const CWalk& walk,
@@ -426,6 +438,11 @@ LONG CRegistryCore::OpenMerged(std::vector<CName> vRel, REGSAM sam, bool bCreate
 LONG CRegistryCore::Open(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam,
                          bool bCreate, CRegKey* pOut, bool* pbCreated) {
     std::lock_guard lock(m_mutex);
+    return OpenLocked(base, strSubKey, sam, bCreate, pOut, pbCreated);
+}
+
+LONG CRegistryCore::OpenLocked(const CRegKey::CState& base, const std::wstring& strSubKey,
+                               REGSAM sam, bool bCreate, CRegKey* pOut, bool* pbCreated) {
     CRegKey::CState state;
     CKeyNode* pEnumerated = bCreate ? nullptr : EnumeratedChild(base, strSubKey);
     if (pEnumerated != nullptr && !IsRedirected(pEnumerated, {}, sam)) {
@@ -827,6 +844,11 @@ std::wstring CRegistryCore::GetPath(const CRegKey::CState& key) {
             names.erase(names.begin());
         }
     }
+    std::size_t nLength = out.size();
+    for (const CName* pName : names) {
+        nLength += pName->size() + 1;
+    }
+    out.reserve(nLength);
     std::wstring strName;
     for (const CName* pName : names) {
         if (!out.empty()) {
@@ -1206,24 +1228,22 @@ LONG CRegistry::OpenRoot(HKEY hRoot, CRegKey* pOut) const {
 }
 
 LONG CRegistry::OpenKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam, CRegKey* pOut) const {
-    CRegKey root;
-    const LONG result = OpenRoot(hRoot, &root);
-    if (result != ERROR_SUCCESS) {
-        pOut->Close();
-        return result;
-    }
-    return root.OpenKey(strPath, sam, pOut);
+    CRegKey key;
+    const LONG result = m_pCore == nullptr
+                            ? ERROR_INVALID_HANDLE
+                            : m_pCore->OpenFromRoot(hRoot, strPath, sam, false, &key, nullptr);
+    *pOut = std::move(key);
+    return result;
 }
 
 LONG CRegistry::CreateKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam, CRegKey* pOut,
                           bool* pbCreated) const {
-    CRegKey root;
-    const LONG result = OpenRoot(hRoot, &root);
-    if (result != ERROR_SUCCESS) {
-        pOut->Close();
-        return result;
-    }
-    return root.CreateKey(strPath, sam, pOut, pbCreated);
+    CRegKey key;
+    const LONG result = m_pCore == nullptr
+                            ? ERROR_INVALID_HANDLE
+                            : m_pCore->OpenFromRoot(hRoot, strPath, sam, true, &key, pbCreated);
+    *pOut = std::move(key);
+    return result;
 }
 
 LONG CRegistry::DeleteKey(HKEY hRoot, const std::wstring& strPath, REGSAM sam) const {

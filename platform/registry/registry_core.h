@@ -61,6 +61,10 @@ public:
     LONG OpenRoot(HKEY hRoot, CRegKey* pOut);
     LONG Open(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam, bool bCreate,
               CRegKey* pOut, bool* pbCreated);
+    // Open of a key below a predefined one, without a handle of the predefined key between: every
+    // key a scanner or a fix opens by its path comes this way.
+    LONG OpenFromRoot(HKEY hRoot, const std::wstring& strSubKey, REGSAM sam, bool bCreate,
+                      CRegKey* pOut, bool* pbCreated);
     LONG Delete(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam, bool bTree);
     LONG EnumKey(CRegKey::CState& key, DWORD dwIndex, std::wstring* psName, DWORD dwCapacity);
     LONG EnumValue(CRegKey::CState& key, DWORD dwIndex, CRegValue* pValue, DWORD dwNameCapacity,
@@ -122,6 +126,10 @@ private:
                    bool bCreate, Reg::CKeyNode** ppOut, bool* pbCreated);
     // Where a predefined key lies in the tree; null for a handle that is none.
     const std::vector<Reg::CName>* RootPath(HKEY hRoot) const;
+    // The state OpenRoot gives its handle, unheld.
+    LONG RootState(HKEY hRoot, CRegKey::CState* pState);
+    LONG OpenLocked(const CRegKey::CState& base, const std::wstring& strSubKey, REGSAM sam,
+                    bool bCreate, CRegKey* pOut, bool* pbCreated);
     LONG OpenMerged(std::vector<Reg::CName> vRel, REGSAM sam, bool bCreate, CRegKey::CState* pOut,
                     bool* pbCreated);
     LONG CreateRest(const std::vector<Reg::CName>& vPath, const CWalk& walk, Reg::CKeyNode** ppOut);

@@ -50,9 +50,10 @@ private:
 
 // The lines of a loop over many records, appended together: a fix of many records spent more on
 // one write per line than on anything else it does per record. Held lines reach the file, in their
-// order and each with the time it was written, once they fill a batch, once a second has passed
-// since the first of them, on Flush and when the batch ends. While it holds lines, whoever owns it
-// writes to the same file only through it, so that the file keeps the order of events.
+// order and each with the time it was written, when they fill a batch, with the first line written
+// a second or more after the first one held, on Flush and when the batch ends. While it holds
+// lines, whoever owns it writes to the same file only through it, so that the file keeps the order
+// of events.
 class CLogBatch {
 public:
     explicit CLogBatch(CLogFile& log) : m_log(log) {}

@@ -163,8 +163,16 @@ void CLogger::Processmessage(CMessage* pMessage) {
         if (pMessage->m_nType != CLogMessage::kType) {
             return;
         }
-        m_logFile.Write(L"\n--------------- New Log message -------------------\n", true);
-        m_logFile.Write(static_cast<CLogMessage*>(pMessage)->m_strText, true);
+        // Separator and text in one write: nothing of another writer comes between them, and a
+        // fix that logs every record makes one system call per message instead of two.
+        const std::wstring& strText = static_cast<CLogMessage*>(pMessage)->m_strText;
+        std::wstring strLines;
+        CLogFile::AppendLine(L"\n--------------- New Log message -------------------\n", true,
+                             &strLines);
+        if (!strText.empty()) {
+            CLogFile::AppendLine(strText, true, &strLines);
+        }
+        m_logFile.WriteLines(strLines);
     } catch (const std::exception& e) {
         ShowMessageBox(Utf8ToWide(e.what()), L"Corvane", MB_OK);
     } catch (...) {
